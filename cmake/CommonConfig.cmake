@@ -1,0 +1,21 @@
+# Compiler settings shared by every target of the project.
+add_library(linvera_common INTERFACE)
+target_compile_features(linvera_common INTERFACE cxx_std_20)
+target_compile_options(linvera_common INTERFACE -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor)
+if(LINVERA_WERROR)
+    target_compile_options(linvera_common INTERFACE -Werror)
+endif()
+# Every conversion between bytes and text is written out: the program mixes ANSI, UTF-8 and UTF-16.
+target_compile_definitions(linvera_common INTERFACE
+    QT_NO_CAST_FROM_ASCII
+    QT_NO_CAST_TO_ASCII
+    QT_NO_CAST_FROM_BYTEARRAY
+    QT_USE_QSTRINGBUILDER
+    QT_NO_KEYWORDS
+    QT_DISABLE_DEPRECATED_BEFORE=0x060400)
+
+if(LINVERA_SANITIZE)
+    set(_san -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
+    target_compile_options(linvera_common INTERFACE ${_san})
+    target_link_options(linvera_common INTERFACE ${_san})
+endif()

@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds the sanitizer test build and runs every test through ctest.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+"$top/scripts/setup.sh"
+
+build="$top/build/test"
+cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DLINVERA_SANITIZE=ON -DLINVERA_WERROR=ON
+cmake --build "$build" -j "$(nproc)"
+
+# Style is checked, not discussed.
+"$top/scripts/check-format.sh"
+
+export QT_QPA_PLATFORM=offscreen
+export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+ctest --test-dir "$build" --output-on-failure -j "$(nproc)" --timeout 600

@@ -1,0 +1,125 @@
+#include "AnsiCodec.h"
+
+#include <QStringDecoder>
+#include <QStringEncoder>
+
+#include <atomic>
+#include <clocale>
+#include <langinfo.h>
+
+namespace linvera::platform {
+namespace {
+
+std::atomic<AnsiCodec::CodePage>& currentCodePage()
+{
+    static std::atomic<AnsiCodec::CodePage> codePage{AnsiCodec::detectFromLocale()};
+    return codePage;
+}
+
+// ICU names its Microsoft Shift_JIS table "windows-31j" (reported back as "Shift_JIS").
+constexpr const char* kWindows31J = "windows-31j";
+
+QStringEncoder makeEncoder(AnsiCodec::CodePage codePage)
+{
+    constexpr auto flags = QStringConverter::Flag::Stateless;
+    if (codePage == AnsiCodec::CodePage::Windows31J)
+        return QStringEncoder(kWindows31J, flags);
+    return QStringEncoder(QStringConverter::Utf8, flags);
+}
+
+QStringDecoder makeDecoder(AnsiCodec::CodePage codePage)
+{
+    constexpr auto flags = QStringConverter::Flag::Stateless;
+    if (codePage == AnsiCodec::CodePage::Windows31J)
+        return QStringDecoder(kWindows31J, flags);
+    return QStringDecoder(QStringConverter::Utf8, flags);
+}
+
+bool isShiftJisLead(uchar b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
+
+bool endsInsideDoubleByte(QByteArrayView bytes)
+{
+    qsizetype i = 0;
+    while (i < bytes.size())
+        i += isShiftJisLead(uchar(bytes[i])) ? 2 : 1;
+    return i > bytes.size();
+}
+
+bool isSurrogate(char16_t u) { return u >= 0xD800 && u <= 0xDFFF; }
+
+} // namespace
+
+AnsiCodec::CodePage AnsiCodec::codePageForCodeset(QByteArrayView codeset)
+{
+    const QByteArray name = codeset.toByteArray().toLower().replace('-', "").replace('_', "");
+    if (name == "sjis" || name == "shiftjis" || name == "cp932" || name == "windows31j" || name == "ms932"
+        || name == "mskanji")
+        return CodePage::Windows31J;
+    return CodePage::Utf8;
+}
+
+AnsiCodec::CodePage AnsiCodec::detectFromLocale()
+{
+    // The locale of the environment, as a C program sees it after setlocale(LC_ALL, "").
+    const char* saved = std::setlocale(LC_CTYPE, nullptr);
+    const QByteArray previous = saved ? QByteArray(saved) : QByteArray("C");
+    std::setlocale(LC_CTYPE, "");
+    const QByteArray codeset(nl_langinfo(CODESET));
+    std::setlocale(LC_CTYPE, previous.constData());
+    return codePageForCodeset(codeset);
+}
+
+void AnsiCodec::select(CodePage codePage) { currentCodePage().store(codePage); }
+
+AnsiCodec::CodePage AnsiCodec::current() { return currentCodePage().load(); }
+
+int AnsiCodec::currentNumber() { return current() == CodePage::Windows31J ? 932 : 65001; }
+
+QByteArray AnsiCodec::encode(QStringView text) { return encode(text, current()); }
+
+QString AnsiCodec::decode(QByteArrayView bytes) { return decode(bytes, current()); }
+
+QByteArray AnsiCodec::encode(QStringView text, CodePage codePage)
+{
+    QStringEncoder encoder = makeEncoder(codePage);
+    QByteArray whole = encoder.encode(text);
+    if (!encoder.hasError())
+        return whole;
+
+    // Some character has no mapping. ICU would write its own substitute, Windows writes '?':
+    // encode character by character and replace each one that fails.
+    QByteArray out;
+    out.reserve(text.size() * 2);
+    qsizetype i = 0;
+    while (i < text.size()) {
+        qsizetype len = 1;
+        if (QChar::isHighSurrogate(text[i].unicode()) && i + 1 < text.size()
+            && QChar::isLowSurrogate(text[i + 1].unicode()))
+            len = 2;
+        const QStringView one = text.mid(i, len);
+        if (len == 1 && isSurrogate(one[0].unicode())) {
+            out += '?';
+        } else {
+            QStringEncoder single = makeEncoder(codePage);
+            const QByteArray bytes = single.encode(one);
+            out += single.hasError() || bytes.isEmpty() ? QByteArray("?") : bytes;
+        }
+        i += len;
+    }
+    return out;
+}
+
+QString AnsiCodec::decode(QByteArrayView bytes, CodePage codePage)
+{
+    if (bytes.isEmpty())
+        return {};
+    QStringDecoder decoder = makeDecoder(codePage);
+    QString text = decoder.decode(bytes);
+    // ICU drops a lead byte that the end of the input cuts off; show it as a replacement character
+    // like any other broken sequence, so nothing disappears without trace.
+    if (codePage == CodePage::Windows31J && endsInsideDoubleByte(bytes))
+        text += QChar(QChar::ReplacementCharacter);
+    return text;
+}
+
+} // namespace linvera::platform

@@ -1,0 +1,12 @@
+#pragma once
+
+#include <QString>
+
+namespace linvera::test {
+
+/// Folder of the shared fixtures (tests/data).
+QString testDataDir();
+/// Folder of the built executables and the default data files beside them.
+QString programDir();
+
+} // namespace linvera::test
