@@ -1,0 +1,183 @@
+#include "PercentCoding.h"
+
+#include <array>
+#include <cstring>
+
+using namespace Qt::StringLiterals;
+
+namespace linvera {
+namespace {
+
+// What an ASCII code unit becomes: itself, "+" (space) or an escape (0 marks the escape).
+constexpr std::array<char16_t, 128> makeAsciiOutput()
+{
+    std::array<char16_t, 128> out{};
+    for (char16_t u = 0; u < 128; ++u) {
+        const bool passes = (u >= u'0' && u <= u'9') || (u >= 0x40 && u <= u'Z') ||
+                            (u >= u'a' && u <= u'z') || u == u'*' || u == u'-' || u == u'.' || u == u'_';
+        out[u] = passes ? u : (u == u' ' ? u'+' : 0);
+    }
+    return out;
+}
+
+// "%XY" for every byte value, padded to four units so one 8-byte copy writes it.
+constexpr std::array<std::array<char16_t, 4>, 256> makeEscapes()
+{
+    constexpr char16_t digits[] = u"0123456789ABCDEF";
+    std::array<std::array<char16_t, 4>, 256> out{};
+    for (int b = 0; b < 256; ++b)
+        out[b] = {u'%', digits[b >> 4], digits[b & 0xF], 0};
+    return out;
+}
+
+// Value of a hexadecimal digit in either case, -1 for anything else.
+constexpr std::array<qint8, 128> makeHexValues()
+{
+    std::array<qint8, 128> out{};
+    for (int c = 0; c < 128; ++c) {
+        if (c >= '0' && c <= '9')
+            out[c] = qint8(c - '0');
+        else if (c >= 'A' && c <= 'F')
+            out[c] = qint8(c - 'A' + 10);
+        else if (c >= 'a' && c <= 'f')
+            out[c] = qint8(c - 'a' + 10);
+        else
+            out[c] = -1;
+    }
+    return out;
+}
+
+constexpr auto kAsciiOutput = makeAsciiOutput();
+constexpr auto kEscapes = makeEscapes();
+constexpr auto kHexValues = makeHexValues();
+
+inline char16_t* writeEscape(char16_t* d, unsigned byte)
+{
+    std::memcpy(d, kEscapes[byte].data(), 3 * sizeof(char16_t));
+    return d + 3;
+}
+
+inline int hexDigit(char16_t c)
+{
+    return c < 128 ? kHexValues[c] : -1;
+}
+
+// The byte written by two hexadecimal digits, or -1 when either is not one.
+inline int hexByte(char16_t high, char16_t low)
+{
+    const int h = hexDigit(high);
+    const int l = hexDigit(low);
+    return (h | l) < 0 ? -1 : (h << 4) | l;
+}
+
+inline char16_t* copyUnits(char16_t* d, const char16_t* s, qsizetype count)
+{
+    std::memcpy(d, s, size_t(count) * sizeof(char16_t));
+    return d + count;
+}
+
+} // namespace
+
+QString PercentEncode(QStringView text)
+{
+    const char16_t* src = text.utf16();
+    const qsizetype n = text.size();
+
+    // Exact output length first, so the text is allocated once and written in place.
+    qsizetype length = 0;
+    for (qsizetype i = 0; i < n; ++i) {
+        const char16_t u = src[i];
+        length += u < 0x80 ? (kAsciiOutput[u] ? 1 : 3) : (u < 0x800 ? 6 : 9);
+    }
+    if (length == 0)
+        return {};
+
+    QString result(length, Qt::Uninitialized);
+    char16_t* d = reinterpret_cast<char16_t*>(result.data());
+    for (qsizetype i = 0; i < n; ++i) {
+        const char16_t u = src[i];
+        if (u < 0x80) {
+            const char16_t out = kAsciiOutput[u];
+            if (out)
+                *d++ = out;
+            else
+                d = writeEscape(d, u);
+        } else if (u < 0x800) {
+            d = writeEscape(d, 0xC0u + (u >> 6));
+            d = writeEscape(d, 0x80u + (u & 0x3Fu));
+        } else {
+            // Surrogates too: each unit of a pair is its own three-byte sequence.
+            d = writeEscape(d, 0xE0u + (u >> 12));
+            d = writeEscape(d, 0x80u + ((u >> 6) & 0x3Fu));
+            d = writeEscape(d, 0x80u + (u & 0x3Fu));
+        }
+    }
+    return result;
+}
+
+QString PercentDecode(QStringView text)
+{
+    const char16_t* s = text.utf16();
+    const qsizetype n = text.size();
+    if (n == 0)
+        return {};
+
+    // Every escape shrinks, nothing grows: the input length is enough.
+    QString result(n, Qt::Uninitialized);
+    char16_t* const begin = reinterpret_cast<char16_t*>(result.data());
+    char16_t* d = begin;
+    qsizetype i = 0;
+    while (i < n) {
+        const char16_t c = s[i];
+        if (c != u'%') {
+            *d++ = c == u'+' ? u' ' : c;
+            ++i;
+            continue;
+        }
+        const int v = i + 2 < n ? hexByte(s[i + 1], s[i + 2]) : -1;
+        if (v < 0) {
+            // Cut short or not hexadecimal: the "%" is a plain character.
+            *d++ = u'%';
+            ++i;
+        } else if (v < 0x80) {
+            *d++ = char16_t(v);
+            i += 3;
+        } else if (v < 0xC2) {
+            // A continuation byte without its lead, or an over-long lead byte.
+            return u"ERROR"_s;
+        } else if (v < 0xE0) {
+            // The unit between the two escapes is taken to be their "%" and not looked at.
+            if (n - i < 6) {
+                d = copyUnits(d, s + i, n - i);
+                break;
+            }
+            const int b2 = hexByte(s[i + 4], s[i + 5]);
+            if (b2 < 0)
+                d = copyUnits(d, s + i, 6);
+            else
+                *d++ = char16_t(((v & 0x1F) << 6) | (b2 & 0x3F));
+            i += 6;
+        } else if (v < 0xF0) {
+            if (n - i < 9) {
+                d = copyUnits(d, s + i, n - i);
+                break;
+            }
+            const int b2 = hexByte(s[i + 4], s[i + 5]);
+            const int b3 = hexByte(s[i + 7], s[i + 8]);
+            if ((b2 | b3) < 0)
+                d = copyUnits(d, s + i, 9);
+            else
+                *d++ = char16_t(((v & 0x0F) << 12) | ((b2 & 0x3F) << 6) | (b3 & 0x3F));
+            i += 9;
+        } else {
+            // Four-byte sequences are not decoded: the lead becomes "%", and its continuation
+            // escapes then answer "ERROR".
+            *d++ = u'%';
+            i += 3;
+        }
+    }
+    result.truncate(d - begin);
+    return result;
+}
+
+} // namespace linvera
