@@ -1,0 +1,69 @@
+#include "MailboxPoller.h"
+
+#include "CommandLine.h"
+#include "MailboxClient.h"
+
+using namespace Qt::StringLiterals;
+
+namespace linvera {
+
+MailboxPoller::MailboxPoller(MailboxClient& client, QObject* parent)
+    : QObject(parent)
+    , m_client(client)
+    , m_helperProgram(MailboxClient::defaultHelperProgram())
+{
+    m_timer.setObjectName(u"TimerHelper"_s);
+    connect(&m_timer, &QTimer::timeout, this, &MailboxPoller::tick);
+}
+
+void MailboxPoller::start()
+{
+    m_timer.setInterval(FirstInterval);
+    m_timer.start();
+}
+
+QString MailboxPoller::beforeUrlFor(const QStringList& argList)
+{
+    const qsizetype count = argList.size() - 1;
+    return count == 1 || count == 2 ? argList.at(1) : QString();
+}
+
+void MailboxPoller::tick()
+{
+    m_timer.setInterval(SteadyInterval);
+
+    const auto dirty = m_client.checkCmdDirty();
+    if (!dirty.ok) {
+        restartServerIfGone();
+        return;
+    }
+    if (dirty.value == 0) {
+        return;
+    }
+    if (!m_client.clearCmdDirty().ok) {
+        return; // the flag stays raised on a live server; the next look takes the command
+    }
+    const auto text = m_client.getCmdData();
+    if (!text.ok) {
+        return; // the server went away with the command
+    }
+    m_argList = SplitArgs(text.value, 10);
+    Q_EMIT commandArrived(beforeUrlFor(m_argList));
+}
+
+void MailboxPoller::restartServerIfGone()
+{
+    // A server that owns the name but did not answer is busy or stuck: a second one could not
+    // take the name. Starting is throttled so that a program that cannot run is not spawned
+    // at every look.
+    if (m_client.nameHasOwner()) {
+        return;
+    }
+    if (m_sinceRestart.isValid() && !m_sinceRestart.hasExpired(m_restartInterval.count())) {
+        return;
+    }
+    m_sinceRestart.start();
+    m_client.startHelper(m_helperProgram);
+}
+
+} // namespace linvera

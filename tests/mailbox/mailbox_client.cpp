@@ -1,0 +1,64 @@
+// A separate client process for the mailbox tests. Runs its operations in order on one
+// connection and prints the results of "get" and "check" as one JSON array of strings.
+//   mailbox_client [set TEXT] [get] [dirty] [clear] [check] [wait MS] ...
+// Exit status: 0 all calls answered, 1 a call failed (error on stderr), 2 bad usage.
+#include "MailboxClient.h"
+
+#include <QCoreApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QThread>
+
+#include <cstdio>
+
+using namespace Qt::StringLiterals;
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = QCoreApplication::arguments().mid(1);
+    linvera::MailboxClient client;
+    QJsonArray results;
+
+    auto failed = [](const QString& what, const QString& error) {
+        std::fprintf(stderr, "mailbox_client: %s failed: %s\n", qUtf8Printable(what), qUtf8Printable(error));
+        return 1;
+    };
+
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString& op = args.at(i);
+        if (op == u"set"_s && i + 1 < args.size()) {
+            const auto reply = client.setCmdData(args.at(++i));
+            if (!reply.ok) {
+                return failed(op, reply.error);
+            }
+        } else if (op == u"get"_s) {
+            const auto reply = client.getCmdData();
+            if (!reply.ok) {
+                return failed(op, reply.error);
+            }
+            results.append(reply.value);
+        } else if (op == u"dirty"_s) {
+            if (const auto reply = client.setCmdDirty(); !reply.ok) {
+                return failed(op, reply.error);
+            }
+        } else if (op == u"clear"_s) {
+            if (const auto reply = client.clearCmdDirty(); !reply.ok) {
+                return failed(op, reply.error);
+            }
+        } else if (op == u"check"_s) {
+            const auto reply = client.checkCmdDirty();
+            if (!reply.ok) {
+                return failed(op, reply.error);
+            }
+            results.append(QString::number(reply.value));
+        } else if (op == u"wait"_s && i + 1 < args.size()) {
+            QThread::msleep(args.at(++i).toULong());
+        } else {
+            std::fprintf(stderr, "mailbox_client: bad operation: %s\n", qUtf8Printable(op));
+            return 2;
+        }
+    }
+    std::fputs(QJsonDocument(results).toJson(QJsonDocument::Compact).constData(), stdout);
+    return 0;
+}

@@ -1,0 +1,257 @@
+#include "MailboxClient.h"
+#include "MailboxFixture.h"
+#include "MailboxPoller.h"
+
+#include <QDBusConnection>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <memory>
+
+using namespace Qt::StringLiterals;
+using linvera::MailboxClient;
+using linvera::MailboxPoller;
+using linvera::test::MailboxFixture;
+
+class TestMailboxPoller : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+
+    void timerCadence();
+    void commandLeftBeforeStartIsHandledAtFirstTick();
+    void commandsFromWriterProcesses_data();
+    void commandsFromWriterProcesses();
+    void twoCommandsBetweenLooksOnlyLastIsHandled();
+    void nothingHappensWithoutDirtyFlag();
+    void reconnectsAfterServerIsKilled();
+    void keepsPollingWhileServerCannotStart();
+
+private:
+    void startHelper();
+    void writeCommand(const QString& text);
+    QDBusConnection bus() const { return QDBusConnection::sessionBus(); }
+
+    std::unique_ptr<QProcess> m_helper;
+    std::unique_ptr<MailboxClient> m_client;
+    std::unique_ptr<MailboxPoller> m_poller;
+};
+
+void TestMailboxPoller::init()
+{
+    QVERIFY2(bus().isConnected(), "the mailbox tests need a session bus");
+    QVERIFY2(MailboxFixture::waitForOwner(bus(), false),
+             "a mailbox server from an earlier test is still running");
+    m_client = std::make_unique<MailboxClient>();
+    m_poller = std::make_unique<MailboxPoller>(*m_client);
+    m_poller->setHelperProgram(MailboxFixture::helperProgram());
+}
+
+void TestMailboxPoller::cleanup()
+{
+    m_poller.reset();
+    m_client.reset();
+    if (m_helper && m_helper->state() != QProcess::NotRunning) {
+        m_helper->kill();
+        m_helper->waitForFinished(10000);
+    }
+    m_helper.reset();
+    // A server the poller started again is ours too.
+    const qint64 pid = MailboxFixture::ownerPid(bus());
+    if (pid > 0 &&
+        MailboxFixture::executableOf(pid) == QFileInfo(MailboxFixture::helperProgram()).canonicalFilePath()) {
+        MailboxFixture::killAndWait(pid);
+    }
+    QVERIFY(MailboxFixture::waitForOwner(bus(), false));
+}
+
+void TestMailboxPoller::startHelper()
+{
+    m_helper = std::make_unique<QProcess>();
+    m_helper->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_helper->start(MailboxFixture::helperProgram(), {u"--first-client-ms"_s, u"60000"_s});
+    QVERIFY2(m_helper->waitForStarted(10000), qPrintable(m_helper->errorString()));
+    QVERIFY2(MailboxFixture::waitForOwner(bus(), true), "the server did not take its name");
+}
+
+void TestMailboxPoller::writeCommand(const QString& text)
+{
+    const auto run = MailboxFixture::runClient({u"set"_s, text, u"dirty"_s});
+    QVERIFY2(run.finished && run.exitCode == 0, qPrintable(run.errorOutput));
+}
+
+void TestMailboxPoller::timerCadence()
+{
+    startHelper();
+    const QTimer& timer = m_poller->timer();
+    QCOMPARE(timer.objectName(), u"TimerHelper"_s);
+    QVERIFY(!timer.isActive());
+    m_poller->start();
+    QVERIFY(timer.isActive());
+    QCOMPARE(timer.interval(), 30);
+    QTRY_COMPARE_WITH_TIMEOUT(timer.interval(), 200, 2000);
+    QVERIFY(timer.isActive());
+    QVERIFY(!timer.isSingleShot());
+}
+
+void TestMailboxPoller::commandLeftBeforeStartIsHandledAtFirstTick()
+{
+    startHelper();
+    writeCommand(u"\"http://example.com/first\""_s);
+    QVERIFY(m_client->tryConnect()); // the start-up connect; the poller starts after it
+
+    QSignalSpy spy(m_poller.get(), &MailboxPoller::commandArrived);
+    QElapsedTimer sinceStart;
+    sinceStart.start();
+    m_poller->start();
+    QVERIFY(spy.wait(5000));
+    const qint64 elapsed = sinceStart.elapsed();
+    QCOMPARE(spy.count(), 1);
+    QCOMPARE(spy.at(0).at(0).toString(), u"http://example.com/first"_s);
+    // The first look comes after 30 ms, well before the steady 200 ms one.
+    QVERIFY2(elapsed < 200, qPrintable(QString::number(elapsed)));
+    QCOMPARE(m_poller->argList(), (QStringList{u""_s, u"http://example.com/first"_s}));
+    QCOMPARE(m_client->checkCmdDirty().value, 0);
+}
+
+void TestMailboxPoller::commandsFromWriterProcesses_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QString>("beforeUrl");
+    QTest::addColumn<int>("argCount");
+    QTest::newRow("one quoted URL") << u"\"http://example.com/a?b=c d\""_s << u"http://example.com/a?b=c d"_s
+                                    << 1;
+    QTest::newRow("quoted URL and quoted title with spaces")
+        << u"\"http://example.com/x\" \"日本語の ページ\""_s << u"http://example.com/x"_s << 2;
+    QTest::newRow("unquoted title of two words: empty input")
+        << u"\"http://example.com/x\" Two words"_s << QString() << 3;
+    QTest::newRow("quote inside the title: empty input")
+        << u"\"http://example.com/x\" \"27\" monitor\""_s << QString() << 3;
+    QTest::newRow("empty command: empty input") << QString() << QString() << 0;
+    QTest::newRow("more than ten words: empty input") << u"a b c d e f g h i j k l"_s << QString() << 10;
+}
+
+void TestMailboxPoller::commandsFromWriterProcesses()
+{
+    QFETCH(QString, command);
+    QFETCH(QString, beforeUrl);
+    QFETCH(int, argCount);
+
+    startHelper();
+    QSignalSpy spy(m_poller.get(), &MailboxPoller::commandArrived);
+    m_poller->start();
+    QTRY_COMPARE_WITH_TIMEOUT(m_poller->timer().interval(), 200, 2000);
+    QCOMPARE(spy.count(), 0);
+
+    writeCommand(command);
+    QVERIFY(spy.wait(5000));
+    QCOMPARE(spy.count(), 1);
+    QCOMPARE(spy.at(0).at(0).toString(), beforeUrl);
+    QCOMPARE(m_poller->argList().size() - 1, argCount);
+
+    // Taken once: later looks see a lowered flag.
+    QTest::qWait(600);
+    QCOMPARE(spy.count(), 1);
+}
+
+void TestMailboxPoller::twoCommandsBetweenLooksOnlyLastIsHandled()
+{
+    startHelper();
+    // Two writer processes before the first look.
+    writeCommand(u"http://example.com/one"_s);
+    writeCommand(u"http://example.com/two"_s);
+    QSignalSpy spy(m_poller.get(), &MailboxPoller::commandArrived);
+    m_poller->start();
+    QVERIFY(spy.wait(5000));
+    QTest::qWait(600);
+    QCOMPARE(spy.count(), 1);
+    QCOMPARE(spy.at(0).at(0).toString(), u"http://example.com/two"_s);
+
+    // Two writes between two steady looks: a second connection writes both without
+    // returning to the event loop, so no look can fall between them.
+    {
+        const QDBusConnection writerBus =
+            QDBusConnection::connectToBus(QDBusConnection::SessionBus, u"writer"_s);
+        MailboxClient writer(writerBus);
+        QVERIFY(writer.setCmdData(u"http://example.com/three"_s).ok);
+        QVERIFY(writer.setCmdDirty().ok);
+        QVERIFY(writer.setCmdData(u"http://example.com/four"_s).ok);
+        QVERIFY(writer.setCmdDirty().ok);
+    }
+    QDBusConnection::disconnectFromBus(u"writer"_s);
+    QVERIFY(spy.wait(5000));
+    QTest::qWait(600);
+    QCOMPARE(spy.count(), 2);
+    QCOMPARE(spy.at(1).at(0).toString(), u"http://example.com/four"_s);
+}
+
+void TestMailboxPoller::nothingHappensWithoutDirtyFlag()
+{
+    startHelper();
+    const auto run = MailboxFixture::runClient({u"set"_s, u"http://example.com/not-announced"_s});
+    QVERIFY2(run.finished && run.exitCode == 0, qPrintable(run.errorOutput));
+    QSignalSpy spy(m_poller.get(), &MailboxPoller::commandArrived);
+    m_poller->start();
+    QTest::qWait(700);
+    QCOMPARE(spy.count(), 0);
+    QCOMPARE(m_client->getCmdData().value, u"http://example.com/not-announced"_s);
+}
+
+void TestMailboxPoller::reconnectsAfterServerIsKilled()
+{
+    startHelper();
+    const qint64 firstPid = m_helper->processId();
+    m_poller->setRestartInterval(std::chrono::milliseconds(500));
+    QSignalSpy spy(m_poller.get(), &MailboxPoller::commandArrived);
+    m_poller->start();
+    writeCommand(u"http://example.com/before"_s);
+    QVERIFY(spy.wait(5000));
+    QCOMPARE(spy.at(0).at(0).toString(), u"http://example.com/before"_s);
+
+    m_helper->kill();
+    QVERIFY(m_helper->waitForFinished(10000));
+
+    // The poller notices at its next look and starts the server program again (its looks need
+    // the event loop, so no blocking wait here).
+    QTRY_VERIFY_WITH_TIMEOUT(MailboxFixture::nameHasOwner(bus()), 15000);
+    const qint64 secondPid = MailboxFixture::ownerPid(bus());
+    QVERIFY(secondPid > 0);
+    QVERIFY(secondPid != firstPid);
+    QCOMPARE(MailboxFixture::executableOf(secondPid),
+             QFileInfo(MailboxFixture::helperProgram()).canonicalFilePath());
+
+    writeCommand(u"\"http://example.com/after\" \"title\""_s);
+    QTRY_COMPARE_WITH_TIMEOUT(spy.count(), 2, 5000);
+    QCOMPARE(spy.at(1).at(0).toString(), u"http://example.com/after"_s);
+    QVERIFY(m_client->isConnected());
+    QVERIFY(m_poller->timer().isActive());
+}
+
+void TestMailboxPoller::keepsPollingWhileServerCannotStart()
+{
+    // No server and a program that does not exist: looks fail quietly and go on.
+    m_poller->setHelperProgram(u"/nonexistent/H-LinveraHelper"_s);
+    QSignalSpy spy(m_poller.get(), &MailboxPoller::commandArrived);
+    m_poller->start();
+    QTest::qWait(700);
+    QCOMPARE(spy.count(), 0);
+    QVERIFY(!m_client->isConnected());
+    QVERIFY(m_poller->timer().isActive());
+    QCOMPARE(m_poller->timer().interval(), 200);
+
+    // A server that appears later is found by the next looks.
+    startHelper();
+    writeCommand(u"http://example.com/late"_s);
+    QVERIFY(spy.wait(5000));
+    QCOMPARE(spy.at(0).at(0).toString(), u"http://example.com/late"_s);
+    QVERIFY(m_client->isConnected());
+}
+
+QTEST_GUILESS_MAIN(TestMailboxPoller)
+#include "tst_mailboxpoller.moc"
