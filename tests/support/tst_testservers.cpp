@@ -273,11 +273,11 @@ void TestTestServers::deliversAsConfigured_data()
 
     QTest::newRow("whole") << HttpTestDelivery::whole() << QList<QByteArray>{all} << true;
     QTest::newRow("split in 40-byte chunks")
-        << HttpTestDelivery::chunks(40, 60) << HttpTestDelivery::chunks(40, 60).pieces(all) << true;
+        << HttpTestDelivery::chunks(40, 100) << HttpTestDelivery::chunks(40, 100).pieces(all) << true;
     QTest::newRow("split inside Location and before the body")
-        << HttpTestDelivery::splitAfterTexts({"Locat", "\r\n\r\n"}, 60)
+        << HttpTestDelivery::splitAfterTexts({"Locat", "\r\n\r\n"}, 100)
         << QList<QByteArray>{all.left(location), all.mid(location, head - location), all.mid(head)} << true;
-    QTest::newRow("split at offsets") << HttpTestDelivery::splitAt({3, 10}, 60)
+    QTest::newRow("split at offsets") << HttpTestDelivery::splitAt({3, 10}, 100)
                                       << QList<QByteArray>{all.left(3), all.mid(3, 7), all.mid(10)} << true;
     QTest::newRow("truncated to 5 body bytes")
         << HttpTestDelivery::truncated(5) << QList<QByteArray>{all.left(head + 5)} << true;
