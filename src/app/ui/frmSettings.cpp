@@ -1,0 +1,155 @@
+#include "frmSettings.h"
+
+#include "AppInfo.h"
+#include "MessageBoxes.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFile>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+using namespace Qt::StringLiterals;
+
+namespace linvera {
+
+namespace {
+
+template <typename W> W* named(QWidget* parent, const QString& name)
+{
+    auto* widget = new W(parent);
+    widget->setObjectName(name);
+    return widget;
+}
+
+QGroupBox* frame(QWidget* parent, const QString& name, const QString& caption)
+{
+    auto* box = named<QGroupBox>(parent, name);
+    box->setTitle(caption);
+    return box;
+}
+
+} // namespace
+
+QString ShortUrlTypeItem(const QString& domain)
+{
+    return u"http://"_s + domain + u"/****"_s;
+}
+
+frmSettings::frmSettings(platform::MessageBoxes& boxes, QWidget* parent)
+    : QDialog(parent)
+    , m_boxes(boxes)
+{
+    setObjectName(u"frmSettings"_s);
+    setWindowTitle(u"各種設定"_s);
+    if (parent)
+        setWindowIcon(parent->windowIcon());
+
+    QGroupBox* imageFrame = frame(this, u"frameImageType"_s, u"画面キャプチャの出力形式"_s);
+    m_lstImageType = named<QComboBox>(imageFrame, u"lstImageType"_s);
+    m_lstImageType->addItems({u"PNG"_s, u"JPEG"_s});
+    (new QVBoxLayout(imageFrame))->addWidget(m_lstImageType);
+
+    QGroupBox* shortFrame = frame(this, u"frameShortURLType"_s, u"短縮URLの形式"_s);
+    m_lstShortURLType = named<QComboBox>(shortFrame, u"lstShortURLType"_s);
+    m_lstShortURLType->addItems({QString(), QString()});
+    (new QVBoxLayout(shortFrame))->addWidget(m_lstShortURLType);
+    setEndpoints(Endpoints());
+
+    QGroupBox* logFrame = frame(this, u"frameLog"_s, u"URL変換ﾛｸﾞの設定"_s);
+    m_btnDeleteLog = named<QPushButton>(logFrame, u"btnDeleteLog"_s);
+    m_btnDeleteLog->setText(u"ログ削除"_s);
+    m_btnShowLog = named<QPushButton>(logFrame, u"btnShowLog"_s);
+    m_btnShowLog->setText(u"ログ表示"_s);
+    auto* logLayout = new QHBoxLayout(logFrame);
+    logLayout->addWidget(m_btnDeleteLog);
+    logLayout->addWidget(m_btnShowLog);
+
+    QGroupBox* loginFrame = frame(this, u"frameLogin"_s, u"Twitter ログイン設定"_s);
+    m_txtLogin = named<QLineEdit>(loginFrame, u"txtLogin"_s);
+    m_txtPass = named<QLineEdit>(loginFrame, u"txtPass"_s);
+    m_txtPass->setEchoMode(QLineEdit::Password);
+    m_txtPass->setStyleSheet(u"lineedit-password-character: 42;"_s); // masked with "*"
+    m_chkLoginSave = named<QCheckBox>(loginFrame, u"chkLoginSave"_s);
+    m_chkLoginSave->setText(u"ﾚｼﾞｽﾄﾘに保存"_s);
+    m_chkPassSave = named<QCheckBox>(loginFrame, u"chkPassSave"_s);
+    m_chkPassSave->setText(u"ﾚｼﾞｽﾄﾘに保存"_s);
+    auto* loginLabel = named<QLabel>(loginFrame, u"lblLogin"_s);
+    loginLabel->setText(u"ログイン名"_s);
+    auto* passLabel = named<QLabel>(loginFrame, u"lblPass"_s);
+    passLabel->setText(u"パスワード"_s);
+    auto* loginLayout = new QGridLayout(loginFrame);
+    loginLayout->addWidget(loginLabel, 0, 0);
+    loginLayout->addWidget(m_txtLogin, 0, 1);
+    loginLayout->addWidget(m_chkLoginSave, 0, 2);
+    loginLayout->addWidget(passLabel, 1, 0);
+    loginLayout->addWidget(m_txtPass, 1, 1);
+    loginLayout->addWidget(m_chkPassSave, 1, 2);
+
+    QGroupBox* pluginFrame = frame(this, u"framePlugin"_s, u"ｲﾝﾀｰﾈｯﾄｴｸｽﾌﾟﾛｰﾗｰ用ﾌﾟﾗｸﾞｲﾝ設定"_s);
+    m_chkToolBarIcon = named<QCheckBox>(pluginFrame, u"chkToolBarIcon"_s);
+    m_chkToolBarIcon->setText(u"ｲﾝﾀｰﾈｯﾄｴｸｽﾌﾟﾛｰﾗｰにﾂｰﾙﾊﾞｰｱｲｺﾝを登録"_s);
+    m_chkMenuExt = named<QCheckBox>(pluginFrame, u"chkMenuExt"_s);
+    m_chkMenuExt->setText(u"ｲﾝﾀｰﾈｯﾄｴｸｽﾌﾟﾛｰﾗｰの右ｸﾘｯｸﾒﾆｭｰに登録"_s);
+    auto* restartNote = named<QLabel>(pluginFrame, u"lblRestart"_s);
+    restartNote->setText(u"※設定変更時はｲﾝﾀｰﾈｯﾄｴｸｽﾌﾟﾛｰﾗｰを再起動してください"_s);
+    auto* pluginLayout = new QVBoxLayout(pluginFrame);
+    pluginLayout->addWidget(m_chkToolBarIcon);
+    pluginLayout->addWidget(m_chkMenuExt);
+    pluginLayout->addWidget(restartNote);
+
+    m_OKButton = named<QPushButton>(this, u"OKButton"_s);
+    m_OKButton->setText(u"閉じる"_s);
+    m_OKButton->setAutoDefault(false);
+
+    auto* upper = new QHBoxLayout;
+    upper->addWidget(imageFrame);
+    upper->addWidget(shortFrame);
+    upper->addWidget(logFrame);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(upper);
+    layout->addWidget(loginFrame);
+    layout->addWidget(pluginFrame);
+    layout->addWidget(m_OKButton, 0, Qt::AlignRight);
+
+    connect(m_OKButton, &QPushButton::clicked, this, &QWidget::hide);
+    connect(m_chkMenuExt, &QCheckBox::stateChanged, this,
+            [this](int state) { Q_EMIT menuExtToggled(state == Qt::Checked); });
+    connect(m_chkToolBarIcon, &QCheckBox::stateChanged, this,
+            [this](int state) { Q_EMIT toolbarIconToggled(state == Qt::Checked); });
+    connect(m_btnShowLog, &QPushButton::clicked, this, [this] { Q_EMIT showLogRequested(m_logFilePath); });
+    connect(m_btnDeleteLog, &QPushButton::clicked, this, &frmSettings::deleteLog);
+}
+
+void frmSettings::setEndpoints(const Endpoints& endpoints)
+{
+    m_lstShortURLType->setItemText(0, ShortUrlTypeItem(endpoints.value(Endpoints::ShortenerAltDomain)));
+    m_lstShortURLType->setItemText(1, ShortUrlTypeItem(endpoints.value(Endpoints::ShortenerDomain)));
+}
+
+void frmSettings::closeEvent(QCloseEvent* event)
+{
+    // The dialog holds the live settings: a close only hides it.
+    event->ignore();
+    hide();
+}
+
+void frmSettings::deleteLog()
+{
+    if (m_logFilePath.isEmpty() || !QFileInfo(m_logFilePath).isFile())
+        return;
+    const auto answer = m_boxes.show(platform::MessageBoxes::Icon::Exclamation, AppTitle(),
+                                     m_logFilePath + u" を削除しますよろしいですか？"_s,
+                                     platform::MessageBoxes::Buttons::YesNo);
+    if (answer == platform::MessageBoxes::Answer::Yes)
+        QFile::remove(m_logFilePath); // a log held open elsewhere just stays
+}
+
+} // namespace linvera

@@ -1,0 +1,78 @@
+#pragma once
+
+#include "Endpoints.h"
+
+#include <QDialog>
+
+class QCheckBox;
+class QComboBox;
+class QLineEdit;
+class QPushButton;
+
+namespace linvera {
+
+namespace platform {
+class MessageBoxes;
+}
+
+/// The settings dialog. Its controls hold the live settings; closing it only hides it, so they survive.
+/// Registering the browser entries and opening the log are reported as signals for start-up to wire.
+class frmSettings : public QDialog
+{
+    Q_OBJECT
+
+public:
+    explicit frmSettings(platform::MessageBoxes& boxes, QWidget* parent = nullptr);
+
+    /// The short-link domains that `lstShortURLType` names.
+    void setEndpoints(const Endpoints& endpoints);
+    /// The conversion log that the log buttons show and delete.
+    void setLogFilePath(const QString& path) { m_logFilePath = path; }
+    QString logFilePath() const { return m_logFilePath; }
+
+    QComboBox* lstImageType() const { return m_lstImageType; }
+    QComboBox* lstShortURLType() const { return m_lstShortURLType; }
+    QCheckBox* chkMenuExt() const { return m_chkMenuExt; }
+    QCheckBox* chkToolBarIcon() const { return m_chkToolBarIcon; }
+    QLineEdit* txtLogin() const { return m_txtLogin; }
+    QLineEdit* txtPass() const { return m_txtPass; }
+    QCheckBox* chkLoginSave() const { return m_chkLoginSave; }
+    QCheckBox* chkPassSave() const { return m_chkPassSave; }
+    QPushButton* btnShowLog() const { return m_btnShowLog; }
+    QPushButton* btnDeleteLog() const { return m_btnDeleteLog; }
+    QPushButton* OKButton() const { return m_OKButton; }
+
+Q_SIGNALS:
+    /// `chkMenuExt` changed (a click, or start-up setting another value): true when it is now checked
+    /// (register the context-menu entry), false otherwise (remove it).
+    void menuExtToggled(bool checked);
+    /// The same for `chkToolBarIcon` and the toolbar button.
+    void toolbarIconToggled(bool checked);
+    /// `btnShowLog`: open the log file with its program and report a failure.
+    void showLogRequested(const QString& path);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void deleteLog();
+
+    platform::MessageBoxes& m_boxes;
+    QString m_logFilePath;
+    QComboBox* m_lstImageType = nullptr;
+    QComboBox* m_lstShortURLType = nullptr;
+    QPushButton* m_btnDeleteLog = nullptr;
+    QPushButton* m_btnShowLog = nullptr;
+    QLineEdit* m_txtLogin = nullptr;
+    QLineEdit* m_txtPass = nullptr;
+    QCheckBox* m_chkLoginSave = nullptr;
+    QCheckBox* m_chkPassSave = nullptr;
+    QCheckBox* m_chkToolBarIcon = nullptr;
+    QCheckBox* m_chkMenuExt = nullptr;
+    QPushButton* m_OKButton = nullptr;
+};
+
+/// The entry of `lstShortURLType` for a short-link domain.
+QString ShortUrlTypeItem(const QString& domain);
+
+} // namespace linvera
