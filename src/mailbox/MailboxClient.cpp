@@ -62,6 +62,11 @@ MailboxClient::MailboxClient(const QDBusConnection& connection, std::chrono::mil
 
 MailboxClient::~MailboxClient() = default;
 
+std::chrono::milliseconds MailboxClient::timeout() const
+{
+    return std::chrono::milliseconds(m_proxy->timeout());
+}
+
 template <typename T> void MailboxClient::record(const MailboxReply<T>& reply)
 {
     m_connected = reply.ok;
@@ -78,6 +83,9 @@ bool MailboxClient::connectMailbox(const QString& helperProgram, std::chrono::mi
 {
     if (tryConnect()) {
         return true;
+    }
+    if (!hasBus()) {
+        return false; // a server could not reach the bus either
     }
     if (!nameHasOwner() && !startHelper(helperProgram)) {
         return false;

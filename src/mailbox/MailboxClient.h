@@ -27,6 +27,9 @@ public:
     MailboxClient(const MailboxClient&) = delete;
     MailboxClient& operator=(const MailboxClient&) = delete;
 
+    /// Whether this process is connected to the bus at all (without it no server can be reached).
+    bool hasBus() const { return m_connection.isConnected(); }
+    std::chrono::milliseconds timeout() const;
     /// True when the last connect attempt or call reached the server.
     bool isConnected() const { return m_connected; }
     /// The error of the last failed connect attempt or call; empty after a success.

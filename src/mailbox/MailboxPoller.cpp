@@ -31,10 +31,15 @@ QString MailboxPoller::beforeUrlFor(const QStringList& argList)
 void MailboxPoller::tick()
 {
     m_timer.setInterval(SteadyInterval);
+    if (!m_pausedUntil.hasExpired()) {
+        return;
+    }
 
+    QElapsedTimer took;
+    took.start();
     const auto dirty = m_client.checkCmdDirty();
     if (!dirty.ok) {
-        restartServerIfGone();
+        handleFailedLook(dirty.error, std::chrono::milliseconds(took.elapsed()));
         return;
     }
     if (dirty.value == 0) {
@@ -51,14 +56,22 @@ void MailboxPoller::tick()
     Q_EMIT commandArrived(beforeUrlFor(m_argList));
 }
 
-void MailboxPoller::restartServerIfGone()
+void MailboxPoller::handleFailedLook(const QString& error, std::chrono::milliseconds took)
 {
-    // A server that owns the name but did not answer is busy or stuck: a second one could not
-    // take the name. Starting is throttled so that a program that cannot run is not spawned
-    // at every look.
+    Q_EMIT mailboxUnreachable(error);
+    if (!m_client.hasBus()) {
+        return; // a server could not reach the bus either
+    }
     if (m_client.nameHasOwner()) {
+        // The server is there but did not answer: busy or stuck. A second one could not take
+        // the name, and calling it at every tick would block the window again and again.
+        if (took * 2 >= m_client.timeout()) {
+            m_pausedUntil.setRemainingTime(m_stuckPause);
+        }
         return;
     }
+    // Gone: start it again. Throttled, so that a program that cannot run is not spawned at
+    // every look.
     if (m_sinceRestart.isValid() && !m_sinceRestart.hasExpired(m_restartInterval.count())) {
         return;
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
@@ -19,6 +20,8 @@ class MailboxClient;
 ///
 /// A look that finds the server gone starts the server program again (at most once per
 /// restart interval) and the following looks reach the new server through the same name.
+/// A server that owns the name but does not answer costs one call time-out, after which the
+/// looks pause for a while instead of blocking the window at every tick.
 class MailboxPoller : public QObject
 {
     Q_OBJECT
@@ -27,12 +30,14 @@ public:
     static constexpr std::chrono::milliseconds FirstInterval{30};
     static constexpr std::chrono::milliseconds SteadyInterval{200};
     static constexpr std::chrono::milliseconds DefaultRestartInterval{2000};
+    static constexpr std::chrono::milliseconds DefaultStuckPause{5000};
 
     /// The client must outlive the poller.
     explicit MailboxPoller(MailboxClient& client, QObject* parent = nullptr);
 
     void setHelperProgram(const QString& program) { m_helperProgram = program; }
     void setRestartInterval(std::chrono::milliseconds interval) { m_restartInterval = interval; }
+    void setStuckPause(std::chrono::milliseconds pause) { m_stuckPause = pause; }
 
     /// Arms the timer for the first look.
     void start();
@@ -51,16 +56,20 @@ public Q_SLOTS:
 Q_SIGNALS:
     /// A command was taken from the mailbox; emitted once per command, also for an empty one.
     void commandArrived(const QString& beforeUrl);
+    /// A look could not reach the mailbox server (it is being started again when it is gone).
+    void mailboxUnreachable(const QString& error);
 
 private:
-    void restartServerIfGone();
+    void handleFailedLook(const QString& error, std::chrono::milliseconds took);
 
     MailboxClient& m_client;
     QTimer m_timer;
     QStringList m_argList{QString()};
     QString m_helperProgram;
     std::chrono::milliseconds m_restartInterval{DefaultRestartInterval};
+    std::chrono::milliseconds m_stuckPause{DefaultStuckPause};
     QElapsedTimer m_sinceRestart;
+    QDeadlineTimer m_pausedUntil;
 };
 
 } // namespace linvera

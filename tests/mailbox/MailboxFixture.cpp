@@ -7,6 +7,7 @@
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
 #include <QThread>
@@ -39,6 +40,16 @@ QString MailboxFixture::clientProgram()
     return programDir() + u"/mailbox_client"_s;
 }
 
+QStringList MailboxFixture::readResults(QIODevice& output)
+{
+    QStringList results;
+    while (output.canReadLine()) {
+        const QJsonArray line = QJsonDocument::fromJson(output.readLine()).array();
+        results << (line.isEmpty() ? u"<unreadable line>"_s : line.at(0).toString());
+    }
+    return results;
+}
+
 ClientRun MailboxFixture::runClient(const QStringList& operations, const QProcessEnvironment& environment,
                                     std::chrono::milliseconds timeout)
 {
@@ -55,7 +66,7 @@ ClientRun MailboxFixture::runClient(const QStringList& operations, const QProces
     run.finished = process.exitStatus() == QProcess::NormalExit;
     run.exitCode = process.exitCode();
     run.errorOutput = QString::fromUtf8(process.readAllStandardError());
-    run.results = QJsonDocument::fromJson(process.readAllStandardOutput()).array();
+    run.results = readResults(process);
     return run;
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include <QDBusConnection>
-#include <QJsonArray>
+#include <QIODevice>
 #include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
@@ -15,7 +15,7 @@ struct ClientRun
 {
     bool finished = false; ///< ended on its own within the time-out
     int exitCode = -1;
-    QJsonArray results; ///< the answers of its "get" and "check" operations, in order
+    QStringList results; ///< the answers of its "get" and "check" operations, in order
     QString errorOutput;
 };
 
@@ -26,6 +26,9 @@ class MailboxFixture
 public:
     static QString helperProgram();
     static QString clientProgram();
+
+    /// Reads the results printed so far (one JSON line each) by a running or ended client.
+    static QStringList readResults(QIODevice& output);
 
     /// Runs mailbox_client with the operations (see its header) and waits for it, bounded.
     static ClientRun

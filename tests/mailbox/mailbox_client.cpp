@@ -1,5 +1,6 @@
 // A separate client process for the mailbox tests. Runs its operations in order on one
-// connection and prints the results of "get" and "check" as one JSON array of strings.
+// connection and prints the result of each "get" and "check" at once, as one line holding a
+// JSON array with one string (so texts with line breaks stay on their line).
 //   mailbox_client [set TEXT] [get] [dirty] [clear] [check] [wait MS] ...
 // Exit status: 0 all calls answered, 1 a call failed (error on stderr), 2 bad usage.
 #include "MailboxClient.h"
@@ -18,7 +19,12 @@ int main(int argc, char* argv[])
     QCoreApplication app(argc, argv);
     const QStringList args = QCoreApplication::arguments().mid(1);
     linvera::MailboxClient client;
-    QJsonArray results;
+
+    auto print = [](const QString& result) {
+        const QByteArray line = QJsonDocument(QJsonArray{result}).toJson(QJsonDocument::Compact) + '\n';
+        std::fputs(line.constData(), stdout);
+        std::fflush(stdout);
+    };
 
     auto failed = [](const QString& what, const QString& error) {
         std::fprintf(stderr, "mailbox_client: %s failed: %s\n", qUtf8Printable(what), qUtf8Printable(error));
@@ -37,7 +43,7 @@ int main(int argc, char* argv[])
             if (!reply.ok) {
                 return failed(op, reply.error);
             }
-            results.append(reply.value);
+            print(reply.value);
         } else if (op == u"dirty"_s) {
             if (const auto reply = client.setCmdDirty(); !reply.ok) {
                 return failed(op, reply.error);
@@ -51,7 +57,7 @@ int main(int argc, char* argv[])
             if (!reply.ok) {
                 return failed(op, reply.error);
             }
-            results.append(QString::number(reply.value));
+            print(QString::number(reply.value));
         } else if (op == u"wait"_s && i + 1 < args.size()) {
             QThread::msleep(args.at(++i).toULong());
         } else {
@@ -59,6 +65,5 @@ int main(int argc, char* argv[])
             return 2;
         }
     }
-    std::fputs(QJsonDocument(results).toJson(QJsonDocument::Compact).constData(), stdout);
     return 0;
 }
