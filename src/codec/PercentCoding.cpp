@@ -1,7 +1,13 @@
 #include "PercentCoding.h"
 
+#include <QtAlgorithms>
+
 #include <array>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 using namespace Qt::StringLiterals;
 
@@ -20,13 +26,13 @@ constexpr std::array<char16_t, 128> makeAsciiOutput()
     return out;
 }
 
-// "%XY" for every byte value, padded to four units so one 8-byte copy writes it.
-constexpr std::array<std::array<char16_t, 4>, 256> makeEscapes()
+// "%XY" with upper-case digits for every byte value.
+constexpr std::array<std::array<char16_t, 3>, 256> makeEscapes()
 {
     constexpr char16_t digits[] = u"0123456789ABCDEF";
-    std::array<std::array<char16_t, 4>, 256> out{};
+    std::array<std::array<char16_t, 3>, 256> out{};
     for (int b = 0; b < 256; ++b)
-        out[b] = {u'%', digits[b >> 4], digits[b & 0xF], 0};
+        out[b] = {u'%', digits[b >> 4], digits[b & 0xF]};
     return out;
 }
 
@@ -53,20 +59,17 @@ constexpr auto kHexValues = makeHexValues();
 
 inline char16_t* writeEscape(char16_t* d, unsigned byte)
 {
-    std::memcpy(d, kEscapes[byte].data(), 3 * sizeof(char16_t));
+    std::memcpy(d, kEscapes[byte].data(), sizeof(kEscapes[byte]));
     return d + 3;
-}
-
-inline int hexDigit(char16_t c)
-{
-    return c < 128 ? kHexValues[c] : -1;
 }
 
 // The byte written by two hexadecimal digits, or -1 when either is not one.
 inline int hexByte(char16_t high, char16_t low)
 {
-    const int h = hexDigit(high);
-    const int l = hexDigit(low);
+    if ((high | low) >= 128)
+        return -1;
+    const int h = kHexValues[high];
+    const int l = kHexValues[low];
     return (h | l) < 0 ? -1 : (h << 4) | l;
 }
 
@@ -74,6 +77,52 @@ inline char16_t* copyUnits(char16_t* d, const char16_t* s, qsizetype count)
 {
     std::memcpy(d, s, size_t(count) * sizeof(char16_t));
     return d + count;
+}
+
+// Decodes the escape, or the sequence of escapes, whose "%" is at s[i], checking every index
+// against n; advances i and d. False when the text is to be answered with "ERROR".
+bool decodeEscape(const char16_t* s, qsizetype n, qsizetype& i, char16_t*& d)
+{
+    const qsizetype left = n - i;
+    const int v = left >= 3 ? hexByte(s[i + 1], s[i + 2]) : -1;
+    if (v < 0) {
+        // Cut short or not hexadecimal: the "%" is a plain character.
+        *d++ = u'%';
+        ++i;
+    } else if (v < 0x80) {
+        *d++ = char16_t(v);
+        i += 3;
+    } else if (v < 0xC2) {
+        // A continuation byte without its lead, or an over-long lead byte.
+        return false;
+    } else if (v < 0xF0 && left < (v < 0xE0 ? 6 : 9)) {
+        // A sequence cut short by the end of the text stays as it is.
+        d = copyUnits(d, s + i, left);
+        i = n;
+    } else if (v < 0xE0) {
+        // The unit between the two escapes is taken to be their "%" and not looked at.
+        const int b2 = hexByte(s[i + 4], s[i + 5]);
+        if (b2 < 0)
+            d = copyUnits(d, s + i, 6);
+        else
+            *d++ = char16_t(((v & 0x1F) << 6) | (b2 & 0x3F));
+        i += 6;
+    } else if (v < 0xF0) {
+        // As above, the units at 3 and 6 are not looked at.
+        const int b2 = hexByte(s[i + 4], s[i + 5]);
+        const int b3 = hexByte(s[i + 7], s[i + 8]);
+        if ((b2 | b3) < 0)
+            d = copyUnits(d, s + i, 9);
+        else
+            *d++ = char16_t(((v & 0x0F) << 12) | ((b2 & 0x3F) << 6) | (b3 & 0x3F));
+        i += 9;
+    } else {
+        // Four-byte sequences are not decoded: the lead becomes "%", and its continuation escapes
+        // then answer "ERROR".
+        *d++ = u'%';
+        i += 3;
+    }
+    return true;
 }
 
 } // namespace
@@ -127,53 +176,58 @@ QString PercentDecode(QStringView text)
     char16_t* const begin = reinterpret_cast<char16_t*>(result.data());
     char16_t* d = begin;
     qsizetype i = 0;
+
+    // Before fastEnd the eight units after any position can be read without checks, and the
+    // output (never ahead of the input) has room for eight units. Plain runs, ASCII escapes and
+    // complete three-byte sequences are decoded right here; the rest goes to decodeEscape.
+    const qsizetype fastEnd = n - 8;
+    while (i < fastEnd) {
+        const char16_t c = s[i];
+        if (c != u'%') {
+#if defined(__SSE2__)
+            if (s[i + 1] != u'%') {
+                // Up to eight plain units at once, "+" turned into a space, as far as the next "%".
+                __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+                const __m128i plus = _mm_cmpeq_epi16(units, _mm_set1_epi16(u'+'));
+                units = _mm_xor_si128(units, _mm_and_si128(plus, _mm_set1_epi16(u'+' ^ u' ')));
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(d), units);
+                const auto percents =
+                    unsigned(_mm_movemask_epi8(_mm_cmpeq_epi16(units, _mm_set1_epi16(u'%'))));
+                const qsizetype run = percents ? qsizetype(qCountTrailingZeroBits(percents) / 2) : 8;
+                d += run;
+                i += run;
+                continue;
+            }
+#endif
+            *d++ = c == u'+' ? u' ' : c;
+            ++i;
+            continue;
+        }
+        const int v = hexByte(s[i + 1], s[i + 2]);
+        if (unsigned(v) < 0x80) {
+            *d++ = char16_t(v);
+            i += 3;
+            continue;
+        }
+        if (v >= 0xE0 && v < 0xF0) {
+            const int b2 = hexByte(s[i + 4], s[i + 5]);
+            const int b3 = hexByte(s[i + 7], s[i + 8]);
+            if ((b2 | b3) >= 0) {
+                *d++ = char16_t(((v & 0x0F) << 12) | ((b2 & 0x3F) << 6) | (b3 & 0x3F));
+                i += 9;
+                continue;
+            }
+        }
+        if (!decodeEscape(s, n, i, d))
+            return u"ERROR"_s;
+    }
     while (i < n) {
         const char16_t c = s[i];
         if (c != u'%') {
             *d++ = c == u'+' ? u' ' : c;
             ++i;
-            continue;
-        }
-        const int v = i + 2 < n ? hexByte(s[i + 1], s[i + 2]) : -1;
-        if (v < 0) {
-            // Cut short or not hexadecimal: the "%" is a plain character.
-            *d++ = u'%';
-            ++i;
-        } else if (v < 0x80) {
-            *d++ = char16_t(v);
-            i += 3;
-        } else if (v < 0xC2) {
-            // A continuation byte without its lead, or an over-long lead byte.
+        } else if (!decodeEscape(s, n, i, d)) {
             return u"ERROR"_s;
-        } else if (v < 0xE0) {
-            // The unit between the two escapes is taken to be their "%" and not looked at.
-            if (n - i < 6) {
-                d = copyUnits(d, s + i, n - i);
-                break;
-            }
-            const int b2 = hexByte(s[i + 4], s[i + 5]);
-            if (b2 < 0)
-                d = copyUnits(d, s + i, 6);
-            else
-                *d++ = char16_t(((v & 0x1F) << 6) | (b2 & 0x3F));
-            i += 6;
-        } else if (v < 0xF0) {
-            if (n - i < 9) {
-                d = copyUnits(d, s + i, n - i);
-                break;
-            }
-            const int b2 = hexByte(s[i + 4], s[i + 5]);
-            const int b3 = hexByte(s[i + 7], s[i + 8]);
-            if ((b2 | b3) < 0)
-                d = copyUnits(d, s + i, 9);
-            else
-                *d++ = char16_t(((v & 0x0F) << 12) | ((b2 & 0x3F) << 6) | (b3 & 0x3F));
-            i += 9;
-        } else {
-            // Four-byte sequences are not decoded: the lead becomes "%", and its continuation
-            // escapes then answer "ERROR".
-            *d++ = u'%';
-            i += 3;
         }
     }
     result.truncate(d - begin);

@@ -280,6 +280,10 @@ void TestPercentCoding::decodes_data()
     QTest::newRow("escaped plus stays a plus") << u"+%2B+"_s << u" + "_s;
     QTest::newRow("NUL escape") << u"a%00b"_s << QString(u"a"_s + QChar(u'\0') + u"b"_s);
     QTest::newRow("DEL escape") << u"%7F"_s << QString(QChar(char16_t(0x7F)));
+    QTest::newRow("long runs with plus signs")
+        << u"abc+def+ghi+jkl+mno+pqr+"_s << u"abc def ghi jkl mno pqr "_s;
+    QTest::newRow("escapes between long runs")
+        << u"abcdefghij%41klmnopqrst%E3%81%82uvwxyz0123+%2b"_s << u"abcdefghijAklmnopqrstあuvwxyz0123 +"_s;
     QTest::newRow("no percent or plus")
         << u"http://example.com/a?b=c&d#e"_s << u"http://example.com/a?b=c&d#e"_s;
     QTest::newRow("raw Japanese passes") << u"日本語ｶﾅ😀"_s << u"日本語ｶﾅ😀"_s;
