@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
     build-essential cmake ninja-build pkg-config git
     qt6-base-dev qt6-base-dev-tools qt6-image-formats-plugins libgl-dev
-    libsqlite3-dev sqlite3
+    libsqlite3-dev sqlite3 libpcre2-dev
     libx11-dev libxcb1-dev
     fonts-noto-cjk
     xvfb xauth dbus dbus-x11 libglib2.0-bin

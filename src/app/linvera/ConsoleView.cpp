@@ -1,0 +1,35 @@
+#include "ConsoleView.h"
+
+#include <cstdio>
+
+using namespace Qt::StringLiterals;
+
+namespace linvera {
+
+QStringList ConsoleView::resultLines() const
+{
+    QStringList lines{m_afterUrl};
+    if (m_beforeInfoVisible && !m_beforeInfo.isEmpty())
+        lines.append(m_beforeInfo);
+    const QStringList infoLines =
+        QString(m_afterInfo).replace(u"\r\n"_s, u"\n"_s).split(u'\n', Qt::SkipEmptyParts);
+    lines.append(infoLines);
+    return lines;
+}
+
+ConsoleMessageBoxes::Answer ConsoleMessageBoxes::show(Icon, const QString& title, const QString& text,
+                                                      Buttons buttons)
+{
+    std::fprintf(stderr, "%s: %s\n", title.toLocal8Bit().constData(), text.toLocal8Bit().constData());
+    switch (buttons) {
+    case Buttons::Ok:
+        return Answer::Ok;
+    case Buttons::OkCancel:
+        return Answer::Cancel;
+    case Buttons::YesNo:
+        return Answer::No;
+    }
+    return Answer::Ok;
+}
+
+} // namespace linvera

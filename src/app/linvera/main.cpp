@@ -1,0 +1,78 @@
+// linvera: converts each URL given on its command line exactly as the window's convert button would,
+// and prints the after URL with its information lines.
+#include "AppPaths.h"
+#include "ConsoleView.h"
+#include "ConversionEngine.h"
+#include "Endpoints.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QTimer>
+
+#include <cstdio>
+
+using namespace Qt::StringLiterals;
+using namespace linvera;
+
+namespace {
+
+// The probe and the picture download end on their own time-outs; this only guards against a stall.
+constexpr int kResultWaitMs = 90000;
+
+void printLine(FILE* stream, const QString& text)
+{
+    std::fprintf(stream, "%s\n", text.toLocal8Bit().constData());
+}
+
+bool convert(ConversionEngine& engine, ConsoleView& view, const QString& url)
+{
+    view.setBeforeUrl(url);
+    QEventLoop loop;
+    const auto done =
+        QObject::connect(&engine, &ConversionEngine::conversionFinished, &loop, &QEventLoop::quit);
+    engine.StartConv();
+    if (engine.isWaiting()) {
+        QTimer::singleShot(kResultWaitMs, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    QObject::disconnect(done);
+    if (!view.message().isEmpty())
+        printLine(stderr, view.message());
+    const QStringList lines = view.resultLines();
+    for (const QString& line : lines)
+        printLine(stdout, line);
+    std::fflush(stdout);
+    return !view.afterUrl().isEmpty();
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(u"linvera"_s);
+    const QStringList urls = QCoreApplication::arguments().mid(1);
+    if (urls.isEmpty() || urls.first() == u"--help"_s || urls.first() == u"-h"_s) {
+        printLine(stderr, u"使い方: linvera URL [URL...]"_s);
+        return urls.isEmpty() ? 2 : 0;
+    }
+
+    const platform::AppPaths paths = platform::AppPaths::fromEnvironment();
+    paths.prepareDataFolder();
+
+    ConsoleView view;
+    ConsoleMessageBoxes boxes;
+    ConversionEngine engine(view, boxes);
+    engine.setEndpoints(Endpoints::fromRegistry());
+    engine.setLogFilePath(paths.logFilePath);
+    engine.setTempFolder(paths.tempFolder);
+    engine.loadRules(paths.dataFile(u"tinyurls.txt"_s), paths.dataFile(u"picturls.txt"_s));
+
+    bool allConverted = true;
+    for (qsizetype i = 0; i < urls.size(); ++i) {
+        if (i > 0)
+            printLine(stdout, QString());
+        allConverted = convert(engine, view, urls[i]) && allConverted;
+    }
+    return allConverted ? 0 : 1;
+}

@@ -1,0 +1,287 @@
+#include "ConversionEngine.h"
+
+#include "AnsiCodec.h"
+#include "ConversionView.h"
+#include "HttpClient.h"
+#include "MessageBoxes.h"
+#include "PercentCoding.h"
+#include "RedirectProbe.h"
+#include "RegAccess.h"
+#include "RuleRegex.h"
+#include "ShortenerClient.h"
+#include "UrlParts.h"
+#include "Utf8Convert.h"
+
+#include <QFile>
+#include <QLocale>
+#include <QScopeGuard>
+
+using namespace Qt::StringLiterals;
+
+namespace linvera {
+namespace {
+
+const QString kShortened = u"URL短縮化を実行しました"_s;
+const QString kShorteningFailed = u"URL短縮化に失敗しました"_s;
+const QString kPreviewed = u"URLプレビューを実行しました"_s;
+const QString kProcessing = u"処理中です..."_s;
+const QString kPictureShown = u"画像を表示しました。"_s;
+const QString kPictureDownloadFailed = u"画像を取得できませんでした。"_s;
+const QString kPictureUnreadable = u"画像を表示できませんでした。"_s;
+
+} // namespace
+
+QString TrimSpaces(const QString& text)
+{
+    qsizetype start = 0;
+    qsizetype end = text.size();
+    while (start < end && text[start] == u' ')
+        ++start;
+    while (end > start && text[end - 1] == u' ')
+        --end;
+    return text.mid(start, end - start);
+}
+
+int StoredShortUrlType()
+{
+    QString stored;
+    GetRegValue(platform::RegRoot::LocalMachine, u"SOFTWARE\\HALVEX\\linvera\\param"_s, u"ShortURLType"_s,
+                stored);
+    bool ok = false;
+    const int value = stored.trimmed().toInt(&ok);
+    return ok ? value : 0;
+}
+
+ConversionEngine::ConversionEngine(ConversionView& view, platform::MessageBoxes& boxes, QObject* parent)
+    : QObject(parent)
+    , m_view(view)
+    , m_boxes(boxes)
+    , m_probe(new RedirectProbe(this))
+    , m_picture(new PictureDownload(this))
+    , m_shortUrlType(&StoredShortUrlType)
+    , m_today(&QDate::currentDate)
+{
+    connect(m_probe, &RedirectProbe::answered, this, &ConversionEngine::onProbeAnswered);
+    connect(m_probe, &RedirectProbe::failed, this, &ConversionEngine::onProbeFailed);
+    connect(m_picture, &PictureDownload::finished, this, &ConversionEngine::onPictureFinished);
+}
+
+ConversionEngine::~ConversionEngine() = default;
+
+void ConversionEngine::loadRules(const QString& shortLinkRulesPath, const QString& pictureRulesPath)
+{
+    m_shortLinkRules.LoadShortLinkRules(shortLinkRulesPath, m_boxes);
+    m_pictureRules.LoadPictureRules(pictureRulesPath);
+}
+
+bool ConversionEngine::isWaiting() const
+{
+    return m_probe->isRunning() || m_picture->isRunning();
+}
+
+int ConversionEngine::shortUrlType() const
+{
+    return m_shortUrlType ? m_shortUrlType() : 0;
+}
+
+QString ConversionEngine::LogLine(const QDate& date, const QString& input, const QString& afterUrl)
+{
+    return QLocale::system().toString(date, QLocale::ShortFormat) + u", "_s + input + u", "_s + afterUrl;
+}
+
+void ConversionEngine::appendLog(const QString& input, const QString& afterUrl)
+{
+    if (m_logFilePath.isEmpty())
+        return;
+    QFile log(m_logFilePath);
+    if (!log.open(QIODevice::WriteOnly | QIODevice::Append))
+        return;
+    log.write(platform::AnsiCodec::encode(QString(LogLine(m_today(), input, afterUrl) + u"\r\n"_s)));
+}
+
+void ConversionEngine::StartConv()
+{
+    ++m_depth;
+    const auto leave = qScopeGuard([this] { --m_depth; });
+
+    if (m_view.beforeUrl().isEmpty())
+        return;
+    const quint64 run = ++m_run;
+    m_probe->cancel();
+    m_picture->cancel();
+
+    const QString input = TrimSpaces(m_view.beforeUrl());
+    m_view.setBeforeUrl(input);
+    m_view.setCaption(input);
+    m_view.setAfterUrl(QString());
+    m_view.setAfterInfo(QString());
+    m_view.setBeforeInfoVisible(false);
+    m_view.setThumbnail(QImage());
+    m_view.setThumbnailVisible(false);
+    m_view.setAfterInfoVisible(true);
+
+    QString afterUrl;
+    QString fetchedUrl;
+    QString pageTitle;
+    QString pictureUrl;
+    int mode = Shorten;
+    bool shortened = false;
+
+    if (IsLiveShortLink(input, m_endpoints.value(Endpoints::LiveShortDomain))) {
+        mode = LiveLink;
+    } else if (const ShortLinkRules::Match rule = m_shortLinkRules.MatchShortLinkRule(input); rule.matched) {
+        if (!rule.pattern.isEmpty()) {
+            const Expansion expansion = ExpandShortLink(input, rule.templ, rule.pattern, m_endpoints);
+            if (run != m_run) {
+                appendLog(input, expansion.longUrl);
+                return;
+            }
+            fetchedUrl = expansion.fetchedUrl;
+            pageTitle = expansion.pageTitle;
+            if (!expansion.longUrl.isEmpty()) {
+                mode = Preview;
+                afterUrl = expansion.longUrl;
+            }
+        } else if (rule.templ != u"Location:"_s) {
+            mode = Preview;
+            afterUrl = rule.templ;
+        } else {
+            mode = HeaderProbe;
+        }
+    } else {
+        const bool isPicture = m_pictureRules.MatchPictureRule(input, pictureUrl);
+        m_previewPicturePath = PreviewPicturePath(input, m_tempFolder);
+        if (isPicture) {
+            mode = Picture;
+            afterUrl = pictureUrl;
+        }
+    }
+    if (mode == Shorten) {
+        afterUrl = ShortenUrl(input, shortUrlType(), m_endpoints);
+        shortened = !afterUrl.isEmpty();
+        if (run != m_run) {
+            appendLog(input, afterUrl);
+            return;
+        }
+    }
+
+    m_mode = mode;
+    m_view.setAfterUrl(afterUrl);
+    switch (mode) {
+    case Shorten:
+        m_view.setMessage(shortened ? kShortened : kShorteningFailed);
+        break;
+    case Preview:
+        m_view.setMessage(kPreviewed);
+        break;
+    default:
+        m_view.setMessage(kProcessing);
+        break;
+    }
+    appendLog(input, afterUrl);
+
+    switch (mode) {
+    case Picture:
+        m_picture->start(afterUrl, m_previewPicturePath);
+        break;
+    case LiveLink:
+    case HeaderProbe: {
+        m_liveProbe = mode == LiveLink;
+        const UrlParts parts = SplitUrl(input);
+        m_probe->StartRedirectProbe(parts.host, parts.path,
+                                    quint16(parts.port > 0 && parts.port <= 65535 ? parts.port : 80));
+        break;
+    }
+    default:
+        fillInfo(input, fetchedUrl, pageTitle);
+        Q_EMIT conversionFinished(mode);
+        break;
+    }
+}
+
+void ConversionEngine::fillInfo(const QString& input, const QString& fetchedUrl, const QString& pageTitle)
+{
+    const QString decodedInput = PercentDecode(input);
+    if (decodedInput != input && decodedInput != u"ERROR"_s) {
+        m_view.setBeforeInfoVisible(true);
+        m_view.setBeforeInfo(decodedInput);
+    }
+    const QString afterUrl = m_view.afterUrl();
+    const QString decodedAfter = PercentDecode(afterUrl);
+    if (decodedAfter != afterUrl && decodedAfter != u"ERROR"_s)
+        m_view.insertAfterInfo(decodedAfter);
+    if (input.contains(u"http://"_s + m_endpoints.value(Endpoints::StoreHostPrefix))) {
+        const QString item = ExtractStoreItemId(input);
+        if (!item.isEmpty())
+            m_view.insertAfterInfo(u"http://"_s + m_endpoints.value(Endpoints::StoreHost) + u"/dp/"_s + item +
+                                   u"\r\n"_s);
+    }
+    const QString title = UnescapeUnicode(pageTitle);
+    if (!title.isEmpty())
+        m_view.insertAfterInfo(title + u"\r\n"_s);
+    if (!fetchedUrl.isEmpty())
+        m_view.insertAfterInfo(fetchedUrl + u"\r\n"_s);
+    if (m_view.clipboardWanted() && !afterUrl.isEmpty())
+        m_view.copyToClipboard(afterUrl);
+}
+
+void ConversionEngine::onProbeAnswered(const QString& headerBlock)
+{
+    const quint64 run = m_run;
+    if (!m_liveProbe) {
+        m_view.setAfterUrl(ProbeLocation(headerBlock));
+        Q_EMIT conversionFinished(m_mode);
+        return;
+    }
+    bool found = false;
+    const QString location = LiveProbeLocation(headerBlock, &found);
+    if (!found || !location.contains(u"/channel/"_s)) {
+        m_view.setAfterUrl(location);
+        Q_EMIT conversionFinished(m_mode);
+        return;
+    }
+    QByteArray page;
+    HttpGetBytes(location, page);
+    if (run != m_run)
+        return;
+    const QString text = PageBytesToText(page);
+    m_view.setMessage(kPreviewed);
+    static const RuleRegex channelUrl(u"channelUrl=\"(.*?)\""_s);
+    static const RuleRegex title(u"<title>(.*?)<\\/title>"_s);
+    QStringList groups;
+    if (channelUrl.match(text, &groups))
+        m_view.setAfterUrl(u"http://"_s + m_endpoints.value(Endpoints::LiveHost) + u"/channel/"_s +
+                           TrimSpaces(groups.value(0)));
+    if (title.match(text, &groups))
+        m_view.setAfterInfo(TrimSpaces(groups.value(0)));
+    Q_EMIT conversionFinished(m_mode);
+}
+
+void ConversionEngine::onProbeFailed(const QString& description)
+{
+    const quint64 run = m_run;
+    m_boxes.show(platform::MessageBoxes::Icon::Exclamation, u"ERROR"_s, description);
+    if (run == m_run)
+        Q_EMIT conversionFinished(m_mode);
+}
+
+void ConversionEngine::onPictureFinished(PictureDownload::Outcome outcome, const QImage& picture)
+{
+    switch (outcome) {
+    case PictureDownload::Outcome::Shown:
+        m_view.setThumbnail(picture);
+        m_view.setAfterInfoVisible(false);
+        m_view.setThumbnailVisible(true);
+        m_view.setMessage(kPictureShown);
+        break;
+    case PictureDownload::Outcome::DownloadFailed:
+        m_view.setMessage(kPictureDownloadFailed);
+        break;
+    case PictureDownload::Outcome::NotAPicture:
+        m_view.setMessage(kPictureUnreadable);
+        break;
+    }
+    Q_EMIT conversionFinished(m_mode);
+}
+
+} // namespace linvera

@@ -1,0 +1,98 @@
+#pragma once
+
+#include "Endpoints.h"
+#include "PreviewPicture.h"
+#include "ServiceRules.h"
+
+#include <QDate>
+#include <QObject>
+#include <QString>
+
+#include <functional>
+
+namespace linvera {
+namespace platform {
+class MessageBoxes;
+}
+class ConversionView;
+class RedirectProbe;
+
+/// The one operation that turns the before URL into a result (`StartConv`), with the state the
+/// window and the automation interface read.
+class ConversionEngine : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum Mode { Shorten = 0, Preview = 1, Picture = 2, LiveLink = 3, HeaderProbe = 4 };
+
+    ConversionEngine(ConversionView& view, platform::MessageBoxes& boxes, QObject* parent = nullptr);
+    ~ConversionEngine() override;
+
+    void setEndpoints(const Endpoints& endpoints) { m_endpoints = endpoints; }
+    const Endpoints& endpoints() const { return m_endpoints; }
+    void setLogFilePath(const QString& path) { m_logFilePath = path; }
+    void setTempFolder(const QString& folder) { m_tempFolder = folder; }
+    /// The settings' short-link form (`lstShortURLType` index); by default the stored "ShortURLType".
+    void setShortUrlTypeSource(std::function<int()> source) { m_shortUrlType = std::move(source); }
+    /// Today's date for the log line.
+    void setClock(std::function<QDate()> today) { m_today = std::move(today); }
+
+    /// Loads both rule lists.
+    void loadRules(const QString& shortLinkRulesPath, const QString& pictureRulesPath);
+    ShortLinkRules& shortLinkRules() { return m_shortLinkRules; }
+    PictureRules& pictureRules() { return m_pictureRules; }
+
+    void StartConv();
+
+    int lConvMode() const { return m_mode; }
+    /// True while a `StartConv` runs (also one that waits inside a fetch).
+    bool isProcessing() const { return m_depth > 0; }
+    bool LiveProbe() const { return m_liveProbe; }
+    QString previewPicturePath() const { return m_previewPicturePath; }
+    /// True while a probe or a picture download of the last run is under way.
+    bool isWaiting() const;
+
+    /// The log line of one run, without its CR LF.
+    static QString LogLine(const QDate& date, const QString& input, const QString& afterUrl);
+
+Q_SIGNALS:
+    /// The last run's result is complete: at the end of `StartConv` for modes 0 and 1, when the
+    /// probe or the download ends for the others. Not sent for runs that a later run replaced.
+    void conversionFinished(int mode);
+
+private:
+    void appendLog(const QString& input, const QString& afterUrl);
+    void fillInfo(const QString& input, const QString& fetchedUrl, const QString& pageTitle);
+    void onProbeAnswered(const QString& headerBlock);
+    void onProbeFailed(const QString& description);
+    void onPictureFinished(PictureDownload::Outcome outcome, const QImage& picture);
+    int shortUrlType() const;
+
+    ConversionView& m_view;
+    platform::MessageBoxes& m_boxes;
+    Endpoints m_endpoints;
+    ShortLinkRules m_shortLinkRules;
+    PictureRules m_pictureRules;
+    RedirectProbe* m_probe;
+    PictureDownload* m_picture;
+    QString m_logFilePath;
+    QString m_tempFolder;
+    QString m_previewPicturePath;
+    std::function<int()> m_shortUrlType;
+    std::function<QDate()> m_today;
+    int m_mode = 0;
+    int m_depth = 0;
+    bool m_liveProbe = false;
+    /// Numbers the runs, so that a run that waited inside a fetch while a later one started leaves
+    /// the later run's boxes alone.
+    quint64 m_run = 0;
+};
+
+/// Removes leading and trailing spaces only; tabs and line breaks stay.
+QString TrimSpaces(const QString& text);
+
+/// The stored short-link form ("ShortURLType"), 0 when blank or unusable.
+int StoredShortUrlType();
+
+} // namespace linvera

@@ -1,0 +1,63 @@
+#include "Endpoints.h"
+
+#include "RegAccess.h"
+
+using namespace Qt::StringLiterals;
+
+namespace linvera {
+namespace {
+
+struct Entry
+{
+    const char16_t* name;
+    const char16_t* host;
+};
+
+constexpr std::array<Entry, Endpoints::Count> kTable{{
+    {u"ShortenerApiHost", u"api.shortener.example"},
+    {u"ShortenerAltApiHost", u"api.shrt.example"},
+    {u"ShortenerDomain", u"shortener.example"},
+    {u"ShortenerAltDomain", u"shrt.example"},
+    {u"StoreHost", u"www.store.example"},
+    {u"StoreHostPrefix", u"www.store."},
+    {u"LiveHost", u"live.example"},
+    {u"LiveShortDomain", u"lv.example"},
+    {u"MicroblogHost", u"microblog.example"},
+    {u"PictureHost", u"pictures.example"},
+    {u"MakerSiteHost", u"www.halvex.example"},
+    {u"MakerNoticeHost", u"notice.halvex.example"},
+    {u"MakerLiveHost", u"live.halvex.example"},
+}};
+
+} // namespace
+
+Endpoints::Endpoints()
+{
+    for (int i = 0; i < Count; ++i)
+        m_values[i] = defaultValue(Name(i));
+}
+
+Endpoints Endpoints::fromRegistry()
+{
+    Endpoints endpoints;
+    const QString key = QString::fromLatin1(kRegistryKey);
+    for (int i = 0; i < Count; ++i) {
+        QString host;
+        if (GetRegValue(platform::RegRoot::LocalMachine, key, registryName(Name(i)), host) &&
+            !host.trimmed().isEmpty())
+            endpoints.set(Name(i), host.trimmed());
+    }
+    return endpoints;
+}
+
+QString Endpoints::registryName(Name name)
+{
+    return QString::fromUtf16(kTable[name].name);
+}
+
+QString Endpoints::defaultValue(Name name)
+{
+    return QString::fromUtf16(kTable[name].host);
+}
+
+} // namespace linvera

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QString>
+
+#include <array>
+
+namespace linvera {
+
+/// The hosts of every outside service. Defaults are placeholders under the reserved ".example"
+/// domain; each can be overridden in the registry store under
+/// HKEY_LOCAL_MACHINE\SOFTWARE\HALVEX\linvera\endpoints (a REG_SZ host, optionally with ":port").
+class Endpoints
+{
+public:
+    enum Name {
+        ShortenerApiHost,
+        ShortenerAltApiHost,
+        ShortenerDomain,
+        ShortenerAltDomain,
+        StoreHost,
+        StoreHostPrefix,
+        LiveHost,
+        LiveShortDomain,
+        MicroblogHost,
+        PictureHost,
+        MakerSiteHost,
+        MakerNoticeHost,
+        MakerLiveHost,
+        Count
+    };
+
+    static constexpr const char* kRegistryKey = "SOFTWARE\\HALVEX\\linvera\\endpoints";
+
+    /// The defaults alone.
+    Endpoints();
+    /// The defaults with the registry's overrides applied.
+    static Endpoints fromRegistry();
+
+    QString value(Name name) const { return m_values[name]; }
+    void set(Name name, const QString& host) { m_values[name] = host; }
+
+    static QString registryName(Name name);
+    static QString defaultValue(Name name);
+
+private:
+    std::array<QString, Count> m_values;
+};
+
+} // namespace linvera

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QImage>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QTimer>
+
+#include <QNetworkReply>
+
+namespace linvera {
+
+/// A decoded picture, or the loader's failure: error 481 with the description "エラー".
+struct LoadedPicture
+{
+    QImage image;
+    int errorNumber = 0;
+    QString errorDescription;
+
+    bool ok() const { return errorNumber == 0; }
+};
+
+/// Loads a picture from a file path, a file: URL or an http(s) URL.
+LoadedPicture LoadPictureFromUrl(const QString& location);
+
+/// The window's picture download (`InetPict`): fetches a picture URL, writes the whole body to the
+/// preview file (never leaving the tail of an older picture) and decodes it.
+class PictureDownload : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum class Outcome { Shown, DownloadFailed, NotAPicture };
+
+    explicit PictureDownload(QObject* parent = nullptr);
+    ~PictureDownload() override;
+
+    /// Starts the download of `url` into `previewPath`; a running download is dropped first.
+    void start(const QString& url, const QString& previewPath);
+    void cancel();
+    bool isRunning() const { return m_reply != nullptr; }
+
+Q_SIGNALS:
+    void finished(linvera::PictureDownload::Outcome outcome, const QImage& picture);
+
+private:
+    void onFinished();
+
+    QPointer<QNetworkReply> m_reply;
+    QTimer m_limit;
+    QString m_previewPath;
+};
+
+} // namespace linvera

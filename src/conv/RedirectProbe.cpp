@@ -1,0 +1,209 @@
+#include "RedirectProbe.h"
+
+#include "AnsiCodec.h"
+#include "RegAccess.h"
+#include "RuleRegex.h"
+#include "UrlParts.h"
+
+#include <QTcpSocket>
+
+using namespace Qt::StringLiterals;
+
+namespace linvera {
+namespace {
+
+RedirectProbe::Timeouts g_timeouts;
+
+const QString kInternetSettings = u"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings"_s;
+
+} // namespace
+
+ProbeRoute ProbeRouteFromRegistry(const QString& host, quint16 port)
+{
+    ProbeRoute route;
+    QString enabled;
+    GetRegValue(platform::RegRoot::CurrentUser, kInternetSettings, u"ProxyEnable"_s, enabled);
+    route.viaProxy = enabled == u"1"_s;
+    if (!route.viaProxy) {
+        route.connectHost = host;
+        route.connectPort = port;
+        return route;
+    }
+    QString server;
+    GetRegValue(platform::RegRoot::CurrentUser, kInternetSettings, u"ProxyServer"_s, server);
+    const qsizetype colon = server.indexOf(u':');
+    if (colon >= 0) {
+        route.connectHost = server.left(colon);
+        bool ok = false;
+        const uint proxyPort = server.mid(colon + 1).toUInt(&ok);
+        route.connectPort = ok && proxyPort <= 65535 ? quint16(proxyPort) : 0;
+    } else {
+        route.connectHost.clear();
+        route.connectPort = 0;
+    }
+    return route;
+}
+
+QByteArray ProbeRequestText(const QString& host, const QString& path, bool viaProxy)
+{
+    const QString target = viaProxy ? u"http://"_s + host + path : path;
+    const QString request = u"GET "_s + target + u" HTTP/1.0\r\nHost: "_s + host + u"\r\n\r\n"_s;
+    return platform::AnsiCodec::encode(request);
+}
+
+QString ProbeHeaderBlock(const QString& answer)
+{
+    const qsizetype end = answer.indexOf(u"\r\n\r\n"_s);
+    return end >= 0 ? answer.left(end + 2) : answer;
+}
+
+QString ProbeLocation(const QString& headerBlock)
+{
+    return TextBetween(headerBlock, u"Location: "_s, u"\r\n"_s);
+}
+
+QString LiveProbeLocation(const QString& headerBlock, bool* found)
+{
+    static const RuleRegex location(u"Location: (.*)#"_s);
+    QStringList groups;
+    const bool matched = location.match(headerBlock, &groups);
+    if (found)
+        *found = matched;
+    return matched ? groups.value(0) : QString();
+}
+
+RedirectProbe::Timeouts RedirectProbe::timeouts()
+{
+    return g_timeouts;
+}
+
+void RedirectProbe::setTimeouts(Timeouts timeouts)
+{
+    g_timeouts = timeouts;
+}
+
+RedirectProbe::RedirectProbe(QObject* parent)
+    : QObject(parent)
+    , m_socket(new QTcpSocket(this))
+{
+    m_socket->setObjectName(u"WinsockHeader"_s);
+    m_timer.setSingleShot(true);
+    connect(&m_timer, &QTimer::timeout, this, &RedirectProbe::onTimeout);
+    connect(m_socket, &QTcpSocket::connected, this, &RedirectProbe::onConnected);
+    connect(m_socket, &QTcpSocket::readyRead, this, &RedirectProbe::onReadyRead);
+    connect(m_socket, &QTcpSocket::disconnected, this, &RedirectProbe::onDisconnected);
+    connect(m_socket, &QTcpSocket::errorOccurred, this, &RedirectProbe::onError);
+}
+
+RedirectProbe::~RedirectProbe() = default;
+
+bool RedirectProbe::isRunning() const
+{
+    return !m_done;
+}
+
+void RedirectProbe::cancel()
+{
+    m_done = true;
+    m_timer.stop();
+    m_socket->abort();
+}
+
+void RedirectProbe::StartRedirectProbe(const QString& host, const QString& path, quint16 port)
+{
+    cancel();
+    m_answer.clear();
+    m_connected = false;
+    m_done = false;
+
+    // A line break would let the input write its own request headers.
+    const auto hasLineBreak = [](const QString& s) { return s.contains(u'\r') || s.contains(u'\n'); };
+    if (hasLineBreak(host) || hasLineBreak(path)) {
+        m_request.clear();
+        fail(u"URLに改行文字が含まれているため、接続しませんでした。"_s);
+        return;
+    }
+
+    const ProbeRoute route = ProbeRouteFromRegistry(host, port);
+    m_request = ProbeRequestText(host, path, route.viaProxy);
+    if (route.connectHost.isEmpty() || route.connectPort == 0) {
+        fail(u"プロキシサーバーの設定が正しくありません。"_s);
+        return;
+    }
+    m_timer.start(g_timeouts.connect);
+    m_socket->connectToHost(route.connectHost, route.connectPort);
+}
+
+void RedirectProbe::onConnected()
+{
+    if (m_done)
+        return;
+    m_connected = true;
+    m_timer.start(g_timeouts.answer);
+    m_socket->write(m_request);
+}
+
+void RedirectProbe::onReadyRead()
+{
+    if (m_done) {
+        m_socket->readAll();
+        return;
+    }
+    m_answer += m_socket->readAll();
+    m_timer.start(g_timeouts.answer);
+    if (m_answer.contains("\r\n\r\n"))
+        finishWithAnswer();
+}
+
+void RedirectProbe::onDisconnected()
+{
+    if (m_done)
+        return;
+    m_answer += m_socket->readAll();
+    if (m_answer.isEmpty())
+        fail(u"The remote host closed the connection without an answer"_s);
+    else
+        finishWithAnswer();
+}
+
+void RedirectProbe::onError()
+{
+    if (m_done)
+        return;
+    // An HTTP/1.0 server closes after its answer: that close is the end of the answer, not a failure.
+    if (m_socket->error() == QAbstractSocket::RemoteHostClosedError) {
+        onDisconnected();
+        return;
+    }
+    fail(m_socket->errorString());
+}
+
+void RedirectProbe::onTimeout()
+{
+    if (m_done)
+        return;
+    if (m_connected && !m_answer.isEmpty()) {
+        finishWithAnswer();
+        return;
+    }
+    fail(u"Socket operation timed out"_s);
+}
+
+void RedirectProbe::finishWithAnswer()
+{
+    m_done = true;
+    m_timer.stop();
+    const QString answer = platform::AnsiCodec::decode(m_answer);
+    m_socket->abort();
+    Q_EMIT answered(ProbeHeaderBlock(answer));
+}
+
+void RedirectProbe::fail(const QString& description)
+{
+    m_done = true;
+    m_timer.stop();
+    m_socket->abort();
+    Q_EMIT failed(description);
+}
+
+} // namespace linvera

@@ -1,0 +1,90 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <chrono>
+
+class QTcpSocket;
+
+namespace linvera {
+
+/// Where the probe connects: straight to the short link's host, or to the proxy of the user's
+/// Internet settings.
+struct ProbeRoute
+{
+    bool viaProxy = false;
+    QString connectHost;
+    quint16 connectPort = 80;
+};
+
+/// Reads "ProxyEnable"/"ProxyServer" of the current user and decides the route for a host.
+ProbeRoute ProbeRouteFromRegistry(const QString& host, quint16 port);
+
+/// The hand-built HTTP/1.0 request: the path alone, or the absolute URL when a proxy carries it.
+QByteArray ProbeRequestText(const QString& host, const QString& path, bool viaProxy);
+
+/// The header block of a gathered answer: everything up to the blank line, or all of it when the
+/// connection closed before the blank line came.
+QString ProbeHeaderBlock(const QString& answer);
+
+/// Mode 4: the value of the first "Location: " header line exactly as sent.
+QString ProbeLocation(const QString& headerBlock);
+
+/// Mode 3: the location up to the last "#" of its header line; `found` tells whether it matched.
+QString LiveProbeLocation(const QString& headerBlock, bool* found);
+
+/// One probe over the window's raw socket (`WinsockHeader`). The answer is gathered across arrivals
+/// and read once the header block is complete, or at close. Every wait is bounded.
+class RedirectProbe : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit RedirectProbe(QObject* parent = nullptr);
+    ~RedirectProbe() override;
+
+    struct Timeouts
+    {
+        std::chrono::milliseconds connect{15000};
+        std::chrono::milliseconds answer{20000};
+    };
+    static Timeouts timeouts();
+    static void setTimeouts(Timeouts timeouts);
+
+    /// Starts a probe of `host` and `path`; `port` is the URL's own port, 80 when it names none.
+    /// A running probe is dropped first. Returns once the connection is under way.
+    void StartRedirectProbe(const QString& host, const QString& path, quint16 port = 80);
+    /// Drops the running probe without a report.
+    void cancel();
+    bool isRunning() const;
+
+    /// What was sent last (for the record; tests compare it byte for byte).
+    QByteArray lastRequest() const { return m_request; }
+
+Q_SIGNALS:
+    /// The answer's header block, decoded through the ANSI code page.
+    void answered(const QString& headerBlock);
+    /// The probe failed; `description` is what the message box shows.
+    void failed(const QString& description);
+
+private:
+    void onConnected();
+    void onReadyRead();
+    void onDisconnected();
+    void onError();
+    void onTimeout();
+    void finishWithAnswer();
+    void fail(const QString& description);
+
+    QTcpSocket* m_socket = nullptr;
+    QTimer m_timer;
+    QByteArray m_request;
+    QByteArray m_answer;
+    bool m_connected = false;
+    bool m_done = true;
+};
+
+} // namespace linvera

@@ -1,0 +1,132 @@
+#include "RuleRegex.h"
+
+#define PCRE2_CODE_UNIT_WIDTH 16
+#include <pcre2.h>
+
+#include <utility>
+
+using namespace Qt::StringLiterals;
+
+namespace linvera {
+namespace {
+
+// Enough for any sensible URL rule; a runaway pattern gives up long before the window notices.
+constexpr uint32_t kMatchLimit = 200000;
+constexpr uint32_t kDepthLimit = 5000;
+
+pcre2_match_context* matchContext()
+{
+    static pcre2_match_context* context = [] {
+        pcre2_match_context* c = pcre2_match_context_create(nullptr);
+        pcre2_set_match_limit(c, kMatchLimit);
+        pcre2_set_depth_limit(c, kDepthLimit);
+        return c;
+    }();
+    return context;
+}
+
+} // namespace
+
+struct RuleRegex::Code
+{
+    pcre2_code* code = nullptr;
+    pcre2_match_data* data = nullptr;
+    // Machine code is made on first use: a long rule list loads fast and pays only for what it matches.
+    bool jitTried = false;
+    ~Code()
+    {
+        pcre2_match_data_free(data);
+        pcre2_code_free(code);
+    }
+};
+
+RuleRegex::RuleRegex(const QString& pattern)
+    : m_pattern(pattern)
+{
+    pcre2_compile_context* compile = pcre2_compile_context_create(nullptr);
+    pcre2_set_newline(compile, PCRE2_NEWLINE_ANYCRLF);
+    int errorCode = 0;
+    PCRE2_SIZE errorOffset = 0;
+    pcre2_code* code =
+        pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern.utf16()), PCRE2_SIZE(pattern.size()),
+                      PCRE2_CASELESS | PCRE2_UTF, &errorCode, &errorOffset, compile);
+    pcre2_compile_context_free(compile);
+    if (!code) {
+        PCRE2_UCHAR buffer[256];
+        const int len = pcre2_get_error_message(errorCode, buffer, 256);
+        m_error = len > 0 ? QString::fromUtf16(reinterpret_cast<const char16_t*>(buffer), len) : QString();
+        return;
+    }
+    m_code = new Code;
+    m_code->code = code;
+    m_code->data = pcre2_match_data_create_from_pattern(code, nullptr);
+}
+
+RuleRegex::~RuleRegex()
+{
+    delete m_code;
+}
+
+RuleRegex::RuleRegex(RuleRegex&& other) noexcept
+    : m_pattern(std::move(other.m_pattern))
+    , m_error(std::move(other.m_error))
+    , m_code(std::exchange(other.m_code, nullptr))
+{}
+
+RuleRegex& RuleRegex::operator=(RuleRegex&& other) noexcept
+{
+    if (this != &other) {
+        delete m_code;
+        m_pattern = std::move(other.m_pattern);
+        m_error = std::move(other.m_error);
+        m_code = std::exchange(other.m_code, nullptr);
+    }
+    return *this;
+}
+
+bool RuleRegex::match(QStringView subject, QStringList* groups) const
+{
+    if (!m_code)
+        return false;
+    if (!m_code->jitTried) {
+        m_code->jitTried = true;
+        pcre2_jit_compile(m_code->code, PCRE2_JIT_COMPLETE);
+    }
+    // Invalid UTF-16 (a lone surrogate) is reported by PCRE2 as an error and counts as no match.
+    const int rc = pcre2_match(m_code->code, reinterpret_cast<PCRE2_SPTR>(subject.utf16()),
+                               PCRE2_SIZE(subject.size()), 0, 0, m_code->data, matchContext());
+    if (rc < 0)
+        return false;
+    if (groups) {
+        groups->clear();
+        uint32_t count = 0;
+        pcre2_pattern_info(m_code->code, PCRE2_INFO_CAPTURECOUNT, &count);
+        const PCRE2_SIZE* ovector = pcre2_get_ovector_pointer(m_code->data);
+        for (uint32_t k = 1; k <= count; ++k) {
+            const PCRE2_SIZE start = ovector[2 * k];
+            const PCRE2_SIZE end = ovector[2 * k + 1];
+            if (int(k) < rc && start != PCRE2_UNSET && end >= start)
+                groups->append(subject.mid(qsizetype(start), qsizetype(end - start)).toString());
+            else
+                groups->append(QString());
+        }
+    }
+    return true;
+}
+
+QString RuleRegex::firstGroup(QStringView subject) const
+{
+    QStringList groups;
+    if (!match(subject, &groups) || groups.isEmpty())
+        return {};
+    return groups.first();
+}
+
+QString RuleRegex::fillGroups(QString templ, const QStringList& groups)
+{
+    for (qsizetype k = 0; k < groups.size(); ++k)
+        templ.replace(u'(' + QString::number(k + 1) + u')', groups[k]);
+    return templ;
+}
+
+} // namespace linvera

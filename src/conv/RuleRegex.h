@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+namespace linvera {
+
+/// One compiled rule expression with the matching rules of the program: case-insensitive, first match
+/// only, "." never matching CR or LF, lazy quantifiers and groups numbered from 1. Patterns come from
+/// files that the network refreshes, so a match is bounded: an expression that backtracks without end
+/// stops at a fixed budget and counts as no match.
+class RuleRegex
+{
+public:
+    RuleRegex() = default;
+    explicit RuleRegex(const QString& pattern);
+    ~RuleRegex();
+    RuleRegex(RuleRegex&&) noexcept;
+    RuleRegex& operator=(RuleRegex&&) noexcept;
+
+    bool isValid() const { return m_code != nullptr; }
+    QString pattern() const { return m_pattern; }
+    QString errorString() const { return m_error; }
+
+    /// True when the expression matches somewhere in `subject`; `groups` (when given) receives the
+    /// texts of groups 1..n of the first match (an unset group gives an empty text).
+    bool match(QStringView subject, QStringList* groups = nullptr) const;
+
+    /// Group 1 of the first match, or an empty text.
+    QString firstGroup(QStringView subject) const;
+
+    /// Replaces "(1)", "(2)", … in `templ` by the groups, in ascending order.
+    static QString fillGroups(QString templ, const QStringList& groups);
+
+private:
+    struct Code;
+    QString m_pattern;
+    QString m_error;
+    Code* m_code = nullptr;
+};
+
+} // namespace linvera

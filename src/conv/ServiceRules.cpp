@@ -1,0 +1,148 @@
+#include "ServiceRules.h"
+
+#include "AnsiCodec.h"
+#include "AppInfo.h"
+#include "AppPaths.h"
+#include "MessageBoxes.h"
+
+#include <QFile>
+#include <QLoggingCategory>
+
+using namespace Qt::StringLiterals;
+
+namespace linvera {
+namespace {
+
+Q_LOGGING_CATEGORY(lcRules, "linvera.rules")
+
+RuleRegex compileRule(const QString& pattern)
+{
+    RuleRegex regex(pattern);
+    if (!regex.isValid())
+        qCWarning(lcRules) << "skipping rule" << pattern << ":" << regex.errorString();
+    return regex;
+}
+
+} // namespace
+
+QStringList SplitRuleLines(const QString& text)
+{
+    QStringList lines;
+    qsizetype start = 0;
+    const qsizetype n = text.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        if (text[i] != u'\r')
+            continue;
+        lines.append(text.mid(start, i - start));
+        if (i + 1 < n && text[i + 1] == u'\n')
+            ++i;
+        start = i + 1;
+    }
+    if (start < n)
+        lines.append(text.mid(start));
+    return lines;
+}
+
+QString ReadRuleFile(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return platform::AnsiCodec::decode(file.readAll());
+}
+
+void ShortLinkRules::LoadShortLinkRules(const QString& path, platform::MessageBoxes& boxes)
+{
+    loadFromText(ReadRuleFile(path), boxes);
+}
+
+void ShortLinkRules::loadFromText(const QString& text, platform::MessageBoxes& boxes)
+{
+    m_rules.clear();
+    const QStringList lines = SplitRuleLines(text);
+    m_rules.reserve(size_t(lines.size()));
+    for (const QString& line : lines) {
+        const qsizetype tab1 = line.indexOf(u'\t');
+        const qsizetype tab2 = tab1 >= 0 ? line.indexOf(u'\t', tab1 + 1) : -1;
+        if (tab2 < 0) {
+            boxes.show(platform::MessageBoxes::Icon::Stop, AppTitle(), u"tinyurls読み込みエラー"_s);
+            continue;
+        }
+        Rule rule;
+        rule.matchText = line.left(tab1).trimmed();
+        rule.templ = line.mid(tab1 + 1, tab2 - tab1 - 1).trimmed();
+        rule.pattern = line.mid(tab2 + 1).trimmed();
+        if (rule.templ != u"Location:"_s)
+            rule.regex = compileRule(rule.matchText);
+        m_rules.push_back(std::move(rule));
+    }
+}
+
+ShortLinkRules::Match ShortLinkRules::MatchShortLinkRule(const QString& url) const
+{
+    QStringList groups;
+    for (const Rule& rule : m_rules) {
+        // An empty match text is found in every text but an empty one.
+        if (!url.isEmpty() && url.contains(rule.matchText))
+            return {true, rule.templ, rule.pattern};
+        if (rule.templ != u"Location:"_s && rule.regex.match(url, &groups))
+            return {true, RuleRegex::fillGroups(rule.templ, groups), QString()};
+    }
+    return {};
+}
+
+void PictureRules::LoadPictureRules(const QString& path)
+{
+    loadFromText(ReadRuleFile(path));
+}
+
+void PictureRules::loadFromText(const QString& text)
+{
+    m_rules.clear();
+    const QStringList lines = SplitRuleLines(text);
+    m_rules.reserve(size_t(lines.size()));
+    for (const QString& line : lines) {
+        // A blank line would match every URL and turn every conversion into a picture preview.
+        if (line.isEmpty())
+            continue;
+        Rule rule;
+        const qsizetype tab = line.indexOf(u'\t');
+        rule.pattern = tab >= 0 ? line.left(tab) : line;
+        rule.templ = tab >= 0 ? line.mid(tab + 1) : QString();
+        rule.regex = compileRule(rule.pattern);
+        m_rules.push_back(std::move(rule));
+    }
+}
+
+bool PictureRules::MatchPictureRule(const QString& url, QString& pictureUrl) const
+{
+    pictureUrl.clear();
+    QStringList groups;
+    for (const Rule& rule : m_rules) {
+        if (rule.regex.match(url, &groups)) {
+            pictureUrl = RuleRegex::fillGroups(rule.templ, groups);
+            return true;
+        }
+    }
+    return false;
+}
+
+bool IsLiveShortLink(const QString& url, const QString& liveShortDomain)
+{
+    return url.contains(liveShortDomain + u'/');
+}
+
+QString PreviewPicturePath(const QString& url, const QString& tempFolder)
+{
+    const QString ending = url.right(3).toLower();
+    QString name = u"hvxlinvera.jpg"_s;
+    if (ending == u"png"_s)
+        name = u"hvxlinvera.png"_s;
+    else if (ending == u"bmp"_s)
+        name = u"hvxlinvera.bmp"_s;
+    else if (ending == u"gif"_s)
+        name = u"hvxlinvera.gif"_s;
+    return platform::JoinPath(tempFolder, name);
+}
+
+} // namespace linvera

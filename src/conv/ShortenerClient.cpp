@@ -1,0 +1,136 @@
+#include "ShortenerClient.h"
+
+#include "AnsiCodec.h"
+#include "HttpClient.h"
+#include "PercentCoding.h"
+#include "RuleRegex.h"
+
+using namespace Qt::StringLiterals;
+
+namespace linvera {
+namespace {
+
+QString fetchText(const QString& url)
+{
+    QByteArray body;
+    HttpGetBytes(url, body);
+    return platform::AnsiCodec::decode(body);
+}
+
+bool isOwnDomain(const QString& shortLink, const Endpoints& endpoints)
+{
+    const QString lower = shortLink.toLower();
+    return lower.contains(endpoints.value(Endpoints::ShortenerDomain)) ||
+           lower.contains(endpoints.value(Endpoints::ShortenerAltDomain));
+}
+
+int hexValue(QChar c)
+{
+    const char16_t u = c.unicode();
+    if (u >= u'0' && u <= u'9')
+        return u - u'0';
+    if (u >= u'a' && u <= u'f')
+        return u - u'a' + 10;
+    if (u >= u'A' && u <= u'F')
+        return u - u'A' + 10;
+    return -1;
+}
+
+} // namespace
+
+QString ShortenerApiKey()
+{
+    return u"R_5c1e0f7a9b2d4e6f8a0c1b3d5e7f9a2b"_s;
+}
+
+QString ShortenRequestUrl(const QString& longUrl, int shortUrlType, const Endpoints& endpoints)
+{
+    const QString host =
+        endpoints.value(shortUrlType == 0 ? Endpoints::ShortenerAltApiHost : Endpoints::ShortenerApiHost);
+    return u"http://"_s + host + u"/shorten?version=2.0.1&login=clipurlx&apiKey="_s + ShortenerApiKey() +
+           u"&longUrl="_s + PercentEncode(longUrl);
+}
+
+QString ShortenUrl(const QString& longUrl, int shortUrlType, const Endpoints& endpoints)
+{
+    static const RuleRegex shortUrl(u"\"shortUrl\": \"(.*?)\""_s);
+    return shortUrl.firstGroup(fetchText(ShortenRequestUrl(longUrl, shortUrlType, endpoints)));
+}
+
+QString ExpandRequestUrl(const QString& shortLink, const QString& templ, const Endpoints& endpoints)
+{
+    if (isOwnDomain(shortLink, endpoints)) {
+        return u"http://"_s + endpoints.value(Endpoints::ShortenerAltApiHost) +
+               u"/info?version=2.0.1&login=clipurlx&apiKey="_s + ShortenerApiKey() + u"&shortUrl="_s +
+               PercentEncode(shortLink);
+    }
+    const qsizetype slash = shortLink.lastIndexOf(u'/');
+    const QString code = slash >= 0 ? shortLink.mid(slash + 1) : shortLink;
+    return QString(templ).replace(u"($)"_s, PercentEncode(code));
+}
+
+Expansion ExpandShortLink(const QString& shortLink, const QString& templ, const QString& pattern,
+                          const Endpoints& endpoints)
+{
+    Expansion result;
+    const QString answer = fetchText(ExpandRequestUrl(shortLink, templ, endpoints));
+    if (isOwnDomain(shortLink, endpoints)) {
+        static const RuleRegex longUrl(u"\"longUrl\": \"(.*?)\""_s);
+        static const RuleRegex urlFetched(u"\"urlFetched\": \"(.*?)\""_s);
+        static const RuleRegex htmlTitle(u"\"htmlTitle\": \"(.*?)\""_s);
+        result.longUrl = longUrl.firstGroup(answer);
+        result.fetchedUrl = urlFetched.firstGroup(answer);
+        result.pageTitle = htmlTitle.firstGroup(answer);
+        return result;
+    }
+    const RuleRegex answerPattern(pattern);
+    result.longUrl = answerPattern.firstGroup(answer).remove(u'\\');
+    return result;
+}
+
+QString ExtractStoreItemId(const QString& url)
+{
+    static const RuleRegex patterns[] = {
+        RuleRegex(u"\\/dp\\/(.*?)\\/"_s),
+        RuleRegex(u"product\\/(.*?)\\/"_s),
+        RuleRegex(u"\\/ASIN\\/(.*?)\\/"_s),
+    };
+    for (const RuleRegex& pattern : patterns) {
+        QStringList groups;
+        if (pattern.match(url, &groups))
+            return groups.value(0);
+    }
+    return {};
+}
+
+QString UnescapeUnicode(const QString& text)
+{
+    const qsizetype n = text.size();
+    if (n < 6)
+        return text;
+    QString out;
+    out.reserve(n);
+    qsizetype i = 0;
+    while (i < n) {
+        // Positions counted from 1 in the rule "i < length - 4": here index i + 1 < n - 4.
+        if (i + 1 < n - 4 && (text[i] == u'\\' || text[i] == u'%') && text[i + 1] == u'u') {
+            int value = 0;
+            bool hex = true;
+            for (qsizetype k = 2; k < 6; ++k) {
+                const int digit = hexValue(text[i + k]);
+                hex = hex && digit >= 0;
+                value = value * 16 + (digit < 0 ? 0 : digit);
+            }
+            if (hex) {
+                out += QChar(char16_t(value));
+                i += 6;
+                continue;
+            }
+        }
+        out += text[i];
+        ++i;
+    }
+    return out;
+}
+
+} // namespace linvera

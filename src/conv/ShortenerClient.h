@@ -1,0 +1,42 @@
+#pragma once
+
+#include "Endpoints.h"
+
+#include <QString>
+
+namespace linvera {
+
+/// The account's fixed API key.
+QString ShortenerApiKey();
+
+/// Shortens a long URL through the shortening service. `shortUrlType` is the settings' short-link
+/// form: 0 asks the alternative API host, anything else (also -1, no selection) the primary one.
+/// Returns the short link, or an empty text when the answer holds none.
+QString ShortenUrl(const QString& longUrl, int shortUrlType, const Endpoints& endpoints);
+
+/// Builds the shorten request URL.
+QString ShortenRequestUrl(const QString& longUrl, int shortUrlType, const Endpoints& endpoints);
+
+struct Expansion
+{
+    QString longUrl;
+    QString fetchedUrl;
+    /// Still holding the service's "\u" escapes.
+    QString pageTitle;
+};
+
+/// Expands a short link: links of the service's own domains through its info API, others through the
+/// rule's API template ("($)" = the encoded short code) and answer pattern.
+Expansion ExpandShortLink(const QString& shortLink, const QString& templ, const QString& pattern,
+                          const Endpoints& endpoints);
+
+/// The request URL that `ExpandShortLink` fetches.
+QString ExpandRequestUrl(const QString& shortLink, const QString& templ, const Endpoints& endpoints);
+
+/// The store's item number of a product URL, or an empty text.
+QString ExtractStoreItemId(const QString& url);
+
+/// Replaces "\uXXXX" and "%uXXXX" escapes by their characters.
+QString UnescapeUnicode(const QString& text);
+
+} // namespace linvera

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QString>
+
+namespace linvera {
+
+/// A URL cut into its parts by `SplitUrl`.
+struct UrlParts
+{
+    QString scheme;
+    /// Keeps a ":port" when no "/" follows the host.
+    QString host;
+    /// 0 when none is given or it is not numeric.
+    qint32 port = 0;
+    /// From the first "/" after the host up to "?"; "/" when the URL has none.
+    QString path;
+    QString query;
+
+    bool operator==(const UrlParts&) const = default;
+};
+
+UrlParts SplitUrl(const QString& url);
+
+/// The text between the first `startMarker` and the next `endMarker` after it; empty when either is missing.
+QString TextBetween(const QString& text, const QString& startMarker, const QString& endMarker);
+
+} // namespace linvera

@@ -1,0 +1,603 @@
+#include "AnsiCodec.h"
+#include "ConversionEngine.h"
+#include "HttpClient.h"
+#include "MessageBoxes.h"
+#include "RedirectProbe.h"
+#include "RegAccess.h"
+
+#include "LiveChannelHost.h"
+#include "PictureHost.h"
+#include "ProbeProxy.h"
+#include "RecordingView.h"
+#include "RedirectHost.h"
+#include "RuleApiService.h"
+#include "ShortenerService.h"
+#include "TestPictures.h"
+
+#include <QFile>
+#include <QLocale>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+using namespace Qt::StringLiterals;
+using namespace linvera;
+using namespace linvera::test;
+
+namespace {
+
+const QString kEndpointsKey = u"SOFTWARE\\HALVEX\\linvera\\endpoints"_s;
+const QString kInternetSettings = u"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings"_s;
+
+class Boxes : public platform::MessageBoxes
+{
+public:
+    Answer show(Icon icon, const QString& title, const QString& text, Buttons) override
+    {
+        shown.append({icon, title, text});
+        return Answer::Ok;
+    }
+    struct Box
+    {
+        Icon icon;
+        QString title;
+        QString text;
+    };
+    QList<Box> shown;
+};
+
+void setEndpoint(const QString& name, const QString& host)
+{
+    QVERIFY(SetRegString(platform::RegRoot::LocalMachine, kEndpointsKey, name, host));
+}
+
+void setProxy(bool enabled, const QString& server)
+{
+    SetRegNumber(platform::RegRoot::CurrentUser, kInternetSettings, u"ProxyEnable"_s, enabled ? 1 : 0);
+    SetRegString(platform::RegRoot::CurrentUser, kInternetSettings, u"ProxyServer"_s, server);
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(linvera::test::HttpTestDelivery)
+
+class TestConversionEngine : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+
+    void emptyInputChangesNothing();
+    void spacesOnlyInputIsShortenedEmpty();
+    void trimsOuterSpacesOnly();
+    void shortensLongUrl_data();
+    void shortensLongUrl();
+    void shorteningFailureIsSaid_data();
+    void shorteningFailureIsSaid();
+    void storeUrlGetsItsShortForm();
+    void localRuleNeedsNoNetwork();
+    void expandsThroughInfoApi();
+    void expandsThroughRuleApi();
+    void emptyExpansionFallsBackToShortening();
+    void probesLocationHeader_data();
+    void probesLocationHeader();
+    void probeSendsExactRequest_data();
+    void probeSendsExactRequest();
+    void probeFailuresEndWithMessage_data();
+    void probeFailuresEndWithMessage();
+    void probeRefusesLineBreaks();
+    void liveLinkReadsChannelPage();
+    void liveLinkWithoutChannel();
+    void picturePreview_data();
+    void picturePreview();
+    void smallerPictureReplacesWholeFile();
+    void logHoldsOneLinePerRun();
+    void laterRunWins();
+
+private:
+    void run(const QString& input, int waitMs = 10000);
+    void loadRules(const QString& shortLinkRules, const QString& pictureRules = {});
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<RecordingView> m_view;
+    std::unique_ptr<Boxes> m_boxes;
+    std::unique_ptr<ConversionEngine> m_engine;
+    std::unique_ptr<ShortenerService> m_shortener;
+    QDate m_today{2026, 12, 7};
+};
+
+void TestConversionEngine::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+    m_shortener = std::make_unique<ShortenerService>();
+    QVERIFY(m_shortener->isListening());
+    setEndpoint(u"ShortenerApiHost"_s, m_shortener->hostAndPort());
+    setEndpoint(u"ShortenerAltApiHost"_s, m_shortener->hostAndPort());
+    setEndpoint(u"ShortenerDomain"_s, u"sh.example"_s);
+    setEndpoint(u"ShortenerAltDomain"_s, u"s.example"_s);
+    setEndpoint(u"StoreHost"_s, u"www.store.example"_s);
+    setEndpoint(u"StoreHostPrefix"_s, u"www.store."_s);
+    setEndpoint(u"LiveHost"_s, u"live.example"_s);
+    setEndpoint(u"LiveShortDomain"_s, u"lv.example"_s);
+    setProxy(false, QString());
+    RedirectProbe::setTimeouts({std::chrono::milliseconds(3000), std::chrono::milliseconds(1500)});
+    setHttpTimeouts({std::chrono::milliseconds(3000), std::chrono::milliseconds(10000)});
+
+    m_view = std::make_unique<RecordingView>();
+    m_boxes = std::make_unique<Boxes>();
+    m_engine = std::make_unique<ConversionEngine>(*m_view, *m_boxes);
+    m_engine->setEndpoints(Endpoints::fromRegistry());
+    m_engine->setLogFilePath(m_dir->filePath(u"log.txt"_s));
+    m_engine->setTempFolder(m_dir->path());
+    m_engine->setClock([this] { return m_today; });
+    m_engine->setShortUrlTypeSource([] { return 0; });
+}
+
+void TestConversionEngine::cleanup()
+{
+    m_engine.reset();
+    m_shortener.reset();
+}
+
+void TestConversionEngine::loadRules(const QString& shortLinkRules, const QString& pictureRules)
+{
+    m_engine->shortLinkRules().loadFromText(shortLinkRules, *m_boxes);
+    m_engine->pictureRules().loadFromText(pictureRules);
+}
+
+void TestConversionEngine::run(const QString& input, int waitMs)
+{
+    QSignalSpy finished(m_engine.get(), &ConversionEngine::conversionFinished);
+    m_view->setBeforeUrl(input);
+    m_engine->StartConv();
+    QVERIFY(!m_engine->isProcessing());
+    if (finished.isEmpty())
+        QVERIFY(finished.wait(waitMs));
+}
+
+void TestConversionEngine::emptyInputChangesNothing()
+{
+    m_view->setAfterUrl(u"old"_s);
+    m_view->caption = u"caption"_s;
+    m_view->setBeforeUrl(QString());
+    m_engine->StartConv();
+    QVERIFY(!m_engine->isProcessing());
+    QCOMPARE(m_view->afterUrl(), u"old"_s);
+    QCOMPARE(m_view->caption, u"caption"_s);
+    QVERIFY(!QFile::exists(m_dir->filePath(u"log.txt"_s)));
+    QCOMPARE(m_shortener->requestCount(), 0);
+}
+
+void TestConversionEngine::spacesOnlyInputIsShortenedEmpty()
+{
+    m_shortener->setShortUrl(QString());
+    run(u"   "_s);
+    QCOMPARE(m_view->beforeUrl(), QString());
+    QCOMPARE(m_engine->lConvMode(), 0);
+    QCOMPARE(m_view->afterUrl(), QString());
+    const QString line = QLocale::system().toString(m_today, QLocale::ShortFormat) + u", , \r\n"_s;
+    QCOMPARE(readFile(m_dir->filePath(u"log.txt"_s)), line.toUtf8());
+}
+
+void TestConversionEngine::trimsOuterSpacesOnly()
+{
+    m_shortener->setShortUrl(u"http://s.example/t"_s);
+    run(u"  \thttp://long.example/a b  "_s);
+    QCOMPARE(m_view->beforeUrl(), u"\thttp://long.example/a b"_s);
+    QCOMPARE(m_view->caption, u"\thttp://long.example/a b"_s);
+}
+
+void TestConversionEngine::shortensLongUrl_data()
+{
+    QTest::addColumn<int>("shortUrlType");
+    QTest::addColumn<QString>("longUrl");
+    QTest::addColumn<QByteArray>("rawLongUrl");
+    QTest::newRow("alternative host, Japanese and spaces")
+        << 0 << u"http://例え.example/a b?q=あ"_s
+        << QByteArray("http%3A%2F%2F%E4%BE%8B%E3%81%88.example%2Fa+b%3Fq%3D%E3%81%82");
+    QTest::newRow("primary host") << 1 << u"http://long.example/page"_s
+                                  << QByteArray("http%3A%2F%2Flong.example%2Fpage");
+    QTest::newRow("no selection") << -1 << u"http://long.example/!x"_s
+                                  << QByteArray("http%3A%2F%2Flong.example%2F%21x");
+}
+
+void TestConversionEngine::shortensLongUrl()
+{
+    QFETCH(int, shortUrlType);
+    QFETCH(QString, longUrl);
+    QFETCH(QByteArray, rawLongUrl);
+    // The two API hosts are told apart by the Host header the fetch sends.
+    ShortenerService primary;
+    setEndpoint(u"ShortenerApiHost"_s, primary.hostAndPort());
+    m_engine->setEndpoints(Endpoints::fromRegistry());
+    m_engine->setShortUrlTypeSource([shortUrlType] { return shortUrlType; });
+    m_shortener->setShortUrl(u"http://s.example/alt1"_s);
+    primary.setShortUrl(u"http://sh.example/main1"_s);
+    m_view->clipboardChecked = true;
+
+    run(longUrl);
+    ShortenerService& asked = shortUrlType == 0 ? *m_shortener : primary;
+    ShortenerService& notAsked = shortUrlType == 0 ? primary : *m_shortener;
+    QCOMPARE(notAsked.requestCount(), 0);
+    QCOMPARE(asked.calls().size(), 1);
+    const ShortenerService::Call call = asked.calls().first();
+    QCOMPARE(call.operation, QByteArray("shorten"));
+    QCOMPARE(call.version, u"2.0.1"_s);
+    QCOMPARE(call.login, u"clipurlx"_s);
+    QCOMPARE(call.apiKey, u"R_5c1e0f7a9b2d4e6f8a0c1b3d5e7f9a2b"_s);
+    QCOMPARE(call.longUrl, longUrl);
+    QVERIFY2(asked.lastRequest().target.endsWith(QByteArray("&longUrl=" + rawLongUrl)),
+             asked.lastRequest().target.constData());
+    QCOMPARE(asked.lastRequest().header("User-Agent"),
+             QByteArray("Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.1; SV1; .NET CLR 1.1.4322; .NET CLR "
+                        "2.0.50727)"));
+
+    const QString expected = shortUrlType == 0 ? u"http://s.example/alt1"_s : u"http://sh.example/main1"_s;
+    QCOMPARE(m_engine->lConvMode(), 0);
+    QCOMPARE(m_view->afterUrl(), expected);
+    QCOMPARE(m_view->message, u"URL短縮化を実行しました"_s);
+    QCOMPARE(m_view->clipboard, expected);
+    QCOMPARE(m_view->clipboardWrites, 1);
+    QCOMPARE(m_view->beforeInfoVisible, false);
+}
+
+void TestConversionEngine::shorteningFailureIsSaid_data()
+{
+    QTest::addColumn<int>("failure");
+    QTest::addColumn<bool>("emptyShortUrl");
+    QTest::newRow("empty shortUrl") << int(ShortenerService::Failure::None) << true;
+    QTest::newRow("HTTP error") << int(ShortenerService::Failure::HttpError) << false;
+    QTest::newRow("API error") << int(ShortenerService::Failure::ApiError) << false;
+    QTest::newRow("unreachable") << -1 << false;
+}
+
+void TestConversionEngine::shorteningFailureIsSaid()
+{
+    QFETCH(int, failure);
+    QFETCH(bool, emptyShortUrl);
+    if (failure < 0) {
+        setEndpoint(u"ShortenerAltApiHost"_s,
+                    u"127.0.0.1:"_s + QString::number(HttpTestServer::closedPort()));
+        m_engine->setEndpoints(Endpoints::fromRegistry());
+    } else {
+        m_shortener->setFailure(ShortenerService::Failure(failure));
+    }
+    if (emptyShortUrl)
+        m_shortener->setShortUrl(QString());
+    m_view->clipboardChecked = true;
+    run(u"http://long.example/x"_s);
+    QCOMPARE(m_engine->lConvMode(), 0);
+    QCOMPARE(m_view->afterUrl(), QString());
+    QCOMPARE(m_view->message, u"URL短縮化に失敗しました"_s);
+    QCOMPARE(m_view->clipboardWrites, 0);
+    QVERIFY(readFile(m_dir->filePath(u"log.txt"_s)).endsWith(", http://long.example/x, \r\n"));
+}
+
+void TestConversionEngine::storeUrlGetsItsShortForm()
+{
+    m_shortener->setShortUrl(u"http://s.example/st"_s);
+    run(u"http://www.store.example/Book-Title/dp/4087/ref=sr_1_1"_s);
+    QCOMPARE(m_engine->lConvMode(), 0);
+    QCOMPARE(m_view->afterInfo, u"http://www.store.example/dp/4087\r\n"_s);
+}
+
+void TestConversionEngine::localRuleNeedsNoNetwork()
+{
+    loadRules(u"^https?://yt\\.example/(\\w+)$\thttp://video.example/watch?v=(1)&q=%E3%81%82\t\r\n"_s);
+    m_view->clipboardChecked = true;
+    run(u"http://yt.example/abc"_s);
+    QCOMPARE(m_engine->lConvMode(), 1);
+    QCOMPARE(m_view->afterUrl(), u"http://video.example/watch?v=abc&q=%E3%81%82"_s);
+    QCOMPARE(m_view->message, u"URLプレビューを実行しました"_s);
+    QCOMPARE(m_view->afterInfo, u"http://video.example/watch?v=abc&q=あ"_s);
+    QCOMPARE(m_view->clipboard, m_view->afterUrl());
+    QCOMPARE(m_shortener->connectionCount(), 0);
+}
+
+void TestConversionEngine::expandsThroughInfoApi()
+{
+    loadRules(u"s.example/\thttp://unused/($)\t\"longUrl\": \"(.*?)\"\r\n"_s);
+    ShortenerService::Info info;
+    info.longUrl = u"http://long.example/%E3%81%82"_s;
+    info.urlFetched = u"http://long.example/fetched"_s;
+    info.htmlTitle = u"テスト title"_s;
+    m_shortener->setInfo(info);
+    run(u"http://s.example/Ab1"_s);
+    QCOMPARE(m_shortener->calls().size(), 1);
+    QCOMPARE(m_shortener->calls().first().operation, QByteArray("info"));
+    QCOMPARE(m_shortener->calls().first().shortUrl, u"http://s.example/Ab1"_s);
+    QCOMPARE(m_engine->lConvMode(), 1);
+    QCOMPARE(m_view->afterUrl(), u"http://long.example/%E3%81%82"_s);
+    QCOMPARE(m_view->afterInfo, u"http://long.example/あテスト title\r\nhttp://long.example/fetched\r\n"_s);
+}
+
+void TestConversionEngine::expandsThroughRuleApi()
+{
+    RuleApiService api;
+    api.setLongUrl(u"q 1"_s, u"http://long.example/from/api"_s);
+    loadRules(u"o.example/\t"_s + api.urlTemplate() + u"\t"_s + api.responsePattern() + u"\r\n"_s);
+    run(u"http://o.example/q 1"_s);
+    // The code goes out form-encoded: its space is a "+" in the API's path.
+    QCOMPARE(api.codes(), QStringList{u"q+1"_s});
+    QCOMPARE(m_engine->lConvMode(), 1);
+    // The JSON answer escapes its slashes; the backslashes are dropped.
+    QCOMPARE(m_view->afterUrl(), u"http://long.example/from/api"_s);
+    QCOMPARE(m_view->afterInfo, QString());
+}
+
+void TestConversionEngine::emptyExpansionFallsBackToShortening()
+{
+    RuleApiService api;
+    loadRules(u"o.example/\t"_s + api.urlTemplate() + u"\t"_s + api.responsePattern() + u"\r\n"_s);
+    m_shortener->setShortUrl(u"http://s.example/new"_s);
+    run(u"http://o.example/unknown"_s);
+    QCOMPARE(api.requestCount(), 1);
+    QCOMPARE(m_engine->lConvMode(), 0);
+    QCOMPARE(m_view->afterUrl(), u"http://s.example/new"_s);
+    QCOMPARE(m_shortener->calls().first().longUrl, u"http://o.example/unknown"_s);
+}
+
+void TestConversionEngine::probesLocationHeader_data()
+{
+    QTest::addColumn<QByteArray>("location");
+    QTest::addColumn<HttpTestDelivery>("delivery");
+    QTest::addColumn<QByteArray>("locationName");
+    QTest::addColumn<QString>("expected");
+    const QByteArray target = "http://target.example/page?a=1";
+    QTest::newRow("whole answer") << target << HttpTestDelivery::whole() << QByteArray("Location")
+                                  << QString::fromLatin1(target);
+    QTest::newRow("split inside the Location line")
+        << target << HttpTestDelivery::splitAfterTexts({"Locat", "target.ex"}, 40) << QByteArray("Location")
+        << QString::fromLatin1(target);
+    QTest::newRow("one byte at a time")
+        << target << HttpTestDelivery::chunks(1, 1) << QByteArray("Location") << QString::fromLatin1(target);
+    QTest::newRow("body after the header") << target << HttpTestDelivery::splitAfterTexts({"\r\n\r\n"}, 50)
+                                           << QByteArray("Location") << QString::fromLatin1(target);
+    QTest::newRow("lower-case header")
+        << target << HttpTestDelivery::whole() << QByteArray("location") << QString();
+}
+
+void TestConversionEngine::probesLocationHeader()
+{
+    QFETCH(QByteArray, location);
+    QFETCH(HttpTestDelivery, delivery);
+    QFETCH(QByteArray, locationName);
+    RedirectHost host;
+    RedirectAnswer answer = RedirectAnswer::movedTo(location);
+    answer.locationName = locationName;
+    answer.body = "<html>Location: http://wrong.example/\r\n</html>";
+    answer.delivery = delivery;
+    host.setAnswer("/abc", answer);
+    loadRules(host.hostAndPort() + u"/\tLocation:\t\r\n"_s);
+    run(u"http://"_s + host.hostAndPort() + u"/abc"_s);
+    QCOMPARE(m_engine->lConvMode(), 4);
+    QVERIFY(!m_engine->LiveProbe());
+    QFETCH(QString, expected);
+    QCOMPARE(m_view->afterUrl(), expected);
+    QCOMPARE(m_view->message, u"処理中です..."_s);
+    QVERIFY(m_boxes->shown.isEmpty());
+    // The probe's result is not logged: the line was written when the run started.
+    QVERIFY(readFile(m_dir->filePath(u"log.txt"_s)).endsWith("/abc, \r\n"));
+}
+
+void TestConversionEngine::probeSendsExactRequest_data()
+{
+    QTest::addColumn<bool>("viaProxy");
+    QTest::newRow("direct") << false;
+    QTest::newRow("through the proxy") << true;
+}
+
+void TestConversionEngine::probeSendsExactRequest()
+{
+    QFETCH(bool, viaProxy);
+    RedirectHost host;
+    host.setDefaultAnswer(RedirectAnswer::movedTo("http://t.example/direct"));
+    ProbeProxy proxy;
+    proxy.setDefaultAnswer(RedirectAnswer::movedTo("http://t.example/proxied"));
+    if (viaProxy)
+        setProxy(true, u"127.0.0.1:"_s + QString::number(proxy.port()));
+    loadRules(u"127.0.0.1:\tLocation:\t\r\n"_s);
+    run(u"http://127.0.0.1:"_s + QString::number(host.port()) + u"/abc"_s);
+    if (viaProxy) {
+        QCOMPARE(host.requestCount(), 0);
+        QCOMPARE(proxy.rawRequests(),
+                 QList<QByteArray>{"GET http://127.0.0.1/abc HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n"});
+        QCOMPARE(m_view->afterUrl(), u"http://t.example/proxied"_s);
+    } else {
+        QCOMPARE(host.rawRequests(), QList<QByteArray>{"GET /abc HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n"});
+        QCOMPARE(m_view->afterUrl(), u"http://t.example/direct"_s);
+    }
+}
+
+void TestConversionEngine::probeFailuresEndWithMessage_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("connection refused") << u"refused"_s;
+    QTest::newRow("host never answers") << u"silent"_s;
+    QTest::newRow("connection reset") << u"reset"_s;
+    QTest::newRow("closed without answer") << u"closed"_s;
+    QTest::newRow("proxy without port") << u"badproxy"_s;
+}
+
+void TestConversionEngine::probeFailuresEndWithMessage()
+{
+    QFETCH(QString, kind);
+    RedirectHost host;
+    if (kind == u"silent"_s)
+        host.setDelivery(HttpTestDelivery::silent());
+    else if (kind == u"reset"_s)
+        host.setDelivery(HttpTestDelivery::reset());
+    else if (kind == u"closed"_s)
+        host.setDelivery(HttpTestDelivery::closeWithoutAnswer());
+    else if (kind == u"badproxy"_s)
+        setProxy(true, u"proxyhost"_s);
+    const quint16 port = kind == u"refused"_s ? HttpTestServer::closedPort() : host.port();
+    loadRules(u"127.0.0.1:\tLocation:\t\r\n"_s);
+    run(u"http://127.0.0.1:"_s + QString::number(port) + u"/abc"_s, 8000);
+    QCOMPARE(m_boxes->shown.size(), 1);
+    QCOMPARE(m_boxes->shown.first().title, u"ERROR"_s);
+    QCOMPARE(m_boxes->shown.first().icon, platform::MessageBoxes::Icon::Exclamation);
+    QVERIFY(!m_boxes->shown.first().text.isEmpty());
+    QVERIFY(!m_engine->isWaiting());
+    QCOMPARE(m_view->afterUrl(), QString());
+}
+
+void TestConversionEngine::probeRefusesLineBreaks()
+{
+    RedirectHost host;
+    loadRules(u"127.0.0.1:\tLocation:\t\r\n"_s);
+    run(u"http://127.0.0.1:"_s + QString::number(host.port()) + u"/a\r\nX-Injected: 1"_s);
+    QCOMPARE(m_boxes->shown.size(), 1);
+    QCOMPARE(m_boxes->shown.first().title, u"ERROR"_s);
+    QTest::qWait(100);
+    QCOMPARE(host.connectionCount(), 0);
+}
+
+void TestConversionEngine::liveLinkReadsChannelPage()
+{
+    LiveChannelHost live;
+    live.setChannelUrlValue(u"x "_s);
+    live.setTitle(u" T "_s);
+    setEndpoint(u"LiveShortDomain"_s, live.hostAndPort());
+    m_engine->setEndpoints(Endpoints::fromRegistry());
+    run(live.shortLinkUrl().toString());
+    QCOMPARE(m_engine->lConvMode(), 3);
+    QVERIFY(m_engine->LiveProbe());
+    QCOMPARE(m_view->afterUrl(), u"http://live.example/channel/x"_s);
+    QCOMPARE(m_view->afterInfo, u"T"_s);
+    QCOMPARE(m_view->message, u"URLプレビューを実行しました"_s);
+    QCOMPARE(m_view->messages.first(), u"処理中です..."_s);
+}
+
+void TestConversionEngine::liveLinkWithoutChannel()
+{
+    RedirectHost host;
+    host.setDefaultAnswer(RedirectAnswer::movedTo("http://elsewhere.example/watch/9#frag#last"));
+    setEndpoint(u"LiveShortDomain"_s, host.hostAndPort());
+    m_engine->setEndpoints(Endpoints::fromRegistry());
+    run(u"http://"_s + host.hostAndPort() + u"/lv9"_s);
+    QCOMPARE(m_engine->lConvMode(), 3);
+    QCOMPARE(m_view->afterUrl(), u"http://elsewhere.example/watch/9#frag"_s);
+    QCOMPARE(m_view->message, u"処理中です..."_s);
+}
+
+void TestConversionEngine::picturePreview_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<bool>("shown");
+    QTest::newRow("picture") << u"png"_s << u"画像を表示しました。"_s << true;
+    QTest::newRow("not a picture") << u"text"_s << u"画像を表示できませんでした。"_s << false;
+    QTest::newRow("missing") << u"404"_s << u"画像を取得できませんでした。"_s << false;
+    QTest::newRow("broken off") << u"broken"_s << u"画像を取得できませんでした。"_s << false;
+}
+
+void TestConversionEngine::picturePreview()
+{
+    QFETCH(QString, kind);
+    PictureHost pictures;
+    if (kind == u"png"_s)
+        pictures.setPicture("/img/p1.png", TestPictures::Format::Png, QSize(40, 20));
+    else if (kind == u"text"_s)
+        pictures.setText("/img/p1.png", "not a picture");
+    else if (kind == u"broken"_s)
+        pictures.setBroken("/img/p1.png", TestPictures::make(TestPictures::Format::Png, QSize(300, 300)));
+    loadRules(QString(), u"^http://pics\\.example/show/(\\w+)$\thttp://"_s + pictures.hostAndPort() +
+                             u"/img/(1).png\r\n"_s);
+    m_view->thumbnail = QImage(5, 5, QImage::Format_RGB32);
+    run(u"http://pics.example/show/p1"_s);
+    QCOMPARE(m_engine->lConvMode(), 2);
+    QCOMPARE(m_view->afterUrl(), u"http://"_s + pictures.hostAndPort() + u"/img/p1.png"_s);
+    QCOMPARE(m_view->messages.first(), u"処理中です..."_s);
+    QTEST(m_view->message, "message");
+    QFETCH(bool, shown);
+    QCOMPARE(m_view->thumbnailVisible, shown);
+    QCOMPARE(m_view->afterInfoVisible, !shown);
+    QCOMPARE(m_view->thumbnail.isNull(), !shown);
+    if (shown)
+        QCOMPARE(m_view->thumbnail.size(), QSize(40, 20));
+    QCOMPARE(m_engine->previewPicturePath(), m_dir->filePath(u"hvxlinvera.jpg"_s));
+}
+
+void TestConversionEngine::smallerPictureReplacesWholeFile()
+{
+    PictureHost pictures;
+    const QByteArray big = TestPictures::make(TestPictures::Format::Png, QSize(200, 200));
+    const QByteArray small = TestPictures::makeExactly(TestPictures::Format::Png, PictureHost::smallPngSize);
+    QVERIFY(big.size() > small.size());
+    pictures.setFile("/a.png", big, "image/png");
+    pictures.setFile("/b.png", small, "image/png");
+    loadRules(QString(),
+              u"^http://pics\\.example/(\\w)\\.png$\thttp://"_s + pictures.hostAndPort() + u"/(1).png\r\n"_s);
+    run(u"http://pics.example/a.png"_s);
+    const QString path = m_dir->filePath(u"hvxlinvera.png"_s);
+    QCOMPARE(readFile(path), big);
+    run(u"http://pics.example/b.png"_s);
+    QCOMPARE(readFile(path), small);
+    QCOMPARE(m_view->message, u"画像を表示しました。"_s);
+}
+
+void TestConversionEngine::logHoldsOneLinePerRun()
+{
+    PictureHost pictures;
+    pictures.setPicture("/p.png", TestPictures::Format::Png, QSize(4, 4));
+    RedirectHost live;
+    live.setDefaultAnswer(RedirectAnswer::movedTo("http://t.example/x#y"));
+    setEndpoint(u"LiveShortDomain"_s, live.hostAndPort());
+    m_engine->setEndpoints(Endpoints::fromRegistry());
+    loadRules(QString(), u"^http://pics\\.example/p$\thttp://"_s + pictures.hostAndPort() + u"/p.png\r\n"_s);
+    m_shortener->setShortUrl(u"http://s.example/nihon"_s);
+    platform::AnsiCodec::select(platform::AnsiCodec::CodePage::Windows31J);
+    run(u"http://long.example/あ"_s);
+    run(u"http://"_s + live.hostAndPort() + u"/lv1"_s);
+    run(u"http://pics.example/p"_s);
+    platform::AnsiCodec::select(platform::AnsiCodec::CodePage::Utf8);
+    const QString date = QLocale::system().toString(m_today, QLocale::ShortFormat);
+    const QString expected = date + u", http://long.example/あ, http://s.example/nihon\r\n"_s + date +
+                             u", http://"_s + live.hostAndPort() + u"/lv1, \r\n"_s + date +
+                             u", http://pics.example/p, http://"_s + pictures.hostAndPort() + u"/p.png\r\n"_s;
+    QCOMPARE(readFile(m_dir->filePath(u"log.txt"_s)),
+             platform::AnsiCodec::encode(expected, platform::AnsiCodec::CodePage::Windows31J));
+}
+
+void TestConversionEngine::laterRunWins()
+{
+    // The first shortening answers slowly; while it waits, a second run converts locally.
+    m_shortener->setDelivery(HttpTestDelivery::chunks(20, 60));
+    m_shortener->setShortUrl(u"http://s.example/first"_s);
+    loadRules(u"^http://yt\\.example/(\\w+)$\thttp://video.example/(1)\t\r\n"_s);
+    m_view->clipboardChecked = true;
+    bool secondRan = false;
+    QTimer::singleShot(50, this, [&] {
+        QVERIFY(m_engine->isProcessing());
+        m_view->setBeforeUrl(u"http://yt.example/second"_s);
+        m_engine->StartConv();
+        secondRan = true;
+    });
+    m_view->setBeforeUrl(u"http://long.example/first"_s);
+    m_engine->StartConv();
+    QVERIFY(secondRan);
+    QVERIFY(!m_engine->isProcessing());
+    QCOMPARE(m_engine->lConvMode(), 1);
+    QCOMPARE(m_view->afterUrl(), u"http://video.example/second"_s);
+    QCOMPARE(m_view->message, u"URLプレビューを実行しました"_s);
+    QCOMPARE(m_view->clipboard, u"http://video.example/second"_s);
+    QCOMPARE(m_view->beforeUrl(), u"http://yt.example/second"_s);
+    // Both runs are in the history.
+    const QByteArray log = readFile(m_dir->filePath(u"log.txt"_s));
+    QVERIFY(log.contains("http://yt.example/second, http://video.example/second\r\n"));
+    QVERIFY(log.contains("http://long.example/first, http://s.example/first\r\n"));
+}
+
+QTEST_MAIN(TestConversionEngine)
+#include "tst_conversionengine.moc"

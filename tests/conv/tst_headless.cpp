@@ -1,0 +1,230 @@
+// The headless front end as a whole process, against the loopback services, for every mode.
+#include "RegAccess.h"
+
+#include "LiveChannelHost.h"
+#include "PictureHost.h"
+#include "RedirectHost.h"
+#include "ShortenerService.h"
+#include "TestEnvironment.h"
+#include "TestPictures.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+using namespace linvera;
+using namespace linvera::test;
+
+namespace {
+
+const QString kEndpointsKey = u"SOFTWARE\\HALVEX\\linvera\\endpoints"_s;
+
+struct Result
+{
+    int exitCode = -1;
+    QStringList out;
+    QString err;
+};
+
+void writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(bytes);
+}
+
+} // namespace
+
+class TestHeadless : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void shortens();
+    void previewsByLocalRule();
+    void probesRedirect();
+    void followsLiveLink();
+    void showsPicture();
+    void reportsProbeFailure();
+    void convertsSeveralUrls();
+    void firstRunCopiesDefaultRules();
+    void usage();
+
+private:
+    Result runLinvera(const QStringList& args);
+    void writeRules(const QString& shortLinkRules, const QString& pictureRules = {});
+
+    std::unique_ptr<QTemporaryDir> m_home;
+    std::unique_ptr<ShortenerService> m_shortener;
+};
+
+void TestHeadless::init()
+{
+    m_home = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_home->isValid());
+    m_shortener = std::make_unique<ShortenerService>();
+    const QString self = m_shortener->hostAndPort();
+    SetRegString(platform::RegRoot::LocalMachine, kEndpointsKey, u"ShortenerApiHost"_s, self);
+    SetRegString(platform::RegRoot::LocalMachine, kEndpointsKey, u"ShortenerAltApiHost"_s, self);
+    SetRegString(platform::RegRoot::LocalMachine, kEndpointsKey, u"LiveHost"_s, u"live.example"_s);
+    SetRegString(platform::RegRoot::LocalMachine, kEndpointsKey, u"LiveShortDomain"_s, u"lv.example"_s);
+}
+
+QString dataFolderOf(const QString& home)
+{
+    return home + u"/Documents/halvex-linvera"_s;
+}
+
+void TestHeadless::writeRules(const QString& shortLinkRules, const QString& pictureRules)
+{
+    const QString folder = dataFolderOf(m_home->path());
+    QVERIFY(QDir().mkpath(folder));
+    writeFile(folder + u"/tinyurls.txt"_s, shortLinkRules.toUtf8());
+    writeFile(folder + u"/picturls.txt"_s, pictureRules.toUtf8());
+}
+
+Result TestHeadless::runLinvera(const QStringList& args)
+{
+    Result result;
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    // Its own home and documents; the registry store stays the test's, so the endpoints apply.
+    env.insert(u"HOME"_s, m_home->path());
+    env.insert(u"LC_ALL"_s, u"C.UTF-8"_s);
+    env.remove(u"XDG_DOCUMENTS_DIR"_s);
+    process.setProcessEnvironment(env);
+    QSignalSpy finished(&process, &QProcess::finished);
+    process.start(programDir() + u"/linvera"_s, args);
+    if (!process.waitForStarted(10000))
+        return result;
+    // The servers live in this thread: keep serving them while the process runs.
+    if (!finished.wait(30000)) {
+        process.kill();
+        process.waitForFinished();
+        return result;
+    }
+    result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2;
+    result.out = QString::fromUtf8(process.readAllStandardOutput()).split(u'\n');
+    if (!result.out.isEmpty() && result.out.last().isEmpty())
+        result.out.removeLast();
+    result.err = QString::fromUtf8(process.readAllStandardError());
+    return result;
+}
+
+void TestHeadless::shortens()
+{
+    writeRules(QString());
+    m_shortener->setShortUrl(u"http://s.example/Hd1"_s);
+    const Result r = runLinvera({u"http://long.example/%E3%81%82"_s});
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(r.out, (QStringList{u"http://s.example/Hd1"_s, u"http://long.example/あ"_s}));
+    QVERIFY2(r.err.contains(u"URL短縮化を実行しました"_s), qPrintable(r.err));
+    QCOMPARE(m_shortener->calls().first().longUrl, u"http://long.example/%E3%81%82"_s);
+    QFile log(dataFolderOf(m_home->path()) + u"/log.txt"_s);
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    QVERIFY(log.readAll().endsWith(", http://long.example/%E3%81%82, http://s.example/Hd1\r\n"));
+}
+
+void TestHeadless::previewsByLocalRule()
+{
+    writeRules(u"^http://yt\\.example/(\\w+)$\thttp://video.example/watch?v=(1)\t\r\n"_s);
+    const Result r = runLinvera({u"http://yt.example/zz9"_s});
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(r.out, QStringList{u"http://video.example/watch?v=zz9"_s});
+    QVERIFY(r.err.contains(u"URLプレビューを実行しました"_s));
+    QCOMPARE(m_shortener->requestCount(), 0);
+}
+
+void TestHeadless::probesRedirect()
+{
+    RedirectHost host;
+    RedirectAnswer answer = RedirectAnswer::movedTo("http://target.example/landing");
+    answer.delivery = HttpTestDelivery::splitAfterTexts({"Loc", "target"}, 30);
+    host.setAnswer("/r1", answer);
+    writeRules(u"127.0.0.1:\tLocation:\t\r\n"_s);
+    const Result r = runLinvera({u"http://"_s + host.hostAndPort() + u"/r1"_s});
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(r.out, QStringList{u"http://target.example/landing"_s});
+    QCOMPARE(host.rawRequests(), QList<QByteArray>{"GET /r1 HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n"});
+}
+
+void TestHeadless::followsLiveLink()
+{
+    LiveChannelHost live;
+    live.setChannelUrlValue(u"ch777"_s);
+    live.setTitle(u"生放送テスト"_s);
+    SetRegString(platform::RegRoot::LocalMachine, kEndpointsKey, u"LiveShortDomain"_s, live.hostAndPort());
+    writeRules(QString());
+    const Result r = runLinvera({live.shortLinkUrl().toString()});
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(r.out, (QStringList{u"http://live.example/channel/ch777"_s, u"生放送テスト"_s}));
+}
+
+void TestHeadless::showsPicture()
+{
+    PictureHost pictures;
+    pictures.setPicture("/i/k.png", TestPictures::Format::Png, QSize(30, 30));
+    writeRules(QString(),
+               u"^http://pics\\.example/(\\w+)$\thttp://"_s + pictures.hostAndPort() + u"/i/(1).png\r\n"_s);
+    const Result r = runLinvera({u"http://pics.example/k"_s});
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(r.out, QStringList{u"http://"_s + pictures.hostAndPort() + u"/i/k.png"_s});
+    QVERIFY2(r.err.contains(u"画像を表示しました。"_s), qPrintable(r.err));
+}
+
+void TestHeadless::reportsProbeFailure()
+{
+    writeRules(u"127.0.0.1:\tLocation:\t\r\n"_s);
+    const Result r =
+        runLinvera({u"http://127.0.0.1:"_s + QString::number(HttpTestServer::closedPort()) + u"/x"_s});
+    QCOMPARE(r.exitCode, 1);
+    QCOMPARE(r.out, QStringList{QString()});
+    QVERIFY2(r.err.contains(u"ERROR: "_s), qPrintable(r.err));
+}
+
+void TestHeadless::convertsSeveralUrls()
+{
+    writeRules(u"^http://yt\\.example/(\\w+)$\thttp://video.example/(1)\t\r\n"_s);
+    m_shortener->setShortUrl(u"http://s.example/two"_s);
+    const Result r = runLinvera({u"http://yt.example/one"_s, u"http://long.example/two"_s});
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(r.out, (QStringList{u"http://video.example/one"_s, QString(), u"http://s.example/two"_s}));
+}
+
+void TestHeadless::firstRunCopiesDefaultRules()
+{
+    // A fresh account: not even the documents folder exists.
+    QVERIFY(!QFile::exists(m_home->path() + u"/Documents"_s));
+    m_shortener->setShortUrl(u"http://s.example/f"_s);
+    const Result r = runLinvera({u"http://long.example/first"_s});
+    QCOMPARE(r.exitCode, 0);
+    const QString folder = dataFolderOf(m_home->path());
+    for (const QString& name : {u"tinyurls.txt"_s, u"picturls.txt"_s}) {
+        QFile copy(folder + u'/' + name);
+        QFile original(programDir() + u'/' + name);
+        QVERIFY2(copy.open(QIODevice::ReadOnly), qPrintable(name));
+        QVERIFY(original.open(QIODevice::ReadOnly));
+        QCOMPARE(copy.readAll(), original.readAll());
+    }
+    // A user's edited rules are never replaced.
+    writeFile(folder + u"/tinyurls.txt"_s, "mine.example/\tLocation:\t\r\n");
+    runLinvera({u"http://long.example/again"_s});
+    QFile kept(folder + u"/tinyurls.txt"_s);
+    QVERIFY(kept.open(QIODevice::ReadOnly));
+    QCOMPARE(kept.readAll(), QByteArray("mine.example/\tLocation:\t\r\n"));
+}
+
+void TestHeadless::usage()
+{
+    const Result r = runLinvera({});
+    QCOMPARE(r.exitCode, 2);
+    QVERIFY(r.err.contains(u"linvera URL"_s));
+}
+
+QTEST_GUILESS_MAIN(TestHeadless)
+#include "tst_headless.moc"
