@@ -41,6 +41,13 @@ QNetworkProxy namedProxy(const QString& proxy)
 
 } // namespace
 
+bool IsCutShort(const QNetworkReply& reply, qint64 received)
+{
+    bool ok = false;
+    const qint64 announced = reply.header(QNetworkRequest::ContentLengthHeader).toLongLong(&ok);
+    return ok && received < announced;
+}
+
 QString HttpAgentText()
 {
     return u"Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.1; SV1; .NET CLR 1.1.4322; .NET CLR 2.0.50727)"_s;
@@ -113,8 +120,12 @@ qint64 HttpGetBytes(const QString& url, QByteArray& body, const QString& headers
     const bool serverError =
         error >= QNetworkReply::InternalServerError && error <= QNetworkReply::UnknownServerError;
     const bool answered = error == QNetworkReply::NoError || (httpAnswer && (contentError || serverError));
-    if (answered)
+    if (answered) {
         body = reply->readAll();
+        // A connection closed before the announced length is a broken transfer, not an answer.
+        if (IsCutShort(*reply, body.size()))
+            body.clear();
+    }
     delete reply.data();
     return body.size();
 }

@@ -6,6 +6,7 @@
 #include <chrono>
 
 class QNetworkAccessManager;
+class QNetworkReply;
 
 namespace linvera {
 
@@ -23,6 +24,9 @@ struct HttpTimeouts
 };
 HttpTimeouts httpTimeouts();
 void setHttpTimeouts(HttpTimeouts timeouts);
+
+/// True when the reply delivered fewer body bytes than its Content-Length announced.
+bool IsCutShort(const QNetworkReply& reply, qint64 received);
 
 /// Blocking GET that keeps the window's events running while it waits. Fills `body` with the whole
 /// answer body (also for an HTTP error page, as a browser would show it) and returns its length;

@@ -93,13 +93,13 @@ void PictureDownload::onFinished()
         return;
     reply->deleteLater();
 
-    if (reply->error() != QNetworkReply::NoError) {
+    const QByteArray body = reply->readAll();
+    if (reply->error() != QNetworkReply::NoError || IsCutShort(*reply, body.size())) {
         Q_EMIT finished(Outcome::DownloadFailed, QImage());
         return;
     }
     // Written whole or not at all: a shorter picture never keeps the tail of the one before.
     QSaveFile file(m_previewPath);
-    const QByteArray body = reply->readAll();
     if (!file.open(QIODevice::WriteOnly) || file.write(body) != body.size() || !file.commit()) {
         Q_EMIT finished(Outcome::DownloadFailed, QImage());
         return;

@@ -324,7 +324,7 @@ void TestConversionEngine::expandsThroughInfoApi()
 void TestConversionEngine::expandsThroughRuleApi()
 {
     RuleApiService api;
-    api.setLongUrl(u"q 1"_s, u"http://long.example/from/api"_s);
+    api.setLongUrl(u"q+1"_s, u"http://long.example/from/api"_s);
     loadRules(u"o.example/\t"_s + api.urlTemplate() + u"\t"_s + api.responsePattern() + u"\r\n"_s);
     run(u"http://o.example/q 1"_s);
     // The code goes out form-encoded: its space is a "+" in the API's path.
