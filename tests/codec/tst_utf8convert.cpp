@@ -30,6 +30,8 @@ private Q_SLOTS:
     void invalidCp932NeverFails();
     void otherCodePages_data();
     void otherCodePages();
+    void everyKnownCodePageDecodesAscii_data();
+    void everyKnownCodePageDecodesAscii();
     void ansiCodePageFollowsProcessCodec();
     void emptyBytesGiveEmptyText_data();
     void emptyBytesGiveEmptyText();
@@ -157,6 +159,22 @@ void TestUtf8Convert::otherCodePages()
     QFETCH(QByteArray, bytes);
     QFETCH(QString, text);
     QCOMPARE(linvera::DecodeBytesWithCodePage(codePage, bytes), text);
+}
+
+void TestUtf8Convert::everyKnownCodePageDecodesAscii_data()
+{
+    QTest::addColumn<int>("codePage");
+    for (const int codePage : {874,   932,   936,   949,   950,   1250,  1251,  1252,  1253,  1254,
+                               1255,  1256,  1257,  1258,  20127, 20866, 21866, 20932, 28591, 28592,
+                               28595, 28597, 28599, 28605, 51932, 54936, 65001, 0,     1,     3})
+        QTest::addRow("%d", codePage) << codePage;
+}
+
+// Each number the converter knows has a codec on this system.
+void TestUtf8Convert::everyKnownCodePageDecodesAscii()
+{
+    QFETCH(int, codePage);
+    QCOMPARE(linvera::DecodeBytesWithCodePage(codePage, QByteArray("Linvera 2.1")), u"Linvera 2.1"_s);
 }
 
 // Code page 0 is the process's ANSI code page, whichever was chosen.
