@@ -256,6 +256,30 @@ int countRows(sqlite3* db, const char* sql, qint64 id, qint64& count)
 
 std::atomic<RegistryStore*> g_sharedOverride{nullptr};
 
+// The byte of the lock file beside the store that processes waiting to write hold shared.
+constexpr off_t kWaitingByte = 0;
+
+bool setLock(int fd, short type, off_t byte)
+{
+    struct flock lock = {};
+    lock.l_type = type;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = byte;
+    lock.l_len = 1;
+    return ::fcntl(fd, F_OFD_SETLK, &lock) == 0;
+}
+
+/// True when another process holds the byte in a way that conflicts with a write lock.
+bool lockedByOther(int fd, off_t byte)
+{
+    struct flock lock = {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = byte;
+    lock.l_len = 1;
+    return ::fcntl(fd, F_OFD_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
+}
+
 } // namespace
 
 /// What one transaction body produced: an SQLite failure (rc), or the registry outcome (status).
@@ -379,13 +403,7 @@ void RegistryStore::setWaiting(bool waiting)
 {
     if (m_lockFd < 0 || m_waiting == waiting)
         return;
-    struct flock lock
-    {};
-    lock.l_type = waiting ? F_RDLCK : F_UNLCK;
-    lock.l_whence = SEEK_SET;
-    lock.l_start = 0;
-    lock.l_len = 1;
-    if (::fcntl(m_lockFd, F_OFD_SETLK, &lock) == 0)
+    if (setLock(m_lockFd, waiting ? F_RDLCK : F_UNLCK, kWaitingByte))
         m_waiting = waiting;
 }
 
@@ -393,24 +411,15 @@ void RegistryStore::yieldToWaiters()
 {
     if (m_lockFd < 0)
         return;
+    // A process waiting for the write lock polls every half millisecond; give it the turn.
     const QDeadlineTimer limit(50);
-    while (!limit.hasExpired()) {
-        struct flock lock
-        {};
-        lock.l_type = F_WRLCK;
-        lock.l_whence = SEEK_SET;
-        lock.l_start = 0;
-        lock.l_len = 1;
-        if (::fcntl(m_lockFd, F_OFD_GETLK, &lock) != 0 || lock.l_type == F_UNLCK)
-            return; // nobody waits
+    while (lockedByOther(m_lockFd, kWaitingByte) && !limit.hasExpired())
         QThread::usleep(500);
-    }
 }
 
 bool RegistryStore::fileReplacedLocked() const
 {
-    struct stat st
-    {};
+    struct stat st = {};
     if (::stat(QFile::encodeName(m_filePath).constData(), &st) != 0)
         return true;
     return st.st_dev != m_device || st.st_ino != m_inode;
@@ -434,13 +443,15 @@ qint32 RegistryStore::openLocked()
         else if (errno != EEXIST)
             return RegistryIoFailed;
     }
-    // SQLite would create the file 0644; create it 0600 ourselves. SQLite gives its journal files
-    // the mode of the database file.
+    // SQLite would create the file 0644; create it 0600. Its log and index files take this mode.
+    // (A log left behind by a removed store is dropped by SQLite when it finds the file empty.)
     const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd >= 0) {
         ::fchmod(fd, 0600);
         ::close(fd);
     }
+    const QByteArray lockPath = path + "-lock";
+    m_lockFd = ::open(lockPath.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
 
     sqlite3* db = nullptr;
     int rc = sqlite3_open_v2(path.constData(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
@@ -524,8 +535,7 @@ qint32 RegistryStore::openLocked()
         return statusFromSqlite(rc);
     }
 
-    struct stat st
-    {};
+    struct stat st = {};
     if (::stat(path.constData(), &st) != 0) {
         sqlite3_close_v2(db);
         return RegistryIoFailed;
@@ -533,8 +543,6 @@ qint32 RegistryStore::openLocked()
     m_device = st.st_dev;
     m_inode = st.st_ino;
     m_db = db;
-    const QByteArray lockPath = path + "-lock";
-    m_lockFd = ::open(lockPath.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     return Success;
 }
 

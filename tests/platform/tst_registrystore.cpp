@@ -126,6 +126,7 @@ private Q_SLOTS:
     void brokenFile();
     void reopensWhenFileBecomesUsable_data();
     void reopensWhenFileBecomesUsable();
+    void deletedFileIsCreatedAgain_data();
     void deletedFileIsCreatedAgain();
     void waitsForOtherWriter_data();
     void waitsForOtherWriter();
@@ -682,16 +683,27 @@ void TestRegistryStore::reopensWhenFileBecomesUsable()
     QCOMPARE(data, QByteArray("x"));
 }
 
+void TestRegistryStore::deletedFileIsCreatedAgain_data()
+{
+    QTest::addColumn<bool>("logLeftBehind");
+    QTest::newRow("all store files removed") << false;
+    QTest::newRow("only the database removed, its log left behind") << true;
+}
+
 void TestRegistryStore::deletedFileIsCreatedAgain()
 {
+    QFETCH(bool, logLeftBehind);
     RegistryStore store(storePath());
     QCOMPARE(store.setValue(RegRoot::CurrentUser, u"k"_s, u"v"_s, RegistryStore::RegSz, "old",
                             RegistryStore::CreateMode::CreateMissingKeys),
              qint32(RegistryStore::Success));
     // The user removes the store while the program runs: later writes must land in a file on disk,
     // not in the removed one.
-    for (const QString& suffix : {QString(), u"-wal"_s, u"-shm"_s})
-        QFile::remove(storePath() + suffix);
+    QVERIFY(QFile::exists(storePath() + u"-wal"_s));
+    const QStringList removed =
+        logLeftBehind ? QStringList{QString()} : QStringList{QString(), u"-wal"_s, u"-shm"_s};
+    for (const QString& suffix : removed)
+        QVERIFY(QFile::remove(storePath() + suffix));
     quint32 type = 0;
     QByteArray data;
     QCOMPARE(store.queryValue(RegRoot::CurrentUser, u"k"_s, u"v"_s, type, data),
@@ -704,6 +716,9 @@ void TestRegistryStore::deletedFileIsCreatedAgain()
              qint32(RegistryStore::Success));
     QCOMPARE(data, QByteArray("new"));
     QCOMPARE(modeOf(storePath()), mode_t(0600));
+    QString details;
+    QCOMPARE(other.checkIntegrity(&details), qint32(RegistryStore::Success));
+    QCOMPARE(details, u"ok"_s);
 }
 
 void TestRegistryStore::waitsForOtherWriter_data()
