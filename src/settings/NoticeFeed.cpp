@@ -1,0 +1,220 @@
+#include "NoticeFeed.h"
+
+#include "AppInfo.h"
+#include "AppPaths.h"
+#include "Endpoints.h"
+#include "HttpClient.h"
+#include "RegAccess.h"
+#include "ShellOpen.h"
+
+#include <QDomDocument>
+#include <QEventLoop>
+#include <QFile>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QPointer>
+#include <QRegularExpression>
+#include <QSaveFile>
+#include <QTimer>
+#include <QUrl>
+
+using namespace Qt::StringLiterals;
+
+namespace linvera {
+namespace {
+
+const QString kSettingsKey = u"SOFTWARE\\HALVEX\\linvera\\param"_s;
+const QString kLastNotify = u"lastnotify"_s;
+
+/// The notice document and the rule lists are a few kilobytes; anything far larger is not theirs
+/// and must not fill the disk.
+constexpr qint64 kMaxNoticeFileBytes = 8 * 1024 * 1024;
+
+QString fourDigitYearFormat(const QLocale& locale)
+{
+    static const QRegularExpression years(u"y+"_s);
+    QString format = locale.dateFormat(QLocale::ShortFormat);
+    format.replace(years, u"yyyy"_s);
+    return format;
+}
+
+} // namespace
+
+QString CutDateSuffix(const QString& text)
+{
+    const qsizetype open = text.indexOf(u'(');
+    if (open < 1)
+        return text;
+    QStringView kept = QStringView(text).left(open);
+    while (kept.startsWith(u' '))
+        kept = kept.mid(1);
+    while (kept.endsWith(u' '))
+        kept.chop(1);
+    return kept.toString();
+}
+
+QString NoticeDateText(QDate date, const QLocale& locale)
+{
+    return locale.toString(date, fourDigitYearFormat(locale));
+}
+
+QDate ReadNoticeDate(const QString& text, const QLocale& locale)
+{
+    const QString trimmed = text.trimmed();
+    if (trimmed.isEmpty())
+        return {};
+    QDate date = locale.toDate(trimmed, fourDigitYearFormat(locale));
+    if (date.isValid())
+        return date;
+    // A two-digit year as the locale's own short form writes it: read it in this century.
+    const QString shortFormat = locale.dateFormat(QLocale::ShortFormat);
+    if (!shortFormat.contains(u"yyyy"_s)) {
+        date = locale.toDate(trimmed, shortFormat);
+        if (date.isValid())
+            return date.year() < 2000 ? date.addYears(100) : date;
+    }
+    for (const QString& format : {u"yyyy-MM-dd"_s, u"yyyy/M/d"_s, u"yyyy.M.d"_s}) {
+        date = QDate::fromString(trimmed, format);
+        if (date.isValid())
+            return date;
+    }
+    return {};
+}
+
+bool IsNoticeDue(qint32 intervalDays, QDate today, const QLocale& locale)
+{
+    QString stored;
+    GetRegValue(platform::RegRoot::LocalMachine, kSettingsKey, kLastNotify, stored);
+    const QString todayText = CutDateSuffix(NoticeDateText(today, locale));
+    if (stored.isEmpty())
+        stored = todayText;
+    const QString lastText = CutDateSuffix(stored);
+
+    // A text that is not a date makes each test below count as passed.
+    const QDate last = ReadNoticeDate(lastText, locale);
+    const bool readable = last.isValid() && today.isValid();
+    const qint64 days = readable ? last.daysTo(today) : 0;
+    if (!readable || days == 0)
+        SetRegString(platform::RegRoot::LocalMachine, kSettingsKey, kLastNotify, lastText);
+    if (!readable || days > intervalDays) {
+        SetRegString(platform::RegRoot::LocalMachine, kSettingsKey, kLastNotify, todayText);
+        return true;
+    }
+    return false;
+}
+
+bool IsNoticeDue(qint32 intervalDays)
+{
+    return IsNoticeDue(intervalDays, QDate::currentDate());
+}
+
+QString NoticeBaseUrl(const Endpoints& endpoints)
+{
+    return u"http://"_s + endpoints.value(Endpoints::MakerNoticeHost) + u"/linvera/notice/"_s;
+}
+
+bool DownloadToFile(const QString& url, const QString& filePath)
+{
+    const QUrl target(url);
+    if (!target.isValid() || (target.scheme() != u"http"_s && target.scheme() != u"https"_s))
+        return false;
+
+    // The body goes into a temporary file beside the target, which replaces the target only at
+    // the end; a failed, refused or broken transfer leaves the old file as it was.
+    QSaveFile file(filePath);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+
+    QNetworkRequest request(target);
+    request.setHeader(QNetworkRequest::UserAgentHeader, HttpAgentText());
+    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
+    request.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
+    const HttpTimeouts timeouts = httpTimeouts();
+    request.setTransferTimeout(int(timeouts.idle.count()));
+
+    QPointer<QNetworkReply> reply = sharedNetworkAccess().get(request);
+    bool writeFailed = false;
+    const auto takeBody = [&] {
+        if (!reply || writeFailed || !reply->isOpen())
+            return;
+        const QByteArray chunk = reply->readAll();
+        if (file.size() + chunk.size() > kMaxNoticeFileBytes || file.write(chunk) != chunk.size()) {
+            writeFailed = true;
+            reply->abort();
+        }
+    };
+
+    QEventLoop loop;
+    QTimer limit;
+    limit.setSingleShot(true);
+    QObject::connect(&limit, &QTimer::timeout, reply.data(), &QNetworkReply::abort);
+    QObject::connect(reply.data(), &QNetworkReply::readyRead, &loop, takeBody);
+    QObject::connect(reply.data(), &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    limit.start(timeouts.total);
+    if (!reply->isFinished())
+        loop.exec();
+    if (!reply)
+        return false;
+    takeBody();
+
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    const bool complete =
+        reply->error() == QNetworkReply::NoError && status >= 200 && status < 300 && !writeFailed;
+    delete reply.data();
+    return complete && file.commit();
+}
+
+void FetchNoticeFiles(const Endpoints& endpoints, const QString& dataFolder)
+{
+    QString folder = dataFolder;
+    NormalizeFolderPath(folder);
+    const QString base = NoticeBaseUrl(endpoints);
+    DownloadToFile(base + u"?ver="_s + AppVersionText(), folder + u"notice.xml"_s);
+    DownloadToFile(base + u"tinyurls.txt"_s, folder + u"tinyurls.txt"_s);
+    DownloadToFile(base + u"picturls.txt"_s, folder + u"picturls.txt"_s);
+}
+
+void FetchNoticeFiles()
+{
+    FetchNoticeFiles(Endpoints::fromRegistry(), platform::AppPaths::fromEnvironment().dataFolder);
+}
+
+void ReadNoticeFeed(const QString& path, QString& noticeMessage, QString& noticeUrl, QString& warningMessage,
+                    QString& warningUrl, QString& account)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return;
+    const QByteArray bytes = file.read(kMaxNoticeFileBytes + 1);
+    if (bytes.size() > kMaxNoticeFileBytes)
+        return;
+    // The parser reads an internal DTD but never fetches anything: external entities stay
+    // unresolved and a DTD named by address is not loaded.
+    QDomDocument document;
+    if (!document.setContent(bytes))
+        return;
+    const QDomElement root = document.documentElement();
+    if (root.tagName() != u"linvera"_s)
+        return;
+    const std::pair<QString, QString*> fields[] = {
+        {u"notice_msg"_s, &noticeMessage},   {u"notice_url"_s, &noticeUrl},
+        {u"warning_msg"_s, &warningMessage}, {u"warning_url"_s, &warningUrl},
+        {u"halvextwitter"_s, &account},
+    };
+    for (const auto& [name, output] : fields) {
+        const QDomElement element = root.firstChildElement(name);
+        if (!element.isNull())
+            *output = element.text();
+    }
+}
+
+NoticeTexts ReadNoticeFeed(const QString& path)
+{
+    NoticeTexts texts;
+    ReadNoticeFeed(path, texts.noticeMessage, texts.noticeUrl, texts.warningMessage, texts.warningUrl,
+                   texts.account);
+    return texts;
+}
+
+} // namespace linvera

@@ -1,0 +1,78 @@
+#pragma once
+
+#include <QString>
+
+#include <chrono>
+
+namespace linvera {
+
+class ProcessRunner;
+
+namespace platform {
+class MessageBoxes;
+}
+
+/// Result codes of a shell open, as the message table knows them: above 32 is success.
+namespace ShellCode {
+inline constexpr qint32 OutOfMemory = 0;
+inline constexpr qint32 FileNotFound = 2;
+inline constexpr qint32 PathNotFound = 3;
+inline constexpr qint32 AccessDenied = 5;
+inline constexpr qint32 BadFormat = 11;
+inline constexpr qint32 IncompleteAssociation = 27;
+inline constexpr qint32 NoAssociation = 31;
+/// Any other failure ("ファイルを開けません。").
+inline constexpr qint32 Failed = 32;
+/// What a successful open returns.
+inline constexpr qint32 Opened = 42;
+} // namespace ShellCode
+
+/// Opens files with the program the desktop associates with them: "open" is `xdg-open`, the
+/// "play" retry is `gio open` when that is installed. Both get the file as one argument.
+class ShellOpener
+{
+public:
+    explicit ShellOpener(ProcessRunner& runner);
+    ShellOpener();
+
+    /// How long an open may take before it counts as started (some openers wait for the viewer).
+    void setWaitLimit(std::chrono::milliseconds limit) { m_waitLimit = limit; }
+
+    /// The "open" verb. A local file that is missing gives 2 (3 when its folder is missing too)
+    /// without starting anything; xdg-open's "file not found" gives 2, "no program" (or no
+    /// xdg-open at all) 31, any other failure 32; success gives 42.
+    qint32 open(const QString& file, const QString& folder);
+    /// The "play" verb: a second attempt through `gio open`. Missing file 2; no gio or gio failing
+    /// 31; success 42.
+    qint32 play(const QString& file, const QString& folder);
+
+    /// The argument xdg-open and gio receive: URLs unchanged, a relative path made absolute
+    /// against the folder (so that a name starting with "-" is never read as an option).
+    static QString targetArgument(const QString& file, const QString& folder);
+
+private:
+    qint32 checkLocalFile(const QString& file, const QString& folder) const;
+
+    ProcessRunner& m_runner;
+    std::chrono::milliseconds m_waitLimit{5000};
+};
+
+/// Turns a shell open result into a message box (exclamation icon, OK, the application title).
+/// Code 31 retries once with the "play" verb and stores that result in `code`; only a second 31
+/// is reported. Codes above 32 show nothing.
+void ReportShellOpenError(qint32& code, const QString& file, const QString& folder,
+                          platform::MessageBoxes& boxes, ShellOpener& opener);
+
+/// The message for a code other than 31, or empty when the code means success.
+QString ShellOpenErrorMessage(qint32 code);
+
+/// The callers' convention: open the file with its associated program, the working folder given,
+/// and report a failure.
+void ShellOpenFile(const QString& file, const QString& folder, platform::MessageBoxes& boxes,
+                   ShellOpener& opener);
+
+/// Makes a folder text end in exactly one "/" before a file name is appended to it; an empty
+/// text becomes "/". Changes the text in place and returns it.
+QString& NormalizeFolderPath(QString& path);
+
+} // namespace linvera
