@@ -66,6 +66,7 @@ private Q_SLOTS:
     void droppedText();
     void drop_data();
     void drop();
+    void moveOnlyDrag();
 };
 
 void TestMainDrops::droppedText_data()
@@ -144,6 +145,22 @@ void TestMainDrops::drop()
     QCOMPARE(window.txtBeforeDecode()->text(), u"decoded"_s);
     QCOMPARE(window.afterUrl(), u"after"_s);
     QCOMPARE(window.txtAfterDecode()->toPlainText(), u"info"_s);
+}
+
+void TestMainDrops::moveOnlyDrag()
+{
+    frmMain window;
+    QSignalSpy conversions(&window, &frmMain::conversionRequested);
+    const auto data = makeData(Payload::Text, u"http://moved.example/"_s);
+    QDragEnterEvent enter(QPoint(3, 3), Qt::MoveAction, data.get(), Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(window.txtBeforeUrl(), &enter);
+    QVERIFY(enter.isAccepted());
+    QCOMPARE(enter.dropAction(), Qt::MoveAction);
+    QDropEvent dropEvent(QPointF(3, 3), Qt::MoveAction, data.get(), Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(window.txtBeforeUrl(), &dropEvent);
+    QVERIFY(dropEvent.isAccepted());
+    QCOMPARE(conversions.size(), 1);
+    QCOMPARE(window.beforeUrl(), u"http://moved.example/"_s);
 }
 
 QTEST_MAIN(TestMainDrops)

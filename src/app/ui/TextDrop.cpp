@@ -9,16 +9,28 @@ using namespace Qt::StringLiterals;
 
 namespace linvera {
 
+namespace {
+
+// A copy when the source allows it: the dropped text stays where it came from.
+void acceptCopy(QDropEvent* event)
+{
+    if (event->possibleActions() & Qt::CopyAction) {
+        event->setDropAction(Qt::CopyAction);
+        event->accept();
+    } else {
+        event->acceptProposedAction();
+    }
+}
+
+} // namespace
+
 std::optional<QString> DroppedText(const QMimeData* data)
 {
     if (!data)
         return std::nullopt;
-    const QStringList formats = data->formats();
-    for (const QString& format : formats) {
-        // Only a real text format counts: QMimeData::hasText() would also say yes to a bare file list.
-        if (format == u"text/plain"_s || format.startsWith(u"text/plain;"_s))
-            return data->text();
-    }
+    // The two text formats QMimeData::text() reads; a bare file list is not text.
+    if (data->hasFormat(u"text/plain"_s) || data->hasFormat(u"text/plain;charset=utf-8"_s))
+        return data->text();
     return std::nullopt;
 }
 
@@ -38,12 +50,10 @@ bool TextDropFilter::eventFilter(QObject* watched, QEvent* event)
     case QEvent::DragEnter:
     case QEvent::DragMove: {
         auto* drag = static_cast<QDragMoveEvent*>(event);
-        if (DroppedText(drag->mimeData())) {
-            drag->setDropAction(Qt::CopyAction);
-            drag->accept();
-        } else {
+        if (DroppedText(drag->mimeData()))
+            acceptCopy(drag);
+        else
             drag->ignore();
-        }
         return true;
     }
     case QEvent::DragLeave:
@@ -55,8 +65,7 @@ bool TextDropFilter::eventFilter(QObject* watched, QEvent* event)
             drop->ignore();
             return true;
         }
-        drop->setDropAction(Qt::CopyAction);
-        drop->accept();
+        acceptCopy(drop);
         Q_EMIT textDropped(*text);
         return true;
     }

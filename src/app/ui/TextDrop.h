@@ -9,7 +9,7 @@ class QMimeData;
 
 namespace linvera {
 
-/// The plain text of dropped data, when it offers any (text/plain, with or without a charset).
+/// The plain text of dropped data, when it offers any (text/plain, or text/plain in UTF-8).
 std::optional<QString> DroppedText(const QMimeData* data);
 
 /// Takes over the drops of every object it watches: plain text is accepted and reported through
