@@ -25,6 +25,9 @@ enum class RegRoot { ClassesRoot, CurrentUser, LocalMachine };
 /// opened again when it becomes usable or is replaced; a file that is not a store of ours is
 /// reported, never rewritten.
 ///
+/// Beside the file SQLite keeps its write-ahead log ("-wal", "-shm"), and the store keeps a small
+/// "-lock" file through which a process waiting to write gets its turn.
+///
 /// Key paths use "\" between names; one leading and one trailing "\" are ignored, and the empty
 /// path is the root key itself.
 class RegistryStore

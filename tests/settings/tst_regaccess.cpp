@@ -453,6 +453,8 @@ void TestRegAccess::namesCrossTheAnsiCodePage_data()
         << utf8 << u"Software\\ＡＢＣ"_s << u"Ｖ"_s << u"Software\\ａｂｃ"_s << u"ｖ"_s << true;
     QTest::newRow("windows-31j: hiragana is not katakana")
         << sjis << u"Software\\かな"_s << u"v"_s << u"Software\\カナ"_s << u"v"_s << false;
+    QTest::newRow("default value: empty name and null name")
+        << utf8 << kKey << u""_s << kKey << QString() << true;
     QTest::newRow("name ends at a NUL")
         << utf8 << u"Software\\abc\0def"_s << u"x\0y"_s << u"Software\\abc"_s << u"x"_s << true;
 }
