@@ -1,0 +1,338 @@
+#include "Application.h"
+
+#include "AnsiCodec.h"
+#include "AppInfo.h"
+#include "BrowserRegistrations.h"
+#include "CommandLine.h"
+#include "ConversionEngine.h"
+#include "DefaultBrowser.h"
+#include "LinveraAutomation.h"
+#include "LinveraProxy.h"
+#include "MailboxClient.h"
+#include "MailboxPoller.h"
+#include "MessageBoxes.h"
+#include "NoticeFeed.h"
+#include "RegAccess.h"
+#include "ServiceFiles.h"
+#include "SettingsTable.h"
+#include "ShellOpen.h"
+#include "Twips.h"
+#include "frmMain.h"
+#include "frmSettings.h"
+#include "frmTwitter.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QScreen>
+
+using namespace Qt::StringLiterals;
+
+namespace linvera {
+namespace {
+
+const QString kNewVersionMessage =
+    u"★★★新機能のご案内（初回のみ表示されます）★★★\r\n\r\n\r\n"
+    "FireFoxをお使いの方は ﾌｧｲﾙ→FireFox用ﾌﾟﾗｸﾞｲﾝのｲﾝｽﾄｰﾙ を実行してください。\r\n\r\n"
+    "Ver.1に搭載されていたTwitter投稿機能は、Ver.2には搭載されておりません。"_s;
+
+/// Quotes an argument that the mailbox's splitting would otherwise cut or lose.
+QString quotedArgument(const QString& argument)
+{
+    if (argument.isEmpty() || argument.contains(u' ') || argument.contains(u'\t'))
+        return u'"' + QString(argument).remove(u'"') + u'"';
+    return argument;
+}
+
+} // namespace
+
+Application::Application(platform::MessageBoxes& boxes, Options options, QObject* parent)
+    : QObject(parent)
+    , m_boxes(boxes)
+    , m_options(std::move(options))
+{
+    if (!m_options.exitProcess)
+        m_options.exitProcess = [](int code) { QCoreApplication::exit(code); };
+    if (m_options.helperProgram.isEmpty())
+        m_options.helperProgram = m_options.paths.programFile(u"H-LinveraHelper"_s);
+}
+
+Application::~Application() = default;
+
+QString Application::CommandLineText(const QStringList& arguments)
+{
+    QStringList parts;
+    for (const QString& argument : arguments)
+        parts.append(quotedArgument(argument));
+    return parts.join(u' ');
+}
+
+Application::Role Application::start(const QStringList& arguments)
+{
+    // 1. The command line.
+    const QString commandLine = CommandLineText(arguments);
+
+    // 2. One instance: owning the bus name is atomic, so two starts at once cannot both win.
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    bool first = true;
+    if (bus.isConnected()) {
+        const auto reply = bus.interface()->registerService(
+            QString::fromLatin1(LinveraAutomation::kServiceName), QDBusConnectionInterface::DontQueueService,
+            QDBusConnectionInterface::DontAllowReplacement);
+        first = reply.isValid() && reply.value() == QDBusConnectionInterface::ServiceRegistered;
+    }
+    if (first)
+        DeleteRegKey(platform::RegRoot::ClassesRoot, u"HVXLinveraHelper.HVXLinveraHelperClass"_s);
+
+    // 3. The mailbox.
+    m_mailbox = std::make_unique<MailboxClient>();
+    if (m_mailbox->hasBus())
+        m_mailbox->connectMailbox(m_options.helperProgram);
+
+    // 5. A second instance hands its command line over and ends.
+    if (!first) {
+        if (!commandLine.trimmed().isEmpty())
+            handOver(commandLine);
+        return Role::SecondInstance;
+    }
+    if (m_options.writeServiceFiles)
+        WriteUserServiceFiles(m_options.paths.programFolder);
+
+    // 6. The arguments; the bus starts us with "-Embedding".
+    m_argList = SplitArgs(commandLine, 10);
+    if (m_argList.size() > 1 && m_argList[1] == u"-Embedding"_s)
+        m_argList[1].clear();
+
+    // 7-10. The windows, loaded hidden first.
+    buildWindows();
+    m_main->setWindowTitle(AppTitle());
+    m_main->lblMsg()->clear();
+    const TwipSize captureBox = m_twitter->imgCaptureSizeTwips();
+    m_captureBoxWidth = int(captureBox.width);
+    m_captureBoxHeight = int(captureBox.height);
+    // Calls that arrive before this point find no object and get an error, never a half-built window.
+    if (bus.isConnected()) {
+        m_automation = std::make_unique<LinveraAutomation>([this]() -> AutomationTarget& { return *this; });
+        m_automation->registerObject();
+    }
+
+    // 11-19. Folders, default files and the rule lists.
+    prepareDataFiles();
+    wireWindows();
+
+    // 20. A URL given on the command line is converted before the settings apply.
+    if (m_argList.size() > 1) {
+        m_main->setBeforeUrl(m_argList[1]);
+        StartConv();
+    }
+
+    // 21. The marker file.
+    writeMarkerFile();
+
+    // 22. The stored settings.
+    const QScreen* screen = m_main->screen();
+    const QRect available = screen ? screen->geometry() : QRect(0, 0, 1024, 768);
+    const TwipScale scale = TwipScale::of(m_main.get());
+    ApplySettings(*m_main, *m_settings, scale.toTwipsX(available.width()), available.height() * scale.y);
+    m_main->show();
+
+    // 23. Version and notices.
+    showVersionAndNotices();
+
+    // 24. The mailbox polling.
+    m_poller->start();
+    return Role::FirstInstance;
+}
+
+bool Application::handOver(const QString& commandLine)
+{
+    if (m_mailbox->setCmdData(commandLine).ok && m_mailbox->setCmdDirty().ok)
+        return true;
+    // The mailbox is out of reach: give the URL straight to the running window instead of losing it.
+    const QStringList args = SplitArgs(commandLine, 10);
+    const QString url = args.size() == 2 || args.size() == 3 ? args[1] : QString();
+    LinveraProxy running(QString::fromLatin1(LinveraAutomation::kServiceName),
+                         QString::fromLatin1(LinveraAutomation::kObjectPath), QDBusConnection::sessionBus());
+    running.setTimeout(30000);
+    QDBusPendingReply<QDBusVariant> reply = running.StartConv(url);
+    reply.waitForFinished();
+    return !reply.isError();
+}
+
+void Application::buildWindows()
+{
+    m_main = std::make_unique<frmMain>();
+    m_settings = std::make_unique<frmSettings>(m_boxes);
+    m_twitter = std::make_unique<frmTwitter>();
+    m_engine = std::make_unique<ConversionEngine>(*m_main, m_boxes);
+    m_poller = std::make_unique<MailboxPoller>(*m_mailbox);
+    m_poller->setHelperProgram(m_options.helperProgram);
+}
+
+void Application::prepareDataFiles()
+{
+    const platform::AppPaths& paths = m_options.paths;
+    paths.prepareDataFolder();
+    m_endpoints = Endpoints::fromRegistry();
+    m_engine->setEndpoints(m_endpoints);
+    m_engine->setLogFilePath(paths.logFilePath);
+    m_engine->setTempFolder(paths.tempFolder);
+    m_engine->loadRules(paths.dataFile(u"tinyurls.txt"_s), paths.dataFile(u"picturls.txt"_s));
+    m_main->setEndpoints(m_endpoints);
+    m_settings->setEndpoints(m_endpoints);
+    m_settings->setLogFilePath(paths.logFilePath);
+}
+
+void Application::wireWindows()
+{
+    frmMain* main = m_main.get();
+    ConversionEngine* engine = m_engine.get();
+    frmSettings* settings = m_settings.get();
+    m_engine->setShortUrlTypeSource([settings] { return settings->lstShortURLType()->currentIndex(); });
+    main->setPreviewPicturePathSource([engine] { return engine->previewPicturePath(); });
+
+    connect(main, &frmMain::conversionRequested, this, &Application::StartConv);
+    connect(main, &frmMain::openInBrowserRequested, this, [](const QString& url, bool tagged) {
+        if (tagged)
+            OpenInBrowserTagged(url);
+        else
+            OpenInBrowser(url);
+    });
+    connect(main, &frmMain::noticeClicked, this, [](const QString& url) { OpenInBrowser(url); });
+    connect(main, &frmMain::noticeFetchRequested, this,
+            [this] { FetchNoticeFiles(m_endpoints, m_options.paths.dataFolder); });
+    connect(main, &frmMain::thumbnailClicked, this, [this](const QString& path) {
+        ShellOpener opener;
+        ShellOpenFile(path, m_options.paths.tempFolder, m_boxes, opener);
+    });
+    connect(main, &frmMain::settingsRequested, this, [settings] {
+        settings->show();
+        settings->raise();
+    });
+    connect(main, &frmMain::quitRequested, this, &Application::shutdown);
+
+    connect(settings, &frmSettings::menuExtToggled, this,
+            [](bool on) { on ? AddMenuExtension() : RemoveMenuExtension(); });
+    connect(settings, &frmSettings::toolbarIconToggled, this,
+            [](bool on) { on ? AddToolbarButton() : RemoveToolbarButton(); });
+    connect(settings, &frmSettings::showLogRequested, this, [this](const QString& path) {
+        ShellOpener opener;
+        ShellOpenFile(path, m_options.paths.dataFolder, m_boxes, opener);
+    });
+
+    // Queued: a command that arrives while a conversion waits starts the next one at once.
+    connect(
+        m_poller.get(), &MailboxPoller::commandArrived, this,
+        [this](const QString& beforeUrl) {
+            m_main->setBeforeUrl(beforeUrl);
+            StartConv();
+        },
+        Qt::QueuedConnection);
+}
+
+void Application::writeMarkerFile() const
+{
+    QSaveFile marker(platform::JoinPath(m_options.paths.homeFolder, u".h-linvera"_s));
+    if (!marker.open(QIODevice::WriteOnly))
+        return;
+    marker.write(platform::AnsiCodec::encode(QString(m_options.paths.programFolder + u"\r\n"_s)));
+    marker.commit();
+}
+
+void Application::showVersionAndNotices()
+{
+    const QString stored = ReadSetting(u"Version"_s);
+    SetRegString(platform::RegRoot::LocalMachine, SettingsKey(), u"Version"_s, AppVersionText());
+    if (StripBlanks(stored) != AppVersionText()) {
+        m_boxes.show(platform::MessageBoxes::Icon::Information, AppTitle(), kNewVersionMessage);
+        FetchNoticeFiles(m_endpoints, m_options.paths.dataFolder);
+    } else if (IsNoticeDue(7)) {
+        FetchNoticeFiles(m_endpoints, m_options.paths.dataFolder);
+    }
+    const NoticeTexts notice = ReadNoticeFeed(m_options.paths.noticeFilePath);
+    if (!notice.warningMessage.isEmpty())
+        m_boxes.show(platform::MessageBoxes::Icon::Exclamation, AppTitle(), notice.warningMessage);
+    m_main->setNotice(notice.noticeMessage, notice.noticeUrl);
+    m_makerAccount = notice.account;
+}
+
+void Application::StartConv()
+{
+    m_engine->StartConv();
+}
+
+void Application::shutdown()
+{
+    if (m_shuttingDown)
+        return;
+    m_shuttingDown = true;
+    SaveSettings(*m_main, *m_settings);
+    m_options.exitProcess(0);
+}
+
+void Application::quitNow()
+{
+    m_options.exitProcess(0);
+}
+
+int Application::mainWindowState() const
+{
+    const Qt::WindowStates state = m_main->windowState();
+    if (state & Qt::WindowMinimized)
+        return 1;
+    if (state & Qt::WindowMaximized)
+        return 2;
+    return 0;
+}
+
+void Application::setMainWindowState(int state)
+{
+    switch (state) {
+    case 1:
+        m_main->showMinimized();
+        break;
+    case 2:
+        m_main->showMaximized();
+        break;
+    default:
+        m_main->showNormal();
+        break;
+    }
+}
+
+void Application::startConv(const QString& beforeUrl)
+{
+    m_main->setBeforeUrl(beforeUrl);
+    StartConv();
+}
+
+QString Application::afterUrl() const
+{
+    return m_main->afterUrl();
+}
+
+QString Application::afterInfo() const
+{
+    // The box shows CR LF as one line break; callers get the text as the engine wrote it.
+    return m_main->txtAfterDecode()->toPlainText().replace(u'\n', u"\r\n"_s);
+}
+
+QString Application::beforeInfo() const
+{
+    return m_main->txtBeforeDecode()->text();
+}
+
+bool Application::isProcessing() const
+{
+    return m_engine->isProcessing();
+}
+
+} // namespace linvera
