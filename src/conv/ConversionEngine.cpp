@@ -2,6 +2,7 @@
 
 #include "AnsiCodec.h"
 #include "ConversionView.h"
+#include "FileAppend.h"
 #include "HttpClient.h"
 #include "MessageBoxes.h"
 #include "PercentCoding.h"
@@ -93,10 +94,8 @@ void ConversionEngine::appendLog(const QString& input, const QString& afterUrl)
 {
     if (m_logFilePath.isEmpty())
         return;
-    QFile log(m_logFilePath);
-    if (!log.open(QIODevice::WriteOnly | QIODevice::Append))
-        return;
-    log.write(platform::AnsiCodec::encode(QString(LogLine(m_today(), input, afterUrl) + u"\r\n"_s)));
+    platform::AppendToFile(
+        m_logFilePath, platform::AnsiCodec::encode(QString(LogLine(m_today(), input, afterUrl) + u"\r\n"_s)));
 }
 
 void ConversionEngine::StartConv()

@@ -33,6 +33,7 @@ struct RuleRegex::Code
     pcre2_match_data* data = nullptr;
     // Machine code is made on first use: a long rule list loads fast and pays only for what it matches.
     bool jitTried = false;
+    bool jitReady = false;
     ~Code()
     {
         pcre2_match_data_free(data);
@@ -86,15 +87,29 @@ RuleRegex& RuleRegex::operator=(RuleRegex&& other) noexcept
 
 bool RuleRegex::match(QStringView subject, QStringList* groups) const
 {
+    return matchImpl(subject, groups, false);
+}
+
+bool RuleRegex::matchValid(QStringView subject, QStringList* groups) const
+{
+    return matchImpl(subject, groups, true);
+}
+
+bool RuleRegex::matchImpl(QStringView subject, QStringList* groups, bool checked) const
+{
     if (!m_code)
         return false;
     if (!m_code->jitTried) {
         m_code->jitTried = true;
-        pcre2_jit_compile(m_code->code, PCRE2_JIT_COMPLETE);
+        m_code->jitReady = pcre2_jit_compile(m_code->code, PCRE2_JIT_COMPLETE) == 0;
     }
     // Invalid UTF-16 (a lone surrogate) is reported by PCRE2 as an error and counts as no match.
-    const int rc = pcre2_match(m_code->code, reinterpret_cast<PCRE2_SPTR>(subject.utf16()),
-                               PCRE2_SIZE(subject.size()), 0, 0, m_code->data, matchContext());
+    const auto text = reinterpret_cast<PCRE2_SPTR>(subject.utf16());
+    const int rc = checked && m_code->jitReady
+                       ? pcre2_jit_match(m_code->code, text, PCRE2_SIZE(subject.size()), 0, 0, m_code->data,
+                                         matchContext())
+                       : pcre2_match(m_code->code, text, PCRE2_SIZE(subject.size()), 0,
+                                     checked ? PCRE2_NO_UTF_CHECK : 0, m_code->data, matchContext());
     if (rc < 0)
         return false;
     if (groups) {

@@ -27,6 +27,8 @@ public:
     /// True when the expression matches somewhere in `subject`; `groups` (when given) receives the
     /// texts of groups 1..n of the first match (an unset group gives an empty text).
     bool match(QStringView subject, QStringList* groups = nullptr) const;
+    /// The same for a subject the caller has found valid UTF-16, without checking it again.
+    bool matchValid(QStringView subject, QStringList* groups = nullptr) const;
 
     /// Group 1 of the first match, or an empty text.
     QString firstGroup(QStringView subject) const;
@@ -35,6 +37,7 @@ public:
     static QString fillGroups(QString templ, const QStringList& groups);
 
 private:
+    bool matchImpl(QStringView subject, QStringList* groups, bool checked) const;
     struct Code;
     QString m_pattern;
     QString m_error;

@@ -72,7 +72,9 @@ void ShortLinkRules::loadFromText(const QString& text, platform::MessageBoxes& b
         rule.matchText = line.left(tab1).trimmed();
         rule.templ = line.mid(tab1 + 1, tab2 - tab1 - 1).trimmed();
         rule.pattern = line.mid(tab2 + 1).trimmed();
-        if (rule.templ != u"Location:"_s)
+        rule.matcher.setPattern(rule.matchText);
+        rule.isLocation = rule.templ == u"Location:"_s;
+        if (!rule.isLocation)
             rule.regex = compileRule(rule.matchText);
         m_rules.push_back(std::move(rule));
     }
@@ -81,11 +83,13 @@ void ShortLinkRules::loadFromText(const QString& text, platform::MessageBoxes& b
 ShortLinkRules::Match ShortLinkRules::MatchShortLinkRule(const QString& url) const
 {
     QStringList groups;
+    // Checked once here rather than by PCRE2 on every expression.
+    const bool validText = QStringView(url).isValidUtf16();
     for (const Rule& rule : m_rules) {
         // An empty match text is found in every text but an empty one.
-        if (!url.isEmpty() && url.contains(rule.matchText))
+        if (!url.isEmpty() && rule.matcher.indexIn(url) >= 0)
             return {true, rule.templ, rule.pattern};
-        if (rule.templ != u"Location:"_s && rule.regex.match(url, &groups))
+        if (!rule.isLocation && validText && rule.regex.matchValid(url, &groups))
             return {true, RuleRegex::fillGroups(rule.templ, groups), QString()};
     }
     return {};

@@ -3,6 +3,7 @@
 #include "RuleRegex.h"
 
 #include <QString>
+#include <QStringMatcher>
 
 #include <vector>
 
@@ -29,6 +30,8 @@ public:
         QString pattern;
         /// The match text as an expression; only compiled for rules that are not "Location:".
         RuleRegex regex;
+        QStringMatcher matcher;
+        bool isLocation = false;
     };
 
     struct Match
