@@ -1,0 +1,975 @@
+// Start-up and shutdown of the desktop program in this process: the settings table, the first-run
+// and notice messages, the data folder, the marker file, the command line, the mailbox's first
+// look and the automation calls that end the program.
+#include "AnsiCodec.h"
+#include "AppInfo.h"
+#include "Application.h"
+#include "BrowserRegistrations.h"
+#include "Endpoints.h"
+#include "LinveraAutomation.h"
+#include "LinveraProxy.h"
+#include "MailboxClient.h"
+#include "MailboxNames.h"
+#include "MainLayout.h"
+#include "NoticeFeed.h"
+#include "NoticeHost.h"
+#include "RecordingMessageBoxes.h"
+#include "RegAccess.h"
+#include "SettingsTable.h"
+#include "ShellSandbox.h"
+#include "ShortenerService.h"
+#include "TestEnvironment.h"
+#include "Twips.h"
+#include "frmMain.h"
+#include "frmSettings.h"
+
+#include <QCheckBox>
+#include <QClipboard>
+#include <QComboBox>
+#include <QDBusConnectionInterface>
+#include <QDir>
+#include <QFile>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QScreen>
+#include <QTest>
+
+#include <memory>
+
+using namespace Qt::StringLiterals;
+using namespace linvera;
+using namespace linvera::test;
+using Icon = platform::MessageBoxes::Icon;
+using platform::RegRoot;
+
+namespace {
+
+const QString kTitle = u"Kemo 　(Halvex URL短縮変換)"_s;
+const QString kNewVersionText =
+    u"★★★新機能のご案内（初回のみ表示されます）★★★\r\n\r\n\r\n"
+    "FireFoxをお使いの方は ﾌｧｲﾙ→FireFox用ﾌﾟﾗｸﾞｲﾝのｲﾝｽﾄｰﾙ を実行してください。\r\n\r\n"
+    "Ver.1に搭載されていたTwitter投稿機能は、Ver.2には搭載されておりません。"_s;
+const QString kShortUrl = u"http://s.example/abc"_s;
+
+/// Message boxes that also note how many notice requests had arrived when each box was shown.
+class NoticeOrderBoxes : public RecordingMessageBoxes
+{
+public:
+    Answer show(Icon icon, const QString& title, const QString& text, Buttons buttons = Buttons::Ok) override
+    {
+        requestsAtShow.append(host ? host->requestCount() : -1);
+        return RecordingMessageBoxes::show(icon, title, text, buttons);
+    }
+
+    const NoticeHost* host = nullptr;
+    QList<qsizetype> requestsAtShow;
+};
+
+QByteArray readAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeAll(const QString& path, const QByteArray& bytes)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+}
+
+const QStringList kDefaultFiles{u"notice.xml"_s, u"tinyurls.txt"_s, u"picturls.txt"_s};
+
+void setSetting(const QString& name, const QString& value)
+{
+    SetRegString(RegRoot::LocalMachine, SettingsKey(), name, value);
+}
+
+QDBusConnection outsideConnection()
+{
+    return QDBusConnection::connectToBus(QDBusConnection::SessionBus, u"outside-client"_s);
+}
+
+/// Waits with events running (the server of the call is this process).
+bool settle(const QDBusPendingCall& call)
+{
+    return QTest::qWaitFor([&call] { return call.isFinished(); }, 20000);
+}
+
+} // namespace
+
+class TestApplicationStart : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void cleanupTestCase();
+    void init();
+    void cleanup();
+
+    void firstRunDefaults();
+    void firstRunRegistersBrowserEntries_data();
+    void firstRunRegistersBrowserEntries();
+    void browserEntriesFollowStoredValues_data();
+    void browserEntriesFollowStoredValues();
+    void newVersionMessage_data();
+    void newVersionMessage();
+    void noticeScheduleWithSameVersion_data();
+    void noticeScheduleWithSameVersion();
+    void settingsRoundTrip_data();
+    void settingsRoundTrip();
+    void shutdownWritesInTableOrder();
+    void positionCheck_data();
+    void positionCheck();
+    void unusableStoredNumber_data();
+    void unusableStoredNumber();
+    void argumentList_data();
+    void argumentList();
+    void urlArgumentConvertedBeforeSettings();
+    void markerFile_data();
+    void markerFile();
+    void dataFolder_data();
+    void dataFolder();
+    void noticeButton();
+    void noticeWarning_data();
+    void noticeWarning();
+    void staleHelperClassKey_data();
+    void staleHelperClassKey();
+    void commandLeftBeforeStartHandledAtFirstTick();
+    void closingWindowIsOrderlyShutdown();
+    void quitSavesNothing();
+    void windowStateThroughBus_data();
+    void windowStateThroughBus();
+
+private:
+    Application& startApp(const QStringList& arguments = {});
+    void endApp();
+    void usePaths(const QString& programFolder);
+
+    std::unique_ptr<QProcess> m_helper;
+    std::unique_ptr<MailboxClient> m_mailbox;
+
+    std::unique_ptr<ShellSandbox> m_sandbox;
+    std::unique_ptr<StoreAccess> m_store;
+    std::unique_ptr<NoticeHost> m_notice;
+    std::unique_ptr<ShortenerService> m_shortener;
+    NoticeOrderBoxes m_boxes;
+    QList<int> m_exitCodes;
+    platform::AppPaths m_paths;
+    std::unique_ptr<Application> m_app;
+};
+
+void TestApplicationStart::initTestCase()
+{
+    QVERIFY2(QDBusConnection::sessionBus().isConnected(), "needs a session bus (run under dbus-run-session)");
+    QVERIFY2(QFileInfo(BuiltProgram(u"H-LinveraHelper"_s)).isExecutable(), "H-LinveraHelper is not built");
+    // One mailbox server for the whole run, held by this process as the main program holds it.
+    m_helper = std::make_unique<QProcess>();
+    m_helper->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_helper->start(BuiltProgram(u"H-LinveraHelper"_s), QStringList());
+    QVERIFY2(m_helper->waitForStarted(10000), qPrintable(m_helper->errorString()));
+    QVERIFY(WaitForNameOwner(QDBusConnection::sessionBus(), MailboxNames::service(), true));
+    m_mailbox = std::make_unique<MailboxClient>();
+    QVERIFY2(m_mailbox->tryConnect(), qPrintable(m_mailbox->lastError()));
+}
+
+void TestApplicationStart::cleanupTestCase()
+{
+    m_mailbox.reset();
+    if (m_helper && m_helper->state() != QProcess::NotRunning) {
+        m_helper->kill();
+        m_helper->waitForFinished(10000);
+    }
+}
+
+void TestApplicationStart::init()
+{
+    m_sandbox = std::make_unique<ShellSandbox>();
+    QVERIFY(m_sandbox->isValid());
+    m_store = std::make_unique<StoreAccess>(m_sandbox->root() + u"/registry.sqlite3"_s);
+    m_notice = std::make_unique<NoticeHost>();
+    m_shortener = std::make_unique<ShortenerService>();
+    QVERIFY(m_notice->isListening());
+    QVERIFY(m_shortener->isListening());
+    m_shortener->setShortUrl(kShortUrl);
+    PointEndpoints({{u"MakerNoticeHost"_s, m_notice->noticeHost()},
+                    {u"ShortenerApiHost"_s, m_shortener->hostAndPort()},
+                    {u"ShortenerAltApiHost"_s, m_shortener->hostAndPort()}});
+    // No new-version box unless a test asks for one.
+    setSetting(u"Version"_s, u"2_1_0"_s);
+
+    const QString program = m_sandbox->root() + u"/program"_s;
+    QVERIFY(QDir().mkpath(program));
+    for (const QString& name : kDefaultFiles)
+        QVERIFY(QFile::copy(platform::JoinPath(programDir(), name), platform::JoinPath(program, name)));
+    usePaths(program);
+
+    m_boxes.clear();
+    m_boxes.requestsAtShow.clear();
+    m_boxes.host = m_notice.get();
+    m_exitCodes.clear();
+    QVERIFY(m_mailbox->clearCmdDirty().ok);
+    QGuiApplication::clipboard()->clear();
+}
+
+void TestApplicationStart::cleanup()
+{
+    endApp();
+    m_boxes.host = nullptr;
+    m_shortener.reset();
+    m_notice.reset();
+    m_store.reset();
+    m_sandbox.reset();
+}
+
+void TestApplicationStart::usePaths(const QString& programFolder)
+{
+    m_paths.programFolder = programFolder;
+    m_paths.homeFolder = m_sandbox->home();
+    // Two missing levels above the data folder.
+    m_paths.dataFolder = m_sandbox->home() + u"/Documents/deep/halvex-linvera"_s;
+    m_paths.desktopFolder = m_sandbox->home() + u"/Desktop"_s;
+    m_paths.tempFolder = m_sandbox->tempFolder();
+    m_paths.logFilePath = m_paths.dataFile(u"log.txt"_s);
+    m_paths.noticeFilePath = m_paths.dataFile(u"notice.xml"_s);
+}
+
+Application& TestApplicationStart::startApp(const QStringList& arguments)
+{
+    Application::Options options;
+    options.paths = m_paths;
+    options.exitProcess = [this](int code) { m_exitCodes.append(code); };
+    options.helperProgram = BuiltProgram(u"H-LinveraHelper"_s);
+    options.writeServiceFiles = false;
+    m_app = std::make_unique<Application>(m_boxes, options);
+    const Application::Role role = m_app->start(arguments);
+    if (role != Application::Role::FirstInstance)
+        qWarning("start-up did not run as the first instance");
+    return *m_app;
+}
+
+void TestApplicationStart::endApp()
+{
+    m_app.reset();
+    // The process keeps its bus connection: give the name back for the next start.
+    QDBusConnection::sessionBus().interface()->unregisterService(
+        QString::fromLatin1(LinveraAutomation::kServiceName));
+}
+
+// ---- first run
+
+void TestApplicationStart::firstRunDefaults()
+{
+    DeleteRegValue(RegRoot::LocalMachine, SettingsKey(), u"Version"_s);
+    Application& app = startApp();
+    const frmMain* main = app.mainWindow();
+    const frmSettings* settings = app.settingsWindow();
+
+    QCOMPARE(main->chkClipboard()->checkState(), Qt::Checked);
+    const QRectF outer = main->outerGeometryTwips();
+    QCOMPARE(outer.topLeft(), QPointF(0, 0));
+    QCOMPARE(outer.width(), kMainClientSize.width + kMainFrameAllowance.width);
+    QCOMPARE(outer.height(), kMainClientSize.height + kMainFrameAllowance.height);
+    QCOMPARE(settings->lstImageType()->currentIndex(), 0);
+    QCOMPARE(settings->lstShortURLType()->currentIndex(), 0);
+    QCOMPARE(settings->chkMenuExt()->checkState(), Qt::Checked);
+    QCOMPARE(settings->chkToolBarIcon()->checkState(), Qt::Checked);
+    QCOMPARE(settings->txtLogin()->text(), QString());
+    QCOMPARE(settings->txtPass()->text(), QString());
+    QCOMPARE(settings->chkLoginSave()->checkState(), Qt::Checked);
+    QCOMPARE(settings->chkPassSave()->checkState(), Qt::Checked);
+    QVERIFY(main->isVisible());
+    QCOMPARE(main->windowTitle(), kTitle);
+
+    QCOMPARE(m_boxes.shown().size(), 1);
+    const RecordingMessageBoxes::Shown box = m_boxes.shown().constFirst();
+    QCOMPARE(box.icon, Icon::Information);
+    QCOMPARE(box.title, kTitle);
+    QCOMPARE(box.text, kNewVersionText);
+    QCOMPARE(box.buttons, platform::MessageBoxes::Buttons::Ok);
+    // The notice files are fetched after the box was dismissed.
+    QCOMPARE(m_boxes.requestsAtShow, QList<qsizetype>{0});
+    QCOMPARE(m_notice->namesRequested(), (QList<QByteArray>{"", "tinyurls.txt", "picturls.txt"}));
+    QCOMPARE(m_notice->versionsRequested(), QStringList{u"2_1_0"_s});
+    QCOMPARE(main->btnNotice()->text(), *NoticeHost::sampleNotice().noticeMessage);
+    QCOMPARE(StoredSetting(u"Version"_s), u"2_1_0"_s);
+    QVERIFY(m_exitCodes.isEmpty());
+
+    // The second run knows the version: no message.
+    endApp();
+    m_boxes.clear();
+    startApp();
+    QVERIFY2(m_boxes.shown().isEmpty(), qPrintable(m_boxes.texts().join(u" | "_s)));
+}
+
+void TestApplicationStart::firstRunRegistersBrowserEntries_data()
+{
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("expected");
+
+    const BrowserRegistrations here; // the running program's folder, as the program's own calls use
+    const QString menu = BrowserRegistrations::menuExtKey();
+    const QString button = BrowserRegistrations::toolbarButtonKey();
+    QTest::newRow("menu entry page") << menu << QString() << here.programFile(u"menuext.html"_s);
+    QTest::newRow("menu entry contexts") << menu << u"Contexts"_s << u"63"_s;
+    QTest::newRow("menu entry flags") << menu << u"Flags"_s << u"0"_s;
+    QTest::newRow("menu entry program") << menu << u"Exe"_s << here.programFile(u"H-Linvera"_s);
+    QTest::newRow("button default value") << button << QString() << BrowserRegistrations::caption();
+    QTest::newRow("button text") << button << u"ButtonText"_s << BrowserRegistrations::caption();
+    QTest::newRow("button visible") << button << u"Default Visible"_s << u"Yes"_s;
+    QTest::newRow("button script") << button << u"Script"_s << here.programFile(u"toolbar.html"_s);
+    QTest::newRow("button program") << button << u"Exe"_s << here.programFile(u"H-Linvera"_s);
+    QTest::newRow("button class") << button << u"CLSID"_s << u"{1FBA04EE-3024-11D2-8F1F-0000F87ABD16}"_s;
+}
+
+void TestApplicationStart::firstRunRegistersBrowserEntries()
+{
+    QFETCH(QString, key);
+    QFETCH(QString, name);
+    QFETCH(QString, expected);
+
+    QVERIFY(!m_store->store().keyExists(RegRoot::CurrentUser, key));
+    startApp();
+    QString value;
+    QVERIFY2(GetRegValue(RegRoot::CurrentUser, key, name, value), "value missing");
+    QCOMPARE(value, expected);
+}
+
+void TestApplicationStart::browserEntriesFollowStoredValues_data()
+{
+    QTest::addColumn<QString>("menuExt");
+    QTest::addColumn<QString>("toolbarIcon");
+    QTest::addColumn<bool>("registeredBefore");
+    QTest::addColumn<bool>("menuAfter");
+    QTest::addColumn<bool>("buttonAfter");
+
+    QTest::newRow("both absent: both registered") << QString() << QString() << false << true << true;
+    QTest::newRow("blank values: both registered") << u" "_s << u" "_s << false << true << true;
+    QTest::newRow("menu 0, button 1") << u"0"_s << u"1"_s << false << false << true;
+    QTest::newRow("menu 1, button 0") << u"1"_s << u"0"_s << false << true << false;
+    // 0 is the designed state: nothing is raised, so entries of an earlier run stay.
+    QTest::newRow("both 0: earlier entries untouched") << u"0"_s << u"0"_s << true << true << true;
+    QTest::newRow("both 0: nothing registered") << u"0"_s << u"0"_s << false << false << false;
+    QTest::newRow("unusable text: designed state kept") << u"yes"_s << u"9"_s << false << false << false;
+}
+
+void TestApplicationStart::browserEntriesFollowStoredValues()
+{
+    QFETCH(QString, menuExt);
+    QFETCH(QString, toolbarIcon);
+    QFETCH(bool, registeredBefore);
+    QFETCH(bool, menuAfter);
+    QFETCH(bool, buttonAfter);
+
+    if (!menuExt.isNull())
+        setSetting(u"MenuExt"_s, menuExt);
+    if (!toolbarIcon.isNull())
+        setSetting(u"ToolbarIcon"_s, toolbarIcon);
+    if (registeredBefore) {
+        AddMenuExtension();
+        AddToolbarButton();
+    }
+    Application& app = startApp();
+    QCOMPARE(app.settingsWindow()->chkMenuExt()->isChecked(),
+             menuExt.trimmed().isEmpty() || menuExt == u"1"_s);
+    QCOMPARE(m_store->store().keyExists(RegRoot::CurrentUser, BrowserRegistrations::menuExtKey()), menuAfter);
+    QCOMPARE(m_store->store().keyExists(RegRoot::CurrentUser, BrowserRegistrations::toolbarButtonKey()),
+             buttonAfter);
+}
+
+void TestApplicationStart::newVersionMessage_data()
+{
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<bool>("shown");
+
+    QTest::newRow("no version stored") << QString() << true;
+    QTest::newRow("blank version") << u"  "_s << true;
+    QTest::newRow("older version") << u"2_0_9"_s << true;
+    QTest::newRow("dotted form is another text") << u"2.1.0"_s << true;
+    QTest::newRow("same version") << u"2_1_0"_s << false;
+    QTest::newRow("same version with blanks around") << u" 2_1_0\r\n"_s << false;
+}
+
+void TestApplicationStart::newVersionMessage()
+{
+    QFETCH(QString, stored);
+    QFETCH(bool, shown);
+
+    if (stored.isNull())
+        DeleteRegValue(RegRoot::LocalMachine, SettingsKey(), u"Version"_s);
+    else
+        setSetting(u"Version"_s, stored);
+    startApp();
+    QCOMPARE(m_boxes.texts(), shown ? QStringList{kNewVersionText} : QStringList());
+    QCOMPARE(StoredSetting(u"Version"_s), u"2_1_0"_s);
+    // After the message the notice files are always fetched.
+    if (shown)
+        QCOMPARE(m_notice->versionsRequested(), QStringList{u"2_1_0"_s});
+}
+
+void TestApplicationStart::noticeScheduleWithSameVersion_data()
+{
+    QTest::addColumn<int>("daysAgo"); // -1: never checked
+    QTest::addColumn<bool>("fetched");
+
+    QTest::newRow("never checked: the date is recorded, no fetch") << -1 << false;
+    QTest::newRow("checked today") << 0 << false;
+    QTest::newRow("checked 7 days ago") << 7 << false;
+    QTest::newRow("checked 8 days ago") << 8 << true;
+    QTest::newRow("checked 30 days ago") << 30 << true;
+}
+
+void TestApplicationStart::noticeScheduleWithSameVersion()
+{
+    QFETCH(int, daysAgo);
+    QFETCH(bool, fetched);
+
+    if (daysAgo >= 0)
+        setSetting(u"lastnotify"_s, NoticeDateText(QDate::currentDate().addDays(-daysAgo)));
+    startApp();
+    QVERIFY(m_boxes.shown().isEmpty());
+    QCOMPARE(m_notice->versionsRequested(), fetched ? QStringList{u"2_1_0"_s} : QStringList());
+    QVERIFY(!StoredSetting(u"lastnotify"_s).isEmpty());
+}
+
+// ---- settings
+
+void TestApplicationStart::settingsRoundTrip_data()
+{
+    QTest::addColumn<bool>("loginSave");
+    QTest::addColumn<QString>("login");
+    QTest::addColumn<bool>("passSave");
+    QTest::addColumn<QString>("pass");
+    QTest::addColumn<QString>("storedLogin");
+    QTest::addColumn<QString>("storedPass");
+    QTest::addColumn<QString>("readLogin");
+    QTest::addColumn<QString>("readPass");
+
+    QTest::newRow("login and password kept")
+        << true << u"user"_s << true << u"secret"_s << u"user"_s << u"secret"_s << u"user"_s << u"secret"_s;
+    QTest::newRow("save boxes checked, fields empty: one space each")
+        << true << QString() << true << QString() << u" "_s << u" "_s << QString() << QString();
+    QTest::newRow("save boxes unchecked: one space each")
+        << false << u"user"_s << false << u"secret"_s << u" "_s << u" "_s << QString() << QString();
+    QTest::newRow("only the login saved")
+        << true << u"user"_s << false << u"secret"_s << u"user"_s << u" "_s << u"user"_s << QString();
+    QTest::newRow("texts with blanks are taken raw")
+        << true << u"a b"_s << true << u" pw "_s << u"a b"_s << u" pw "_s << u"a b"_s << u" pw "_s;
+}
+
+void TestApplicationStart::settingsRoundTrip()
+{
+    QFETCH(bool, loginSave);
+    QFETCH(QString, login);
+    QFETCH(bool, passSave);
+    QFETCH(QString, pass);
+    QFETCH(QString, storedLogin);
+    QFETCH(QString, storedPass);
+    QFETCH(QString, readLogin);
+    QFETCH(QString, readPass);
+
+    Application& first = startApp();
+    frmMain* main = first.mainWindow();
+    frmSettings* settings = first.settingsWindow();
+    const TwipScale scale = TwipScale::of(main);
+    main->move(20, 10);
+    main->setOuterSizeTwips(11400, 4800);
+    main->chkClipboard()->setChecked(false);
+    settings->lstImageType()->setCurrentIndex(1);
+    settings->lstShortURLType()->setCurrentIndex(1);
+    settings->chkMenuExt()->setChecked(false);
+    settings->chkLoginSave()->setChecked(loginSave);
+    settings->txtLogin()->setText(login);
+    settings->chkPassSave()->setChecked(passSave);
+    settings->txtPass()->setText(pass);
+    const QRectF saved = main->outerGeometryTwips();
+    QCOMPARE(saved.topLeft(), QPointF(scale.toTwipsX(20), scale.toTwipsY(10)));
+
+    first.shutdown();
+    QCOMPARE(m_exitCodes, QList<int>{0});
+    QCOMPARE(StoredSetting(u"FormX"_s), QString::number(scale.toTwipsX(20)));
+    QCOMPARE(StoredSetting(u"FormY"_s), QString::number(scale.toTwipsY(10)));
+    QCOMPARE(StoredSetting(u"FormW"_s), QString::number(saved.width()));
+    QCOMPARE(StoredSetting(u"FormH"_s), QString::number(saved.height()));
+    QCOMPARE(StoredSetting(u"Clipboard"_s), u"0"_s);
+    QCOMPARE(StoredSetting(u"ImageType"_s), u"1"_s);
+    QCOMPARE(StoredSetting(u"ShortURLType"_s), u"1"_s);
+    QCOMPARE(StoredSetting(u"MenuExt"_s), u"0"_s);
+    QCOMPARE(StoredSetting(u"ToolbarIcon"_s), u"1"_s);
+    QCOMPARE(StoredSetting(u"TwitterChkLogin"_s), loginSave ? u"1"_s : u"0"_s);
+    QCOMPARE(StoredSetting(u"TwitterChkPass"_s), passSave ? u"1"_s : u"0"_s);
+    QCOMPARE(StoredSetting(u"TwitterLogin"_s), storedLogin);
+    QCOMPARE(StoredSetting(u"TwitterPass"_s), storedPass);
+    QCOMPARE(StoredSetting(u"_Dummy"_s), u" "_s);
+    endApp();
+
+    Application& second = startApp();
+    main = second.mainWindow();
+    settings = second.settingsWindow();
+    QCOMPARE(main->outerGeometryTwips(), saved);
+    QCOMPARE(main->chkClipboard()->isChecked(), false);
+    QCOMPARE(settings->lstImageType()->currentIndex(), 1);
+    QCOMPARE(settings->lstShortURLType()->currentIndex(), 1);
+    QCOMPARE(settings->chkMenuExt()->isChecked(), false);
+    QCOMPARE(settings->chkToolBarIcon()->isChecked(), true);
+    QCOMPARE(settings->chkLoginSave()->isChecked(), loginSave);
+    QCOMPARE(settings->chkPassSave()->isChecked(), passSave);
+    QCOMPARE(settings->txtLogin()->text(), readLogin);
+    QCOMPARE(settings->txtPass()->text(), readPass);
+    QCOMPARE(m_exitCodes, QList<int>{0});
+}
+
+void TestApplicationStart::shutdownWritesInTableOrder()
+{
+    Application& app = startApp();
+    app.shutdown();
+    app.shutdown(); // a second request while ending changes nothing
+    QCOMPARE(m_exitCodes, QList<int>{0});
+    const QStringList expected{
+        u"Version"_s,         u"lastnotify"_s,     u"_Dummy"_s,       u"FormX"_s,
+        u"FormY"_s,           u"FormW"_s,          u"FormH"_s,        u"Clipboard"_s,
+        u"ImageType"_s,       u"ShortURLType"_s,   u"MenuExt"_s,      u"ToolbarIcon"_s,
+        u"TwitterChkLogin"_s, u"TwitterChkPass"_s, u"TwitterLogin"_s, u"TwitterPass"_s};
+    QCOMPARE(ValueNames(RegRoot::LocalMachine, SettingsKey()), expected);
+    for (const QString& name : expected) {
+        quint32 type = 0;
+        QByteArray data;
+        QCOMPARE(m_store->store().queryValue(RegRoot::LocalMachine, SettingsKey(), name, type, data), 0);
+        QVERIFY2(type == platform::RegistryStore::RegSz, qPrintable(name));
+    }
+}
+
+void TestApplicationStart::positionCheck_data()
+{
+    QTest::addColumn<QString>("formX");
+    QTest::addColumn<QString>("formY");
+    QTest::addColumn<double>("left");
+    QTest::addColumn<double>("top");
+
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    QVERIFY(screen);
+    const TwipScale scale = TwipScale::fromDpi(screen->logicalDotsPerInchX(), screen->logicalDotsPerInchY());
+    const double width = scale.toTwipsX(screen->geometry().width());
+    const double height = scale.toTwipsY(screen->geometry().height());
+    const double px = scale.x;
+    const double py = scale.y;
+    const auto text = [](double v) { return QString::number(v); };
+
+    QTest::newRow("inside the screen") << text(100 * px) << text(50 * py) << 100 * px << 50 * py;
+    QTest::newRow("FormX negative") << text(-20 * px) << text(50 * py) << 0.0 << 50 * py;
+    QTest::newRow("FormX -1 twip") << u"-1"_s << text(50 * py) << 0.0 << 50 * py;
+    QTest::newRow("FormX beyond the screen width") << text(width + px) << text(50 * py) << 0.0 << 50 * py;
+    QTest::newRow("FormX equal to the screen width") << text(width) << text(50 * py) << width << 50 * py;
+    QTest::newRow("FormY negative") << text(100 * px) << text(-10 * py) << 100 * px << 0.0;
+    QTest::newRow("FormY beyond the screen height") << text(100 * px) << text(height + py) << 100 * px << 0.0;
+    QTest::newRow("FormY equal to the screen height") << text(100 * px) << text(height) << 100 * px << height;
+    QTest::newRow("both negative (closed while minimised)") << u"-48000"_s << u"-48000"_s << 0.0 << 0.0;
+    QTest::newRow("both blank") << u" "_s << u"\r\n"_s << 0.0 << 0.0;
+}
+
+void TestApplicationStart::positionCheck()
+{
+    QFETCH(QString, formX);
+    QFETCH(QString, formY);
+    QFETCH(double, left);
+    QFETCH(double, top);
+
+    setSetting(u"FormX"_s, formX);
+    setSetting(u"FormY"_s, formY);
+    Application& app = startApp();
+    QCOMPARE(app.mainWindow()->outerGeometryTwips().topLeft(), QPointF(left, top));
+}
+
+void TestApplicationStart::unusableStoredNumber_data()
+{
+    QTest::addColumn<QString>("clipboard");
+    QTest::addColumn<bool>("checked");
+
+    QTest::newRow("absent: default 1") << QString() << true;
+    QTest::newRow("blank: default 1") << u" \r\n"_s << true;
+    QTest::newRow("0 unchecks") << u"0"_s << false;
+    QTest::newRow("1 checks") << u"1"_s << true;
+    QTest::newRow("non-numeric text skipped") << u"abc"_s << true;
+    QTest::newRow("number with letters skipped") << u"0x"_s << true;
+    QTest::newRow("beyond 16 bits skipped") << u"65536"_s << true;
+    QTest::newRow("beyond 32 bits skipped") << u"4294967296"_s << true;
+    QTest::newRow("value the box refuses skipped") << u"7"_s << true;
+    QTest::newRow("negative value the box refuses") << u"-1"_s << true;
+    QTest::newRow("0.4 rounds to 0") << u"0.4"_s << false;
+    QTest::newRow("0.5 rounds half to even: 0") << u"0.5"_s << false;
+}
+
+void TestApplicationStart::unusableStoredNumber()
+{
+    QFETCH(QString, clipboard);
+    QFETCH(bool, checked);
+
+    if (!clipboard.isNull())
+        setSetting(u"Clipboard"_s, clipboard);
+    // The settings after "Clipboard" still apply.
+    setSetting(u"FormX"_s, u"1500"_s);
+    setSetting(u"ImageType"_s, u"1"_s);
+    setSetting(u"TwitterLogin"_s, u"someone"_s);
+    setSetting(u"TwitterChkPass"_s, u"0"_s);
+    Application& app = startApp();
+    QCOMPARE(app.mainWindow()->chkClipboard()->isChecked(), checked);
+    QCOMPARE(app.mainWindow()->outerGeometryTwips().left(), 1500.0);
+    QCOMPARE(app.settingsWindow()->lstImageType()->currentIndex(), 1);
+    QCOMPARE(app.settingsWindow()->txtLogin()->text(), u"someone"_s);
+    QCOMPARE(app.settingsWindow()->chkPassSave()->isChecked(), false);
+}
+
+// ---- command line
+
+void TestApplicationStart::argumentList_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QStringList>("argList");
+    QTest::addColumn<QString>("converted"); // null: nothing converted, no log line
+
+    QTest::newRow("no arguments") << QStringList() << QStringList{QString()} << QString();
+    QTest::newRow("-Embedding: one empty argument")
+        << QStringList{u"-Embedding"_s} << QStringList{QString(), QString()} << QString();
+    QTest::newRow("-embedding is not the start flag")
+        << QStringList{u"-embedding"_s} << QStringList{QString(), u"-embedding"_s} << u"-embedding"_s;
+    QTest::newRow("URL") << QStringList{u"http://a.example/long"_s}
+                         << QStringList{QString(), u"http://a.example/long"_s} << u"http://a.example/long"_s;
+    QTest::newRow("URL with a space stays one argument")
+        << QStringList{u"http://a.example/x y"_s} << QStringList{QString(), u"http://a.example/x y"_s}
+        << u"http://a.example/x y"_s;
+    QTest::newRow("URL and title") << QStringList{u"http://a.example/p"_s, u"ページ 題名"_s}
+                                   << QStringList{QString(), u"http://a.example/p"_s, u"ページ 題名"_s}
+                                   << u"http://a.example/p"_s;
+    QTest::newRow("-Embedding as argument 2 stays")
+        << QStringList{u"http://a.example/p"_s, u"-Embedding"_s}
+        << QStringList{QString(), u"http://a.example/p"_s, u"-Embedding"_s} << u"http://a.example/p"_s;
+    QTest::newRow("empty argument") << QStringList{QString()} << QStringList{QString(), QString()}
+                                    << QString();
+    const QStringList eleven{u"a1"_s, u"a2"_s, u"a3"_s, u"a4"_s,  u"a5"_s, u"a6"_s,
+                             u"a7"_s, u"a8"_s, u"a9"_s, u"a10"_s, u"a11"_s};
+    QTest::newRow("eleven arguments: ten taken")
+        << eleven << (QStringList{QString()} + eleven.mid(0, 10)) << u"a1"_s;
+}
+
+void TestApplicationStart::argumentList()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QStringList, argList);
+    QFETCH(QString, converted);
+
+    Application& app = startApp(arguments);
+    QCOMPARE(app.argList(), argList);
+    QCOMPARE(app.mainWindow()->txtBeforeUrl()->text(), converted.isNull() ? QString() : converted);
+    const QList<ShortenerService::Call> calls = m_shortener->calls();
+    if (converted.isNull()) {
+        QVERIFY(calls.isEmpty());
+        QVERIFY2(!QFile::exists(m_paths.logFilePath), "an empty input wrote a log line");
+        QCOMPARE(app.mainWindow()->lblMsg()->text(), QString());
+    } else {
+        QCOMPARE(calls.size(), 1);
+        QCOMPARE(calls.constFirst().longUrl, converted);
+        QCOMPARE(app.mainWindow()->afterUrl(), kShortUrl);
+        const QByteArray log = readAll(m_paths.logFilePath);
+        QVERIFY2(log.endsWith(platform::AnsiCodec::encode(
+                     QString(u", "_s + converted + u", "_s + kShortUrl + u"\r\n"_s))),
+                 log.constData());
+    }
+}
+
+void TestApplicationStart::urlArgumentConvertedBeforeSettings()
+{
+    // Form 1 of the short links goes to the primary API host; the stored choice applies only later.
+    ShortenerService primary;
+    primary.setShortUrl(u"http://s.example/primary"_s);
+    SetRegString(RegRoot::LocalMachine, QString::fromLatin1(Endpoints::kRegistryKey), u"ShortenerApiHost"_s,
+                 primary.hostAndPort());
+    setSetting(u"ShortURLType"_s, u"1"_s);
+    setSetting(u"Clipboard"_s, u"0"_s);
+
+    Application& app = startApp({u"http://a.example/long"_s});
+    QCOMPARE(m_shortener->calls().size(), 1); // the alternative host: list index 0 at that time
+    QCOMPARE(primary.calls().size(), 0);
+    QCOMPARE(app.mainWindow()->afterUrl(), kShortUrl);
+    // The clipboard box was still in its designed checked state.
+    QCOMPARE(QGuiApplication::clipboard()->text(), kShortUrl);
+    QCOMPARE(app.settingsWindow()->lstShortURLType()->currentIndex(), 1);
+    QCOMPARE(app.mainWindow()->chkClipboard()->isChecked(), false);
+
+    // Later conversions follow the applied setting.
+    app.startConv(u"http://a.example/later"_s);
+    QCOMPARE(primary.calls().size(), 1);
+    QCOMPARE(app.afterUrl(), u"http://s.example/primary"_s);
+}
+
+// ---- files
+
+void TestApplicationStart::markerFile_data()
+{
+    QTest::addColumn<QString>("programName");
+    QTest::addColumn<QByteArray>("before");
+
+    QTest::newRow("no marker yet") << u"program2"_s << QByteArray();
+    QTest::newRow("longer old marker is cut") << u"program2"_s << QByteArray(4000, 'x');
+    QTest::newRow("folder name in Japanese") << u"プログラム"_s << QByteArray("old\r\n");
+}
+
+void TestApplicationStart::markerFile()
+{
+    QFETCH(QString, programName);
+    QFETCH(QByteArray, before);
+
+    const QString program = m_sandbox->root() + u'/' + programName;
+    QVERIFY(QDir().mkpath(program));
+    usePaths(program);
+    const QString marker = m_sandbox->home() + u"/.h-linvera"_s;
+    if (!before.isNull())
+        QVERIFY(writeAll(marker, before));
+    startApp();
+    QCOMPARE(readAll(marker), platform::AnsiCodec::encode(QString(program + u"\r\n"_s)));
+}
+
+void TestApplicationStart::dataFolder_data()
+{
+    QTest::addColumn<bool>("defaults");
+    QTest::addColumn<QByteArray>("userRules"); // a tinyurls.txt already in the data folder
+
+    QTest::newRow("fresh: folder with parents, defaults copied") << true << QByteArray();
+    QTest::newRow("user rule file kept")
+        << true << QByteArray("own.example/\thttp://target.example/fixed\t\r\n");
+    QTest::newRow("no defaults: start-up goes on") << false << QByteArray();
+}
+
+void TestApplicationStart::dataFolder()
+{
+    QFETCH(bool, defaults);
+    QFETCH(QByteArray, userRules);
+
+    const QString program = m_sandbox->root() + u"/empty-program"_s;
+    QVERIFY(QDir().mkpath(program));
+    if (defaults) {
+        for (const QString& name : kDefaultFiles)
+            QVERIFY(QFile::copy(platform::JoinPath(programDir(), name), platform::JoinPath(program, name)));
+    }
+    usePaths(program);
+    QVERIFY(!QFileInfo::exists(QFileInfo(m_paths.dataFolder).path()));
+    if (!userRules.isNull())
+        QVERIFY(writeAll(m_paths.dataFile(u"tinyurls.txt"_s), userRules));
+
+    Application& app = startApp();
+    QVERIFY(QFileInfo(m_paths.dataFolder).isDir());
+    for (const QString& name : kDefaultFiles) {
+        const QString target = m_paths.dataFile(name);
+        if (name == u"tinyurls.txt"_s && !userRules.isNull())
+            QCOMPARE(readAll(target), userRules);
+        else if (defaults)
+            QCOMPARE(readAll(target), readAll(platform::JoinPath(program, name)));
+        else
+            QVERIFY2(!QFile::exists(target), qPrintable(name));
+    }
+    QVERIFY(app.mainWindow()->isVisible());
+    QVERIFY(m_boxes.shown().isEmpty());
+    // The loaded rules are the data folder's: the user's own rule answers without any fetch.
+    if (!userRules.isNull()) {
+        app.startConv(u"http://own.example/abc"_s);
+        QCOMPARE(app.afterUrl(), u"http://target.example/fixed"_s);
+        QCOMPARE(m_shortener->calls().size(), 0);
+    }
+}
+
+void TestApplicationStart::noticeButton()
+{
+    NoticeHost::Notice notice;
+    notice.noticeMessage = u"テストのお知らせ"_s;
+    notice.noticeUrl = u"http://notice.example/news?id=1&x=2"_s;
+    notice.warningMessage = QString();
+    notice.account = u"someone"_s;
+    QVERIFY(
+        writeAll(platform::JoinPath(m_paths.programFolder, u"notice.xml"_s), NoticeHost::noticeXml(notice)));
+
+    Application& app = startApp();
+    QCOMPARE(app.mainWindow()->btnNotice()->text(), u"テストのお知らせ"_s);
+    QCOMPARE(app.mainWindow()->btnNotice()->toolTip(), u"http://notice.example/news?id=1&x=2"_s);
+    QCOMPARE(app.mainWindow()->noticeUrl(), u"http://notice.example/news?id=1&x=2"_s);
+    QCOMPARE(app.makerAccount(), u"someone"_s);
+    QVERIFY(m_boxes.shown().isEmpty());
+    QCOMPARE(m_notice->requestCount(), 0);
+}
+
+void TestApplicationStart::noticeWarning_data()
+{
+    QTest::addColumn<bool>("firstRun");
+    QTest::addColumn<QString>("warning");
+    QTest::addColumn<QStringList>("texts");
+    QTest::addColumn<QList<int>>("icons");
+
+    QTest::newRow("no warning") << false << QString() << QStringList() << QList<int>();
+    QTest::newRow("warning shown") << false << u"サーバー停止のお知らせ"_s
+                                   << QStringList{u"サーバー停止のお知らせ"_s}
+                                   << QList<int>{int(Icon::Exclamation)};
+    QTest::newRow("first run: new-version box, then the fetched warning")
+        << true << u"重要"_s << QStringList{kNewVersionText, u"重要"_s}
+        << QList<int>{int(Icon::Information), int(Icon::Exclamation)};
+}
+
+void TestApplicationStart::noticeWarning()
+{
+    QFETCH(bool, firstRun);
+    QFETCH(QString, warning);
+    QFETCH(QStringList, texts);
+    QFETCH(QList<int>, icons);
+
+    NoticeHost::Notice notice = NoticeHost::sampleNotice();
+    notice.warningMessage = warning;
+    notice.warningUrl = u"http://warning.example/"_s;
+    if (firstRun) {
+        // The program folder's copy has no warning; the fetched one has.
+        DeleteRegValue(RegRoot::LocalMachine, SettingsKey(), u"Version"_s);
+        m_notice->setNotice(NoticeHost::noticeXml(notice));
+    } else {
+        QVERIFY(writeAll(platform::JoinPath(m_paths.programFolder, u"notice.xml"_s),
+                         NoticeHost::noticeXml(notice)));
+    }
+    startApp();
+    QCOMPARE(m_boxes.texts(), texts);
+    QList<int> shownIcons;
+    for (const auto& box : m_boxes.shown()) {
+        shownIcons.append(int(box.icon));
+        QCOMPARE(box.title, kTitle);
+    }
+    QCOMPARE(shownIcons, icons);
+}
+
+void TestApplicationStart::staleHelperClassKey_data()
+{
+    QTest::addColumn<bool>("withSubkey");
+    QTest::addColumn<bool>("remains");
+
+    QTest::newRow("key alone is removed") << false << false;
+    QTest::newRow("key with a subkey stays") << true << true;
+}
+
+void TestApplicationStart::staleHelperClassKey()
+{
+    QFETCH(bool, withSubkey);
+    QFETCH(bool, remains);
+
+    const QString key = u"HVXLinveraHelper.HVXLinveraHelperClass"_s;
+    SetRegString(RegRoot::ClassesRoot, key, QString(), u"HVX-DataShare"_s);
+    if (withSubkey)
+        CreateRegKey(RegRoot::ClassesRoot, key + u"\\CLSID"_s);
+    startApp();
+    QCOMPARE(m_store->store().keyExists(RegRoot::ClassesRoot, key), remains);
+}
+
+// ---- mailbox and automation
+
+void TestApplicationStart::commandLeftBeforeStartHandledAtFirstTick()
+{
+    QVERIFY(m_mailbox->setCmdData(u"\"http://a.example/q\" \"題名 あり\""_s).ok);
+    QVERIFY(m_mailbox->setCmdDirty().ok);
+    Application& app = startApp();
+    QTRY_COMPARE_WITH_TIMEOUT(app.mainWindow()->txtBeforeUrl()->text(), u"http://a.example/q"_s, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(app.afterUrl(), kShortUrl, 10000);
+    QCOMPARE(m_shortener->calls().size(), 1);
+    QCOMPARE(m_mailbox->checkCmdDirty().value, 0);
+}
+
+void TestApplicationStart::closingWindowIsOrderlyShutdown()
+{
+    Application& app = startApp();
+    app.mainWindow()->move(30, 40);
+    const QRectF outer = app.mainWindow()->outerGeometryTwips();
+    QVERIFY(StoredSetting(u"FormX"_s).isEmpty());
+    QVERIFY(app.mainWindow()->close());
+    QCOMPARE(m_exitCodes, QList<int>{0});
+    QCOMPARE(StoredSetting(u"FormX"_s), QString::number(outer.left()));
+    QCOMPARE(StoredSetting(u"FormY"_s), QString::number(outer.top()));
+    QCOMPARE(StoredSetting(u"_Dummy"_s), u" "_s);
+}
+
+void TestApplicationStart::quitSavesNothing()
+{
+    // The last orderly shutdown leaves one position.
+    Application& first = startApp();
+    first.mainWindow()->move(10, 5);
+    const QPointF orderly = first.mainWindow()->outerGeometryTwips().topLeft();
+    first.shutdown();
+    endApp();
+
+    Application& second = startApp();
+    QCOMPARE(second.mainWindow()->outerGeometryTwips().topLeft(), orderly);
+    second.mainWindow()->move(70, 60);
+    second.mainWindow()->chkClipboard()->setChecked(false);
+    {
+        QDBusConnection outside = outsideConnection();
+        LinveraProxy proxy(QString::fromLatin1(LinveraAutomation::kServiceName),
+                           QString::fromLatin1(LinveraAutomation::kObjectPath), outside);
+        QDBusPendingReply<> reply = proxy.Quit();
+        QVERIFY(settle(reply));
+        QVERIFY2(!reply.isError(), qPrintable(reply.error().message()));
+    }
+    QDBusConnection::disconnectFromBus(u"outside-client"_s);
+    QTRY_COMPARE_WITH_TIMEOUT(m_exitCodes, (QList<int>{0, 0}), 5000);
+    QCOMPARE(StoredSetting(u"FormX"_s), QString::number(orderly.x()));
+    QCOMPARE(StoredSetting(u"Clipboard"_s), u"1"_s);
+    endApp();
+
+    Application& third = startApp();
+    QCOMPARE(third.mainWindow()->outerGeometryTwips().topLeft(), orderly);
+    QCOMPARE(third.mainWindow()->chkClipboard()->isChecked(), true);
+}
+
+void TestApplicationStart::windowStateThroughBus_data()
+{
+    QTest::addColumn<int>("before");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("error");
+    QTest::addColumn<int>("after");
+
+    const QString overflow = QString::fromLatin1(LinveraAutomation::kOverflowError);
+    const QString invalid = QString::fromLatin1(LinveraAutomation::kInvalidValueError);
+    QTest::newRow("1 minimises") << 0 << 1 << QString() << 1;
+    QTest::newRow("2 maximises") << 0 << 2 << QString() << 2;
+    QTest::newRow("0 restores") << 2 << 0 << QString() << 0;
+    QTest::newRow("3 refused, state stays") << 2 << 3 << invalid << 2;
+    QTest::newRow("-1 refused") << 1 << -1 << invalid << 1;
+    QTest::newRow("32767 refused") << 0 << 32767 << invalid << 0;
+    QTest::newRow("32768 overflows") << 2 << 32768 << overflow << 2;
+    QTest::newRow("70000 overflows") << 1 << 70000 << overflow << 1;
+    QTest::newRow("-32769 overflows") << 0 << -32769 << overflow << 0;
+}
+
+void TestApplicationStart::windowStateThroughBus()
+{
+    QFETCH(int, before);
+    QFETCH(int, status);
+    QFETCH(QString, error);
+    QFETCH(int, after);
+
+    Application& app = startApp();
+    QDBusConnection outside = outsideConnection();
+    {
+        LinveraProxy proxy(QString::fromLatin1(LinveraAutomation::kServiceName),
+                           QString::fromLatin1(LinveraAutomation::kObjectPath), outside);
+        QDBusPendingReply<> first = proxy.setMainWindowState(before);
+        QVERIFY(settle(first));
+        QVERIFY(!first.isError());
+        QDBusPendingReply<> reply = proxy.setMainWindowState(status);
+        QVERIFY(settle(reply));
+        QCOMPARE(reply.isError() ? reply.error().name() : QString(), error);
+        QDBusPendingReply<int> state = proxy.getMainWindowState();
+        QVERIFY(settle(state));
+        QVERIFY(!state.isError());
+        QCOMPARE(state.value(), after);
+        QCOMPARE(app.mainWindowState(), after);
+    }
+    QDBusConnection::disconnectFromBus(u"outside-client"_s);
+}
+
+QTEST_MAIN(TestApplicationStart)
+#include "tst_applicationstart.moc"
