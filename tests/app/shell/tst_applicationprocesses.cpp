@@ -1,0 +1,567 @@
+// The built programs as processes: H-Linvera as the first and as a second instance, outside clients
+// (gdbus, dbus-send) driving its automation interface, and the bus starting both programs from
+// service files.
+#include "LinveraAutomation.h"
+#include "MailboxClient.h"
+#include "MailboxFixture.h"
+#include "MailboxNames.h"
+#include "RegAccess.h"
+#include "SettingsTable.h"
+#include "ShellSandbox.h"
+#include "ShortenerService.h"
+#include "TestEnvironment.h"
+
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusPendingCall>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QScopeGuard>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+#include <vector>
+
+using namespace Qt::StringLiterals;
+using namespace linvera;
+using namespace linvera::test;
+using platform::RegRoot;
+
+namespace {
+
+const QString kLinvera = QString::fromLatin1(LinveraAutomation::kServiceName);
+const QString kLinveraPath = QString::fromLatin1(LinveraAutomation::kObjectPath);
+const QString kShortUrl = u"http://s.example/a%20b"_s;
+
+QString linveraMethod(const QString& name)
+{
+    return kLinvera + u'.' + name;
+}
+
+QByteArray readAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeAll(const QString& path, const QByteArray& bytes)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+}
+
+/// A call on the main program's object from this process, waited for with events running.
+QDBusMessage callLinvera(const QDBusConnection& bus, const QString& method,
+                         const QVariantList& arguments = {})
+{
+    QDBusMessage call = QDBusMessage::createMethodCall(kLinvera, kLinveraPath, kLinvera, method);
+    call.setArguments(arguments);
+    call.setAutoStartService(false);
+    QDBusPendingCall pending = bus.asyncCall(call, 20000);
+    if (!QTest::qWaitFor([&pending] { return pending.isFinished(); }, 25000))
+        return QDBusMessage::createError(u"test.Timeout"_s, u"no answer"_s);
+    return pending.reply();
+}
+
+ToolRun dbusSend(const QString& method, const QStringList& arguments)
+{
+    QStringList args{u"--session"_s,          u"--print-reply"_s, u"--reply-timeout=20000"_s,
+                     u"--dest="_s + kLinvera, kLinveraPath,       linveraMethod(method)};
+    return RunTool(u"dbus-send"_s, args + arguments, QProcessEnvironment::systemEnvironment());
+}
+
+/// The last "int32 N" of a dbus-send reply; -999 when there is none.
+int dbusSendInt(const QString& output)
+{
+    static const QRegularExpression number(u"int32 (-?\\d+)\\s*$"_s);
+    const QRegularExpressionMatch match = number.match(output);
+    return match.hasMatch() ? match.captured(1).toInt() : -999;
+}
+
+QString serviceFile(const QString& name, const QString& exec)
+{
+    return u"[D-BUS Service]\nName="_s + name + u"\nExec="_s + exec + u'\n';
+}
+
+/// A dbus-daemon of this test with its own service folder and the environment the programs it
+/// starts get.
+class ActivatingBus
+{
+public:
+    ~ActivatingBus() { stop(); }
+
+    bool start(const QString& serviceFolder, QProcessEnvironment environment)
+    {
+        if (!m_socketDir.isValid())
+            return fail(u"no folder for the socket"_s);
+        m_address = u"unix:path="_s + m_socketDir.path() + u"/bus"_s;
+        const QString config = m_socketDir.path() + u"/session.conf"_s;
+        const QString text =
+            u"<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
+            " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+            "<busconfig>\n  <type>session</type>\n  <listen>"_s +
+            m_address + u"</listen>\n  <auth>EXTERNAL</auth>\n  <servicedir>"_s + serviceFolder +
+            u"</servicedir>\n  <policy context=\"default\">\n    <allow send_destination=\"*\" "
+            u"eavesdrop=\"true\"/>\n"
+            "    <allow eavesdrop=\"true\"/>\n    <allow own=\"*\"/>\n  </policy>\n</busconfig>\n"_s;
+        if (!writeAll(config, text.toUtf8()))
+            return fail(u"cannot write the bus configuration"_s);
+        // The programs the bus starts find this bus as their session bus.
+        environment.insert(u"DBUS_SESSION_BUS_ADDRESS"_s, m_address);
+        m_daemon.setProcessEnvironment(environment);
+        m_daemon.start(u"dbus-daemon"_s,
+                       {u"--config-file="_s + config, u"--nofork"_s, u"--print-address=1"_s});
+        if (!m_daemon.waitForStarted(10000))
+            return fail(u"dbus-daemon did not start: "_s + m_daemon.errorString());
+        QByteArray line;
+        (void)QTest::qWaitFor(
+            [&] {
+                line += m_daemon.readAllStandardOutput();
+                return line.contains('\n') || m_daemon.state() == QProcess::NotRunning;
+            },
+            10000);
+        if (!line.contains('\n'))
+            return fail(u"dbus-daemon gave no address: "_s +
+                        QString::fromUtf8(m_daemon.readAllStandardError()));
+        m_connection = std::make_unique<QDBusConnection>(QDBusConnection::connectToBus(m_address, m_name));
+        if (!m_connection->isConnected())
+            return fail(u"cannot connect to the private bus"_s);
+        return true;
+    }
+
+    void stop()
+    {
+        if (m_connection) {
+            m_connection.reset();
+            QDBusConnection::disconnectFromBus(m_name);
+        }
+        if (m_daemon.state() != QProcess::NotRunning) {
+            m_daemon.terminate();
+            if (!m_daemon.waitForFinished(5000)) {
+                m_daemon.kill();
+                m_daemon.waitForFinished(5000);
+            }
+        }
+    }
+
+    QString address() const { return m_address; }
+    const QDBusConnection& connection() const { return *m_connection; }
+    QString errorText() const { return m_error; }
+
+private:
+    bool fail(const QString& error)
+    {
+        m_error = error;
+        return false;
+    }
+
+    QTemporaryDir m_socketDir{u"/tmp/linvera-bus-XXXXXX"_s};
+    QProcess m_daemon;
+    QString m_address;
+    QString m_error;
+    const QString m_name = u"activating-bus"_s;
+    std::unique_ptr<QDBusConnection> m_connection;
+};
+
+} // namespace
+
+class TestApplicationProcesses : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void firstInstanceFootprint_data();
+    void firstInstanceFootprint();
+    void secondStartHandsCommandLine_data();
+    void secondStartHandsCommandLine();
+    void secondStartConvertsInFirst();
+    void outsideClientDrivesAutomation();
+    void windowStateFromOutside_data();
+    void windowStateFromOutside();
+    void quitEndsProcessSavingNothing();
+    void busStartsProgramsFromServiceFiles();
+
+private:
+    /// Starts H-Linvera in the sandbox and waits until it owns its name and answers on its object.
+    bool startFirstInstance(QProcess*& process);
+    QProcess* startOwned(const QString& program, const QStringList& arguments);
+    void endProgramsOn(const QDBusConnection& bus);
+    QDBusConnection bus() const { return QDBusConnection::sessionBus(); }
+
+    std::unique_ptr<ShellSandbox> m_sandbox;
+    std::unique_ptr<ShortenerService> m_shortener;
+    std::vector<std::unique_ptr<QProcess>> m_processes;
+    bool m_ownsLinveraName = false;
+};
+
+void TestApplicationProcesses::initTestCase()
+{
+    QVERIFY2(bus().isConnected(), "needs a session bus (run under dbus-run-session)");
+    for (const QString& name : {u"H-Linvera"_s, u"H-LinveraHelper"_s})
+        QVERIFY2(QFileInfo(BuiltProgram(name)).isExecutable(), qPrintable(name + u" is not built"_s));
+}
+
+void TestApplicationProcesses::init()
+{
+    QVERIFY2(WaitForNameOwner(bus(), kLinvera, false), "a main program of an earlier test still runs");
+    QVERIFY2(WaitForNameOwner(bus(), MailboxNames::service(), false),
+             "a mailbox server of an earlier test still runs");
+    m_sandbox = std::make_unique<ShellSandbox>();
+    QVERIFY(m_sandbox->isValid());
+    m_shortener = std::make_unique<ShortenerService>();
+    QVERIFY(m_shortener->isListening());
+    m_shortener->setShortUrl(kShortUrl);
+    StoreAccess access(m_sandbox->registryFile());
+    PointEndpoints({{u"ShortenerApiHost"_s, m_shortener->hostAndPort()},
+                    {u"ShortenerAltApiHost"_s, m_shortener->hostAndPort()}});
+    QVERIFY(SetRegString(RegRoot::LocalMachine, SettingsKey(), u"Version"_s, u"2_1_0"_s));
+}
+
+void TestApplicationProcesses::cleanup()
+{
+    for (auto& process : m_processes) {
+        if (process->state() != QProcess::NotRunning) {
+            process->kill();
+            process->waitForFinished(10000);
+        }
+    }
+    m_processes.clear();
+    if (m_ownsLinveraName) {
+        bus().interface()->unregisterService(kLinvera);
+        m_ownsLinveraName = false;
+    }
+    endProgramsOn(bus());
+    m_shortener.reset();
+    m_sandbox.reset();
+}
+
+void TestApplicationProcesses::endProgramsOn(const QDBusConnection& connection)
+{
+    // Whatever the programs started (the mailbox server) or the bus started for them.
+    for (const QString& name : {kLinvera, MailboxNames::service()}) {
+        const qint64 pid = NameOwnerPid(connection, name);
+        if (pid == 0 || pid == QCoreApplication::applicationPid())
+            continue;
+        const QString exe = MailboxFixture::executableOf(pid);
+        if (exe == BuiltProgram(u"H-Linvera"_s) || exe == BuiltProgram(u"H-LinveraHelper"_s)) {
+            if (!MailboxFixture::killAndWait(pid))
+                qWarning("%s (process %lld) did not end", qPrintable(name), pid);
+        } else {
+            qWarning("%s is owned by an unknown program %s", qPrintable(name), qPrintable(exe));
+        }
+    }
+}
+
+QProcess* TestApplicationProcesses::startOwned(const QString& program, const QStringList& arguments)
+{
+    auto process = std::make_unique<QProcess>();
+    process->setProcessEnvironment(m_sandbox->environment());
+    process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process->start(program, arguments);
+    if (!process->waitForStarted(10000))
+        return nullptr;
+    m_processes.push_back(std::move(process));
+    return m_processes.back().get();
+}
+
+bool TestApplicationProcesses::startFirstInstance(QProcess*& process)
+{
+    process = startOwned(BuiltProgram(u"H-Linvera"_s), {});
+    if (!process)
+        return false;
+    const qint64 pid = process->processId();
+    const bool owns = QTest::qWaitFor(
+        [&] { return NameOwnerPid(bus(), kLinvera) == pid || process->state() == QProcess::NotRunning; },
+        30000);
+    if (!owns || process->state() == QProcess::NotRunning)
+        return false;
+    // Its object answers once start-up has finished.
+    return QTest::qWaitFor(
+               [&] {
+                   return callLinvera(bus(), u"getMainWindowState"_s).type() == QDBusMessage::ReplyMessage ||
+                          process->state() == QProcess::NotRunning;
+               },
+               30000) &&
+           process->state() == QProcess::Running;
+}
+
+// ---- first instance
+
+void TestApplicationProcesses::firstInstanceFootprint_data()
+{
+    QTest::addColumn<QByteArray>("staleMain"); // a service file already there, naming another program
+
+    QTest::newRow("no service files yet") << QByteArray();
+    QTest::newRow("stale file naming another program replaced")
+        << QByteArray("[D-BUS Service]\nName=HVXLinvera.Linvera\nExec=/opt/old/H-Linvera -Embedding\n");
+}
+
+void TestApplicationProcesses::firstInstanceFootprint()
+{
+    QFETCH(QByteArray, staleMain);
+
+    const QString mainFile = m_sandbox->userServiceFolder() + u"/HVXLinvera.Linvera.service"_s;
+    const QString helperFile =
+        m_sandbox->userServiceFolder() + u"/HVXLinveraHelper.HVXLinveraHelperClass.service"_s;
+    if (!staleMain.isNull())
+        QVERIFY(writeAll(mainFile, staleMain));
+
+    QProcess* first = nullptr;
+    QVERIFY(startFirstInstance(first));
+    QCOMPARE(QString::fromUtf8(readAll(mainFile)),
+             serviceFile(kLinvera, BuiltProgram(u"H-Linvera"_s) + u" -Embedding"_s));
+    QCOMPARE(QString::fromUtf8(readAll(helperFile)),
+             serviceFile(MailboxNames::service(), BuiltProgram(u"H-LinveraHelper"_s)));
+    // The marker names the program folder; the data folder holds the default files.
+    QCOMPARE(readAll(m_sandbox->home() + u"/.h-linvera"_s),
+             QFileInfo(programDir()).canonicalFilePath().toUtf8() + "\r\n");
+    for (const QString& name : {u"notice.xml"_s, u"tinyurls.txt"_s, u"picturls.txt"_s})
+        QCOMPARE(readAll(m_sandbox->dataFolder() + u'/' + name), readAll(BuiltProgram(name)));
+    // It started the mailbox server from its own folder and holds it.
+    const qint64 helper = NameOwnerPid(bus(), MailboxNames::service());
+    QVERIFY(helper != 0);
+    QCOMPARE(MailboxFixture::executableOf(helper), BuiltProgram(u"H-LinveraHelper"_s));
+}
+
+// ---- second instance
+
+void TestApplicationProcesses::secondStartHandsCommandLine_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("dirty");
+
+    QTest::newRow("URL with a space arrives quoted")
+        << QStringList{u"http://a.example/x y"_s} << u"\"http://a.example/x y\""_s << -1;
+    QTest::newRow("plain URL") << QStringList{u"http://a.example/p?q=1"_s} << u"http://a.example/p?q=1"_s
+                               << -1;
+    QTest::newRow("URL and title") << QStringList{u"http://a.example/p"_s, u"題名 です"_s}
+                                   << u"http://a.example/p \"題名 です\""_s << -1;
+    QTest::newRow("empty argument") << QStringList{QString()} << u"\"\""_s << -1;
+    QTest::newRow("no arguments: mailbox untouched") << QStringList() << u"earlier"_s << 0;
+}
+
+void TestApplicationProcesses::secondStartHandsCommandLine()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, text);
+    QFETCH(int, dirty);
+
+    // This process plays the running first instance: it owns the name and holds the mailbox.
+    const auto registered = bus().interface()->registerService(
+        kLinvera, QDBusConnectionInterface::DontQueueService, QDBusConnectionInterface::DontAllowReplacement);
+    QCOMPARE(registered.value(), QDBusConnectionInterface::ServiceRegistered);
+    m_ownsLinveraName = true;
+    QVERIFY(startOwned(BuiltProgram(u"H-LinveraHelper"_s), {}));
+    QVERIFY(WaitForNameOwner(bus(), MailboxNames::service(), true));
+    MailboxClient mailbox;
+    QVERIFY2(mailbox.tryConnect(), qPrintable(mailbox.lastError()));
+    QVERIFY(mailbox.setCmdData(u"earlier"_s).ok);
+
+    const ToolRun second = RunTool(BuiltProgram(u"H-Linvera"_s), arguments, m_sandbox->environment());
+    QVERIFY2(second.finished, qPrintable(second.errorOutput));
+    QCOMPARE(second.exitCode, 0);
+    QCOMPARE(mailbox.getCmdData().value, text);
+    QCOMPARE(mailbox.checkCmdDirty().value, dirty);
+
+    // A second instance reads and writes no setting and leaves no files.
+    {
+        StoreAccess access(m_sandbox->registryFile());
+        QCOMPARE(ValueNames(RegRoot::LocalMachine, SettingsKey()), QStringList{u"Version"_s});
+    }
+    QVERIFY(!QFile::exists(m_sandbox->home() + u"/.h-linvera"_s));
+    QVERIFY(!QFileInfo::exists(m_sandbox->dataFolder()));
+    QVERIFY(!QFileInfo::exists(m_sandbox->userServiceFolder()));
+}
+
+void TestApplicationProcesses::secondStartConvertsInFirst()
+{
+    QProcess* first = nullptr;
+    QVERIFY(startFirstInstance(first));
+
+    const ToolRun second =
+        RunTool(BuiltProgram(u"H-Linvera"_s), {u"http://a.example/x y"_s}, m_sandbox->environment());
+    QVERIFY2(second.finished, qPrintable(second.errorOutput));
+    QCOMPARE(second.exitCode, 0);
+    QString after;
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            after =
+                GdbusVariantString(GdbusCall(kLinvera, kLinveraPath, linveraMethod(u"GetAfterUrl"_s)).output);
+            return after == kShortUrl;
+        },
+        15000));
+    QCOMPARE(m_shortener->calls().size(), 1);
+    QCOMPARE(m_shortener->calls().constFirst().longUrl, u"http://a.example/x y"_s);
+    const QByteArray log = readAll(m_sandbox->dataFolder() + u"/log.txt"_s);
+    const QByteArray line = QByteArray(", http://a.example/x y, ") + kShortUrl.toUtf8() + QByteArray("\r\n");
+    QVERIFY2(log.endsWith(line), log.constData());
+
+    // A start without arguments hands nothing over: no further conversion.
+    const ToolRun empty = RunTool(BuiltProgram(u"H-Linvera"_s), {}, m_sandbox->environment());
+    QVERIFY2(empty.finished, qPrintable(empty.errorOutput));
+    QCOMPARE(empty.exitCode, 0);
+    QTest::qWait(1000); // five looks at the mailbox
+    QCOMPARE(m_shortener->calls().size(), 1);
+    QCOMPARE(readAll(m_sandbox->dataFolder() + u"/log.txt"_s), log);
+    QCOMPARE(first->state(), QProcess::Running);
+}
+
+// ---- automation from outside
+
+void TestApplicationProcesses::outsideClientDrivesAutomation()
+{
+    QProcess* first = nullptr;
+    QVERIFY(startFirstInstance(first));
+
+    const auto call = [](const QString& method, const QStringList& arguments = {}) {
+        return GdbusCall(kLinvera, kLinveraPath, linveraMethod(method), arguments);
+    };
+    ToolRun run = call(u"GetAfterUrl"_s);
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.output.trimmed(), u"(<''>,)"_s);
+
+    run = call(u"StartConv"_s, {u"'http://a.example/x%20y'"_s});
+    QVERIFY2(run.exitCode == 0, qPrintable(run.errorOutput));
+    QCOMPARE(run.output.trimmed(), u"(<''>,)"_s);
+    // The call returned after the shortening: nothing is running and the results are there.
+    QCOMPARE(m_shortener->calls().size(), 1);
+    QCOMPARE(call(u"isProcessing"_s).output.trimmed(), u"(<false>,)"_s);
+    QCOMPARE(GdbusVariantString(call(u"GetAfterUrl"_s).output), kShortUrl);
+    QCOMPARE(GdbusVariantString(call(u"GetAfterInfo"_s).output), u"http://s.example/a b"_s);
+    QCOMPARE(GdbusVariantString(call(u"GetBeforeInfo"_s).output), u"http://a.example/x y"_s);
+
+    // The same through dbus-send, which names every type.
+    const ToolRun viaSend = dbusSend(u"GetAfterUrl"_s, {});
+    QCOMPARE(viaSend.exitCode, 0);
+    QVERIFY2(viaSend.output.contains(u"variant       string \"http://s.example/a%20b\""_s),
+             qPrintable(viaSend.output));
+    QCOMPARE(first->state(), QProcess::Running);
+}
+
+void TestApplicationProcesses::windowStateFromOutside_data()
+{
+    QTest::addColumn<int>("before");
+    QTest::addColumn<QString>("status");
+    QTest::addColumn<QString>("error");
+    QTest::addColumn<int>("after");
+
+    const QString overflow = QString::fromLatin1(LinveraAutomation::kOverflowError);
+    const QString invalid = QString::fromLatin1(LinveraAutomation::kInvalidValueError);
+    QTest::newRow("1 minimises") << 0 << u"1"_s << QString() << 1;
+    QTest::newRow("2 maximises") << 0 << u"2"_s << QString() << 2;
+    QTest::newRow("0 restores") << 2 << u"0"_s << QString() << 0;
+    QTest::newRow("3 refused, state stays") << 2 << u"3"_s << invalid << 2;
+    QTest::newRow("70000 overflows, state stays") << 1 << u"70000"_s << overflow << 1;
+}
+
+void TestApplicationProcesses::windowStateFromOutside()
+{
+    QFETCH(int, before);
+    QFETCH(QString, status);
+    QFETCH(QString, error);
+    QFETCH(int, after);
+
+    QProcess* first = nullptr;
+    QVERIFY(startFirstInstance(first));
+    ToolRun run = dbusSend(u"setMainWindowState"_s, {u"int32:"_s + QString::number(before)});
+    QVERIFY2(run.exitCode == 0, qPrintable(run.errorOutput));
+    run = dbusSend(u"setMainWindowState"_s, {u"int32:"_s + status});
+    if (error.isEmpty()) {
+        QVERIFY2(run.exitCode == 0, qPrintable(run.errorOutput));
+    } else {
+        QVERIFY(run.exitCode != 0);
+        QVERIFY2(run.errorOutput.contains(u"Error "_s + error + u':'), qPrintable(run.errorOutput));
+    }
+    run = dbusSend(u"getMainWindowState"_s, {});
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(dbusSendInt(run.output), after);
+    QCOMPARE(first->state(), QProcess::Running);
+}
+
+void TestApplicationProcesses::quitEndsProcessSavingNothing()
+{
+    {
+        StoreAccess access(m_sandbox->registryFile());
+        SetRegString(RegRoot::LocalMachine, SettingsKey(), u"FormX"_s, u"1500"_s);
+        SetRegString(RegRoot::LocalMachine, SettingsKey(), u"FormY"_s, u"750"_s);
+    }
+    QProcess* first = nullptr;
+    QVERIFY(startFirstInstance(first));
+    QCOMPARE(dbusSend(u"setMainWindowState"_s, {u"int32:2"_s}).exitCode, 0);
+
+    const ToolRun quit = GdbusCall(kLinvera, kLinveraPath, linveraMethod(u"Quit"_s));
+    QVERIFY2(quit.exitCode == 0, qPrintable(quit.errorOutput));
+    QCOMPARE(quit.output.trimmed(), u"()"_s);
+    QVERIFY(QTest::qWaitFor([first] { return first->state() == QProcess::NotRunning; }, 15000));
+    QCOMPARE(first->exitStatus(), QProcess::NormalExit);
+    QCOMPARE(first->exitCode(), 0);
+    {
+        StoreAccess access(m_sandbox->registryFile());
+        QCOMPARE(StoredSetting(u"FormX"_s), u"1500"_s);
+        QCOMPARE(StoredSetting(u"FormY"_s), u"750"_s);
+        const QStringList names = ValueNames(RegRoot::LocalMachine, SettingsKey());
+        for (const QString& name : {u"_Dummy"_s, u"FormW"_s, u"Clipboard"_s, u"TwitterPass"_s})
+            QVERIFY2(!names.contains(name), qPrintable(name));
+    }
+    QVERIFY(WaitForNameOwner(bus(), kLinvera, false, std::chrono::seconds(5)));
+    // Its hold on the mailbox went with it: the server ends once it has no client left.
+    QVERIFY(WaitForNameOwner(bus(), MailboxNames::service(), false, std::chrono::seconds(20)));
+}
+
+// ---- activation
+
+void TestApplicationProcesses::busStartsProgramsFromServiceFiles()
+{
+    const QString services = m_sandbox->root() + u"/services"_s;
+    QVERIFY(writeAll(services + u"/HVXLinvera.Linvera.service"_s,
+                     serviceFile(kLinvera, BuiltProgram(u"H-Linvera"_s) + u" -Embedding"_s).toUtf8()));
+    QVERIFY(writeAll(services + u"/HVXLinveraHelper.HVXLinveraHelperClass.service"_s,
+                     serviceFile(MailboxNames::service(), BuiltProgram(u"H-LinveraHelper"_s)).toUtf8()));
+    ActivatingBus privateBus;
+    QVERIFY2(privateBus.start(services, m_sandbox->environment()), qPrintable(privateBus.errorText()));
+    const QDBusConnection& priv = privateBus.connection();
+    // Whatever the bus started ends with the test, also when a check fails on the way.
+    const auto endStarted = qScopeGuard([this, &priv] { endProgramsOn(priv); });
+
+    // The mailbox server, for an outside client.
+    ToolRun run = GdbusCall(MailboxNames::service(), MailboxNames::objectPath(),
+                            MailboxNames::interface() + u".checkCmdDirty"_s, {}, privateBus.address());
+    QVERIFY2(run.exitCode == 0, qPrintable(run.errorOutput));
+    QCOMPARE(run.output.trimmed(), u"(0,)"_s);
+    MailboxClient holder(priv);
+    QVERIFY2(holder.tryConnect(), qPrintable(holder.lastError()));
+    const qint64 helper = NameOwnerPid(priv, MailboxNames::service());
+    QVERIFY(helper != 0);
+    QCOMPARE(MailboxFixture::executableOf(helper), BuiltProgram(u"H-LinveraHelper"_s));
+
+    // The main program, started by the very call that needs it.
+    run = GdbusCall(kLinvera, kLinveraPath, linveraMethod(u"GetAfterUrl"_s), {}, privateBus.address());
+    const qint64 main = NameOwnerPid(priv, kLinvera);
+    QVERIFY(main != 0);
+    QCOMPARE(MailboxFixture::executableOf(main), BuiltProgram(u"H-Linvera"_s));
+    QCOMPARE(ProcessArguments(main), (QStringList{BuiltProgram(u"H-Linvera"_s), u"-Embedding"_s}));
+    QVERIFY2(run.exitCode == 0, qPrintable(u"the activating call failed: "_s + run.errorOutput));
+    QCOMPARE(run.output.trimmed(), u"(<''>,)"_s);
+
+    run = GdbusCall(kLinvera, kLinveraPath, linveraMethod(u"StartConv"_s), {u"'http://a.example/bus'"_s},
+                    privateBus.address());
+    QVERIFY2(run.exitCode == 0, qPrintable(run.errorOutput));
+    QCOMPARE(GdbusVariantString(
+                 GdbusCall(kLinvera, kLinveraPath, linveraMethod(u"GetAfterUrl"_s), {}, privateBus.address())
+                     .output),
+             kShortUrl);
+    // The activated program uses the mailbox server that was already running.
+    QCOMPARE(NameOwnerPid(priv, MailboxNames::service()), helper);
+}
+
+QTEST_GUILESS_MAIN(TestApplicationProcesses)
+#include "tst_applicationprocesses.moc"
