@@ -35,7 +35,10 @@ QStringDecoder makeDecoder(AnsiCodec::CodePage codePage)
     return QStringDecoder(QStringConverter::Utf8, flags);
 }
 
-bool isShiftJisLead(uchar b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
+bool isShiftJisLead(uchar b)
+{
+    return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+}
 
 bool endsInsideDoubleByte(QByteArrayView bytes)
 {
@@ -45,15 +48,18 @@ bool endsInsideDoubleByte(QByteArrayView bytes)
     return i > bytes.size();
 }
 
-bool isSurrogate(char16_t u) { return u >= 0xD800 && u <= 0xDFFF; }
+bool isSurrogate(char16_t u)
+{
+    return u >= 0xD800 && u <= 0xDFFF;
+}
 
 } // namespace
 
 AnsiCodec::CodePage AnsiCodec::codePageForCodeset(QByteArrayView codeset)
 {
     const QByteArray name = codeset.toByteArray().toLower().replace('-', "").replace('_', "");
-    if (name == "sjis" || name == "shiftjis" || name == "cp932" || name == "windows31j" || name == "ms932"
-        || name == "mskanji")
+    if (name == "sjis" || name == "shiftjis" || name == "cp932" || name == "windows31j" || name == "ms932" ||
+        name == "mskanji")
         return CodePage::Windows31J;
     return CodePage::Utf8;
 }
@@ -69,15 +75,30 @@ AnsiCodec::CodePage AnsiCodec::detectFromLocale()
     return codePageForCodeset(codeset);
 }
 
-void AnsiCodec::select(CodePage codePage) { currentCodePage().store(codePage); }
+void AnsiCodec::select(CodePage codePage)
+{
+    currentCodePage().store(codePage);
+}
 
-AnsiCodec::CodePage AnsiCodec::current() { return currentCodePage().load(); }
+AnsiCodec::CodePage AnsiCodec::current()
+{
+    return currentCodePage().load();
+}
 
-int AnsiCodec::currentNumber() { return current() == CodePage::Windows31J ? 932 : 65001; }
+int AnsiCodec::currentNumber()
+{
+    return current() == CodePage::Windows31J ? 932 : 65001;
+}
 
-QByteArray AnsiCodec::encode(QStringView text) { return encode(text, current()); }
+QByteArray AnsiCodec::encode(QStringView text)
+{
+    return encode(text, current());
+}
 
-QString AnsiCodec::decode(QByteArrayView bytes) { return decode(bytes, current()); }
+QString AnsiCodec::decode(QByteArrayView bytes)
+{
+    return decode(bytes, current());
+}
 
 QByteArray AnsiCodec::encode(QStringView text, CodePage codePage)
 {
@@ -93,8 +114,8 @@ QByteArray AnsiCodec::encode(QStringView text, CodePage codePage)
     qsizetype i = 0;
     while (i < text.size()) {
         qsizetype len = 1;
-        if (QChar::isHighSurrogate(text[i].unicode()) && i + 1 < text.size()
-            && QChar::isLowSurrogate(text[i + 1].unicode()))
+        if (QChar::isHighSurrogate(text[i].unicode()) && i + 1 < text.size() &&
+            QChar::isLowSurrogate(text[i + 1].unicode()))
             len = 2;
         const QStringView one = text.mid(i, len);
         if (len == 1 && isSurrogate(one[0].unicode())) {

@@ -48,23 +48,26 @@ void TestAnsiCodec::encodes_data()
     QTest::addColumn<CodePage>("codePage");
     QTest::addColumn<QString>("text");
     QTest::addColumn<QByteArray>("bytes");
-    QTest::newRow("cp932 hiragana") << CodePage::Windows31J << QStringLiteral(u"あ") << QByteArray("\x82\xa0");
-    QTest::newRow("cp932 half-width kana") << CodePage::Windows31J << QStringLiteral(u"ｸﾘｯﾌﾟ")
-                                           << QByteArray("\xb8\xd8\xaf\xcc\xdf");
-    QTest::newRow("cp932 NEC circled one") << CodePage::Windows31J << QStringLiteral(u"①")
-                                           << QByteArray("\x87\x40");
+    QTest::newRow("cp932 hiragana") << CodePage::Windows31J << QStringLiteral(u"あ")
+                                    << QByteArray("\x82\xa0");
+    QTest::newRow("cp932 half-width kana")
+        << CodePage::Windows31J << QStringLiteral(u"ｸﾘｯﾌﾟ") << QByteArray("\xb8\xd8\xaf\xcc\xdf");
+    QTest::newRow("cp932 NEC circled one")
+        << CodePage::Windows31J << QStringLiteral(u"①") << QByteArray("\x87\x40");
     QTest::newRow("cp932 backslash and tilde stay ASCII")
         << CodePage::Windows31J << QStringLiteral(u"\\~") << QByteArray("\\~");
-    QTest::newRow("cp932 unmappable euro") << CodePage::Windows31J << QStringLiteral(u"a€b") << QByteArray("a?b");
+    QTest::newRow("cp932 unmappable euro")
+        << CodePage::Windows31J << QStringLiteral(u"a€b") << QByteArray("a?b");
     QTest::newRow("cp932 unmappable emoji is one ?")
         << CodePage::Windows31J << QStringLiteral(u"x😀y") << QByteArray("x?y");
-    QTest::newRow("cp932 lone surrogate") << CodePage::Windows31J << QString(QChar(0xD800)) << QByteArray("?");
+    QTest::newRow("cp932 lone surrogate")
+        << CodePage::Windows31J << QString(QChar(0xD800)) << QByteArray("?");
     QTest::newRow("utf8 hiragana") << CodePage::Utf8 << QStringLiteral(u"あ") << QByteArray("\xe3\x81\x82");
     QTest::newRow("utf8 emoji") << CodePage::Utf8 << QStringLiteral(u"😀") << QByteArray("\xf0\x9f\x98\x80");
     QTest::newRow("utf8 lone high surrogate at end")
         << CodePage::Utf8 << (QStringLiteral(u"a") + QChar(0xD800)) << QByteArray("a?");
-    QTest::newRow("utf8 lone low surrogate") << CodePage::Utf8 << (QChar(0xDC00) + QStringLiteral(u"b"))
-                                             << QByteArray("?b");
+    QTest::newRow("utf8 lone low surrogate")
+        << CodePage::Utf8 << (QChar(0xDC00) + QStringLiteral(u"b")) << QByteArray("?b");
     QTest::newRow("empty") << CodePage::Utf8 << QString() << QByteArray();
 }
 
@@ -104,8 +107,13 @@ void TestAnsiCodec::decodesBrokenBytesWithoutLoss()
     QVERIFY(cutUtf8.size() >= 2);
     QCOMPARE(cutUtf8.at(0), QLatin1Char('a'));
     QCOMPARE(cutUtf8.back(), QChar(QChar::ReplacementCharacter));
-    QCOMPARE(AnsiCodec::decode(QByteArray("\x82\xa0" "a"), CodePage::Windows31J), QStringLiteral(u"あa"));
-    const QString bad = AnsiCodec::decode(QByteArray("a\xff" "b"), CodePage::Utf8);
+    QCOMPARE(AnsiCodec::decode(QByteArray("\x82\xa0"
+                                          "a"),
+                               CodePage::Windows31J),
+             QStringLiteral(u"あa"));
+    const QString bad = AnsiCodec::decode(QByteArray("a\xff"
+                                                     "b"),
+                                          CodePage::Utf8);
     QCOMPARE(bad.size(), 3);
     QCOMPARE(bad.at(1), QChar(QChar::ReplacementCharacter));
 }

@@ -4,7 +4,10 @@
 
 namespace linvera::test {
 
-QString testDataDir() { return qEnvironmentVariable("LINVERA_TEST_DATA"); }
+QString testDataDir()
+{
+    return qEnvironmentVariable("LINVERA_TEST_DATA");
+}
 
 QString programDir()
 {
