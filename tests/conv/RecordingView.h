@@ -1,55 +1,28 @@
 #pragma once
 
-#include "ConversionView.h"
+#include "PlainView.h"
 
 #include <QStringList>
 
 namespace linvera::test {
 
-/// A conversion view that keeps what the engine writes, including every message-line change.
-class RecordingView : public ConversionView
+/// A plain view that also keeps every message-line change and counts the clipboard writes.
+class RecordingView : public PlainView
 {
 public:
-    QString beforeUrl() const override { return m_beforeUrl; }
-    void setBeforeUrl(const QString& text) override { m_beforeUrl = text; }
-    QString afterUrl() const override { return m_afterUrl; }
-    void setAfterUrl(const QString& text) override { m_afterUrl = text; }
-    void setBeforeInfo(const QString& text) override { beforeInfo = text; }
-    void setBeforeInfoVisible(bool visible) override { beforeInfoVisible = visible; }
-    void setAfterInfo(const QString& text) override { afterInfo = text; }
-    void insertAfterInfo(const QString& text) override { afterInfo += text; }
-    void setAfterInfoVisible(bool visible) override { afterInfoVisible = visible; }
     void setMessage(const QString& text) override
     {
-        message = text;
+        PlainView::setMessage(text);
         messages.append(text);
     }
-    void setCaption(const QString& text) override { caption = text; }
-    void setThumbnail(const QImage& picture) override { thumbnail = picture; }
-    void setThumbnailVisible(bool visible) override { thumbnailVisible = visible; }
-    bool clipboardWanted() const override { return clipboardChecked; }
     void copyToClipboard(const QString& text) override
     {
-        clipboard = text;
+        PlainView::copyToClipboard(text);
         ++clipboardWrites;
     }
 
-    QString beforeInfo;
-    bool beforeInfoVisible = false;
-    QString afterInfo;
-    bool afterInfoVisible = true;
-    QString message;
     QStringList messages;
-    QString caption;
-    QImage thumbnail;
-    bool thumbnailVisible = false;
-    bool clipboardChecked = false;
-    QString clipboard;
     int clipboardWrites = 0;
-
-private:
-    QString m_beforeUrl;
-    QString m_afterUrl;
 };
 
 } // namespace linvera::test

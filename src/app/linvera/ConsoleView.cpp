@@ -8,11 +8,11 @@ namespace linvera {
 
 QStringList ConsoleView::resultLines() const
 {
-    QStringList lines{m_afterUrl};
-    if (m_beforeInfoVisible && !m_beforeInfo.isEmpty())
-        lines.append(m_beforeInfo);
+    QStringList lines{afterUrl()};
+    if (beforeInfoVisible && !beforeInfo.isEmpty())
+        lines.append(beforeInfo);
     const QStringList infoLines =
-        QString(m_afterInfo).replace(u"\r\n"_s, u"\n"_s).split(u'\n', Qt::SkipEmptyParts);
+        QString(afterInfo).replace(u"\r\n"_s, u"\n"_s).split(u'\n', Qt::SkipEmptyParts);
     lines.append(infoLines);
     return lines;
 }

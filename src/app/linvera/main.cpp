@@ -36,8 +36,8 @@ bool convert(ConversionEngine& engine, ConsoleView& view, const QString& url)
         loop.exec();
     }
     QObject::disconnect(done);
-    if (!view.message().isEmpty())
-        printLine(stderr, view.message());
+    if (!view.message.isEmpty())
+        printLine(stderr, view.message);
     const QStringList lines = view.resultLines();
     for (const QString& line : lines)
         printLine(stdout, line);
