@@ -614,6 +614,13 @@ qint32 RegistryStore::setValue(RegRoot root, const QString& keyPath, const QStri
         return path.status;
     if (valueName.size() > kMaxValueNameLength)
         return InvalidParameter;
+    // Writing what is already stored changes nothing: a read spares the durable write transaction
+    // (the program rewrites its settings and registrations on every start and shutdown).
+    quint32 storedType = 0;
+    QByteArray storedData;
+    if (queryValue(root, keyPath, valueName, storedType, storedData) == Success && storedType == type &&
+        storedData == data)
+        return Success;
     return transact(true, [&](sqlite3* db) {
         qint64 id = 0;
         int rc = mode == CreateMode::CreateMissingKeys ? createPath(db, root, path, id)
