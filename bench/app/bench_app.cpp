@@ -7,6 +7,7 @@
 //  - resident memory (VmRSS) of H-Linvera, H-LinveraHelper and the minimal window when idle;
 //  - CPU used by an idle H-Linvera (and its mailbox server) over 10 s.
 // Each figure is printed beside its goal.
+#include "BenchStats.h"
 #include "Endpoints.h"
 #include "MailboxClient.h"
 #include "MailboxNames.h"
@@ -38,6 +39,7 @@
 
 using namespace Qt::StringLiterals;
 using namespace linvera;
+using linvera::bench::median;
 
 namespace {
 
@@ -48,15 +50,6 @@ constexpr double kHelperMemoryGoalMb = 15;
 constexpr double kIdleCpuGoalPercent = 1.0;
 constexpr int kIdleCpuSeconds = 10;
 constexpr int kWaitMs = 30000;
-
-double median(QList<double> values)
-{
-    if (values.isEmpty())
-        return 0.0;
-    std::sort(values.begin(), values.end());
-    const qsizetype n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2.0;
-}
 
 QString spread(const QList<double>& values)
 {

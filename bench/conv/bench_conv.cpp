@@ -4,6 +4,7 @@
 // `linvera URL` as a whole process beside curl. Conversion rates are given by the wall clock and per
 // CPU-second of the converting thread; the goal is judged on the latter, which other load on the
 // machine disturbs less. `--only N` runs one part (for a profiler).
+#include "BenchStats.h"
 #include "BenchView.h"
 #include "ConversionEngine.h"
 #include "LoopbackRedirectHost.h"
@@ -61,37 +62,9 @@ const QString kLastRule = u"^https?://go\\.bench\\.example/(\\w+)$\thttp://www.b
 const QString kInputPrefix = u"https://go.bench.example/"_s;
 const QString kResultPrefix = u"http://www.bench.example/watch?v="_s;
 
-double median(QList<double> values)
-{
-    if (values.isEmpty())
-        return 0.0;
-    std::sort(values.begin(), values.end());
-    const qsizetype n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2.0;
-}
-
-double minimum(const QList<double>& values)
-{
-    return values.isEmpty() ? 0.0 : *std::min_element(values.begin(), values.end());
-}
-
-double maximum(const QList<double>& values)
-{
-    return values.isEmpty() ? 0.0 : *std::max_element(values.begin(), values.end());
-}
-
 double elapsedMs(const QElapsedTimer& timer)
 {
     return double(timer.nsecsElapsed()) / 1e6;
-}
-
-// CPU time of the calling thread: on a shared machine it tells the engine's own cost from waiting
-// for a core.
-double threadCpuSeconds()
-{
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
 }
 
 // User plus system time of all waited-for child processes so far.
@@ -218,12 +191,12 @@ Throughput measureConversions(ConversionEngine& engine, BenchView& view, int& ne
         }
         finished = 0;
         QElapsedTimer timer;
-        const double cpuStart = threadCpuSeconds();
+        const double cpuStart = threadSeconds();
         timer.start();
         for (int i = 0; i < kConversionsPerRound; ++i)
             convertOne(inputs[i], expected[i]);
         const double seconds = double(timer.nsecsElapsed()) / 1e9;
-        const double cpuSeconds = threadCpuSeconds() - cpuStart;
+        const double cpuSeconds = threadSeconds() - cpuStart;
         result.rounds.append(kConversionsPerRound / seconds);
         result.cpuRounds.append(kConversionsPerRound / cpuSeconds);
         if (finished != kConversionsPerRound && result.correct) {

@@ -1,5 +1,6 @@
 // Prints, in one run: the throughput of PercentEncode and PercentDecode beside Qt's percent
 // encoder and decoder on the same data, and the time of 10,000 registry write-and-read pairs.
+#include "BenchStats.h"
 #include "PercentCoding.h"
 #include "RegAccess.h"
 #include "RegistryStore.h"
@@ -19,6 +20,8 @@
 #include <time.h>
 
 using namespace Qt::StringLiterals;
+using linvera::bench::median;
+using linvera::bench::threadSeconds;
 
 namespace {
 
@@ -54,21 +57,6 @@ QString makeUrlLikeText(qsizetype utf8Bytes)
         text += url;
     }
     return text;
-}
-
-// Processor time of the calling thread, in seconds. Other processes on a busy machine do not
-// count against it; the page faults of fresh buffers (kernel time of this thread) do.
-double threadSeconds()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
-}
-
-double median(QList<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 struct Contender
