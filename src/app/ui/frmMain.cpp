@@ -9,6 +9,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QCloseEvent>
+#include <QFont>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -132,6 +133,14 @@ void frmMain::buildControls()
     m_chkClipboard->setText(u"ｸﾘｯﾌﾟﾎﾞｰﾄﾞ"_s);
     m_chkClipboard->setToolTip(u"変換後URLをｸﾘｯﾌﾟﾎﾞｰﾄﾞに自動保存"_s);
     m_chkClipboard->setChecked(true);
+    // The layout keeps the box a fixed distance from the right edge; a wider desktop font would push
+    // the end of its caption out of the window, so the caption's font shrinks until it fits there.
+    const int room = TwipScale::of(this).toPixelsX(kMainClientSize.width - m_geometry.chkClipboard.left) - 2;
+    QFont captionFont = m_chkClipboard->font();
+    while (m_chkClipboard->sizeHint().width() > room && captionFont.pointSizeF() > 6.5) {
+        captionFont.setPointSizeF(captionFont.pointSizeF() - 0.5);
+        m_chkClipboard->setFont(captionFont);
+    }
 
     QStyle* st = style();
     m_btnTwitpic =
