@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QString>
+
+#include <optional>
+
+class QIODevice;
+
+namespace linvera {
+
+/// The browser's native-messaging framing: a 32-bit length in native byte order, then that many
+/// bytes of UTF-8 JSON.
+struct NativeMessage
+{
+    /// Messages from the browser larger than this are refused; a URL and a title never come near it.
+    static constexpr quint32 kMaxLength = 1024 * 1024;
+
+    enum class Status { Message, EndOfInput, Broken };
+
+    /// Reads one message. EndOfInput when the browser closed the pipe before a new message; Broken
+    /// for a cut-off frame, an oversized length or text that is not a JSON object.
+    static Status read(QIODevice& input, QJsonObject& message);
+
+    /// One framed message.
+    static QByteArray frame(const QJsonObject& message);
+};
+
+/// The mailbox command for a page the browser hands over: the quoted URL, then the quoted title when
+/// there is one. Quote characters and line breaks inside them are dropped (the command-line form
+/// cannot carry them). Empty when the message holds no usable URL.
+QString NativeHostCommand(const QJsonObject& message);
+
+} // namespace linvera

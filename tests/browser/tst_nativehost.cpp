@@ -1,0 +1,166 @@
+// The native-messaging host: its framing, the command it builds, and the whole program handing a page
+// to the command mailbox on a private session bus.
+#include "CommandLine.h"
+#include "MailboxClient.h"
+#include "NativeMessage.h"
+
+#include "TestEnvironment.h"
+
+#include <QBuffer>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QJsonObject>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <cstring>
+
+using namespace Qt::StringLiterals;
+using namespace linvera;
+
+namespace {
+
+QByteArray lengthPrefix(quint32 length)
+{
+    QByteArray header(4, Qt::Uninitialized);
+    std::memcpy(header.data(), &length, 4);
+    return header;
+}
+
+QByteArray framed(const QByteArray& body)
+{
+    return lengthPrefix(quint32(body.size())) + body;
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(NativeMessage::Status)
+
+class TestNativeHost : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void readsFrames_data();
+    void readsFrames();
+    void readsMessagesInTurn();
+    void buildsCommand_data();
+    void buildsCommand();
+    void handsPageToMailbox();
+};
+
+void TestNativeHost::readsFrames_data()
+{
+    QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<NativeMessage::Status>("status");
+    QTest::addColumn<QString>("url");
+    QTest::newRow("one message") << framed(R"({"url":"http://a.example/あ","title":"T"})")
+                                 << NativeMessage::Status::Message << u"http://a.example/あ"_s;
+    QTest::newRow("nothing") << QByteArray() << NativeMessage::Status::EndOfInput << QString();
+    QTest::newRow("header cut off") << QByteArray("\x05\x00", 2) << NativeMessage::Status::Broken
+                                    << QString();
+    QTest::newRow("zero length") << lengthPrefix(0) << NativeMessage::Status::Broken << QString();
+    QTest::newRow("oversized length") << lengthPrefix(NativeMessage::kMaxLength + 1) + QByteArray("{}")
+                                      << NativeMessage::Status::Broken << QString();
+    QTest::newRow("body cut off") << lengthPrefix(40) + QByteArray(R"({"url":"x"})")
+                                  << NativeMessage::Status::Broken << QString();
+    QTest::newRow("not JSON") << framed("url=x") << NativeMessage::Status::Broken << QString();
+    QTest::newRow("JSON but not an object")
+        << framed(R"(["url"])") << NativeMessage::Status::Broken << QString();
+}
+
+void TestNativeHost::readsFrames()
+{
+    QFETCH(QByteArray, input);
+    QBuffer buffer(&input);
+    QVERIFY(buffer.open(QIODevice::ReadOnly));
+    QJsonObject message;
+    QTEST(NativeMessage::read(buffer, message), "status");
+    QTEST(message.value(u"url"_s).toString(), "url");
+}
+
+void TestNativeHost::readsMessagesInTurn()
+{
+    QByteArray input =
+        NativeMessage::frame({{u"url"_s, u"one"_s}}) + NativeMessage::frame({{u"url"_s, u"two"_s}});
+    QBuffer buffer(&input);
+    QVERIFY(buffer.open(QIODevice::ReadOnly));
+    QJsonObject message;
+    QCOMPARE(NativeMessage::read(buffer, message), NativeMessage::Status::Message);
+    QCOMPARE(message.value(u"url"_s).toString(), u"one"_s);
+    QCOMPARE(NativeMessage::read(buffer, message), NativeMessage::Status::Message);
+    QCOMPARE(message.value(u"url"_s).toString(), u"two"_s);
+    QCOMPARE(NativeMessage::read(buffer, message), NativeMessage::Status::EndOfInput);
+}
+
+void TestNativeHost::buildsCommand_data()
+{
+    QTest::addColumn<QJsonObject>("message");
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QStringList>("args");
+    QTest::newRow("URL and title") << QJsonObject{{u"url"_s, u"http://a.example/p?q=1"_s},
+                                                  {u"title"_s, u"日本語 の ページ"_s}}
+                                   << u"\"http://a.example/p?q=1\" \"日本語 の ページ\""_s
+                                   << QStringList{QString(), u"http://a.example/p?q=1"_s,
+                                                  u"日本語 の ページ"_s};
+    QTest::newRow("URL alone") << QJsonObject{{u"url"_s, u"http://a.example/"_s}}
+                               << u"\"http://a.example/\""_s
+                               << QStringList{QString(), u"http://a.example/"_s};
+    QTest::newRow("quotes and line breaks dropped")
+        << QJsonObject{{u"url"_s, u"http://a.example/\"x\""_s}, {u"title"_s, u"say \"hi\"\r\nthere"_s}}
+        << u"\"http://a.example/x\" \"say hithere\""_s
+        << QStringList{QString(), u"http://a.example/x"_s, u"say hithere"_s};
+    QTest::newRow("URL with a space stays one argument")
+        << QJsonObject{{u"url"_s, u"http://a.example/a b"_s}} << u"\"http://a.example/a b\""_s
+        << QStringList{QString(), u"http://a.example/a b"_s};
+    QTest::newRow("no URL") << QJsonObject{{u"title"_s, u"t"_s}} << QString() << QStringList{QString()};
+    QTest::newRow("URL not a text") << QJsonObject{{u"url"_s, 5}} << QString() << QStringList{QString()};
+}
+
+void TestNativeHost::buildsCommand()
+{
+    QFETCH(QJsonObject, message);
+    QFETCH(QString, command);
+    QCOMPARE(NativeHostCommand(message), command);
+    // What the window's polling will make of it.
+    QTEST(SplitArgs(command, 10), "args");
+}
+
+void TestNativeHost::handsPageToMailbox()
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    QVERIFY2(bus.isConnected(), "needs a session bus (run under dbus-run-session)");
+    // This test stands in for a running window, so the host does not start one.
+    QVERIFY(bus.registerService(u"HVXLinvera.Linvera"_s));
+
+    QProcess host;
+    QSignalSpy finished(&host, &QProcess::finished);
+    host.start(test::programDir() + u"/linvera-native-host"_s, {});
+    QVERIFY(host.waitForStarted(10000));
+    host.write(
+        NativeMessage::frame({{u"url"_s, u"http://page.example/記事"_s}, {u"title"_s, u"記事 の 題"_s}}));
+    host.write(NativeMessage::frame({{u"title"_s, u"no url"_s}}));
+    host.closeWriteChannel();
+    QVERIFY(finished.wait(20000));
+    QCOMPARE(host.exitCode(), 0);
+
+    QBuffer answers;
+    answers.setData(host.readAllStandardOutput());
+    QVERIFY(answers.open(QIODevice::ReadOnly));
+    QJsonObject answer;
+    QCOMPARE(NativeMessage::read(answers, answer), NativeMessage::Status::Message);
+    QCOMPARE(answer.value(u"ok"_s).toBool(), true);
+    QCOMPARE(NativeMessage::read(answers, answer), NativeMessage::Status::Message);
+    QCOMPARE(answer.value(u"ok"_s).toBool(), false);
+    QCOMPARE(answer.value(u"error"_s).toString(), u"no url"_s);
+
+    MailboxClient mailbox;
+    QVERIFY(mailbox.tryConnect());
+    QCOMPARE(mailbox.checkCmdDirty().value, -1);
+    QCOMPARE(mailbox.getCmdData().value, u"\"http://page.example/記事\" \"記事 の 題\""_s);
+    bus.unregisterService(u"HVXLinvera.Linvera"_s);
+}
+
+QTEST_GUILESS_MAIN(TestNativeHost)
+#include "tst_nativehost.moc"
