@@ -293,6 +293,26 @@ struct RegistryStore::StepResult
     static StepResult registry(qint32 status) { return {SQLITE_OK, status}; }
 };
 
+namespace {
+
+// The step of a transaction on an existing key: finds the key, reports a missing one as FileNotFound
+// and otherwise runs body(db, id).
+template <typename Body> auto onExistingKey(RegRoot root, const KeyPath& path, Body body)
+{
+    return [root, &path, body](sqlite3* db) {
+        using Result = decltype(body(db, qint64()));
+        qint64 id = 0;
+        const int rc = findKey(db, root, path, id);
+        if (rc != SQLITE_OK)
+            return Result::sqlite(rc);
+        if (id == 0)
+            return Result::registry(RegistryStore::FileNotFound);
+        return body(db, id);
+    };
+}
+
+} // namespace
+
 RegistryStore::RegistryStore(const QString& filePath)
     : m_filePath(filePath)
 {}
@@ -651,13 +671,8 @@ qint32 RegistryStore::queryValue(RegRoot root, const QString& keyPath, const QSt
         return path.status;
     if (valueName.size() > kMaxValueNameLength)
         return InvalidParameter;
-    return transact(false, [&](sqlite3* db) {
-        qint64 id = 0;
-        int rc = findKey(db, root, path, id);
-        if (rc != SQLITE_OK)
-            return StepResult::sqlite(rc);
-        if (id == 0)
-            return StepResult::registry(FileNotFound);
+    const auto step = onExistingKey(root, path, [&](sqlite3* db, qint64 id) {
+        int rc = SQLITE_OK;
         Statement stmt(db, "SELECT type, data FROM reg_values WHERE key_id = ?1 AND folded = ?2");
         stmt.bind(1, id).bind(2, fold(valueName));
         rc = stmt.step();
@@ -669,6 +684,7 @@ qint32 RegistryStore::queryValue(RegRoot root, const QString& keyPath, const QSt
         data = stmt.blob(1);
         return StepResult::registry(Success);
     });
+    return transact(false, step);
 }
 
 qint32 RegistryStore::deleteValue(RegRoot root, const QString& keyPath, const QString& valueName)
@@ -678,13 +694,8 @@ qint32 RegistryStore::deleteValue(RegRoot root, const QString& keyPath, const QS
         return path.status;
     if (valueName.size() > kMaxValueNameLength)
         return InvalidParameter;
-    return transact(true, [&](sqlite3* db) {
-        qint64 id = 0;
-        int rc = findKey(db, root, path, id);
-        if (rc != SQLITE_OK)
-            return StepResult::sqlite(rc);
-        if (id == 0)
-            return StepResult::registry(FileNotFound);
+    const auto step = onExistingKey(root, path, [&](sqlite3* db, qint64 id) {
+        int rc = SQLITE_OK;
         Statement stmt(db, "DELETE FROM reg_values WHERE key_id = ?1 AND folded = ?2");
         stmt.bind(1, id).bind(2, fold(valueName));
         rc = stmt.step();
@@ -692,6 +703,7 @@ qint32 RegistryStore::deleteValue(RegRoot root, const QString& keyPath, const QS
             return StepResult::sqlite(rc);
         return StepResult::registry(sqlite3_changes(db) > 0 ? Success : FileNotFound);
     });
+    return transact(true, step);
 }
 
 qint32 RegistryStore::deleteKey(RegRoot root, const QString& keyPath)
@@ -701,13 +713,8 @@ qint32 RegistryStore::deleteKey(RegRoot root, const QString& keyPath)
         return path.status;
     if (path.names.isEmpty())
         return AccessDenied;
-    return transact(true, [&](sqlite3* db) {
-        qint64 id = 0;
-        int rc = findKey(db, root, path, id);
-        if (rc != SQLITE_OK)
-            return StepResult::sqlite(rc);
-        if (id == 0)
-            return StepResult::registry(FileNotFound);
+    const auto step = onExistingKey(root, path, [&](sqlite3* db, qint64 id) {
+        int rc = SQLITE_OK;
         qint64 subkeys = 0;
         rc = countRows(db, "SELECT count(*) FROM reg_keys WHERE parent = ?1", id, subkeys);
         if (rc != SQLITE_OK)
@@ -724,6 +731,7 @@ qint32 RegistryStore::deleteKey(RegRoot root, const QString& keyPath)
         rc = key.step();
         return StepResult::sqlite(rc == SQLITE_DONE ? SQLITE_OK : rc);
     });
+    return transact(true, step);
 }
 
 qint32 RegistryStore::deleteTree(RegRoot root, const QString& keyPath)
@@ -733,13 +741,8 @@ qint32 RegistryStore::deleteTree(RegRoot root, const QString& keyPath)
         return path.status;
     if (path.names.isEmpty())
         return AccessDenied;
-    return transact(true, [&](sqlite3* db) {
-        qint64 id = 0;
-        int rc = findKey(db, root, path, id);
-        if (rc != SQLITE_OK)
-            return StepResult::sqlite(rc);
-        if (id == 0)
-            return StepResult::registry(FileNotFound);
+    const auto step = onExistingKey(root, path, [&](sqlite3* db, qint64 id) {
+        int rc = SQLITE_OK;
         Statement values(db, "WITH RECURSIVE tree(id) AS (SELECT ?1 UNION ALL "
                              "SELECT k.id FROM reg_keys k JOIN tree t ON k.parent = t.id) "
                              "DELETE FROM reg_values WHERE key_id IN tree");
@@ -754,6 +757,7 @@ qint32 RegistryStore::deleteTree(RegRoot root, const QString& keyPath)
         rc = keys.step();
         return StepResult::sqlite(rc == SQLITE_DONE ? SQLITE_OK : rc);
     });
+    return transact(true, step);
 }
 
 qint32 RegistryStore::enumSubKeys(RegRoot root, const QString& keyPath, QStringList& names)
@@ -763,20 +767,16 @@ qint32 RegistryStore::enumSubKeys(RegRoot root, const QString& keyPath, QStringL
     if (path.status != Success)
         return path.status;
     QStringList found;
-    const qint32 status = transact(false, [&](sqlite3* db) {
+    const auto step = onExistingKey(root, path, [&](sqlite3* db, qint64 id) {
         found.clear();
-        qint64 id = 0;
-        int rc = findKey(db, root, path, id);
-        if (rc != SQLITE_OK)
-            return StepResult::sqlite(rc);
-        if (id == 0)
-            return StepResult::registry(FileNotFound);
+        int rc = SQLITE_OK;
         Statement stmt(db, "SELECT name FROM reg_keys WHERE parent = ?1 ORDER BY folded, name");
         stmt.bind(1, id);
         while ((rc = stmt.step()) == SQLITE_ROW)
             found.append(stmt.text(0));
         return StepResult::sqlite(rc == SQLITE_DONE ? SQLITE_OK : rc);
     });
+    const qint32 status = transact(false, step);
     if (status == Success)
         names = found;
     return status;
@@ -789,20 +789,16 @@ qint32 RegistryStore::enumValues(RegRoot root, const QString& keyPath, QList<Val
     if (path.status != Success)
         return path.status;
     QList<Value> found;
-    const qint32 status = transact(false, [&](sqlite3* db) {
+    const auto step = onExistingKey(root, path, [&](sqlite3* db, qint64 id) {
         found.clear();
-        qint64 id = 0;
-        int rc = findKey(db, root, path, id);
-        if (rc != SQLITE_OK)
-            return StepResult::sqlite(rc);
-        if (id == 0)
-            return StepResult::registry(FileNotFound);
+        int rc = SQLITE_OK;
         Statement stmt(db, "SELECT name, type, data FROM reg_values WHERE key_id = ?1 ORDER BY id");
         stmt.bind(1, id);
         while ((rc = stmt.step()) == SQLITE_ROW)
             found.append(Value{stmt.text(0), quint32(stmt.int64(1)), stmt.blob(2)});
         return StepResult::sqlite(rc == SQLITE_DONE ? SQLITE_OK : rc);
     });
+    const qint32 status = transact(false, step);
     if (status == Success)
         values = found;
     return status;
