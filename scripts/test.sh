@@ -10,6 +10,7 @@ cmake --build "$build" -j "$(nproc)"
 
 # Style is checked, not discussed.
 "$top/scripts/check-format.sh"
+"$top/scripts/check-layers.sh"
 
 export QT_QPA_PLATFORM=offscreen
 export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1

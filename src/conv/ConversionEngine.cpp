@@ -7,7 +7,6 @@
 #include "MessageBoxes.h"
 #include "PercentCoding.h"
 #include "RedirectProbe.h"
-#include "RegAccess.h"
 #include "RuleRegex.h"
 #include "ShortenerClient.h"
 #include "UrlParts.h"
@@ -43,23 +42,13 @@ QString TrimSpaces(const QString& text)
     return text.mid(start, end - start);
 }
 
-int StoredShortUrlType()
-{
-    QString stored;
-    GetRegValue(platform::RegRoot::LocalMachine, u"SOFTWARE\\HALVEX\\linvera\\param"_s, u"ShortURLType"_s,
-                stored);
-    bool ok = false;
-    const int value = stored.trimmed().toInt(&ok);
-    return ok ? value : 0;
-}
-
 ConversionEngine::ConversionEngine(ConversionView& view, platform::MessageBoxes& boxes, QObject* parent)
     : QObject(parent)
     , m_view(view)
     , m_boxes(boxes)
     , m_probe(new RedirectProbe(this))
     , m_picture(new PictureDownload(this))
-    , m_shortUrlType(&StoredShortUrlType)
+    , m_shortUrlType([] { return 0; })
     , m_today(&QDate::currentDate)
 {
     connect(m_probe, &RedirectProbe::answered, this, &ConversionEngine::onProbeAnswered);
@@ -68,6 +57,11 @@ ConversionEngine::ConversionEngine(ConversionView& view, platform::MessageBoxes&
 }
 
 ConversionEngine::~ConversionEngine() = default;
+
+ProbeRoute ConversionEngine::lastProbeRoute() const
+{
+    return m_probe->lastRoute();
+}
 
 void ConversionEngine::loadRules(const QString& shortLinkRulesPath, const QString& pictureRulesPath)
 {
@@ -187,6 +181,7 @@ void ConversionEngine::StartConv()
     case HeaderProbe: {
         m_liveProbe = mode == LiveLink;
         const UrlParts parts = SplitUrl(input);
+        m_probe->setProxy(m_proxy ? m_proxy() : ProxySetting());
         m_probe->StartRedirectProbe(parts.host, parts.path,
                                     quint16(parts.port > 0 && parts.port <= 65535 ? parts.port : 80));
         break;

@@ -2,6 +2,7 @@
 
 #include "Endpoints.h"
 #include "PreviewPicture.h"
+#include "RedirectProbe.h"
 #include "ServiceRules.h"
 
 #include <QDate>
@@ -33,7 +34,11 @@ public:
     const Endpoints& endpoints() const { return m_endpoints; }
     void setLogFilePath(const QString& path) { m_logFilePath = path; }
     void setTempFolder(const QString& folder) { m_tempFolder = folder; }
-    /// The settings' short-link form (`lstShortURLType` index); by default the stored "ShortURLType".
+    /// The proxy the header probe goes through, asked at every probe (none by default).
+    void setProxySource(std::function<ProxySetting()> source) { m_proxy = std::move(source); }
+    /// Where the last header probe connected.
+    ProbeRoute lastProbeRoute() const;
+    /// The settings' short-link form (`lstShortURLType` index); 0 until the application gives one.
     void setShortUrlTypeSource(std::function<int()> source) { m_shortUrlType = std::move(source); }
     /// Today's date for the log line.
     void setClock(std::function<QDate()> today) { m_today = std::move(today); }
@@ -80,6 +85,7 @@ private:
     QString m_tempFolder;
     QString m_previewPicturePath;
     std::function<int()> m_shortUrlType;
+    std::function<ProxySetting()> m_proxy;
     std::function<QDate()> m_today;
     int m_mode = 0;
     int m_depth = 0;
@@ -91,8 +97,5 @@ private:
 
 /// Removes leading and trailing spaces only; tabs and line breaks stay.
 QString TrimSpaces(const QString& text);
-
-/// The stored short-link form ("ShortURLType"), 0 when blank or unusable.
-int StoredShortUrlType();
 
 } // namespace linvera

@@ -1,7 +1,5 @@
 #include "Endpoints.h"
 
-#include "RegAccess.h"
-
 using namespace Qt::StringLiterals;
 
 namespace linvera {
@@ -35,19 +33,6 @@ Endpoints::Endpoints()
 {
     for (int i = 0; i < Count; ++i)
         m_values[i] = defaultValue(Name(i));
-}
-
-Endpoints Endpoints::fromRegistry()
-{
-    Endpoints endpoints;
-    const QString key = QString::fromLatin1(kRegistryKey);
-    for (int i = 0; i < Count; ++i) {
-        QString host;
-        if (GetRegValue(platform::RegRoot::LocalMachine, key, registryName(Name(i)), host) &&
-            !host.trimmed().isEmpty())
-            endpoints.set(Name(i), host.trimmed());
-    }
-    return endpoints;
 }
 
 QString Endpoints::registryName(Name name)

@@ -33,8 +33,6 @@ public:
 
     /// The defaults alone.
     Endpoints();
-    /// The defaults with the registry's overrides applied.
-    static Endpoints fromRegistry();
 
     QString value(Name name) const { return m_values[name]; }
     void set(Name name, const QString& host) { m_values[name] = host; }

@@ -1,7 +1,6 @@
 #include "RedirectProbe.h"
 
 #include "AnsiCodec.h"
-#include "RegAccess.h"
 #include "RuleRegex.h"
 #include "UrlParts.h"
 
@@ -14,28 +13,22 @@ namespace {
 
 RedirectProbe::Timeouts g_timeouts;
 
-const QString kInternetSettings = u"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings"_s;
-
 } // namespace
 
-ProbeRoute ProbeRouteFromRegistry(const QString& host, quint16 port)
+ProbeRoute RouteFor(const ProxySetting& proxy, const QString& host, quint16 port)
 {
     ProbeRoute route;
-    QString enabled;
-    GetRegValue(platform::RegRoot::CurrentUser, kInternetSettings, u"ProxyEnable"_s, enabled);
-    route.viaProxy = enabled == u"1"_s;
+    route.viaProxy = proxy.enabled;
     if (!route.viaProxy) {
         route.connectHost = host;
         route.connectPort = port;
         return route;
     }
-    QString server;
-    GetRegValue(platform::RegRoot::CurrentUser, kInternetSettings, u"ProxyServer"_s, server);
-    const qsizetype colon = server.indexOf(u':');
+    const qsizetype colon = proxy.server.indexOf(u':');
     if (colon >= 0) {
-        route.connectHost = server.left(colon);
+        route.connectHost = proxy.server.left(colon);
         bool ok = false;
-        const uint proxyPort = server.mid(colon + 1).toUInt(&ok);
+        const uint proxyPort = proxy.server.mid(colon + 1).toUInt(&ok);
         route.connectPort = ok && proxyPort <= 65535 ? quint16(proxyPort) : 0;
     } else {
         route.connectHost.clear();
@@ -44,10 +37,11 @@ ProbeRoute ProbeRouteFromRegistry(const QString& host, quint16 port)
     return route;
 }
 
-QByteArray ProbeRequestText(const QString& host, const QString& path, bool viaProxy)
+QByteArray ProbeRequestText(const QString& host, const QString& path, bool viaProxy, quint16 port)
 {
-    const QString target = viaProxy ? u"http://"_s + host + path : path;
-    const QString request = u"GET "_s + target + u" HTTP/1.0\r\nHost: "_s + host + u"\r\n\r\n"_s;
+    const QString authority = viaProxy && port != 80 ? host + u':' + QString::number(port) : host;
+    const QString target = viaProxy ? u"http://"_s + authority + path : path;
+    const QString request = u"GET "_s + target + u" HTTP/1.0\r\nHost: "_s + authority + u"\r\n\r\n"_s;
     return platform::AnsiCodec::encode(request);
 }
 
@@ -124,8 +118,9 @@ void RedirectProbe::StartRedirectProbe(const QString& host, const QString& path,
         return;
     }
 
-    const ProbeRoute route = ProbeRouteFromRegistry(host, port);
-    m_request = ProbeRequestText(host, path, route.viaProxy);
+    m_route = RouteFor(m_proxy, host, port);
+    const ProbeRoute& route = m_route;
+    m_request = ProbeRequestText(host, path, route.viaProxy, port);
     if (route.connectHost.isEmpty() || route.connectPort == 0) {
         fail(u"プロキシサーバーの設定が正しくありません。"_s);
         return;

@@ -20,11 +20,22 @@ struct ProbeRoute
     quint16 connectPort = 80;
 };
 
-/// Reads "ProxyEnable"/"ProxyServer" of the current user and decides the route for a host.
-ProbeRoute ProbeRouteFromRegistry(const QString& host, quint16 port);
+/// The proxy of the user's Internet settings ("ProxyEnable"/"ProxyServer"), as the application read it.
+struct ProxySetting
+{
+    bool enabled = false;
+    /// "host:port"; anything else makes a proxied probe fail with a message.
+    QString server;
+};
+
+/// The route for a host: the host itself, or the proxy's host and port when one is enabled. A proxy
+/// without a usable port gives an empty route (port 0).
+ProbeRoute RouteFor(const ProxySetting& proxy, const QString& host, quint16 port);
 
 /// The hand-built HTTP/1.0 request: the path alone, or the absolute URL when a proxy carries it.
-QByteArray ProbeRequestText(const QString& host, const QString& path, bool viaProxy);
+/// Through a proxy a port other than 80 is kept in the request line and the Host header, since the
+/// proxy has no other way to learn it.
+QByteArray ProbeRequestText(const QString& host, const QString& path, bool viaProxy, quint16 port = 80);
 
 /// The header block of a gathered answer: everything up to the blank line, or all of it when the
 /// connection closed before the blank line came.
@@ -57,6 +68,10 @@ public:
     /// Starts a probe of `host` and `path`; `port` is the URL's own port, 80 when it names none.
     /// A running probe is dropped first. Returns once the connection is under way.
     void StartRedirectProbe(const QString& host, const QString& path, quint16 port = 80);
+    void setProxy(const ProxySetting& proxy) { m_proxy = proxy; }
+    /// Where the last probe connected (the host or the proxy).
+    ProbeRoute lastRoute() const { return m_route; }
+
     /// Drops the running probe without a report.
     void cancel();
     bool isRunning() const;
@@ -81,6 +96,8 @@ private:
 
     QTcpSocket* m_socket = nullptr;
     QTimer m_timer;
+    ProxySetting m_proxy;
+    ProbeRoute m_route;
     QByteArray m_request;
     QByteArray m_answer;
     bool m_connected = false;

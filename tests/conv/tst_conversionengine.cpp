@@ -3,7 +3,6 @@
 #include "HttpClient.h"
 #include "MessageBoxes.h"
 #include "RedirectProbe.h"
-#include "RegAccess.h"
 
 #include "LiveChannelHost.h"
 #include "PictureHost.h"
@@ -27,8 +26,9 @@ using namespace linvera::test;
 
 namespace {
 
-const QString kEndpointsKey = u"SOFTWARE\\HALVEX\\linvera\\endpoints"_s;
-const QString kInternetSettings = u"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings"_s;
+// What the application would have read from the store; the engine never reads the store itself.
+Endpoints g_endpoints;
+ProxySetting g_proxy;
 
 class Boxes : public platform::MessageBoxes
 {
@@ -47,15 +47,14 @@ public:
     QList<Box> shown;
 };
 
-void setEndpoint(const QString& name, const QString& host)
+void setEndpoint(Endpoints::Name name, const QString& host)
 {
-    QVERIFY(SetRegString(platform::RegRoot::LocalMachine, kEndpointsKey, name, host));
+    g_endpoints.set(name, host);
 }
 
 void setProxy(bool enabled, const QString& server)
 {
-    SetRegNumber(platform::RegRoot::CurrentUser, kInternetSettings, u"ProxyEnable"_s, enabled ? 1 : 0);
-    SetRegString(platform::RegRoot::CurrentUser, kInternetSettings, u"ProxyServer"_s, server);
+    g_proxy = ProxySetting{enabled, server};
 }
 
 QByteArray readFile(const QString& path)
@@ -92,6 +91,7 @@ private Q_SLOTS:
     void probesLocationHeader();
     void probeSendsExactRequest_data();
     void probeSendsExactRequest();
+    void probeWithoutPortGoesToPort80();
     void probeFailuresEndWithMessage_data();
     void probeFailuresEndWithMessage();
     void probeRefusesLineBreaks();
@@ -119,16 +119,17 @@ void TestConversionEngine::init()
 {
     m_dir = std::make_unique<QTemporaryDir>();
     QVERIFY(m_dir->isValid());
+    g_endpoints = Endpoints();
     m_shortener = std::make_unique<ShortenerService>();
     QVERIFY(m_shortener->isListening());
-    setEndpoint(u"ShortenerApiHost"_s, m_shortener->hostAndPort());
-    setEndpoint(u"ShortenerAltApiHost"_s, m_shortener->hostAndPort());
-    setEndpoint(u"ShortenerDomain"_s, u"sh.example"_s);
-    setEndpoint(u"ShortenerAltDomain"_s, u"s.example"_s);
-    setEndpoint(u"StoreHost"_s, u"www.store.example"_s);
-    setEndpoint(u"StoreHostPrefix"_s, u"www.store."_s);
-    setEndpoint(u"LiveHost"_s, u"live.example"_s);
-    setEndpoint(u"LiveShortDomain"_s, u"lv.example"_s);
+    setEndpoint(Endpoints::ShortenerApiHost, m_shortener->hostAndPort());
+    setEndpoint(Endpoints::ShortenerAltApiHost, m_shortener->hostAndPort());
+    setEndpoint(Endpoints::ShortenerDomain, u"sh.example"_s);
+    setEndpoint(Endpoints::ShortenerAltDomain, u"s.example"_s);
+    setEndpoint(Endpoints::StoreHost, u"www.store.example"_s);
+    setEndpoint(Endpoints::StoreHostPrefix, u"www.store."_s);
+    setEndpoint(Endpoints::LiveHost, u"live.example"_s);
+    setEndpoint(Endpoints::LiveShortDomain, u"lv.example"_s);
     setProxy(false, QString());
     RedirectProbe::setTimeouts({std::chrono::milliseconds(3000), std::chrono::milliseconds(1500)});
     setHttpTimeouts({std::chrono::milliseconds(3000), std::chrono::milliseconds(10000)});
@@ -136,11 +137,12 @@ void TestConversionEngine::init()
     m_view = std::make_unique<RecordingView>();
     m_boxes = std::make_unique<Boxes>();
     m_engine = std::make_unique<ConversionEngine>(*m_view, *m_boxes);
-    m_engine->setEndpoints(Endpoints::fromRegistry());
+    m_engine->setEndpoints(g_endpoints);
     m_engine->setLogFilePath(m_dir->filePath(u"log.txt"_s));
     m_engine->setTempFolder(m_dir->path());
     m_engine->setClock([this] { return m_today; });
     m_engine->setShortUrlTypeSource([] { return 0; });
+    m_engine->setProxySource([] { return g_proxy; });
 }
 
 void TestConversionEngine::cleanup()
@@ -218,8 +220,8 @@ void TestConversionEngine::shortensLongUrl()
     QFETCH(QByteArray, rawLongUrl);
     // The two API hosts are told apart by the Host header the fetch sends.
     ShortenerService primary;
-    setEndpoint(u"ShortenerApiHost"_s, primary.hostAndPort());
-    m_engine->setEndpoints(Endpoints::fromRegistry());
+    setEndpoint(Endpoints::ShortenerApiHost, primary.hostAndPort());
+    m_engine->setEndpoints(g_endpoints);
     m_engine->setShortUrlTypeSource([shortUrlType] { return shortUrlType; });
     m_shortener->setShortUrl(u"http://s.example/alt1"_s);
     primary.setShortUrl(u"http://sh.example/main1"_s);
@@ -266,9 +268,9 @@ void TestConversionEngine::shorteningFailureIsSaid()
     QFETCH(int, failure);
     QFETCH(bool, emptyShortUrl);
     if (failure < 0) {
-        setEndpoint(u"ShortenerAltApiHost"_s,
+        setEndpoint(Endpoints::ShortenerAltApiHost,
                     u"127.0.0.1:"_s + QString::number(HttpTestServer::closedPort()));
-        m_engine->setEndpoints(Endpoints::fromRegistry());
+        m_engine->setEndpoints(g_endpoints);
     } else {
         m_shortener->setFailure(ShortenerService::Failure(failure));
     }
@@ -393,30 +395,59 @@ void TestConversionEngine::probesLocationHeader()
 void TestConversionEngine::probeSendsExactRequest_data()
 {
     QTest::addColumn<bool>("viaProxy");
-    QTest::newRow("direct") << false;
-    QTest::newRow("through the proxy") << true;
+    QTest::addColumn<QString>("authority");  // "<host>" stands for the redirecting host with its port
+    QTest::addColumn<QByteArray>("request"); // "<host>" as above
+    QTest::newRow("direct") << false << u"<host>"_s
+                            << QByteArray("GET /abc HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n");
+    // The proxy cannot learn a port other than 80 from anything but the request itself.
+    QTest::newRow("proxy, port kept")
+        << true << u"<host>"_s << QByteArray("GET http://<host>/abc HTTP/1.0\r\nHost: <host>\r\n\r\n");
+    QTest::newRow("proxy, no port") << true << u"127.0.0.1"_s
+                                    << QByteArray(
+                                           "GET http://127.0.0.1/abc HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n");
+    QTest::newRow("proxy, port 80") << true << u"127.0.0.1:80"_s
+                                    << QByteArray(
+                                           "GET http://127.0.0.1/abc HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n");
 }
 
 void TestConversionEngine::probeSendsExactRequest()
 {
     QFETCH(bool, viaProxy);
+    QFETCH(QString, authority);
+    QFETCH(QByteArray, request);
     RedirectHost host;
     host.setDefaultAnswer(RedirectAnswer::movedTo("http://t.example/direct"));
     ProbeProxy proxy;
     proxy.setDefaultAnswer(RedirectAnswer::movedTo("http://t.example/proxied"));
     if (viaProxy)
         setProxy(true, u"127.0.0.1:"_s + QString::number(proxy.port()));
-    loadRules(u"127.0.0.1:\tLocation:\t\r\n"_s);
-    run(u"http://127.0.0.1:"_s + QString::number(host.port()) + u"/abc"_s);
+    const QString hostAndPort = u"127.0.0.1:"_s + QString::number(host.port());
+    authority.replace(u"<host>"_s, hostAndPort);
+    request.replace("<host>", hostAndPort.toLatin1());
+    loadRules(u"127.0.0.1\tLocation:\t\r\n"_s);
+    run(u"http://"_s + authority + u"/abc"_s);
     if (viaProxy) {
         QCOMPARE(host.requestCount(), 0);
-        QCOMPARE(proxy.rawRequests(),
-                 QList<QByteArray>{"GET http://127.0.0.1/abc HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n"});
+        QCOMPARE(proxy.rawRequests(), QList<QByteArray>{request});
         QCOMPARE(m_view->afterUrl(), u"http://t.example/proxied"_s);
+        QCOMPARE(m_engine->lastProbeRoute().connectPort, proxy.port());
     } else {
-        QCOMPARE(host.rawRequests(), QList<QByteArray>{"GET /abc HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n"});
+        QCOMPARE(host.rawRequests(), QList<QByteArray>{request});
         QCOMPARE(m_view->afterUrl(), u"http://t.example/direct"_s);
+        QCOMPARE(m_engine->lastProbeRoute().connectPort, host.port());
     }
+}
+
+void TestConversionEngine::probeWithoutPortGoesToPort80()
+{
+    // Nothing need listen on port 80: where the probe went is what counts.
+    RedirectProbe::setTimeouts({std::chrono::milliseconds(300), std::chrono::milliseconds(300)});
+    loadRules(u"127.0.0.1\tLocation:\t\r\n"_s);
+    run(u"http://127.0.0.1/abc"_s);
+    QCOMPARE(m_engine->lConvMode(), 4);
+    QCOMPARE(m_engine->lastProbeRoute().connectHost, u"127.0.0.1"_s);
+    QCOMPARE(m_engine->lastProbeRoute().connectPort, quint16(80));
+    QVERIFY(!m_engine->lastProbeRoute().viaProxy);
 }
 
 void TestConversionEngine::probeFailuresEndWithMessage_data()
@@ -468,8 +499,8 @@ void TestConversionEngine::liveLinkReadsChannelPage()
     LiveChannelHost live;
     live.setChannelUrlValue(u"x "_s);
     live.setTitle(u" T "_s);
-    setEndpoint(u"LiveShortDomain"_s, live.hostAndPort());
-    m_engine->setEndpoints(Endpoints::fromRegistry());
+    setEndpoint(Endpoints::LiveShortDomain, live.hostAndPort());
+    m_engine->setEndpoints(g_endpoints);
     run(live.shortLinkUrl().toString());
     QCOMPARE(m_engine->lConvMode(), 3);
     QVERIFY(m_engine->LiveProbe());
@@ -483,8 +514,8 @@ void TestConversionEngine::liveLinkWithoutChannel()
 {
     RedirectHost host;
     host.setDefaultAnswer(RedirectAnswer::movedTo("http://elsewhere.example/watch/9#frag#last"));
-    setEndpoint(u"LiveShortDomain"_s, host.hostAndPort());
-    m_engine->setEndpoints(Endpoints::fromRegistry());
+    setEndpoint(Endpoints::LiveShortDomain, host.hostAndPort());
+    m_engine->setEndpoints(g_endpoints);
     run(u"http://"_s + host.hostAndPort() + u"/lv9"_s);
     QCOMPARE(m_engine->lConvMode(), 3);
     QCOMPARE(m_view->afterUrl(), u"http://elsewhere.example/watch/9#frag"_s);
@@ -553,8 +584,8 @@ void TestConversionEngine::logHoldsOneLinePerRun()
     pictures.setPicture("/p.png", TestPictures::Format::Png, QSize(4, 4));
     RedirectHost live;
     live.setDefaultAnswer(RedirectAnswer::movedTo("http://t.example/x#y"));
-    setEndpoint(u"LiveShortDomain"_s, live.hostAndPort());
-    m_engine->setEndpoints(Endpoints::fromRegistry());
+    setEndpoint(Endpoints::LiveShortDomain, live.hostAndPort());
+    m_engine->setEndpoints(g_endpoints);
     loadRules(QString(), u"^http://pics\\.example/p$\thttp://"_s + pictures.hostAndPort() + u"/p.png\r\n"_s);
     m_shortener->setShortUrl(u"http://s.example/nihon"_s);
     platform::AnsiCodec::select(platform::AnsiCodec::CodePage::Windows31J);

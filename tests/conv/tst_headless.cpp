@@ -46,6 +46,8 @@ class TestHeadless : public QObject
 private Q_SLOTS:
     void init();
     void shortens();
+    void storedShortUrlTypeChoosesHost_data();
+    void storedShortUrlTypeChoosesHost();
     void previewsByLocalRule();
     void probesRedirect();
     void followsLiveLink();
@@ -128,6 +130,42 @@ void TestHeadless::shortens()
     QFile log(dataFolderOf(m_home->path()) + u"/log.txt"_s);
     QVERIFY(log.open(QIODevice::ReadOnly));
     QVERIFY(log.readAll().endsWith(", http://long.example/%E3%81%82, http://s.example/Hd1\r\n"));
+}
+
+void TestHeadless::storedShortUrlTypeChoosesHost_data()
+{
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<bool>("primary");
+    // Read as the window reads it: decimals round, an index beyond the two-entry list keeps entry 0.
+    QTest::newRow("absent") << QString() << false;
+    QTest::newRow("0") << u"0"_s << false;
+    QTest::newRow("1") << u"1"_s << true;
+    QTest::newRow("2 is beyond the list") << u"2"_s << false;
+    QTest::newRow("0.6 rounds to 1") << u"0.6"_s << true;
+    QTest::newRow("spaces around 1") << u" 1 "_s << true;
+}
+
+void TestHeadless::storedShortUrlTypeChoosesHost()
+{
+    QFETCH(QString, stored);
+    QFETCH(bool, primary);
+    ShortenerService alternative;
+    QVERIFY(alternative.isListening());
+    SetRegString(platform::RegRoot::LocalMachine, kEndpointsKey, u"ShortenerAltApiHost"_s,
+                 alternative.hostAndPort());
+    const QString settingsKey = u"SOFTWARE\\HALVEX\\linvera\\param"_s;
+    if (stored.isNull())
+        DeleteRegValue(platform::RegRoot::LocalMachine, settingsKey, u"ShortURLType"_s);
+    else
+        SetRegString(platform::RegRoot::LocalMachine, settingsKey, u"ShortURLType"_s, stored);
+    writeRules(QString());
+    m_shortener->setShortUrl(u"http://s.example/p"_s);
+    alternative.setShortUrl(u"http://s.example/a"_s);
+    const Result r = runLinvera({u"http://long.example/x"_s});
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(m_shortener->calls().size(), primary ? 1 : 0);
+    QCOMPARE(alternative.calls().size(), primary ? 0 : 1);
+    QCOMPARE(r.out.value(0), primary ? u"http://s.example/p"_s : u"http://s.example/a"_s);
 }
 
 void TestHeadless::previewsByLocalRule()

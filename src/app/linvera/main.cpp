@@ -3,7 +3,7 @@
 #include "AppPaths.h"
 #include "ConsoleView.h"
 #include "ConversionEngine.h"
-#include "Endpoints.h"
+#include "SettingsTable.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -63,7 +63,9 @@ int main(int argc, char* argv[])
     ConsoleView view;
     ConsoleMessageBoxes boxes;
     ConversionEngine engine(view, boxes);
-    engine.setEndpoints(Endpoints::fromRegistry());
+    engine.setEndpoints(ReadEndpoints());
+    engine.setProxySource(&ReadProxySetting);
+    engine.setShortUrlTypeSource(&StoredShortUrlType);
     engine.setLogFilePath(paths.logFilePath);
     engine.setTempFolder(paths.tempFolder);
     engine.loadRules(paths.dataFile(u"tinyurls.txt"_s), paths.dataFile(u"picturls.txt"_s));

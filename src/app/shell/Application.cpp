@@ -17,6 +17,7 @@
 #include "SettingsTable.h"
 #include "ShellOpen.h"
 #include "Twips.h"
+#include "WindowSettings.h"
 #include "frmMain.h"
 #include "frmSettings.h"
 #include "frmTwitter.h"
@@ -181,8 +182,9 @@ void Application::prepareDataFiles()
 {
     const platform::AppPaths& paths = m_options.paths;
     paths.prepareDataFolder();
-    m_endpoints = Endpoints::fromRegistry();
+    m_endpoints = ReadEndpoints();
     m_engine->setEndpoints(m_endpoints);
+    m_engine->setProxySource(&ReadProxySetting);
     m_engine->setLogFilePath(paths.logFilePath);
     m_engine->setTempFolder(paths.tempFolder);
     m_engine->loadRules(paths.dataFile(u"tinyurls.txt"_s), paths.dataFile(u"picturls.txt"_s));
@@ -250,7 +252,7 @@ void Application::writeMarkerFile() const
 void Application::showVersionAndNotices()
 {
     const QString stored = ReadSetting(u"Version"_s);
-    SetRegString(platform::RegRoot::LocalMachine, SettingsKey(), u"Version"_s, AppVersionText());
+    WriteSetting(u"Version"_s, AppVersionText());
     if (StripBlanks(stored) != AppVersionText()) {
         m_boxes.show(platform::MessageBoxes::Icon::Information, AppTitle(), kNewVersionMessage);
         FetchNoticeFiles(m_endpoints, m_options.paths.dataFolder);

@@ -8,6 +8,7 @@
 #include "NoticeHost.h"
 #include "RegAccess.h"
 #include "RegistryStore.h"
+#include "SettingsTable.h"
 #include "TestEnvironment.h"
 
 #include <QDir>
@@ -286,7 +287,7 @@ void TestNoticeFeed::fetchReplacesAllThree()
     const QByteArray notice = NoticeHost::noticeXml(NoticeHost::sampleNotice());
     m_host->setNotice(notice);
 
-    linvera::FetchNoticeFiles(linvera::Endpoints::fromRegistry(), m_data->path());
+    linvera::FetchNoticeFiles(linvera::ReadEndpoints(), m_data->path());
 
     QCOMPARE(readAll(dataFile(u"notice.xml"_s)), notice);
     QCOMPARE(readAll(dataFile(u"tinyurls.txt"_s)), NoticeHost::sampleShortLinkRules());
@@ -351,7 +352,7 @@ void TestNoticeFeed::fetchFailureKeepsOldFile()
         m_host->setFile(name, QByteArray(9 * 1024 * 1024, 'x'));
     }
 
-    linvera::FetchNoticeFiles(linvera::Endpoints::fromRegistry(), m_data->path());
+    linvera::FetchNoticeFiles(linvera::ReadEndpoints(), m_data->path());
 
     QCOMPARE(readAll(dataFile(file)), oldBytes);
     // The failed one does not stop the others.
@@ -376,7 +377,7 @@ void TestNoticeFeed::fetchEndsOnSilentServer()
 
     QElapsedTimer clock;
     clock.start();
-    linvera::FetchNoticeFiles(linvera::Endpoints::fromRegistry(), m_data->path());
+    linvera::FetchNoticeFiles(linvera::ReadEndpoints(), m_data->path());
     QVERIFY2(clock.elapsed() < 10000, qPrintable(QString::number(clock.elapsed())));
     QCOMPARE(readAll(dataFile(u"notice.xml"_s)), oldNotice);
     QCOMPARE(m_host->namesRequested().size(), 3);
@@ -389,7 +390,7 @@ void TestNoticeFeed::fetchWithoutServerKeepsFiles()
     const QByteArray oldRules = readAll(dataFile(u"tinyurls.txt"_s));
     const QString closedHost = u"127.0.0.1:"_s + QString::number(linvera::test::HttpTestServer::closedPort());
     QVERIFY(linvera::SetRegString(RegRoot::LocalMachine, kEndpointsKey, u"MakerNoticeHost"_s, closedHost));
-    linvera::FetchNoticeFiles(linvera::Endpoints::fromRegistry(), m_data->path());
+    linvera::FetchNoticeFiles(linvera::ReadEndpoints(), m_data->path());
     QCOMPARE(readAll(dataFile(u"notice.xml"_s)), oldNotice);
     QCOMPARE(readAll(dataFile(u"tinyurls.txt"_s)), oldRules);
 }
@@ -405,7 +406,7 @@ void TestNoticeFeed::fetchIntoFolderWithTrailingSlashes_data()
 void TestNoticeFeed::fetchIntoFolderWithTrailingSlashes()
 {
     QFETCH(QString, suffix);
-    linvera::FetchNoticeFiles(linvera::Endpoints::fromRegistry(), m_data->path() + suffix);
+    linvera::FetchNoticeFiles(linvera::ReadEndpoints(), m_data->path() + suffix);
     QCOMPARE(readAll(dataFile(u"notice.xml"_s)), m_host->body({}));
     QCOMPARE(readAll(dataFile(u"picturls.txt"_s)), NoticeHost::samplePictureRules());
 }

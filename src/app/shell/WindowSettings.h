@@ -1,23 +1,9 @@
 #pragma once
 
-#include <QString>
-
-#include <optional>
-
 namespace linvera {
 
 class frmMain;
 class frmSettings;
-
-/// The settings key under HKEY_LOCAL_MACHINE.
-QString SettingsKey();
-
-/// A stored value as a number: blank (after `StripBlanks`) or not numeric gives nothing. Decimals
-/// round half to even, as the runtime's text-to-integer conversion does.
-std::optional<qint32> StoredNumber(const QString& stored);
-
-/// Reads a setting as text; a missing key or value reads as empty text.
-QString ReadSetting(const QString& name);
 
 /// The position check: an edge below 0 or beyond the screen goes to 0; one equal to the screen stays.
 double CheckedEdge(double edge, double screenSize);

@@ -4,7 +4,7 @@
 #include "AppPaths.h"
 #include "Endpoints.h"
 #include "HttpClient.h"
-#include "RegAccess.h"
+#include "SettingsTable.h"
 #include "ShellOpen.h"
 
 #include <QDomDocument>
@@ -24,7 +24,6 @@ using namespace Qt::StringLiterals;
 namespace linvera {
 namespace {
 
-const QString kSettingsKey = u"SOFTWARE\\HALVEX\\linvera\\param"_s;
 const QString kLastNotify = u"lastnotify"_s;
 
 /// The notice document and the rule lists are a few kilobytes; anything far larger is not theirs
@@ -84,8 +83,7 @@ QDate ReadNoticeDate(const QString& text, const QLocale& locale)
 
 bool IsNoticeDue(qint32 intervalDays, QDate today, const QLocale& locale)
 {
-    QString stored;
-    GetRegValue(platform::RegRoot::LocalMachine, kSettingsKey, kLastNotify, stored);
+    QString stored = ReadSetting(kLastNotify);
     const QString todayText = CutDateSuffix(NoticeDateText(today, locale));
     if (stored.isEmpty())
         stored = todayText;
@@ -96,9 +94,9 @@ bool IsNoticeDue(qint32 intervalDays, QDate today, const QLocale& locale)
     const bool readable = last.isValid() && today.isValid();
     const qint64 days = readable ? last.daysTo(today) : 0;
     if (!readable || days == 0)
-        SetRegString(platform::RegRoot::LocalMachine, kSettingsKey, kLastNotify, lastText);
+        WriteSetting(kLastNotify, lastText);
     if (!readable || days > intervalDays) {
-        SetRegString(platform::RegRoot::LocalMachine, kSettingsKey, kLastNotify, todayText);
+        WriteSetting(kLastNotify, todayText);
         return true;
     }
     return false;
@@ -177,7 +175,7 @@ void FetchNoticeFiles(const Endpoints& endpoints, const QString& dataFolder)
 
 void FetchNoticeFiles()
 {
-    FetchNoticeFiles(Endpoints::fromRegistry(), platform::AppPaths::fromEnvironment().dataFolder);
+    FetchNoticeFiles(ReadEndpoints(), platform::AppPaths::fromEnvironment().dataFolder);
 }
 
 void ReadNoticeFeed(const QString& path, QString& noticeMessage, QString& noticeUrl, QString& warningMessage,

@@ -1,0 +1,67 @@
+#pragma once
+
+#include "Endpoints.h"
+#include "RedirectProbe.h"
+
+#include <QString>
+#include <QStringView>
+
+#include <optional>
+#include <span>
+
+namespace linvera {
+
+/// The settings key under HKEY_LOCAL_MACHINE.
+QString SettingsKey();
+
+/// How a stored setting is read.
+enum class SettingType {
+    /// A number: decimals round half to even; blank takes the default; outside [minimum, maximum]
+    /// or not numeric is unusable and the control keeps what it has.
+    Number,
+    /// A text: blank (after `StripBlanks`) reads as empty.
+    Text,
+};
+
+/// One row of the settings table. Every front end reads settings through these rows, so a stored
+/// value means the same thing to the window and to `linvera`.
+struct Setting
+{
+    QStringView name;
+    SettingType type;
+    /// The value a blank Number takes; none for settings without a default (the window's edges).
+    std::optional<qint32> fallback;
+    qint32 minimum;
+    qint32 maximum;
+};
+
+/// The settings in the order start-up applies them.
+std::span<const Setting> SettingsTable();
+/// The row of a setting; null for a name that is not in the table.
+const Setting* FindSetting(QStringView name);
+
+/// A stored value as a number: blank (after `StripBlanks`) or not numeric gives nothing. Decimals
+/// round half to even, as the runtime's text-to-integer conversion does.
+std::optional<qint32> StoredNumber(const QString& stored);
+
+/// Reads a setting as the raw stored text; a missing key or value reads as empty text.
+QString ReadSetting(const QString& name);
+/// Writes a setting as text.
+void WriteSetting(const QString& name, const QString& value);
+
+/// A Number setting through its row: the default when blank, nothing when unusable.
+std::optional<qint32> ReadNumberSetting(const Setting& setting);
+/// A Text setting through its row.
+QString ReadTextSetting(const Setting& setting);
+
+/// The short-link form as the settings dialog would show it after start-up: the stored index when
+/// usable, else the list's first entry.
+int StoredShortUrlType();
+
+/// The service hosts: the defaults with the store's overrides applied.
+Endpoints ReadEndpoints();
+
+/// The proxy of the current user's Internet settings.
+ProxySetting ReadProxySetting();
+
+} // namespace linvera
