@@ -1,5 +1,7 @@
 #pragma once
 
+#include "RegistryWriterTurn.h"
+
 #include <QByteArray>
 #include <QDeadlineTimer>
 #include <QList>
@@ -71,10 +73,13 @@ public:
     /// Longest key name and value name, in UTF-16 units, as on Windows.
     static constexpr int kMaxKeyNameLength = 255;
     static constexpr int kMaxValueNameLength = 16383;
-    /// How long an operation waits for another process that holds the store.
+    /// How long an operation waits for another process that holds the store, unless the store is
+    /// made with another time-out.
     static constexpr int kBusyTimeoutMs = 5000;
 
-    explicit RegistryStore(const QString& filePath);
+    /// busyTimeoutMs: how long each operation waits for another process that holds the store
+    /// before it reports Busy; a negative time-out counts as 0 (no wait).
+    explicit RegistryStore(const QString& filePath, int busyTimeoutMs = kBusyTimeoutMs);
     ~RegistryStore();
     RegistryStore(const RegistryStore&) = delete;
     RegistryStore& operator=(const RegistryStore&) = delete;
@@ -101,6 +106,7 @@ public:
     };
 
     QString filePath() const { return m_filePath; }
+    int busyTimeoutMs() const { return m_busyTimeoutMs; }
 
     /// Creates the key and every missing parent; an existing key is fine.
     qint32 createKey(RegRoot root, const QString& keyPath);
@@ -133,25 +139,23 @@ public:
     static QString statusText(qint32 status);
 
 private:
-    struct StepResult;
+    // The operations run their bodies through transact() (RegistryStore.cpp); the file is opened,
+    // set up and watched for replacement in RegistryStoreFile.cpp; the process-wide instance is
+    // in RegistryStoreShared.cpp.
     template <typename Body> qint32 transact(bool write, Body&& body);
     qint32 openLocked();
     void closeLocked();
     bool fileReplacedLocked() const;
     static int onBusy(void* store, int count);
-    void setWaiting(bool waiting);
-    void yieldToWaiters();
 
     const QString m_filePath;
+    const int m_busyTimeoutMs;
     QMutex m_mutex;
     sqlite3* m_db = nullptr;
     dev_t m_device = 0;
     ino_t m_inode = 0;
-    // Beside the store: a process waiting for the write lock marks itself here, and a process that
-    // just wrote lets it go first, so a busy writer cannot starve another one.
-    int m_lockFd = -1;
-    bool m_waiting = false;
-    QDeadlineTimer m_deadline;
+    RegistryWriterTurn m_turn;
+    QDeadlineTimer m_deadline; // of the operation under way
 };
 
 } // namespace linvera::platform

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -108,6 +109,8 @@ private Q_SLOTS:
     void valueDataIsKeptExactly_data();
     void valueDataIsKeptExactly();
     void rewritingKeepsFirstSpelling();
+    void rewritingChangesTypeOrData_data();
+    void rewritingChangesTypeOrData();
     void setValueNeedsKeyUnlessAsked_data();
     void setValueNeedsKeyUnlessAsked();
     void deleteKey_data();
@@ -332,6 +335,88 @@ void TestRegistryStore::rewritingKeepsFirstSpelling()
     QStringList subkeys;
     QCOMPARE(store.enumSubKeys(RegRoot::CurrentUser, QString(), subkeys), qint32(RegistryStore::Success));
     QCOMPARE(subkeys, QStringList{u"Key"_s});
+}
+
+void TestRegistryStore::rewritingChangesTypeOrData_data()
+{
+    QTest::addColumn<quint32>("oldType");
+    QTest::addColumn<QByteArray>("oldData");
+    QTest::addColumn<QString>("name"); // spelling of the value name in the second write
+    QTest::addColumn<quint32>("newType");
+    QTest::addColumn<QByteArray>("newData");
+    QTest::addColumn<bool>("written"); // whether the second write needs a write transaction
+    const auto sz = quint32(RegistryStore::RegSz);
+    const auto binary = quint32(RegistryStore::RegBinary);
+    const auto dword = quint32(RegistryStore::RegDword);
+    const QByteArray text("abc\0", 4);
+    const QByteArray one("\x01\0\0\0", 4);
+    const QByteArray nul("\0", 1);
+
+    // The same bytes under another type are a change.
+    QTest::newRow("type: REG_SZ to REG_BINARY") << sz << text << u"v"_s << binary << text << true;
+    QTest::newRow("type: REG_BINARY to REG_SZ") << binary << text << u"v"_s << sz << text << true;
+    QTest::newRow("type: REG_SZ to REG_EXPAND_SZ")
+        << sz << text << u"v"_s << quint32(RegistryStore::RegExpandSz) << text << true;
+    QTest::newRow("type: REG_DWORD to REG_DWORD_BIG_ENDIAN")
+        << dword << one << u"v"_s << quint32(RegistryStore::RegDwordBigEndian) << one << true;
+    QTest::newRow("type: REG_DWORD to REG_BINARY") << dword << one << u"v"_s << binary << one << true;
+    QTest::newRow("type: empty data, REG_BINARY to REG_NONE")
+        << binary << QByteArray() << u"v"_s << quint32(RegistryStore::RegNone) << QByteArray() << true;
+    QTest::newRow("type: REG_NONE to 0xFFFFFFFF")
+        << quint32(RegistryStore::RegNone) << nul << u"v"_s << quint32(0xFFFFFFFFu) << nul << true;
+    QTest::newRow("type: same low 16 bits") << sz << text << u"v"_s << quint32(0x10001u) << text << true;
+    QTest::newRow("type: other spelling of the name") << sz << text << u"V"_s << binary << text << true;
+
+    QTest::newRow("data: one byte differs")
+        << sz << QByteArray("abc") << u"v"_s << sz << QByteArray("abd") << true;
+    QTest::newRow("data: a NUL more") << sz << QByteArray("abc") << u"v"_s << sz << text << true;
+    QTest::newRow("data: empty to one NUL") << binary << QByteArray() << u"v"_s << binary << nul << true;
+    QTest::newRow("data: one NUL to empty") << binary << nul << u"v"_s << binary << QByteArray() << true;
+
+    // What is already stored is not written again (the program rewrites its settings on every start).
+    QTest::newRow("same: REG_SZ") << sz << text << u"v"_s << sz << text << false;
+    QTest::newRow("same: REG_DWORD") << dword << one << u"v"_s << dword << one << false;
+    QTest::newRow("same: empty and null data")
+        << binary << QByteArray() << u"v"_s << binary << QByteArray("") << false;
+    QTest::newRow("same: other spelling of the name") << sz << text << u"V"_s << sz << text << false;
+}
+
+void TestRegistryStore::rewritingChangesTypeOrData()
+{
+    QFETCH(quint32, oldType);
+    QFETCH(QByteArray, oldData);
+    QFETCH(QString, name);
+    QFETCH(quint32, newType);
+    QFETCH(QByteArray, newData);
+    QFETCH(bool, written);
+    const auto create = RegistryStore::CreateMode::CreateMissingKeys;
+    RegistryStore store(storePath(), 0); // no waiting: a write blocked by another writer says Busy
+    QCOMPARE(store.setValue(RegRoot::LocalMachine, u"SOFTWARE\\HALVEX"_s, u"v"_s, oldType, oldData, create),
+             qint32(RegistryStore::Success));
+
+    // Another process holds the write lock. What is stored already needs no write; a change does.
+    sqlite3* other = nullptr;
+    QCOMPARE(sqlite3_open(QFile::encodeName(storePath()).constData(), &other), SQLITE_OK);
+    const auto closeOther = qScopeGuard([other] { sqlite3_close(other); });
+    QCOMPARE(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    QCOMPARE(store.setValue(RegRoot::LocalMachine, u"software\\halvex"_s, name, newType, newData, create),
+             qint32(written ? RegistryStore::Busy : RegistryStore::Success));
+    QCOMPARE(sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr), SQLITE_OK);
+    if (written) {
+        QCOMPARE(store.setValue(RegRoot::LocalMachine, u"software\\halvex"_s, name, newType, newData, create),
+                 qint32(RegistryStore::Success));
+    }
+
+    RegistryStore fresh(storePath()); // reads the file, as another process would
+    for (RegistryStore* reader : {&store, &fresh}) {
+        QList<RegistryStore::Value> values;
+        QCOMPARE(reader->enumValues(RegRoot::LocalMachine, u"SOFTWARE\\HALVEX"_s, values),
+                 qint32(RegistryStore::Success));
+        QCOMPARE(values.size(), 1);
+        QCOMPARE(values.at(0).name, u"v"_s);
+        QCOMPARE(values.at(0).type, newType);
+        QCOMPARE(values.at(0).data, newData);
+    }
 }
 
 void TestRegistryStore::setValueNeedsKeyUnlessAsked_data()
@@ -723,18 +808,23 @@ void TestRegistryStore::deletedFileIsCreatedAgain()
 
 void TestRegistryStore::waitsForOtherWriter_data()
 {
+    QTest::addColumn<int>("timeoutMs");
     QTest::addColumn<int>("holdMs");
     QTest::addColumn<qint32>("status");
-    QTest::newRow("lock held 700 ms: the write waits") << 700 << qint32(RegistryStore::Success);
-    QTest::newRow("lock held past the time-out: reported busy")
-        << RegistryStore::kBusyTimeoutMs + 1500 << qint32(RegistryStore::Busy);
+    const auto ok = qint32(RegistryStore::Success);
+    const auto busy = qint32(RegistryStore::Busy);
+    QTest::newRow("held 300 ms, time-out 2000 ms: the write waits") << 2000 << 300 << ok;
+    QTest::newRow("held past the time-out of 250 ms: reported busy") << 250 << 1000 << busy;
+    QTest::newRow("time-out 0: reported busy at once") << 0 << 300 << busy;
+    QTest::newRow("negative time-out: reported busy at once") << -1 << 300 << busy;
 }
 
 void TestRegistryStore::waitsForOtherWriter()
 {
+    QFETCH(int, timeoutMs);
     QFETCH(int, holdMs);
     QFETCH(qint32, status);
-    RegistryStore store(storePath());
+    RegistryStore store(storePath(), timeoutMs);
     QCOMPARE(store.createKey(RegRoot::CurrentUser, u"k"_s), qint32(RegistryStore::Success));
 
     sqlite3* other = nullptr;
@@ -751,7 +841,9 @@ void TestRegistryStore::waitsForOtherWriter()
     holder.join();
     sqlite3_close(other);
     QCOMPARE(result, status);
-    QVERIFY2(waited >= qMin(holdMs, RegistryStore::kBusyTimeoutMs) - 50, qPrintable(QString::number(waited)));
+    QVERIFY2(waited >= qMin(holdMs, timeoutMs) - 50, qPrintable(QString::number(waited)));
+    if (status == RegistryStore::Busy) // given up before the other writer let go
+        QVERIFY2(waited < holdMs, qPrintable(QString::number(waited)));
     quint32 type = 0;
     QByteArray data;
     QCOMPARE(store.queryValue(RegRoot::CurrentUser, u"k"_s, u"v"_s, type, data),
