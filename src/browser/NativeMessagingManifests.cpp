@@ -100,6 +100,16 @@ bool NativeMessagingManifests::isOurs(const QString& path)
            object.value(u"path"_s).toString().endsWith(u'/' + hostProgramName());
 }
 
+namespace {
+
+bool hasContent(const QString& path, const QByteArray& text)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) && file.size() == text.size() && file.readAll() == text;
+}
+
+} // namespace
+
 bool NativeMessagingManifests::install() const
 {
     bool allInPlace = true;
@@ -109,8 +119,10 @@ bool NativeMessagingManifests::install() const
             allInPlace = false;
             continue;
         }
-        QSaveFile file(path);
         const QByteArray text = manifest(target.family);
+        if (hasContent(path, text))
+            continue; // both browser entries install the same files, at every start
+        QSaveFile file(path);
         if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit())
             allInPlace = false;
     }
