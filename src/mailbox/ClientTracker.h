@@ -13,7 +13,8 @@ namespace linvera {
 
 /// Decides how long the mailbox server lives. A client is a bus connection (by its unique
 /// name) that has called the mailbox; it counts until it leaves the bus. The server should end
-/// a short while after the last client has gone, or when no client arrives soon after start.
+/// a short while after the last client has gone, or when no client arrives soon after start;
+/// never before the linger or first-client wait is over.
 class ClientTracker : public QObject
 {
     Q_OBJECT

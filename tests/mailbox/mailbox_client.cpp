@@ -1,14 +1,15 @@
 // A separate client process for the mailbox tests. Runs its operations in order on one
 // connection and prints the result of each "get" and "check" at once, as one line holding a
 // JSON array with one string (so texts with line breaks stay on their line).
-//   mailbox_client [set TEXT] [get] [dirty] [clear] [check] [wait MS] ...
+//   mailbox_client [set TEXT] [get] [dirty] [clear] [check] [line] ...
+// "line" waits until a line (or the end) arrives on standard input, so that a test decides when
+// the next calls happen.
 // Exit status: 0 all calls answered, 1 a call failed (error on stderr), 2 bad usage.
 #include "MailboxClient.h"
 
 #include <QCoreApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QThread>
 
 #include <cstdio>
 
@@ -58,8 +59,12 @@ int main(int argc, char* argv[])
                 return failed(op, reply.error);
             }
             print(QString::number(reply.value));
-        } else if (op == u"wait"_s && i + 1 < args.size()) {
-            QThread::msleep(args.at(++i).toULong());
+        } else if (op == u"line"_s) {
+            // The end of the input lets the calls go on just as a line does.
+            char line[64];
+            if (std::fgets(line, sizeof line, stdin) == nullptr && std::ferror(stdin)) {
+                return failed(op, u"cannot read standard input"_s);
+            }
         } else {
             std::fprintf(stderr, "mailbox_client: bad operation: %s\n", qUtf8Printable(op));
             return 2;

@@ -36,6 +36,11 @@ private Q_SLOTS:
     void stuckServerDoesNotBlockEveryLook();
 
 private:
+    /// Waits, bounded, until `count` more looks have ended. `looks` must spy on the poller's
+    /// timer: the poller's own slot, connected first, has run when the spy hears a timeout. A
+    /// look that emitted a signal another spy waited for is over, and counted, once that wait
+    /// returns.
+    static bool waitForLooks(QSignalSpy& looks, qsizetype count);
     void startHelper();
     void writeCommand(const QString& text);
     QDBusConnection bus() const { return QDBusConnection::sessionBus(); }
@@ -82,6 +87,17 @@ void TestMailboxPoller::startHelper()
     QVERIFY2(MailboxFixture::waitForOwner(bus(), true), "the server did not take its name");
     // The start-up connect of the main program: from here on it holds the server.
     QVERIFY2(m_client->tryConnect(), qPrintable(m_client->lastError()));
+}
+
+bool TestMailboxPoller::waitForLooks(QSignalSpy& looks, qsizetype count)
+{
+    const qsizetype target = looks.count() + count;
+    while (looks.count() < target) {
+        if (!looks.wait(5000)) {
+            return false;
+        }
+    }
+    return true;
 }
 
 void TestMailboxPoller::writeCommand(const QString& text)
@@ -155,8 +171,9 @@ void TestMailboxPoller::commandsFromWriterProcesses()
 
     startHelper();
     QSignalSpy spy(m_poller.get(), &MailboxPoller::commandArrived);
+    QSignalSpy looks(&m_poller->timer(), &QTimer::timeout);
     m_poller->start();
-    QTRY_COMPARE_WITH_TIMEOUT(m_poller->timer().interval(), 200, 2000);
+    QVERIFY(waitForLooks(looks, 1));
     QCOMPARE(spy.count(), 0);
 
     writeCommand(command);
@@ -165,8 +182,8 @@ void TestMailboxPoller::commandsFromWriterProcesses()
     QCOMPARE(spy.at(0).at(0).toString(), beforeUrl);
     QCOMPARE(m_poller->argList().size() - 1, argCount);
 
-    // Taken once: later looks see a lowered flag.
-    QTest::qWait(600);
+    // Taken once: the next look sees a lowered flag.
+    QVERIFY(waitForLooks(looks, 1));
     QCOMPARE(spy.count(), 1);
 }
 
@@ -177,9 +194,10 @@ void TestMailboxPoller::twoCommandsBetweenLooksOnlyLastIsHandled()
     writeCommand(u"http://example.com/one"_s);
     writeCommand(u"http://example.com/two"_s);
     QSignalSpy spy(m_poller.get(), &MailboxPoller::commandArrived);
+    QSignalSpy looks(&m_poller->timer(), &QTimer::timeout);
     m_poller->start();
     QVERIFY(spy.wait(5000));
-    QTest::qWait(600);
+    QVERIFY(waitForLooks(looks, 1));
     QCOMPARE(spy.count(), 1);
     QCOMPARE(spy.at(0).at(0).toString(), u"http://example.com/two"_s);
 
@@ -196,7 +214,7 @@ void TestMailboxPoller::twoCommandsBetweenLooksOnlyLastIsHandled()
     }
     QDBusConnection::disconnectFromBus(u"writer"_s);
     QVERIFY(spy.wait(5000));
-    QTest::qWait(600);
+    QVERIFY(waitForLooks(looks, 1));
     QCOMPARE(spy.count(), 2);
     QCOMPARE(spy.at(1).at(0).toString(), u"http://example.com/four"_s);
 }
@@ -207,9 +225,12 @@ void TestMailboxPoller::nothingHappensWithoutDirtyFlag()
     const auto run = MailboxFixture::runClient({u"set"_s, u"http://example.com/not-announced"_s});
     QVERIFY2(run.finished && run.exitCode == 0, qPrintable(run.errorOutput));
     QSignalSpy spy(m_poller.get(), &MailboxPoller::commandArrived);
+    QSignalSpy looks(&m_poller->timer(), &QTimer::timeout);
     m_poller->start();
-    QTest::qWait(700);
+    // The first look and a steady one reach the server and leave the text alone.
+    QVERIFY(waitForLooks(looks, 2));
     QCOMPARE(spy.count(), 0);
+    QVERIFY(m_client->isConnected());
     QCOMPARE(m_client->getCmdData().value, u"http://example.com/not-announced"_s);
 }
 
@@ -250,8 +271,11 @@ void TestMailboxPoller::keepsPollingWhileServerCannotStart()
     // No server and a program that does not exist: looks fail quietly and go on.
     m_poller->setHelperProgram(u"/nonexistent/H-LinveraHelper"_s);
     QSignalSpy spy(m_poller.get(), &MailboxPoller::commandArrived);
+    QSignalSpy unreachable(m_poller.get(), &MailboxPoller::mailboxUnreachable);
     m_poller->start();
-    QTest::qWait(700);
+    // Every look fails and says so; a second failing look shows that the looks go on.
+    QVERIFY(unreachable.wait(5000));
+    QVERIFY(unreachable.wait(5000));
     QCOMPARE(spy.count(), 0);
     QVERIFY(!m_client->isConnected());
     QVERIFY(m_poller->timer().isActive());
@@ -271,18 +295,24 @@ void TestMailboxPoller::stuckServerDoesNotBlockEveryLook()
     MailboxClient client(QDBusConnection::sessionBus(), std::chrono::milliseconds(300));
     MailboxPoller poller(client);
     poller.setHelperProgram(MailboxFixture::helperProgram());
-    poller.setStuckPause(std::chrono::milliseconds(1500));
+    poller.setStuckPause(std::chrono::milliseconds(1000));
     QSignalSpy unreachable(&poller, &MailboxPoller::mailboxUnreachable);
     QSignalSpy arrived(&poller, &MailboxPoller::commandArrived);
+    QSignalSpy looks(&poller.timer(), &QTimer::timeout);
     poller.start();
-    QTest::qWait(500);
+    QVERIFY(waitForLooks(looks, 1));
     QCOMPARE(unreachable.count(), 0);
+    QVERIFY(client.isConnected());
 
     // A stopped server owns its name but answers nothing: one look waits out the time-out,
     // then the looks pause instead of blocking the window at every tick.
     const auto pid = pid_t(m_helper->processId());
     ::kill(pid, SIGSTOP);
-    QTest::qWait(1200);
+    QVERIFY(unreachable.wait(5000));
+    // What must not happen is another call to the stopped server: each would wait out the
+    // 300 ms time-out and report. Two ticks (400 ms) show the pause lasts beyond one look and
+    // still leave a wide margin inside the 1 s pause on a busy machine.
+    QVERIFY(waitForLooks(looks, 2));
     ::kill(pid, SIGCONT);
     QCOMPARE(unreachable.count(), 1);
     QVERIFY(!client.isConnected());

@@ -1,18 +1,25 @@
+#include "ClientTracker.h"
 #include "MailboxClient.h"
 #include "MailboxFixture.h"
 #include "MailboxNames.h"
 #include "PrivateBus.h"
 
 #include <QDBusConnection>
+#include <QDBusServiceWatcher>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QProcess>
+#include <QSignalSpy>
 #include <QTest>
 
+#include <algorithm>
+#include <array>
 #include <csignal>
 #include <memory>
+#include <vector>
 
 using namespace Qt::StringLiterals;
+using linvera::ClientTracker;
 using linvera::MailboxClient;
 using linvera::test::MailboxFixture;
 
@@ -36,6 +43,8 @@ private Q_SLOTS:
     void secondServerExitsWithoutTakingTheName();
     void writerLeavingKeepsServerForOtherClient();
     void endsWhenNoClientArrives();
+    void lifetimeNeverEndsEarly_data();
+    void lifetimeNeverEndsEarly();
     void badArguments_data();
     void badArguments();
     void connectMailboxStartsServer();
@@ -234,21 +243,28 @@ void TestMailboxServer::secondServerExitsWithoutTakingTheName()
 
 void TestMailboxServer::writerLeavingKeepsServerForOtherClient()
 {
-    // A short linger makes a wrong exit visible quickly; the reader stays far longer.
-    startHelper(Hold::No, {u"--linger-ms"_s, u"300"_s, u"--first-client-ms"_s, u"60000"_s});
+    // A short linger makes a wrong exit visible quickly.
+    const int lingerMs = 300;
+    startHelper(Hold::No, {u"--linger-ms"_s, QString::number(lingerMs), u"--first-client-ms"_s, u"60000"_s});
 
-    // The reader (like the main program) calls first, and calls again long after the writer left.
+    // The reader (like the main program) calls first, and calls again after the writer has left,
+    // when this test tells it to.
     QProcess reader;
-    reader.start(MailboxFixture::clientProgram(), {u"check"_s, u"wait"_s, u"3000"_s, u"get"_s, u"check"_s});
+    reader.start(MailboxFixture::clientProgram(), {u"check"_s, u"line"_s, u"get"_s, u"check"_s});
     QVERIFY(reader.waitForStarted(10000));
     QVERIFY2(reader.waitForReadyRead(20000), "the reader's first call got no answer");
     QCOMPARE(MailboxFixture::readResults(reader), QStringList{u"0"_s});
 
     const auto writer = MailboxFixture::runClient({u"set"_s, u"handed over"_s, u"dirty"_s});
     QVERIFY2(writer.finished && writer.exitCode == 0, qPrintable(writer.errorOutput));
-    QTest::qWait(1000);
+    // A server that forgot the reader would end one linger time after it saw the writer leave,
+    // which is within moments of the writer's end; nothing signals that it rightly stays, so
+    // watch it for the linger time and as much again.
+    QVERIFY2(!m_helper->waitForFinished(2 * lingerMs), "the server ended while the reader still held it");
     QCOMPARE(m_helper->state(), QProcess::Running);
 
+    reader.write("go\n");
+    reader.closeWriteChannel();
     QVERIFY(reader.waitForFinished(20000));
     QCOMPARE(reader.exitCode(), 0);
     QCOMPARE(MailboxFixture::readResults(reader), (QStringList{u"handed over"_s, u"-1"_s}));
@@ -265,14 +281,99 @@ void TestMailboxServer::writerLeavingKeepsServerForOtherClient()
 
 void TestMailboxServer::endsWhenNoClientArrives()
 {
+    // The name is held for a short while only: follow the bus's announcements of its owner
+    // instead of asking, which a busy machine could let pass between two questions.
+    QDBusServiceWatcher watcher(linvera::MailboxNames::service(), bus(),
+                                QDBusServiceWatcher::WatchForOwnerChange);
+    QSignalSpy owners(&watcher, &QDBusServiceWatcher::serviceOwnerChanged);
+    // A round trip after the watch was set up: the bus has taken it before the server starts.
+    QVERIFY(!MailboxFixture::nameHasOwner(bus()));
+
+    const int waitMs = 400;
     QElapsedTimer sinceStart;
-    sinceStart.start();
-    startHelper(Hold::No, {u"--first-client-ms"_s, u"400"_s});
-    QVERIFY(m_helper->waitForFinished(10000));
-    QVERIFY(sinceStart.elapsed() >= 400);
+    sinceStart.start(); // before the program starts, so its wait never looks longer than it was
+    m_helper = std::make_unique<QProcess>();
+    m_helper->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_helper->start(MailboxFixture::helperProgram(), {u"--first-client-ms"_s, QString::number(waitMs)});
+    QVERIFY2(m_helper->waitForFinished(10000), "the server did not end without clients");
+    const qint64 elapsed = sinceStart.elapsed();
+    QVERIFY2(elapsed >= waitMs, qPrintable(u"ended after %1 ms"_s.arg(elapsed)));
     QCOMPARE(m_helper->exitStatus(), QProcess::NormalExit);
     QCOMPARE(m_helper->exitCode(), 0);
+
+    // It served meanwhile: it took the name, and the same connection gave it back.
+    QTRY_COMPARE_WITH_TIMEOUT(owners.count(), 2, 5000);
+    const QString server = owners.at(0).at(2).toString();
+    QVERIFY(server.startsWith(u':'));
+    QCOMPARE(owners.at(0).at(1).toString(), QString());
+    QCOMPARE(owners.at(1).at(1).toString(), server);
+    QCOMPARE(owners.at(1).at(2).toString(), QString());
     QVERIFY(!MailboxFixture::nameHasOwner(bus()));
+}
+
+void TestMailboxServer::lifetimeNeverEndsEarly_data()
+{
+    QTest::addColumn<bool>("afterLastClient");
+    QTest::addColumn<int>("promisedMs");
+    QTest::newRow("no first client, 300 ms") << false << 300;
+    QTest::newRow("no first client, 600 ms") << false << 600;
+    QTest::newRow("last client left, 300 ms") << true << 300;
+    QTest::newRow("last client left, 600 ms") << true << 600;
+}
+
+void TestMailboxServer::lifetimeNeverEndsEarly()
+{
+    QFETCH(bool, afterLastClient);
+    QFETCH(int, promisedMs);
+    const std::chrono::milliseconds never = std::chrono::minutes(10);
+
+    // Several trackers whose waits end a few milliseconds apart: a timer that moves its end to a
+    // rounder instant ends early for some of them, whatever the moment the test runs at.
+    constexpr int Trackers = 8;
+    constexpr int StepMs = 7;
+    std::vector<std::unique_ptr<ClientTracker>> trackers;
+    std::array<QElapsedTimer, Trackers> clocks;
+    std::array<qint64, Trackers> endedAfter{};
+    std::array<int, Trackers> ends{};
+    auto promisedFor = [promisedMs](size_t i) { return promisedMs + int(i) * StepMs; };
+
+    for (size_t i = 0; i < Trackers; ++i) {
+        const std::chrono::milliseconds promised(promisedFor(i));
+        // Started before the tracker arms its wait, so a wait never looks shorter than it was.
+        clocks[i].start();
+        trackers.push_back(afterLastClient ? std::make_unique<ClientTracker>(bus(), promised, never)
+                                           : std::make_unique<ClientTracker>(bus(), never, promised));
+        connect(trackers[i].get(), &ClientTracker::noClientsLeft, this, [&, i] {
+            endedAfter[i] = clocks[i].elapsed();
+            ++ends[i];
+        });
+    }
+    if (afterLastClient) {
+        // Each tracker's one client is a connection of its own that then leaves the bus.
+        auto clientName = [](size_t i) { return u"tracker-client-%1"_s.arg(i); };
+        for (size_t i = 0; i < Trackers; ++i) {
+            const QDBusConnection client =
+                QDBusConnection::connectToBus(QDBusConnection::SessionBus, clientName(i));
+            QVERIFY(client.isConnected());
+            trackers[i]->noteCaller(client.baseService());
+            QCOMPARE(trackers[i]->clientCount(), 1);
+        }
+        for (size_t i = 0; i < Trackers; ++i) {
+            clocks[i].start(); // before the departure can be seen
+            QDBusConnection::disconnectFromBus(clientName(i));
+        }
+    }
+
+    QTRY_VERIFY_WITH_TIMEOUT(std::all_of(ends.cbegin(), ends.cend(), [](int n) { return n > 0; }),
+                             promisedFor(Trackers - 1) + 10000);
+    QStringList early;
+    for (size_t i = 0; i < Trackers; ++i) {
+        QCOMPARE(ends[i], 1);
+        if (endedAfter[i] < promisedFor(i)) {
+            early << u"%1 ms after %2"_s.arg(endedAfter[i]).arg(promisedFor(i));
+        }
+    }
+    QVERIFY2(early.isEmpty(), qPrintable(u"ended early: "_s + early.join(u", "_s)));
 }
 
 void TestMailboxServer::badArguments_data()
