@@ -9,7 +9,7 @@ packages=(
     libx11-dev libxcb1-dev
     fonts-noto-cjk
     xvfb xauth dbus dbus-x11 libglib2.0-bin
-    clang-format curl
+    clang-format curl python3
 )
 
 missing=()
