@@ -1,8 +1,10 @@
 #include "AnsiCodec.h"
 #include "BrowserRegistrations.h"
 #include "NativeMessagingManifests.h"
+#include "PrivateHome.h"
 #include "RegAccess.h"
 #include "RegistryStore.h"
+#include "TempRegistry.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -10,7 +12,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QtEndian>
@@ -23,6 +24,8 @@ using linvera::NativeMessagingManifests;
 using linvera::platform::AnsiCodec;
 using linvera::platform::RegistryStore;
 using linvera::platform::RegRoot;
+using linvera::test::PrivateHome;
+using linvera::test::TempRegistry;
 
 Q_DECLARE_METATYPE(AnsiCodec::CodePage)
 
@@ -102,25 +105,25 @@ private:
     QList<NativeMessagingManifests::Target> targets() const;
     BrowserRegistrations registrations(const QString& programFolder = u"/opt/kemo"_s) const;
 
-    std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<RegistryStore> m_store;
-    std::unique_ptr<RegistryStore::SharedOverride> m_override;
+    RegistryStore& store() { return m_registry->store(); }
+
+    std::unique_ptr<TempRegistry> m_registry;
+    std::unique_ptr<QTemporaryDir> m_dir; // the browsers' manifest folders
 };
 
 void TestBrowserRegistrations::init()
 {
     AnsiCodec::select(AnsiCodec::CodePage::Utf8);
+    m_registry = std::make_unique<TempRegistry>();
+    QVERIFY(m_registry->isValid());
     m_dir = std::make_unique<QTemporaryDir>();
     QVERIFY(m_dir->isValid());
-    m_store = std::make_unique<RegistryStore>(m_dir->filePath(u"registry.sqlite3"_s));
-    m_override = std::make_unique<RegistryStore::SharedOverride>(*m_store);
 }
 
 void TestBrowserRegistrations::cleanup()
 {
-    m_override.reset();
-    m_store.reset();
     m_dir.reset();
+    m_registry.reset();
     AnsiCodec::select(AnsiCodec::CodePage::Utf8);
 }
 
@@ -142,7 +145,7 @@ BrowserRegistrations TestBrowserRegistrations::registrations(const QString& prog
 void TestBrowserRegistrations::compareValues(const QString& key, const QList<Expected>& expected)
 {
     QList<RegistryStore::Value> values;
-    QCOMPARE(m_store->enumValues(RegRoot::CurrentUser, key, values), qint32(RegistryStore::Success));
+    QCOMPARE(store().enumValues(RegRoot::CurrentUser, key, values), qint32(RegistryStore::Success));
     QStringList names;
     for (const RegistryStore::Value& value : values)
         names.append(value.name);
@@ -188,12 +191,12 @@ void TestBrowserRegistrations::addMenuExtension()
     QFETCH(QString, joined);
 
     AnsiCodec::select(codePage);
-    QVERIFY(!m_store->keyExists(RegRoot::CurrentUser, u"Software"_s));
+    QVERIFY(!store().keyExists(RegRoot::CurrentUser, u"Software"_s));
     registrations(programFolder).addMenuExtension();
 
     QStringList subKeys;
-    QCOMPARE(m_store->enumSubKeys(RegRoot::CurrentUser, u"Software\\Microsoft\\Internet Explorer\\MenuExt"_s,
-                                  subKeys),
+    QCOMPARE(store().enumSubKeys(RegRoot::CurrentUser, u"Software\\Microsoft\\Internet Explorer\\MenuExt"_s,
+                                 subKeys),
              qint32(RegistryStore::Success));
     QCOMPARE(subKeys, QStringList{kCaption});
     compareValues(kMenuExtKey, {
@@ -202,7 +205,7 @@ void TestBrowserRegistrations::addMenuExtension()
                                    {u"Flags"_s, RegistryStore::RegDword, QString(), 0},
                                    {u"Exe"_s, RegistryStore::RegSz, joined + u"H-Linvera"_s},
                                });
-    QVERIFY(!m_store->keyExists(RegRoot::CurrentUser, kToolbarKey));
+    QVERIFY(!store().keyExists(RegRoot::CurrentUser, kToolbarKey));
 }
 
 void TestBrowserRegistrations::addToolbarButton_data()
@@ -230,7 +233,7 @@ void TestBrowserRegistrations::addToolbarButton()
                       {u"Exe"_s, RegistryStore::RegSz, joined + u"H-Linvera"_s},
                       {u"CLSID"_s, RegistryStore::RegSz, u"{1FBA04EE-3024-11D2-8F1F-0000F87ABD16}"_s},
                   });
-    QVERIFY(!m_store->keyExists(RegRoot::CurrentUser, kMenuExtKey));
+    QVERIFY(!store().keyExists(RegRoot::CurrentUser, kMenuExtKey));
 }
 
 void TestBrowserRegistrations::addTwiceKeepsOneSet()
@@ -251,11 +254,11 @@ void TestBrowserRegistrations::removeMenuExtension()
     registrations().addMenuExtension();
     registrations().addToolbarButton();
     registrations().removeMenuExtension();
-    QVERIFY(!m_store->keyExists(RegRoot::CurrentUser, kMenuExtKey));
-    QVERIFY(m_store->keyExists(RegRoot::CurrentUser, u"Software\\Microsoft\\Internet Explorer\\MenuExt"_s));
+    QVERIFY(!store().keyExists(RegRoot::CurrentUser, kMenuExtKey));
+    QVERIFY(store().keyExists(RegRoot::CurrentUser, u"Software\\Microsoft\\Internet Explorer\\MenuExt"_s));
     // The other entry stays as it was.
     QList<RegistryStore::Value> values;
-    QCOMPARE(m_store->enumValues(RegRoot::CurrentUser, kToolbarKey, values), qint32(RegistryStore::Success));
+    QCOMPARE(store().enumValues(RegRoot::CurrentUser, kToolbarKey, values), qint32(RegistryStore::Success));
     QCOMPARE(values.size(), 8);
 }
 
@@ -263,13 +266,12 @@ void TestBrowserRegistrations::removeToolbarButton()
 {
     registrations().addToolbarButton();
     registrations().removeToolbarButton();
-    QVERIFY(!m_store->keyExists(RegRoot::CurrentUser, kToolbarKey));
+    QVERIFY(!store().keyExists(RegRoot::CurrentUser, kToolbarKey));
     quint32 type = 0;
     QByteArray data;
-    QCOMPARE(m_store->queryValue(RegRoot::CurrentUser, kToolbarKey, u"CLSID"_s, type, data),
+    QCOMPARE(store().queryValue(RegRoot::CurrentUser, kToolbarKey, u"CLSID"_s, type, data),
              qint32(RegistryStore::FileNotFound));
-    QVERIFY(
-        m_store->keyExists(RegRoot::CurrentUser, u"Software\\Microsoft\\Internet Explorer\\Extensions"_s));
+    QVERIFY(store().keyExists(RegRoot::CurrentUser, u"Software\\Microsoft\\Internet Explorer\\Extensions"_s));
 }
 
 void TestBrowserRegistrations::removeWhatIsMissingChangesNothing()
@@ -278,7 +280,7 @@ void TestBrowserRegistrations::removeWhatIsMissingChangesNothing()
     registrations().removeMenuExtension();
     registrations().removeToolbarButton();
     QStringList subKeys;
-    QCOMPARE(m_store->enumSubKeys(RegRoot::CurrentUser, u"Software"_s, subKeys),
+    QCOMPARE(store().enumSubKeys(RegRoot::CurrentUser, u"Software"_s, subKeys),
              qint32(RegistryStore::Success));
     QCOMPARE(subKeys, QStringList{u"Other"_s});
     QString kept;
@@ -425,22 +427,25 @@ void TestBrowserRegistrations::manifestFolderMadeWhenMissing()
 
 void TestBrowserRegistrations::userTargetsFollowTheEnvironment()
 {
-    const QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    PrivateHome home;
+    QVERIFY(home.isValid());
+    home.apply();
     const QList<NativeMessagingManifests::Target> targets = NativeMessagingManifests::userTargets();
     QCOMPARE(targets.size(), 3);
-    QCOMPARE(targets.at(0).folder, config + u"/chromium/NativeMessagingHosts"_s);
+    QCOMPARE(targets.at(0).folder, home.configHome() + u"/chromium/NativeMessagingHosts"_s);
     QCOMPARE(targets.at(0).family, NativeMessagingManifests::Family::Chromium);
-    QCOMPARE(targets.at(1).folder, config + u"/google-chrome/NativeMessagingHosts"_s);
+    QCOMPARE(targets.at(1).folder, home.configHome() + u"/google-chrome/NativeMessagingHosts"_s);
     QCOMPARE(targets.at(1).family, NativeMessagingManifests::Family::Chromium);
-    QCOMPARE(targets.at(2).folder, QDir::homePath() + u"/.mozilla/native-messaging-hosts"_s);
+    QCOMPARE(targets.at(2).folder, home.path() + u"/.mozilla/native-messaging-hosts"_s);
     QCOMPARE(targets.at(2).family, NativeMessagingManifests::Family::Firefox);
 }
 
 void TestBrowserRegistrations::freeFunctionsUseTheUsersFolders()
 {
-    // Writes into the user's browser folders: only under the test runner's own HOME.
-    if (!qEnvironmentVariableIsSet("LINVERA_PROGRAM_DIR"))
-        QSKIP("needs the test runner's private HOME");
+    // Writes into the user's browser folders: a home of its own stands in for the user's.
+    PrivateHome home;
+    QVERIFY(home.isValid());
+    home.apply();
 
     const QString program = QCoreApplication::applicationDirPath();
     const NativeMessagingManifests manifests;
@@ -453,13 +458,15 @@ void TestBrowserRegistrations::freeFunctionsUseTheUsersFolders()
     QCOMPARE(exe, program + u"/H-Linvera"_s);
     QVERIFY(linvera::GetRegValue(RegRoot::CurrentUser, kToolbarKey, u"Script"_s, exe));
     QCOMPARE(exe, program + u"/toolbar.html"_s);
-    for (const auto& target : NativeMessagingManifests::userTargets())
+    for (const auto& target : NativeMessagingManifests::userTargets()) {
+        QVERIFY(target.folder.startsWith(home.path() + u'/'));
         QVERIFY(NativeMessagingManifests::isOurs(manifests.manifestPath(target)));
+    }
 
     linvera::RemoveMenuExtension();
     linvera::RemoveToolbarButton();
-    QVERIFY(!m_store->keyExists(RegRoot::CurrentUser, kMenuExtKey));
-    QVERIFY(!m_store->keyExists(RegRoot::CurrentUser, kToolbarKey));
+    QVERIFY(!store().keyExists(RegRoot::CurrentUser, kMenuExtKey));
+    QVERIFY(!store().keyExists(RegRoot::CurrentUser, kToolbarKey));
     for (const auto& target : NativeMessagingManifests::userTargets())
         QVERIFY(!QFile::exists(manifests.manifestPath(target)));
 }

@@ -1,8 +1,9 @@
 #include "AnsiCodec.h"
 #include "DefaultBrowser.h"
+#include "PrivateHome.h"
 #include "ProcessRunner.h"
 #include "RegAccess.h"
-#include "RegistryStore.h"
+#include "TempRegistry.h"
 
 #include <QDir>
 #include <QFile>
@@ -15,14 +16,16 @@
 using namespace Qt::StringLiterals;
 using linvera::DefaultBrowser;
 using linvera::ProcessRunner;
-using linvera::platform::RegistryStore;
 using linvera::platform::RegRoot;
+using linvera::test::PrivateHome;
+using linvera::test::TempRegistry;
 
 namespace {
 
 const QString kCommandKey = u"http\\shell\\open\\command"_s;
 
-/// Finds programs as the system does but starts nothing; records what would be started.
+/// Finds programs as the system does but starts nothing; records what would be started. The
+/// programs named in `failing` fail to start.
 class RecordingRunner final : public ProcessRunner
 {
 public:
@@ -39,7 +42,7 @@ public:
     bool startDetached(const QString& program, const QStringList& arguments, const QString&) override
     {
         starts.append({program, arguments});
-        return true;
+        return !failing.contains(program);
     }
     QString findExecutable(const QString& program) override
     {
@@ -47,7 +50,16 @@ public:
     }
 
     QList<Start> starts;
+    QStringList failing;
 };
+
+QString readText(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return u"<missing>"_s;
+    return QString::fromUtf8(file.readAll());
+}
 
 QStringList hostileUrls()
 {
@@ -87,43 +99,53 @@ private Q_SLOTS:
     void urlLookingLikeAnOptionStartsNothing_data();
     void urlLookingLikeAnOptionStartsNothing();
     void taggedUrl();
+    void browserThatDoesNotStartLeavesUrlToXdgOpen_data();
+    void browserThatDoesNotStartLeavesUrlToXdgOpen();
+    void nothingToStartIsSilent_data();
     void nothingToStartIsSilent();
 
     void realBrowserReceivesUrl_data();
     void realBrowserReceivesUrl();
+    void realRegisteredBrowserStarts_data();
+    void realRegisteredBrowserStarts();
     void realXdgOpenReceivesUrl_data();
     void realXdgOpenReceivesUrl();
+    void realXdgOpenTakesOverFromBrowser_data();
+    void realXdgOpenTakesOverFromBrowser();
 
 private:
     QString installFake(const QString& relativePath);
+    QString installUnstartable(const QString& relativePath, bool executable);
     QStringList waitForArguments(const QString& programPath);
     void registerCommand(const QString& command);
+    void installFakeBrowsers();
 
-    std::unique_ptr<QTemporaryDir> m_storeDir;
+    std::unique_ptr<TempRegistry> m_registry;
+    std::unique_ptr<PrivateHome> m_home;
     std::unique_ptr<QTemporaryDir> m_bin;
-    std::unique_ptr<RegistryStore> m_store;
-    std::unique_ptr<RegistryStore::SharedOverride> m_override;
     QByteArray m_savedPath;
 };
 
 void TestDefaultBrowser::init()
 {
     linvera::platform::AnsiCodec::select(linvera::platform::AnsiCodec::CodePage::Utf8);
-    m_storeDir = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_storeDir->isValid());
-    m_store = std::make_unique<RegistryStore>(m_storeDir->filePath(u"registry.sqlite3"_s));
-    m_override = std::make_unique<RegistryStore::SharedOverride>(*m_store);
+    m_registry = std::make_unique<TempRegistry>();
+    QVERIFY(m_registry->isValid());
+    // Every program started from here (the fakes below) gets folders of its own.
+    m_home = std::make_unique<PrivateHome>();
+    QVERIFY(m_home->isValid());
+    m_home->apply();
 
-    // The fake programs' folder must itself be free of the characters that end a command's
-    // program part, or every row would be cut there.
-    static const QRegularExpression cutting(u"[-% \"]"_s);
+    // Spaces and quotes in the fake programs' folder would part the unquoted commands below.
+    static const QRegularExpression parting(u"[ \"]"_s);
     QString base = QDir::tempPath();
-    if (base.contains(cutting))
+    if (base.contains(parting))
         base = u"/tmp"_s;
-    if (base.contains(cutting))
-        QSKIP("no temporary folder without '-', '%', space or quote in its path");
+    if (base.contains(parting))
+        QSKIP("no temporary folder without space or quote in its path");
     m_bin = std::make_unique<QTemporaryDir>(base + u"/browserXXXXXX"_s);
     QVERIFY(m_bin->isValid());
+    // Only the fakes can be found: neither the real browser nor the real xdg-open ever starts.
     m_savedPath = qgetenv("PATH");
     qputenv("PATH", QFile::encodeName(m_bin->path()));
 }
@@ -133,10 +155,9 @@ void TestDefaultBrowser::cleanup()
     if (!m_savedPath.isNull())
         qputenv("PATH", m_savedPath);
     m_savedPath.clear();
-    m_override.reset();
-    m_store.reset();
     m_bin.reset();
-    m_storeDir.reset();
+    m_home.reset();
+    m_registry.reset();
 }
 
 QString TestDefaultBrowser::installFake(const QString& relativePath)
@@ -146,11 +167,36 @@ QString TestDefaultBrowser::installFake(const QString& relativePath)
     QFile script(path);
     if (!script.open(QIODevice::WriteOnly))
         return {};
-    // Records its arguments NUL-separated, then marks that it is done; built-ins only.
-    script.write("#!/bin/sh\nprintf '%s\\0' \"$@\" > \"$0.argv\"\n: > \"$0.done\"\n");
+    // Records its arguments NUL-separated and its home folder, then marks that it is done;
+    // built-ins only.
+    script.write("#!/bin/sh\nprintf '%s\\0' \"$@\" > \"$0.argv\"\nprintf '%s' \"$HOME\" > \"$0.home\"\n"
+                 ": > \"$0.done\"\n");
     script.close();
     script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     return path;
+}
+
+QString TestDefaultBrowser::installUnstartable(const QString& relativePath, bool executable)
+{
+    const QString path = m_bin->filePath(relativePath);
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile script(path);
+    if (!script.open(QIODevice::WriteOnly))
+        return {};
+    // Its interpreter does not exist, so the start fails even though the file is executable.
+    script.write("#!/nonexistent/interpreter\n");
+    script.close();
+    script.setPermissions(executable ? QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
+                                     : QFile::ReadOwner | QFile::WriteOwner);
+    return path;
+}
+
+void TestDefaultBrowser::installFakeBrowsers()
+{
+    for (const QString& fake :
+         {u"web"_s, u"net-browser"_s, u"net%41browser"_s, u"google-chrome-stable"_s, u"My Browser/web"_s,
+          u"Two  Spaces/web"_s, u"Web-Browser 2/web-x"_s, u"50%off/web"_s})
+        QVERIFY(!installFake(fake).isEmpty());
 }
 
 QStringList TestDefaultBrowser::waitForArguments(const QString& programPath)
@@ -187,10 +233,25 @@ void TestDefaultBrowser::browserCommandPath_data()
     QTest::newRow("unquoted path, %1") << p + u" %1"_s << p + u' ';
     QTest::newRow("quoted path alone") << u"\""_s + p + u'"' << p;
     QTest::newRow("Linux path, option") << u"/usr/bin/firefox --new-window %u"_s << u"/usr/bin/firefox "_s;
-    QTest::newRow("dash inside the path cuts it")
-        << u"\"/opt/google-chrome/chrome\" %1"_s << u"/opt/google"_s;
-    QTest::newRow("percent inside the path cuts it") << u"/opt/a%20b/web %1"_s << u"/opt/a"_s;
+
+    // "-" and "%" end the program part only where an option or the URL's place begins.
+    QTest::newRow("dash inside a quoted path")
+        << u"\"/opt/google-chrome/chrome\" %1"_s << u"/opt/google-chrome/chrome "_s;
+    QTest::newRow("dashes inside an unquoted path")
+        << u"/usr/bin/google-chrome-stable %U"_s << u"/usr/bin/google-chrome-stable "_s;
+    QTest::newRow("percent inside the path") << u"/opt/a%20b/web %1"_s << u"/opt/a%20b/web "_s;
+    QTest::newRow("quoted path with a space, a dash and a percent")
+        << u"\"/opt/My Web-Browser/50%/web\" --new-window \"%1\""_s << u"/opt/My Web-Browser/50%/web "_s;
+    QTest::newRow("unquoted path with a space and a dash")
+        << u"/opt/Web-Browser 2/web-x %1"_s << u"/opt/Web-Browser 2/web-x "_s;
+    QTest::newRow("word with a dash, then an option") << u"web new-window -x %1"_s << u"web new-window "_s;
+    QTest::newRow("option in quotes") << u"\"/opt/web\" \"--flag\" %1"_s << u"/opt/web "_s;
     QTest::newRow("quotes inside are dropped") << u"/opt/\"we\"b"_s << u"/opt/web"_s;
+    QTest::newRow("quoted part of a word keeps its space")
+        << u"/opt/\"My Browser\"/web %1"_s << u"/opt/My Browser/web "_s;
+    QTest::newRow("unclosed quote runs to the end") << u"\"/opt/web %1"_s << u"/opt/web %1"_s;
+    QTest::newRow("leading and doubled spaces kept") << u"  web  a  %1"_s << u"  web  a  "_s;
+    QTest::newRow("only an option") << u"--new-window %1"_s << QString();
     QTest::newRow("empty") << QString() << QString();
     QTest::newRow("only %1") << u"\"%1\""_s << QString();
 }
@@ -213,6 +274,7 @@ void TestDefaultBrowser::launchForRegisteredCommand_data()
     QTest::addColumn<QString>("program");
     QTest::addColumn<QStringList>("leadingArguments");
 
+    const QString xdgOpen = u"xdg-open"_s;
     QTest::newRow("quoted path, option, quoted %1")
         << u"\"@/web\" -new-window \"%1\""_s << u"@/web"_s << QStringList();
     QTest::newRow("quoted path, quoted %1") << u"\"@/web\" \"%1\""_s << u"@/web"_s << QStringList();
@@ -225,11 +287,33 @@ void TestDefaultBrowser::launchForRegisteredCommand_data()
         << u"\"@/Two  Spaces/web\" \"%1\""_s << u"@/Two  Spaces/web"_s << QStringList();
     QTest::newRow("first words already a program")
         << u"@/web private window %1"_s << u"@/web"_s << QStringList{u"private"_s, u"window"_s};
+    QTest::newRow("leading argument with a dash")
+        << u"@/web private-window %1"_s << u"@/web"_s << QStringList{u"private-window"_s};
+    QTest::newRow("quoted leading argument") << u"@/web \"a b\" %1"_s << u"@/web"_s << QStringList{u"a b"_s};
     QTest::newRow("program found by name") << u"web %1"_s << u"web"_s << QStringList();
-    QTest::newRow("dash in the path") << u"\"@/net-browser\" %1"_s << QString() << QStringList();
-    QTest::newRow("percent in the path") << u"@/net%41browser %1"_s << QString() << QStringList();
-    QTest::newRow("program missing") << u"\"@/absent\" \"%1\""_s << QString() << QStringList();
-    QTest::newRow("only %1") << u"\"%1\""_s << QString() << QStringList();
+
+    // Program paths holding "-" or "%" are taken whole.
+    QTest::newRow("dash in the quoted path")
+        << u"\"@/net-browser\" %1"_s << u"@/net-browser"_s << QStringList();
+    QTest::newRow("dash in the unquoted path")
+        << u"@/google-chrome-stable %U"_s << u"@/google-chrome-stable"_s << QStringList();
+    QTest::newRow("dash in a name found on PATH")
+        << u"google-chrome-stable %U"_s << u"google-chrome-stable"_s << QStringList();
+    QTest::newRow("percent in the path") << u"@/net%41browser %1"_s << u"@/net%41browser"_s << QStringList();
+    QTest::newRow("percent in a folder name") << u"@/50%off/web %1"_s << u"@/50%off/web"_s << QStringList();
+    QTest::newRow("quoted path with space and dashes, options")
+        << u"\"@/Web-Browser 2/web-x\" -new-window \"%1\""_s << u"@/Web-Browser 2/web-x"_s << QStringList();
+    QTest::newRow("unquoted path with space and dashes")
+        << u"@/Web-Browser 2/web-x %1"_s << u"@/Web-Browser 2/web-x"_s << QStringList();
+
+    // A program that is not there leaves the URL to xdg-open.
+    QTest::newRow("program missing") << u"\"@/absent\" \"%1\""_s << xdgOpen << QStringList();
+    QTest::newRow("program with a dash missing") << u"@/absent-browser %u"_s << xdgOpen << QStringList();
+    QTest::newRow("quoted path is not parted at its spaces")
+        << u"\"@/My Browser/web extra\" %1"_s << xdgOpen << QStringList();
+    QTest::newRow("unclosed quote") << u"\"@/web %1"_s << xdgOpen << QStringList();
+    QTest::newRow("only %1") << u"\"%1\""_s << xdgOpen << QStringList();
+    QTest::newRow("only an option") << u"--new-window %1"_s << xdgOpen << QStringList();
 }
 
 void TestDefaultBrowser::launchForRegisteredCommand()
@@ -238,21 +322,19 @@ void TestDefaultBrowser::launchForRegisteredCommand()
     QFETCH(QString, program);
     QFETCH(QStringList, leadingArguments);
 
-    for (const QString& fake :
-         {u"web"_s, u"net-browser"_s, u"net%41browser"_s, u"My Browser/web"_s, u"Two  Spaces/web"_s})
-        QVERIFY(!installFake(fake).isEmpty());
+    installFakeBrowsers();
     registerCommand(command.replace(u'@', m_bin->path()));
     program.replace(u'@', m_bin->path());
 
     RecordingRunner runner;
     DefaultBrowser browser(runner);
     const QString url = u"http://www.halvex.example/linvera/firefox/"_s;
-    const bool started = browser.open(url);
-    QCOMPARE(started, !program.isEmpty());
-    if (program.isEmpty()) {
-        QVERIFY(runner.starts.isEmpty());
-        return;
-    }
+    const std::optional<DefaultBrowser::Launch> launch = browser.launchFor(url);
+    QVERIFY(launch);
+    QCOMPARE(launch->program, program);
+    QCOMPARE(launch->arguments, leadingArguments + QStringList{url});
+
+    QVERIFY(browser.open(url));
     QCOMPARE(runner.starts.size(), 1);
     QCOMPARE(runner.starts.at(0).program, program);
     QCOMPARE(runner.starts.at(0).arguments, leadingArguments + QStringList{url});
@@ -352,13 +434,72 @@ void TestDefaultBrowser::taggedUrl()
                  u"http://www.halvex.example/service/servlet/update?app=linvera&ver=2_1_0&lang=japanese"_s});
 }
 
+void TestDefaultBrowser::browserThatDoesNotStartLeavesUrlToXdgOpen_data()
+{
+    QTest::addColumn<bool>("registered");
+    QTest::addColumn<bool>("browserStarts");
+    QTest::addColumn<bool>("xdgOpenStarts");
+    QTest::addColumn<QStringList>("programs"); // "web" for the browser, in the order tried
+    QTest::addColumn<bool>("opened");
+
+    const QStringList browserOnly{u"web"_s};
+    const QStringList browserThenXdgOpen{u"web"_s, u"xdg-open"_s};
+    const QStringList xdgOpenOnly{u"xdg-open"_s};
+    QTest::newRow("browser starts") << true << true << true << browserOnly << true;
+    QTest::newRow("browser fails, xdg-open starts") << true << false << true << browserThenXdgOpen << true;
+    QTest::newRow("browser and xdg-open fail") << true << false << false << browserThenXdgOpen << false;
+    QTest::newRow("no browser, xdg-open starts") << false << true << true << xdgOpenOnly << true;
+    QTest::newRow("no browser, xdg-open fails, tried once") << false << true << false << xdgOpenOnly << false;
+}
+
+void TestDefaultBrowser::browserThatDoesNotStartLeavesUrlToXdgOpen()
+{
+    QFETCH(bool, registered);
+    QFETCH(bool, browserStarts);
+    QFETCH(bool, xdgOpenStarts);
+    QFETCH(QStringList, programs);
+    QFETCH(bool, opened);
+
+    const QString web = installFake(u"web"_s);
+    if (registered)
+        registerCommand(u"\""_s + web + u"\" --new-window \"%1\""_s);
+    RecordingRunner runner;
+    if (!browserStarts)
+        runner.failing.append(web);
+    if (!xdgOpenStarts)
+        runner.failing.append(u"xdg-open"_s);
+    DefaultBrowser browser(runner);
+    const QString url = u"http://h.example/a b?c=\"d\""_s;
+    QCOMPARE(browser.open(url), opened);
+    QCOMPARE(runner.starts.size(), programs.size());
+    for (qsizetype i = 0; i < programs.size(); ++i) {
+        QCOMPARE(runner.starts.at(i).program, programs.at(i) == u"web"_s ? web : programs.at(i));
+        QCOMPARE(runner.starts.at(i).arguments, QStringList{url});
+    }
+}
+
+void TestDefaultBrowser::nothingToStartIsSilent_data()
+{
+    QTest::addColumn<QString>("command");
+
+    QTest::newRow("no browser registered") << QString();
+    QTest::newRow("registered browser missing") << u"\"@/absent-browser\" \"%1\""_s;
+    QTest::newRow("registered browser not startable") << u"\"@/broken-browser\" \"%1\""_s;
+}
+
 void TestDefaultBrowser::nothingToStartIsSilent()
 {
-    // No browser registered and no xdg-open on PATH: nothing starts and nothing is raised.
+    QFETCH(QString, command);
+
+    // No xdg-open on PATH either: nothing starts and nothing is raised.
+    const QString broken = installUnstartable(u"broken-browser"_s, true);
+    if (!command.isEmpty())
+        registerCommand(command.replace(u'@', m_bin->path()));
     DefaultBrowser browser;
     QVERIFY(!browser.open(u"http://h.example/"_s));
     linvera::OpenInBrowser(u"http://h.example/"_s);
     linvera::OpenInBrowserTagged(u"http://h.example/"_s);
+    QVERIFY(!QFile::exists(broken + u".done"_s));
 }
 
 void TestDefaultBrowser::realBrowserReceivesUrl_data()
@@ -379,6 +520,45 @@ void TestDefaultBrowser::realBrowserReceivesUrl()
     QCOMPARE(waitForArguments(web), QStringList{url});
     QVERIFY(!QFile::exists(m_bin->filePath(u"PWNED"_s)));
     QVERIFY(!QFile::exists(QDir::current().filePath(u"PWNED"_s)));
+}
+
+void TestDefaultBrowser::realRegisteredBrowserStarts_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QStringList>("leadingArguments");
+
+    QTest::newRow("quoted path with a dash")
+        << u"\"@/net-browser\" \"%1\""_s << u"net-browser"_s << QStringList();
+    QTest::newRow("unquoted path with dashes")
+        << u"@/google-chrome-stable %U"_s << u"google-chrome-stable"_s << QStringList();
+    QTest::newRow("name with dashes on PATH")
+        << u"google-chrome-stable --new-window %U"_s << u"google-chrome-stable"_s << QStringList();
+    QTest::newRow("percent in the path") << u"@/net%41browser %1"_s << u"net%41browser"_s << QStringList();
+    QTest::newRow("quoted path with a space, options")
+        << u"\"@/My Browser/web\" -new-window \"%1\""_s << u"My Browser/web"_s << QStringList();
+    QTest::newRow("quoted path with space and dashes")
+        << u"\"@/Web-Browser 2/web-x\" --single-argument %1"_s << u"Web-Browser 2/web-x"_s << QStringList();
+    QTest::newRow("unquoted path with space and percent, leading argument")
+        << u"@/50%off/web private-window %1"_s << u"50%off/web"_s << QStringList{u"private-window"_s};
+}
+
+void TestDefaultBrowser::realRegisteredBrowserStarts()
+{
+    QFETCH(QString, command);
+    QFETCH(QString, program);
+    QFETCH(QStringList, leadingArguments);
+
+    installFakeBrowsers();
+    const QString xdgOpen = installFake(u"xdg-open"_s);
+    registerCommand(command.replace(u'@', m_bin->path()));
+    const QString url = u"http://h.example/p?q=日本語&x=%41"_s;
+    linvera::OpenInBrowser(url);
+    const QString browser = m_bin->filePath(program);
+    QCOMPARE(waitForArguments(browser), leadingArguments + QStringList{url});
+    QCOMPARE(readText(browser + u".home"_s), m_home->path());
+    // The fallback runs only after a failed start, within the same call: it has not run.
+    QVERIFY(!QFile::exists(xdgOpen + u".done"_s));
 }
 
 void TestDefaultBrowser::realXdgOpenReceivesUrl_data()
@@ -410,6 +590,39 @@ void TestDefaultBrowser::realXdgOpenReceivesUrl()
         linvera::OpenInBrowser(url);
     QCOMPARE(waitForArguments(xdgOpen), QStringList{expected});
     QVERIFY(!QFile::exists(m_bin->filePath(u"PWNED"_s)));
+}
+
+void TestDefaultBrowser::realXdgOpenTakesOverFromBrowser_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<bool>("tagged");
+
+    QTest::newRow("quoted program missing") << u"\"@/absent-browser\" \"%1\""_s << false;
+    QTest::newRow("unquoted program missing") << u"@/absent/web-x --new-window %u"_s << false;
+    QTest::newRow("program missing from PATH") << u"absent-browser %u"_s << false;
+    QTest::newRow("program not executable") << u"\"@/plain-file\" %1"_s << false;
+    QTest::newRow("program not startable") << u"\"@/broken-browser\" %1"_s << false;
+    QTest::newRow("program not startable, tagged") << u"@/broken-browser %1"_s << true;
+    QTest::newRow("no program named") << u"\"%1\""_s << false;
+}
+
+void TestDefaultBrowser::realXdgOpenTakesOverFromBrowser()
+{
+    QFETCH(QString, command);
+    QFETCH(bool, tagged);
+
+    QVERIFY(!installUnstartable(u"plain-file"_s, false).isEmpty());
+    QVERIFY(!installUnstartable(u"broken-browser"_s, true).isEmpty());
+    const QString xdgOpen = installFake(u"xdg-open"_s);
+    registerCommand(command.replace(u'@', m_bin->path()));
+    const QString url = u"http://h.example/service/servlet/update"_s;
+    if (tagged)
+        linvera::OpenInBrowserTagged(url);
+    else
+        linvera::OpenInBrowser(url);
+    QCOMPARE(waitForArguments(xdgOpen),
+             QStringList{tagged ? url + u"?app=linvera&ver=2_1_0&lang=japanese"_s : url});
+    QCOMPARE(readText(xdgOpen + u".home"_s), m_home->path());
 }
 
 QTEST_GUILESS_MAIN(TestDefaultBrowser)

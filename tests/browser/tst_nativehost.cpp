@@ -4,6 +4,7 @@
 #include "MailboxClient.h"
 #include "NativeMessage.h"
 
+#include "PrivateHome.h"
 #include "TestEnvironment.h"
 
 #include <QBuffer>
@@ -134,7 +135,11 @@ void TestNativeHost::handsPageToMailbox()
     // This test stands in for a running window, so the host does not start one.
     QVERIFY(bus.registerService(u"HVXLinvera.Linvera"_s));
 
+    // The host, and the mailbox server it starts, get folders of their own.
+    const test::PrivateHome home;
+    QVERIFY(home.isValid());
     QProcess host;
+    host.setProcessEnvironment(home.environment());
     QSignalSpy finished(&host, &QProcess::finished);
     host.start(test::programDir() + u"/linvera-native-host"_s, {});
     QVERIFY(host.waitForStarted(10000));
