@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the program and its tests need (only the missing ones).
+# Installs the Debian packages the build and the program need (only the missing ones); with --test
+# also what only the tests need.
 set -euo pipefail
 
 packages=(
@@ -8,9 +9,18 @@ packages=(
     libsqlite3-dev sqlite3 libpcre2-dev
     libx11-dev libxcb1-dev
     fonts-noto-cjk
-    xvfb xauth dbus dbus-x11 libglib2.0-bin
+    dbus dbus-x11 libglib2.0-bin
+)
+
+# Virtual screens, formatting, loopback clients and independent checkers of the tests.
+test_packages=(
+    xvfb xauth
     clang-format curl python3
 )
+
+if [ "${1:-}" = "--test" ]; then
+    packages+=("${test_packages[@]}")
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -2,7 +2,7 @@
 # Installs what is missing, builds the sanitizer test build and runs every test through ctest.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-"$top/scripts/setup.sh"
+"$top/scripts/setup.sh" --test
 
 build="$top/build/test"
 cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DLINVERA_SANITIZE=ON -DLINVERA_WERROR=ON
