@@ -204,6 +204,7 @@ void HttpFetch::start(const QString& url, const QString& headers, const QString&
 void HttpFetch::abort()
 {
     ++m_generation;
+    m_announcing = false;
     m_idle.stop();
     m_total.stop();
     dropSocket();
@@ -217,6 +218,7 @@ void HttpFetch::begin(const QString& url)
 {
     dropSocket();
     ++m_generation;
+    m_announcing = false;
     m_outcome = Outcome::Running;
     m_buffer.clear();
     m_headDone = false;
@@ -518,9 +520,12 @@ void HttpFetch::fail(Outcome outcome, const QString& error)
 void HttpFetch::announce()
 {
     // Always from the event loop, so that a caller never sees finished() inside start().
+    m_announcing = true;
     QTimer::singleShot(0, this, [this, generation = m_generation] {
-        if (generation == m_generation)
-            Q_EMIT finished();
+        if (generation != m_generation)
+            return;
+        m_announcing = false;
+        Q_EMIT finished();
     });
 }
 

@@ -69,7 +69,8 @@ public:
     /// Drops a running fetch without sending finished().
     void abort();
 
-    bool isRunning() const { return m_outcome == Outcome::Running; }
+    /// True from start() until finished() has been sent.
+    bool isRunning() const { return m_outcome == Outcome::Running || m_announcing; }
     Outcome outcome() const { return m_outcome; }
     /// Status code of the final answer (after redirects); 0 without an answer.
     int statusCode() const { return m_status; }
@@ -106,6 +107,7 @@ private:
     QTimer m_total;
     Outcome m_outcome = Outcome::Idle;
     quint64 m_generation = 0;
+    bool m_announcing = false;
     int m_redirectsLeft = 0;
 
     QByteArray m_buffer;

@@ -346,7 +346,10 @@ void TestHttpClient::refusesUrlsItWouldHaveToChange()
     PictureDownload download;
     QSignalSpy finished(&download, &PictureDownload::finished);
     download.start(url, dir.filePath(u"hvxlinvera.png"_s));
+    // Running until its end is told, also when it ends before anything is sent.
+    QVERIFY(download.isRunning());
     QVERIFY(finished.wait(2000));
+    QVERIFY(!download.isRunning());
     QCOMPARE(finished.constFirst().at(0).value<PictureDownload::Outcome>(),
              PictureDownload::Outcome::DownloadFailed);
     QCOMPARE(server.connectionCount(), 0);
@@ -408,7 +411,9 @@ void TestHttpClient::callersSendTheirBytes()
             PictureDownload download;
             QSignalSpy finished(&download, &PictureDownload::finished);
             download.start(url, dir.filePath(u"hvxlinvera.png"_s));
+            QVERIFY(download.isRunning());
             QVERIFY(finished.wait(5000));
+            QVERIFY(!download.isRunning());
             QCOMPARE(finished.constFirst().at(0).value<PictureDownload::Outcome>(),
                      PictureDownload::Outcome::Shown);
             image = finished.constFirst().at(1).value<QImage>();
