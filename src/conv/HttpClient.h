@@ -1,12 +1,16 @@
 #pragma once
 
 #include <QByteArray>
+#include <QObject>
 #include <QString>
+#include <QTimer>
+#include <QUrl>
 
 #include <chrono>
 
 class QNetworkAccessManager;
 class QNetworkReply;
+class QTcpSocket;
 
 namespace linvera {
 
@@ -25,13 +29,103 @@ struct HttpTimeouts
 HttpTimeouts httpTimeouts();
 void setHttpTimeouts(HttpTimeouts timeouts);
 
+/// Largest answer body a fetch accepts; a longer one is a failed transfer.
+qint64 httpBodyLimit();
+void setHttpBodyLimit(qint64 bytes);
+
 /// True when the reply delivered fewer body bytes than its Content-Length announced.
 bool IsCutShort(const QNetworkReply& reply, qint64 received);
 
+/// Why a URL the program assembled cannot be requested exactly as written, or empty text when it
+/// can. Accepted: an http or https URL of printable ASCII without user info, every "%" followed by
+/// two hexadecimal digits, valid in strict URL parsing. Spaces, control characters and non-ASCII
+/// characters are refused, never encoded on the quiet.
+QString RequestUrlProblem(const QString& url);
+
+/// One GET whose request line carries the URL's bytes exactly as assembled: no re-encoding, no
+/// decoding of escapes ("%7E" stays "%7E"), no case change, no removal of dot segments. (QUrl, and
+/// so QNetworkAccessManager, rewrites all of these.) The fragment is not sent. Redirects are
+/// followed; a move from https to http is refused. Runs on the event loop of its thread.
+class HttpFetch : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum class Outcome {
+        Idle,
+        Running,
+        Answered, ///< a whole HTTP answer arrived (any status)
+        BadUrl,   ///< RequestUrlProblem refused the URL; nothing was sent
+        Failed,   ///< transport failure, time-out, a body cut short or over the limit
+    };
+
+    explicit HttpFetch(QObject* parent = nullptr);
+    ~HttpFetch() override;
+
+    /// Starts the fetch; a running one is dropped first. `headers` are extra "Name: value" lines
+    /// separated by CR LF; `proxy` ("host:port") replaces the system proxy when not empty.
+    /// finished() always comes later from the event loop, also for a refused URL.
+    void start(const QString& url, const QString& headers = {}, const QString& proxy = {});
+    /// Drops a running fetch without sending finished().
+    void abort();
+
+    /// True from start() until finished() has been sent.
+    bool isRunning() const { return m_outcome == Outcome::Running || m_announcing; }
+    Outcome outcome() const { return m_outcome; }
+    /// Status code of the final answer (after redirects); 0 without an answer.
+    int statusCode() const { return m_status; }
+    QByteArray body() const { return m_body; }
+    /// What went wrong, for BadUrl and Failed.
+    QString errorText() const { return m_error; }
+
+Q_SIGNALS:
+    void finished();
+
+private:
+    void begin(const QString& url);
+    void sendRequest();
+    /// Reads what arrived; `closed` when the server has closed the connection.
+    void process(bool closed);
+    bool parseHead(const QByteArray& head);
+    bool takeChunks();
+    void complete();
+    /// Where a redirect of the current answer leads.
+    QString redirectTarget() const;
+    void fail(Outcome outcome, const QString& error);
+    void announce();
+    void dropSocket();
+    void touch();
+
+    QString m_headers;
+    QString m_proxy;
+    QUrl m_url;
+    /// Scheme and authority of the current URL, as written.
+    QString m_origin;
+    QByteArray m_request;
+    QTcpSocket* m_socket = nullptr;
+    QTimer m_idle;
+    QTimer m_total;
+    Outcome m_outcome = Outcome::Idle;
+    quint64 m_generation = 0;
+    bool m_announcing = false;
+    int m_redirectsLeft = 0;
+
+    QByteArray m_buffer;
+    bool m_headDone = false;
+    int m_status = 0;
+    qint64 m_contentLength = -1;
+    bool m_chunked = false;
+    bool m_chunksDone = false;
+    QByteArray m_location;
+    QByteArray m_body;
+    QString m_error;
+};
+
 /// Blocking GET that keeps the window's events running while it waits. Fills `body` with the whole
 /// answer body (also for an HTTP error page, as a browser would show it) and returns its length;
-/// 0 and an empty body on any transport failure or time-out. `headers` are extra "Name: value" lines
-/// separated by CR LF; `proxy` ("host:port") replaces the system proxy when not empty.
+/// 0 and an empty body on any transport failure, time-out or refused URL. The request carries the
+/// URL exactly as given (see HttpFetch). `headers` are extra "Name: value" lines separated by CR LF;
+/// `proxy` ("host:port") replaces the system proxy when not empty.
 qint64 HttpGetBytes(const QString& url, QByteArray& body, const QString& headers = {},
                     const QString& proxy = {});
 

@@ -2,9 +2,6 @@
 
 #include "HttpClient.h"
 
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
 #include <QSaveFile>
 #include <QUrl>
 
@@ -46,58 +43,32 @@ PictureDownload::PictureDownload(QObject* parent)
     : QObject(parent)
 {
     setObjectName(u"InetPict"_s);
-    m_limit.setSingleShot(true);
-    // A server that keeps dripping bytes must not keep the download alive for ever.
-    connect(&m_limit, &QTimer::timeout, this, [this] {
-        if (m_reply)
-            m_reply->abort();
-    });
+    connect(&m_fetch, &HttpFetch::finished, this, &PictureDownload::onFinished);
 }
 
-PictureDownload::~PictureDownload()
-{
-    cancel();
-}
+PictureDownload::~PictureDownload() = default;
 
 void PictureDownload::cancel()
 {
-    if (!m_reply)
-        return;
-    m_limit.stop();
-    QNetworkReply* reply = m_reply;
-    m_reply = nullptr;
-    reply->disconnect(this);
-    reply->abort();
-    reply->deleteLater();
+    m_fetch.abort();
 }
 
 void PictureDownload::start(const QString& url, const QString& previewPath)
 {
-    cancel();
     m_previewPath = previewPath;
-    QNetworkRequest request(QUrl::fromUserInput(url));
-    request.setHeader(QNetworkRequest::UserAgentHeader, HttpAgentText());
-    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
-    request.setTransferTimeout(int(httpTimeouts().idle.count()));
-    m_reply = sharedNetworkAccess().get(request);
-    connect(m_reply.data(), &QNetworkReply::finished, this, &PictureDownload::onFinished);
-    m_limit.start(httpTimeouts().total);
+    m_fetch.start(url);
 }
 
 void PictureDownload::onFinished()
 {
-    m_limit.stop();
-    QNetworkReply* reply = m_reply;
-    m_reply = nullptr;
-    if (!reply)
-        return;
-    reply->deleteLater();
-
-    const QByteArray body = reply->readAll();
-    if (reply->error() != QNetworkReply::NoError || IsCutShort(*reply, body.size())) {
+    const int status = m_fetch.statusCode();
+    if (m_fetch.outcome() == HttpFetch::Outcome::BadUrl)
+        qWarning("PictureDownload: %s", qUtf8Printable(m_fetch.errorText()));
+    if (m_fetch.outcome() != HttpFetch::Outcome::Answered || status < 200 || status > 299) {
         Q_EMIT finished(Outcome::DownloadFailed, QImage());
         return;
     }
+    const QByteArray body = m_fetch.body();
     // Written whole or not at all: a shorter picture never keeps the tail of the one before.
     QSaveFile file(m_previewPath);
     if (!file.open(QIODevice::WriteOnly) || file.write(body) != body.size() || !file.commit()) {

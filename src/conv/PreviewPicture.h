@@ -1,12 +1,10 @@
 #pragma once
 
+#include "HttpClient.h"
+
 #include <QImage>
 #include <QObject>
-#include <QPointer>
 #include <QString>
-#include <QTimer>
-
-#include <QNetworkReply>
 
 namespace linvera {
 
@@ -23,8 +21,9 @@ struct LoadedPicture
 /// Loads a picture from a file path, a file: URL or an http(s) URL.
 LoadedPicture LoadPictureFromUrl(const QString& location);
 
-/// The window's picture download (`InetPict`): fetches a picture URL, writes the whole body to the
-/// preview file (never leaving the tail of an older picture) and decodes it.
+/// The window's picture download (`InetPict`): fetches a picture URL exactly as given (see HttpFetch),
+/// writes the whole body to the preview file (never leaving the tail of an older picture) and
+/// decodes it. Only a success status counts as a download.
 class PictureDownload : public QObject
 {
     Q_OBJECT
@@ -38,7 +37,7 @@ public:
     /// Starts the download of `url` into `previewPath`; a running download is dropped first.
     void start(const QString& url, const QString& previewPath);
     void cancel();
-    bool isRunning() const { return m_reply != nullptr; }
+    bool isRunning() const { return m_fetch.isRunning(); }
 
 Q_SIGNALS:
     void finished(linvera::PictureDownload::Outcome outcome, const QImage& picture);
@@ -46,8 +45,7 @@ Q_SIGNALS:
 private:
     void onFinished();
 
-    QPointer<QNetworkReply> m_reply;
-    QTimer m_limit;
+    HttpFetch m_fetch;
     QString m_previewPath;
 };
 

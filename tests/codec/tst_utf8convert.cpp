@@ -28,6 +28,8 @@ private Q_SLOTS:
     void cp932RoundTrips();
     void invalidCp932NeverFails_data();
     void invalidCp932NeverFails();
+    void cp932LeadByteCutOffAtTheEnd_data();
+    void cp932LeadByteCutOffAtTheEnd();
     void otherCodePages_data();
     void otherCodePages();
     void everyKnownCodePageDecodesAscii_data();
@@ -137,6 +139,44 @@ void TestUtf8Convert::invalidCp932NeverFails()
     QVERIFY2(text.startsWith(before), qPrintable(text));
     QVERIFY2(text.endsWith(after), qPrintable(text));
     QVERIFY2(text.size() > before.size() + after.size(), qPrintable(text));
+}
+
+void TestUtf8Convert::cp932LeadByteCutOffAtTheEnd_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("before");
+    QTest::addColumn<bool>("cutOff");
+    // Lead bytes are 0x81-0x9F and 0xE0-0xFC; one cut off by the end is a replacement character.
+    QTest::newRow("0x81, first lead byte") << QByteArray("ab\x81") << u"ab"_s << true;
+    QTest::newRow("0x9F, end of the lower leads") << QByteArray("ab\x9F") << u"ab"_s << true;
+    QTest::newRow("0xE0, start of the upper leads") << QByteArray("ab\xE0") << u"ab"_s << true;
+    QTest::newRow("0xEF, last JIS lead byte") << QByteArray("ab\xEF") << u"ab"_s << true;
+    QTest::newRow("0xFC, last lead byte") << QByteArray("ab\xFC") << u"ab"_s << true;
+    QTest::newRow("0xFC alone") << QByteArray("\xFC") << QString() << true;
+    QTest::newRow("0xFC after a whole character") << QByteArray("\x82\xA0\xFC") << u"あ"_s << true;
+    QTest::newRow("0xFC after a trail byte 0xFC") << QByteArray("\x81\xFC\xFC") << u"◯"_s << true;
+    // Neighbours of the ranges are single bytes: one character each, nothing added.
+    QTest::newRow("0x80, below the lower leads") << QByteArray("ab\x80") << u"ab"_s << false;
+    QTest::newRow("0xA0, above the lower leads") << QByteArray("ab\xA0") << u"ab"_s << false;
+    QTest::newRow("0xDF, half-width kana below the upper leads") << QByteArray("ab\xDF") << u"ab"_s << false;
+    QTest::newRow("0xFD, above the last lead byte") << QByteArray("ab\xFD") << u"ab"_s << false;
+    QTest::newRow("0xFC as the trail byte at the end") << QByteArray("\x81\xFC") << QString() << false;
+    QTest::newRow("0xFC with its trail byte") << QByteArray("\xFC\x4B") << QString() << false;
+}
+
+void TestUtf8Convert::cp932LeadByteCutOffAtTheEnd()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, before);
+    QFETCH(bool, cutOff);
+    const QString text = linvera::DecodeBytesWithCodePage(932, bytes);
+    if (cutOff) {
+        QCOMPARE(text, before + kReplacement);
+    } else {
+        QVERIFY2(text.startsWith(before), qPrintable(text));
+        QCOMPARE(text.size(), before.size() + 1);
+        QVERIFY2(!text.endsWith(kReplacement), qPrintable(text));
+    }
 }
 
 void TestUtf8Convert::otherCodePages_data()

@@ -1,12 +1,12 @@
 #include "AnsiCodec.h"
 #include "ConversionEngine.h"
 #include "HttpClient.h"
-#include "MessageBoxes.h"
 #include "RedirectProbe.h"
 
 #include "LiveChannelHost.h"
 #include "PictureHost.h"
 #include "ProbeProxy.h"
+#include "RecordingMessageBoxes.h"
 #include "RecordingView.h"
 #include "RedirectHost.h"
 #include "RuleApiService.h"
@@ -29,23 +29,6 @@ namespace {
 // What the application would have read from the store; the engine never reads the store itself.
 Endpoints g_endpoints;
 ProxySetting g_proxy;
-
-class Boxes : public platform::MessageBoxes
-{
-public:
-    Answer show(Icon icon, const QString& title, const QString& text, Buttons) override
-    {
-        shown.append({icon, title, text});
-        return Answer::Ok;
-    }
-    struct Box
-    {
-        Icon icon;
-        QString title;
-        QString text;
-    };
-    QList<Box> shown;
-};
 
 void setEndpoint(Endpoints::Name name, const QString& host)
 {
@@ -109,7 +92,7 @@ private:
 
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<RecordingView> m_view;
-    std::unique_ptr<Boxes> m_boxes;
+    std::unique_ptr<RecordingMessageBoxes> m_boxes;
     std::unique_ptr<ConversionEngine> m_engine;
     std::unique_ptr<ShortenerService> m_shortener;
     QDate m_today{2026, 12, 7};
@@ -135,7 +118,7 @@ void TestConversionEngine::init()
     setHttpTimeouts({std::chrono::milliseconds(3000), std::chrono::milliseconds(10000)});
 
     m_view = std::make_unique<RecordingView>();
-    m_boxes = std::make_unique<Boxes>();
+    m_boxes = std::make_unique<RecordingMessageBoxes>();
     m_engine = std::make_unique<ConversionEngine>(*m_view, *m_boxes);
     m_engine->setEndpoints(g_endpoints);
     m_engine->setLogFilePath(m_dir->filePath(u"log.txt"_s));
@@ -387,7 +370,7 @@ void TestConversionEngine::probesLocationHeader()
     QFETCH(QString, expected);
     QCOMPARE(m_view->afterUrl(), expected);
     QCOMPARE(m_view->message, u"処理中です..."_s);
-    QVERIFY(m_boxes->shown.isEmpty());
+    QVERIFY(m_boxes->shown().isEmpty());
     // The probe's result is not logged: the line was written when the run started.
     QVERIFY(readFile(m_dir->filePath(u"log.txt"_s)).endsWith("/abc, \r\n"));
 }
@@ -475,10 +458,10 @@ void TestConversionEngine::probeFailuresEndWithMessage()
     const quint16 port = kind == u"refused"_s ? HttpTestServer::closedPort() : host.port();
     loadRules(u"127.0.0.1:\tLocation:\t\r\n"_s);
     run(u"http://127.0.0.1:"_s + QString::number(port) + u"/abc"_s, 8000);
-    QCOMPARE(m_boxes->shown.size(), 1);
-    QCOMPARE(m_boxes->shown.first().title, u"ERROR"_s);
-    QCOMPARE(m_boxes->shown.first().icon, platform::MessageBoxes::Icon::Exclamation);
-    QVERIFY(!m_boxes->shown.first().text.isEmpty());
+    QCOMPARE(m_boxes->shown().size(), 1);
+    QCOMPARE(m_boxes->shown().first().title, u"ERROR"_s);
+    QCOMPARE(m_boxes->shown().first().icon, platform::MessageBoxes::Icon::Exclamation);
+    QVERIFY(!m_boxes->shown().first().text.isEmpty());
     QVERIFY(!m_engine->isWaiting());
     QCOMPARE(m_view->afterUrl(), QString());
 }
@@ -488,8 +471,8 @@ void TestConversionEngine::probeRefusesLineBreaks()
     RedirectHost host;
     loadRules(u"127.0.0.1:\tLocation:\t\r\n"_s);
     run(u"http://127.0.0.1:"_s + QString::number(host.port()) + u"/a\r\nX-Injected: 1"_s);
-    QCOMPARE(m_boxes->shown.size(), 1);
-    QCOMPARE(m_boxes->shown.first().title, u"ERROR"_s);
+    QCOMPARE(m_boxes->shown().size(), 1);
+    QCOMPARE(m_boxes->shown().first().title, u"ERROR"_s);
     QTest::qWait(100);
     QCOMPARE(host.connectionCount(), 0);
 }
