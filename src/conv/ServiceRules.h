@@ -30,6 +30,8 @@ public:
         QString pattern;
         /// The match text as an expression; only compiled for rules that are not "Location:".
         RuleRegex regex;
+        /// The answer pattern, compiled once when it is not empty.
+        RuleRegex answer;
         QStringMatcher matcher;
         bool isLocation = false;
     };
@@ -39,10 +41,13 @@ public:
         bool matched = false;
         QString templ;
         QString pattern;
+        /// `pattern` compiled (shared with the rule); invalid when the pattern is empty or broken.
+        RuleRegex answer;
     };
 
     /// Replaces the rules by the file's. Each line without two TABs is skipped after the message
-    /// "tinyurls読み込みエラー".
+    /// "tinyurls読み込みエラー". Columns lose their leading and trailing spaces (spaces only). An expression
+    /// in the first or the third column that does not compile is reported once, here.
     void LoadShortLinkRules(const QString& path, platform::MessageBoxes& boxes);
     /// The same from text already read.
     void loadFromText(const QString& text, platform::MessageBoxes& boxes);
