@@ -5,6 +5,7 @@
 #include "AppPaths.h"
 #include "ConversionEngine.h"
 #include "MessageBoxes.h"
+#include "RuleLiterals.h"
 
 #include <QFile>
 #include <QHash>
@@ -75,6 +76,8 @@ void ShortLinkRules::loadFromText(const QString& text, platform::MessageBoxes& b
     m_rules.clear();
     const QStringList lines = SplitRuleLines(text);
     m_rules.reserve(size_t(lines.size()));
+    std::vector<RuleCandidates::Needs> needs;
+    needs.reserve(size_t(lines.size()));
     QHash<QString, RuleRegex> answers;
     for (const QString& line : lines) {
         const qsizetype tab1 = line.indexOf(u'\t');
@@ -93,8 +96,14 @@ void ShortLinkRules::loadFromText(const QString& text, platform::MessageBoxes& b
             rule.regex = compileRule(rule.matchText);
         if (!rule.pattern.isEmpty())
             rule.answer = compileAnswer(rule.pattern, answers);
+        RuleCandidates::Needs& need = needs.emplace_back();
+        need.plainText = rule.matchText;
+        need.hasExpression = rule.regex.isValid();
+        if (need.hasExpression)
+            need.expressionLiterals = RequiredLiterals(rule.matchText);
         m_rules.push_back(std::move(rule));
     }
+    m_candidates = RuleCandidates(needs);
 }
 
 ShortLinkRules::Match ShortLinkRules::MatchShortLinkRule(const QString& url) const
@@ -102,14 +111,21 @@ ShortLinkRules::Match ShortLinkRules::MatchShortLinkRule(const QString& url) con
     QStringList groups;
     // Checked once here rather than by PCRE2 on every expression.
     const bool validText = QStringView(url).isValidUtf16();
-    for (const Rule& rule : m_rules) {
+    Match result;
+    m_candidates.firstMatch(url, [&](qsizetype index, bool expressionPossible) {
+        const Rule& rule = m_rules[size_t(index)];
         // An empty match text is found in every text but an empty one.
-        if (!url.isEmpty() && rule.matcher.indexIn(url) >= 0)
-            return {true, rule.templ, rule.pattern, rule.answer};
-        if (!rule.isLocation && validText && rule.regex.matchValid(url, &groups))
-            return {true, RuleRegex::fillGroups(rule.templ, groups), QString(), RuleRegex()};
-    }
-    return {};
+        if (!url.isEmpty() && rule.matcher.indexIn(url) >= 0) {
+            result = {true, rule.templ, rule.pattern, rule.answer};
+            return true;
+        }
+        if (expressionPossible && !rule.isLocation && validText && rule.regex.matchValid(url, &groups)) {
+            result = {true, RuleRegex::fillGroups(rule.templ, groups), QString(), RuleRegex()};
+            return true;
+        }
+        return false;
+    });
+    return result;
 }
 
 void PictureRules::LoadPictureRules(const QString& path)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "RuleCandidates.h"
 #include "RuleRegex.h"
 
 #include <QString>
@@ -53,7 +54,8 @@ public:
     void loadFromText(const QString& text, platform::MessageBoxes& boxes);
 
     /// First rule whose match text the URL contains, or whose expression matches it (then the template's
-    /// group placeholders are filled and the pattern is empty).
+    /// group placeholders are filled and the pattern is empty). Only rules that can match are tried: those
+    /// whose match text or whose expression's required literals the URL holds.
     Match MatchShortLinkRule(const QString& url) const;
 
     qsizetype size() const { return qsizetype(m_rules.size()); }
@@ -61,6 +63,7 @@ public:
 
 private:
     std::vector<Rule> m_rules;
+    RuleCandidates m_candidates;
 };
 
 /// The picture sites of "picturls.txt": an expression over the page URL and the picture URL template.
