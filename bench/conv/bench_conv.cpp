@@ -1,9 +1,11 @@
 // Prints, in one run: conversions per second through StartConv for a local expression rule behind
 // 999 others (without and with the log), the time to load a 10,000-line tinyurls.txt, the redirect
 // probe in process beside curl's whole run against the same loopback host, and the headless program
-// `linvera URL` as a whole process beside curl. Conversion rates are given by the wall clock and per
-// CPU-second of the converting thread; the goal is judged on the latter, which other load on the
-// machine disturbs less. `--only N` runs one part (for a profiler).
+// `linvera URL` as a whole process beside curl, and `linvera` converting 3,000 URLs in one run against
+// 1,000 and 10,000 rules with the log on. Conversion rates are given by the wall clock and per
+// CPU-second of the converting thread (or process); the goals are judged on the latter, which other
+// load on the machine disturbs less. `--only N` runs one part (for a profiler); `--linvera PATH` runs
+// another build of the headless program (an older one, for a before-and-after figure).
 #include "BenchStats.h"
 #include "BenchView.h"
 #include "ConversionEngine.h"
@@ -53,6 +55,16 @@ constexpr int kProcessRuns = 30;
 constexpr int kProbeWaitMs = 10000;
 constexpr int kProcessWaitMs = 30000;
 constexpr double kLinveraGoalRatio = 2.0; // at most this many times curl's whole run
+
+// linvera converting many URLs in one run, the matching rule last.
+constexpr int kProcessUrls = 3000;
+constexpr int kRulesProcessRuns = 7;
+struct RuleListGoal
+{
+    int rules;
+    double perSecond;
+};
+constexpr RuleListGoal kRuleListGoals[] = {{1000, 50000.0}, {10000, 20000.0}};
 
 const QByteArray kRedirectTarget = "http://target.example/x";
 const QString kProbePath = u"/bench"_s;
@@ -132,6 +144,7 @@ struct Figure
 };
 
 QList<Figure> g_table;
+QString g_linvera; // the headless program to run
 
 void addFigure(const QString& label, const QString& value, const QString& goal = QString(),
                std::optional<bool> pass = std::nullopt)
@@ -289,13 +302,16 @@ void benchRuleLoading(const QString& scratch)
     }
     CountingMessageBoxes boxes;
     QList<double> times;
+    QList<double> cpuTimes;
     qsizetype loaded = 0;
     for (int i = 0; i < kLoads; ++i) {
         ShortLinkRules rules;
         QElapsedTimer timer;
+        const double cpuStart = threadSeconds();
         timer.start();
         rules.LoadShortLinkRules(path, boxes);
         times.append(elapsedMs(timer));
+        cpuTimes.append((threadSeconds() - cpuStart) * 1e3);
         loaded = rules.size();
     }
     std::printf("    file %lld bytes, rules loaded %lld, message boxes %d\n",
@@ -303,9 +319,12 @@ void benchRuleLoading(const QString& scratch)
                 boxes.count());
     std::printf("    %d loads: median %.2f ms (min %.2f, max %.2f)\n", kLoads, median(times), minimum(times),
                 maximum(times));
+    std::printf("    thread CPU: median %.2f ms (min %.2f, max %.2f)\n", median(cpuTimes), minimum(cpuTimes),
+                maximum(cpuTimes));
     const bool complete = loaded == kLoadLines && boxes.count() == 0;
     addFigure(u"[2]  Load 10,000-line tinyurls.txt"_s,
               fixed(median(times), 2) + (complete ? u" ms"_s : u" ms, rules lost"_s));
+    addFigure(u"[2]  Load 10,000-line tinyurls.txt (thread CPU)"_s, fixed(median(cpuTimes), 2) + u" ms"_s);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -504,7 +523,7 @@ void benchProbeAndProcesses(const QString& scratch, bool probeOnly)
         return;
 
     const QString curl = QStandardPaths::findExecutable(u"curl"_s);
-    const QString linvera = QDir(QCoreApplication::applicationDirPath()).filePath(u"linvera"_s);
+    const QString linvera = g_linvera;
     const bool haveLinvera = QFileInfo(linvera).isExecutable();
     QProcessEnvironment environment;
     const bool homeReady = prepareLinveraHome(scratch, port, environment);
@@ -574,6 +593,98 @@ void benchProbeAndProcesses(const QString& scratch, bool probeOnly)
               u"<= "_s + fixed(kLinveraGoalRatio, 0), linveraFine && linveraMs <= kLinveraGoalRatio * curlMs);
 }
 
+// ---------------------------------------------------------------------------------------------
+// linvera converting many URLs in one run
+
+// HOME with a tinyurls.txt of `ruleCount` rules, the matching one last, and no picture rules.
+bool prepareRulesHome(const QString& folder, int ruleCount, QProcessEnvironment& environment)
+{
+    const QString home = QDir(folder).filePath(u"home"_s);
+    const QString config = QDir(folder).filePath(u"config"_s);
+    const QString data = QDir(home).filePath(u"Documents/halvex-linvera"_s);
+    if (!QDir().mkpath(data) || !QDir().mkpath(config))
+        return false;
+    QStringList rules = realisticRules(ruleCount - 1);
+    rules.append(kLastRule);
+    if (!writeFile(QDir(data).filePath(u"tinyurls.txt"_s), crlfText(rules).toLatin1()) ||
+        !writeFile(QDir(data).filePath(u"picturls.txt"_s), QByteArray()))
+        return false;
+    environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(u"HOME"_s, home);
+    environment.insert(u"XDG_CONFIG_HOME"_s, config);
+    return true;
+}
+
+void benchRuleLists(const QString& scratch)
+{
+    std::printf("\n[5] linvera URL x %d in one run (log on), the matching expression rule last\n",
+                kProcessUrls);
+    if (!QFileInfo(g_linvera).isExecutable()) {
+        std::printf("    %s not found: build the linvera target\n", local(g_linvera).constData());
+        addFigure(u"[5]  linvera, many URLs"_s, u"not run"_s, QString(), false);
+        return;
+    }
+    std::printf("    program: %s\n", local(g_linvera).constData());
+    int nextCode = 100000; // apart from the codes of part 1
+    for (const RuleListGoal& goal : kRuleListGoals) {
+        const QString folder = QDir(scratch).filePath(u"rules"_s + QString::number(goal.rules));
+        QProcessEnvironment environment;
+        if (!prepareRulesHome(folder, goal.rules, environment)) {
+            std::printf("    cannot prepare %s\n", local(folder).constData());
+            continue;
+        }
+        const QString logPath = QDir(folder).filePath(u"home/Documents/halvex-linvera/log.txt"_s);
+        ProcessSeries series;
+        QList<double> cpuRates;
+        QList<double> wallRates;
+        QString problem;
+        for (int run = 0; run < 1 + kRulesProcessRuns; ++run) {
+            QStringList urls;
+            QStringList expected;
+            urls.reserve(kProcessUrls);
+            expected.reserve(kProcessUrls);
+            for (int i = 0; i < kProcessUrls; ++i) {
+                const QString c = code(nextCode++);
+                urls.append(kInputPrefix + c);
+                expected.append(kResultPrefix + c);
+            }
+            QFile::remove(logPath);
+            const ProcessRun result = runProcess(g_linvera, urls, environment);
+            // One after URL per input, an empty line between them; the log gets one line each.
+            const QStringList lines = result.output.split(u'\n', Qt::SkipEmptyParts);
+            const qsizetype logLines = countLogLines(logPath);
+            if (!result.ok || lines != expected || logLines != kProcessUrls) {
+                if (problem.isEmpty())
+                    problem = u"exit "_s + (result.ok ? u"fine"_s : u"failed"_s) + u", "_s +
+                              QString::number(lines.size()) + u" result lines, "_s +
+                              QString::number(logLines) + u" log lines, first \""_s + lines.value(0) +
+                              u"\""_s;
+                continue;
+            }
+            if (run == 0) // warm-up: the file cache
+                continue;
+            wallRates.append(kProcessUrls / (result.ms / 1e3));
+            cpuRates.append(kProcessUrls / (result.cpuMs / 1e3));
+            series.ms.append(result.ms);
+            series.cpuMs.append(result.cpuMs);
+        }
+        std::printf(
+            "    %5d rules: %d runs, whole run median %.1f ms (min %.1f, max %.1f), CPU median %.1f ms\n",
+            goal.rules, int(series.ms.size()), median(series.ms), minimum(series.ms), maximum(series.ms),
+            median(series.cpuMs));
+        std::printf("    %5s        wall clock: median %7.0f URLs/s; process CPU: median %7.0f URLs/s\n", "",
+                    median(wallRates), median(cpuRates));
+        if (!problem.isEmpty())
+            std::printf("    WRONG RESULT: %s\n", local(problem).constData());
+        const QString label = u"[5]  linvera, "_s + QString::number(goal.rules) + u" rules, "_s +
+                              QString::number(kProcessUrls) + u" URLs"_s;
+        const bool fine = problem.isEmpty() && !cpuRates.isEmpty();
+        addFigure(label + u" (wall clock)"_s, fixed(median(wallRates), 0) + u" /s"_s);
+        addFigure(label + u" (process CPU)"_s, fixed(median(cpuRates), 0) + u" /s"_s,
+                  u">= "_s + fixed(goal.perSecond, 0) + u" /s"_s, fine && median(cpuRates) >= goal.perSecond);
+    }
+}
+
 void printTable()
 {
     std::printf("\n%-46s %16s %16s  %s\n", "Measurement (medians)", "Figure", "Goal", "Result");
@@ -602,11 +713,16 @@ int main(int argc, char* argv[])
     QCommandLineParser parser;
     parser.setApplicationDescription(u"Conversion engine figures."_s);
     parser.addHelpOption();
-    const QCommandLineOption only(u"only"_s, u"Run only part <n> (1 to 4; 3 alone skips the processes)."_s,
+    const QCommandLineOption only(u"only"_s, u"Run only part <n> (1 to 5; 3 alone skips the processes)."_s,
                                   u"n"_s);
     parser.addOption(only);
+    const QCommandLineOption linvera(u"linvera"_s,
+                                     u"The headless program to run (default: the one beside)."_s, u"path"_s);
+    parser.addOption(linvera);
     parser.process(app);
     const int part = parser.isSet(only) ? parser.value(only).toInt() : 0;
+    g_linvera = parser.isSet(linvera) ? QFileInfo(parser.value(linvera)).absoluteFilePath()
+                                      : QDir(QCoreApplication::applicationDirPath()).filePath(u"linvera"_s);
 
     std::printf("bench_conv (%s build), scratch folder %s\n", LINVERA_BENCH_BUILD_TYPE,
                 local(scratch).constData());
@@ -619,6 +735,8 @@ int main(int argc, char* argv[])
         benchRuleLoading(scratch);
     if (part == 0 || part == 3 || part == 4)
         benchProbeAndProcesses(scratch, part == 3);
+    if (part == 0 || part == 5)
+        benchRuleLists(scratch);
     printTable();
     return 0;
 }

@@ -3,8 +3,6 @@
 #define PCRE2_CODE_UNIT_WIDTH 16
 #include <pcre2.h>
 
-#include <utility>
-
 using namespace Qt::StringLiterals;
 
 namespace linvera {
@@ -58,31 +56,9 @@ RuleRegex::RuleRegex(const QString& pattern)
         m_error = len > 0 ? QString::fromUtf16(reinterpret_cast<const char16_t*>(buffer), len) : QString();
         return;
     }
-    m_code = new Code;
+    m_code = std::make_shared<Code>();
     m_code->code = code;
     m_code->data = pcre2_match_data_create_from_pattern(code, nullptr);
-}
-
-RuleRegex::~RuleRegex()
-{
-    delete m_code;
-}
-
-RuleRegex::RuleRegex(RuleRegex&& other) noexcept
-    : m_pattern(std::move(other.m_pattern))
-    , m_error(std::move(other.m_error))
-    , m_code(std::exchange(other.m_code, nullptr))
-{}
-
-RuleRegex& RuleRegex::operator=(RuleRegex&& other) noexcept
-{
-    if (this != &other) {
-        delete m_code;
-        m_pattern = std::move(other.m_pattern);
-        m_error = std::move(other.m_error);
-        m_code = std::exchange(other.m_code, nullptr);
-    }
-    return *this;
 }
 
 bool RuleRegex::match(QStringView subject, QStringList* groups) const

@@ -10,15 +10,13 @@ namespace linvera {
 /// One compiled rule expression with the matching rules of the program: case-insensitive, first match
 /// only, "." never matching CR or LF, lazy quantifiers and groups numbered from 1. Patterns come from
 /// files that the network refreshes, so a match is bounded: an expression that backtracks without end
-/// stops at a fixed budget and counts as no match.
+/// stops at a fixed budget and counts as no match. Copies share one compiled expression (and its match
+/// buffer: use them from one thread).
 class RuleRegex
 {
 public:
     RuleRegex() = default;
     explicit RuleRegex(const QString& pattern);
-    ~RuleRegex();
-    RuleRegex(RuleRegex&&) noexcept;
-    RuleRegex& operator=(RuleRegex&&) noexcept;
 
     bool isValid() const { return m_code != nullptr; }
     QString pattern() const { return m_pattern; }
@@ -41,7 +39,7 @@ private:
     struct Code;
     QString m_pattern;
     QString m_error;
-    Code* m_code = nullptr;
+    std::shared_ptr<Code> m_code;
 };
 
 } // namespace linvera

@@ -3,9 +3,12 @@
 #include "AnsiCodec.h"
 #include "AppInfo.h"
 #include "AppPaths.h"
+#include "ConversionEngine.h"
 #include "MessageBoxes.h"
+#include "RuleLiterals.h"
 
 #include <QFile>
+#include <QHash>
 #include <QLoggingCategory>
 
 using namespace Qt::StringLiterals;
@@ -20,6 +23,18 @@ RuleRegex compileRule(const QString& pattern)
     RuleRegex regex(pattern);
     if (!regex.isValid())
         qCWarning(lcRules) << "skipping rule" << pattern << ":" << regex.errorString();
+    return regex;
+}
+
+// Answer patterns repeat from rule to rule (services of one kind answer alike): each is compiled once.
+RuleRegex compileAnswer(const QString& pattern, QHash<QString, RuleRegex>& compiled)
+{
+    if (const auto it = compiled.constFind(pattern); it != compiled.cend())
+        return *it;
+    RuleRegex regex(pattern);
+    if (!regex.isValid())
+        qCWarning(lcRules) << "rule answer pattern" << pattern << "does not compile:" << regex.errorString();
+    compiled.insert(pattern, regex);
     return regex;
 }
 
@@ -61,6 +76,9 @@ void ShortLinkRules::loadFromText(const QString& text, platform::MessageBoxes& b
     m_rules.clear();
     const QStringList lines = SplitRuleLines(text);
     m_rules.reserve(size_t(lines.size()));
+    std::vector<RuleCandidates::Needs> needs;
+    needs.reserve(size_t(lines.size()));
+    QHash<QString, RuleRegex> answers;
     for (const QString& line : lines) {
         const qsizetype tab1 = line.indexOf(u'\t');
         const qsizetype tab2 = tab1 >= 0 ? line.indexOf(u'\t', tab1 + 1) : -1;
@@ -69,15 +87,23 @@ void ShortLinkRules::loadFromText(const QString& text, platform::MessageBoxes& b
             continue;
         }
         Rule rule;
-        rule.matchText = line.left(tab1).trimmed();
-        rule.templ = line.mid(tab1 + 1, tab2 - tab1 - 1).trimmed();
-        rule.pattern = line.mid(tab2 + 1).trimmed();
+        rule.matchText = TrimSpaces(line.left(tab1));
+        rule.templ = TrimSpaces(line.mid(tab1 + 1, tab2 - tab1 - 1));
+        rule.pattern = TrimSpaces(line.mid(tab2 + 1));
         rule.matcher.setPattern(rule.matchText);
         rule.isLocation = rule.templ == u"Location:"_s;
         if (!rule.isLocation)
             rule.regex = compileRule(rule.matchText);
+        if (!rule.pattern.isEmpty())
+            rule.answer = compileAnswer(rule.pattern, answers);
+        RuleCandidates::Needs& need = needs.emplace_back();
+        need.plainText = rule.matchText;
+        need.hasExpression = rule.regex.isValid();
+        if (need.hasExpression)
+            need.expressionLiterals = RequiredLiterals(rule.matchText);
         m_rules.push_back(std::move(rule));
     }
+    m_candidates = RuleCandidates(needs);
 }
 
 ShortLinkRules::Match ShortLinkRules::MatchShortLinkRule(const QString& url) const
@@ -85,14 +111,21 @@ ShortLinkRules::Match ShortLinkRules::MatchShortLinkRule(const QString& url) con
     QStringList groups;
     // Checked once here rather than by PCRE2 on every expression.
     const bool validText = QStringView(url).isValidUtf16();
-    for (const Rule& rule : m_rules) {
+    Match result;
+    m_candidates.firstMatch(url, [&](qsizetype index, bool expressionPossible) {
+        const Rule& rule = m_rules[size_t(index)];
         // An empty match text is found in every text but an empty one.
-        if (!url.isEmpty() && rule.matcher.indexIn(url) >= 0)
-            return {true, rule.templ, rule.pattern};
-        if (!rule.isLocation && validText && rule.regex.matchValid(url, &groups))
-            return {true, RuleRegex::fillGroups(rule.templ, groups), QString()};
-    }
-    return {};
+        if (!url.isEmpty() && rule.matcher.indexIn(url) >= 0) {
+            result = {true, rule.templ, rule.pattern, rule.answer};
+            return true;
+        }
+        if (expressionPossible && !rule.isLocation && validText && rule.regex.matchValid(url, &groups)) {
+            result = {true, RuleRegex::fillGroups(rule.templ, groups), QString(), RuleRegex()};
+            return true;
+        }
+        return false;
+    });
+    return result;
 }
 
 void PictureRules::LoadPictureRules(const QString& path)

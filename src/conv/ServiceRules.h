@@ -1,5 +1,6 @@
 #pragma once
 
+#include "RuleCandidates.h"
 #include "RuleRegex.h"
 
 #include <QString>
@@ -30,6 +31,8 @@ public:
         QString pattern;
         /// The match text as an expression; only compiled for rules that are not "Location:".
         RuleRegex regex;
+        /// The answer pattern, compiled once when it is not empty.
+        RuleRegex answer;
         QStringMatcher matcher;
         bool isLocation = false;
     };
@@ -39,16 +42,20 @@ public:
         bool matched = false;
         QString templ;
         QString pattern;
+        /// `pattern` compiled (shared with the rule); invalid when the pattern is empty or broken.
+        RuleRegex answer;
     };
 
     /// Replaces the rules by the file's. Each line without two TABs is skipped after the message
-    /// "tinyurls読み込みエラー".
+    /// "tinyurls読み込みエラー". Columns lose their leading and trailing spaces (spaces only). An expression
+    /// in the first or the third column that does not compile is reported once, here.
     void LoadShortLinkRules(const QString& path, platform::MessageBoxes& boxes);
     /// The same from text already read.
     void loadFromText(const QString& text, platform::MessageBoxes& boxes);
 
     /// First rule whose match text the URL contains, or whose expression matches it (then the template's
-    /// group placeholders are filled and the pattern is empty).
+    /// group placeholders are filled and the pattern is empty). Only rules that can match are tried: those
+    /// whose match text or whose expression's required literals the URL holds.
     Match MatchShortLinkRule(const QString& url) const;
 
     qsizetype size() const { return qsizetype(m_rules.size()); }
@@ -56,6 +63,7 @@ public:
 
 private:
     std::vector<Rule> m_rules;
+    RuleCandidates m_candidates;
 };
 
 /// The picture sites of "picturls.txt": an expression over the page URL and the picture URL template.

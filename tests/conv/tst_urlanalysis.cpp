@@ -8,6 +8,7 @@
 #include "MessageBoxes.h"
 
 #include <QElapsedTimer>
+#include <QRegularExpression>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
@@ -44,6 +45,10 @@ private Q_SLOTS:
     void ruleLines_data();
     void ruleLines();
     void shortLinkRuleFile();
+    void ruleColumnsLoseSpacesOnly_data();
+    void ruleColumnsLoseSpacesOnly();
+    void answerPatternsCompiledAtLoad_data();
+    void answerPatternsCompiledAtLoad();
     void shortLinkMatching_data();
     void shortLinkMatching();
     void pictureMatching_data();
@@ -168,6 +173,101 @@ void TestUrlAnalysis::shortLinkRuleFile()
     QCOMPARE(rules.size(), 0);
 }
 
+void TestUrlAnalysis::ruleColumnsLoseSpacesOnly_data()
+{
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QString>("matchText");
+    QTest::addColumn<QString>("templ");
+    QTest::addColumn<QString>("pattern");
+    QTest::addColumn<bool>("isLocation");
+    QTest::newRow("outer spaces go") << u"  a.example/  \t  Location:  \t  p(.)  "_s << u"a.example/"_s
+                                     << u"Location:"_s << u"p(.)"_s << true;
+    QTest::newRow("trailing TAB of column 3 stays")
+        << u"a\tT(1)\tp(.)\t"_s << u"a"_s << u"T(1)"_s << u"p(.)\t"_s << false;
+    QTest::newRow("TAB between spaces at the end of column 3")
+        << u"a\tT\t p(.) \t "_s << u"a"_s << u"T"_s << u"p(.) \t"_s << false;
+    QTest::newRow("lone LF leading column 1 stays")
+        << u"\na.example/\tLocation:\t"_s << u"\na.example/"_s << u"Location:"_s << QString() << true;
+    QTest::newRow("lone LF ending column 3 stays")
+        << u"a\tT\t p(.)\n"_s << u"a"_s << u"T"_s << u"p(.)\n"_s << false;
+    QTest::newRow("ideographic spaces around column 1 stay")
+        << u"\u3000a.example/\u3000\tLocation:\t"_s << u"\u3000a.example/\u3000"_s << u"Location:"_s
+        << QString() << true;
+    QTest::newRow("ideographic space after Location: makes a template")
+        << u"a\tLocation:\u3000\t"_s << u"a"_s << u"Location:\u3000"_s << QString() << false;
+    QTest::newRow("no-break space, vertical tab and form feed stay")
+        << u"\u00A0a\u000B\t\u000CT\t"_s << u"\u00A0a\u000B"_s << u"\u000CT"_s << QString() << false;
+    QTest::newRow("columns of spaces only become empty")
+        << u"   \t   \t   "_s << QString() << QString() << QString() << false;
+}
+
+void TestUrlAnalysis::ruleColumnsLoseSpacesOnly()
+{
+    QFETCH(QString, line);
+    CountingBoxes boxes;
+    ShortLinkRules rules;
+    rules.loadFromText(line + u"\r\n"_s, boxes);
+    QCOMPARE(boxes.texts, QStringList());
+    QCOMPARE(rules.size(), 1);
+    QTEST(rules.at(0).matchText, "matchText");
+    QTEST(rules.at(0).templ, "templ");
+    QTEST(rules.at(0).pattern, "pattern");
+    QTEST(rules.at(0).isLocation, "isLocation");
+}
+
+void TestUrlAnalysis::answerPatternsCompiledAtLoad_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QStringList>("brokenReported");
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<bool>("answerValid");
+    QTest::addColumn<QString>("answerBody");
+    QTest::addColumn<QString>("longUrl");
+    QTest::newRow("valid answer pattern")
+        << u"s.example/\thttp://api/($)\t<long>(.*?)</long>\r\n"_s << QStringList() << u"http://s.example/a"_s
+        << true << u"x<long>http://l/1</long><long>2</long>"_s << u"http://l/1"_s;
+    QTest::newRow("answer pattern used case-insensitively")
+        << u"s.example/\thttp://api/($)\t<LONG>(.*?)</LONG>\r\n"_s << QStringList() << u"http://s.example/a"_s
+        << true << u"<long>http://l/2</long>"_s << u"http://l/2"_s;
+    QTest::newRow("broken answer pattern reported at load")
+        << u"s.example/\thttp://api/($)\t<long>(.*?</long>\r\n"_s
+        << QStringList{u"answer pattern \"<long>\\(\\.\\*\\?</long>\" does not compile"_s}
+        << u"http://s.example/a"_s << false << u"<long>http://l/1</long>"_s << QString();
+    QTest::newRow("one report for a broken pattern on two rules")
+        << u"s.example/\thttp://api/($)\t([a\r\nt.example/\thttp://api2/($)\t([a\r\n"_s
+        << QStringList{u"answer pattern \"\\(\\[a\" does not compile"_s} << u"http://t.example/b"_s << false
+        << u"(["_s << QString();
+    QTest::newRow("broken expression and broken answer pattern, each once")
+        << u"[x\tLocation:\t\r\n[y\thttp://api/($)\t(z\r\nok.example/\thttp://api/($)\t\\d(\\d)\r\n"_s
+        << QStringList{u"skipping rule \"\\[y\""_s, u"answer pattern \"\\(z\" does not compile"_s}
+        << u"http://ok.example/"_s << true << u"a123"_s << u"2"_s;
+    QTest::newRow("no answer pattern, nothing compiled")
+        << u"u.example/\tLocation:\t\r\n"_s << QStringList() << u"http://u.example/a"_s << false << u"x"_s
+        << QString();
+}
+
+void TestUrlAnalysis::answerPatternsCompiledAtLoad()
+{
+    QFETCH(QString, file);
+    QFETCH(QStringList, brokenReported);
+    QFETCH(QString, url);
+    QFETCH(QString, answerBody);
+    CountingBoxes boxes;
+    ShortLinkRules rules;
+    for (const QString& report : std::as_const(brokenReported))
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(report));
+    rules.loadFromText(file, boxes);
+    // Reported while loading, never again while matching.
+    QTest::failOnWarning(QRegularExpression(u".*"_s));
+    for (int i = 0; i < 3; ++i) {
+        const ShortLinkRules::Match match = rules.MatchShortLinkRule(url);
+        QVERIFY(match.matched);
+        QCOMPARE(match.answer.pattern(), match.pattern);
+        QTEST(match.answer.isValid(), "answerValid");
+        QTEST(match.answer.firstGroup(answerBody), "longUrl");
+    }
+}
+
 void TestUrlAnalysis::shortLinkMatching_data()
 {
     QTest::addColumn<QString>("file");
@@ -198,6 +298,14 @@ void TestUrlAnalysis::shortLinkMatching_data()
                                      << QString();
     QTest::newRow("empty match text matches any URL")
         << u"\thttp://x/($)\tp(.)\r\n"_s << u"http://a/b"_s << true << u"http://x/($)"_s << u"p(.)"_s;
+    QTest::newRow("ideographic space is part of the match text")
+        << u"\u3000a.example/\tLocation:\t\r\n"_s << u"http://a.example/x"_s << false << QString()
+        << QString();
+    QTest::newRow("LF is part of the match text")
+        << u"a.example/\n\tLocation:\t\r\n"_s << u"http://a.example/x"_s << false << QString() << QString();
+    QTest::newRow("spaces are not part of the match text")
+        << u"  a.example/  \tLocation:\t\r\n"_s << u"http://a.example/x"_s << true << u"Location:"_s
+        << QString();
     QTest::newRow("broken expression is skipped")
         << u"([\tT(1)\t\r\nok.example\tLocation:\t\r\n"_s << u"http://ok.example/1"_s << true
         << u"Location:"_s << QString();
