@@ -31,17 +31,6 @@ const QString kPictureUnreadable = u"画像を表示できませんでした。"
 
 } // namespace
 
-QString TrimSpaces(const QString& text)
-{
-    qsizetype start = 0;
-    qsizetype end = text.size();
-    while (start < end && text[start] == u' ')
-        ++start;
-    while (end > start && text[end - 1] == u' ')
-        --end;
-    return text.mid(start, end - start);
-}
-
 ConversionEngine::ConversionEngine(ConversionView& view, platform::MessageBoxes& boxes, QObject* parent)
     : QObject(parent)
     , m_view(view)
@@ -124,7 +113,7 @@ void ConversionEngine::StartConv()
         mode = LiveLink;
     } else if (const ShortLinkRules::Match rule = m_shortLinkRules.MatchShortLinkRule(input); rule.matched) {
         if (!rule.pattern.isEmpty()) {
-            const Expansion expansion = ExpandShortLink(input, rule.templ, rule.pattern, m_endpoints);
+            const Expansion expansion = ExpandShortLink(input, rule.templ, rule.answer, m_endpoints);
             if (run != m_run) {
                 appendLog(input, expansion.longUrl);
                 return;

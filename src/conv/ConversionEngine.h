@@ -95,7 +95,4 @@ private:
     quint64 m_run = 0;
 };
 
-/// Removes leading and trailing spaces only; tabs and line breaks stay.
-QString TrimSpaces(const QString& text);
-
 } // namespace linvera

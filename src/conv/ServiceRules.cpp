@@ -3,9 +3,9 @@
 #include "AnsiCodec.h"
 #include "AppInfo.h"
 #include "AppPaths.h"
-#include "ConversionEngine.h"
 #include "MessageBoxes.h"
 #include "RuleLiterals.h"
+#include "UrlParts.h"
 
 #include <QFile>
 #include <QHash>

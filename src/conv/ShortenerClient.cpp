@@ -69,7 +69,7 @@ QString ExpandRequestUrl(const QString& shortLink, const QString& templ, const E
     return QString(templ).replace(u"($)"_s, PercentEncode(code));
 }
 
-Expansion ExpandShortLink(const QString& shortLink, const QString& templ, const QString& pattern,
+Expansion ExpandShortLink(const QString& shortLink, const QString& templ, const RuleRegex& pattern,
                           const Endpoints& endpoints)
 {
     Expansion result;
@@ -83,8 +83,7 @@ Expansion ExpandShortLink(const QString& shortLink, const QString& templ, const 
         result.pageTitle = htmlTitle.firstGroup(answer);
         return result;
     }
-    const RuleRegex answerPattern(pattern);
-    result.longUrl = answerPattern.firstGroup(answer).remove(u'\\');
+    result.longUrl = pattern.firstGroup(answer).remove(u'\\');
     return result;
 }
 

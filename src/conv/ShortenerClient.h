@@ -6,6 +6,8 @@
 
 namespace linvera {
 
+class RuleRegex;
+
 /// The account's fixed API key.
 QString ShortenerApiKey();
 
@@ -26,8 +28,9 @@ struct Expansion
 };
 
 /// Expands a short link: links of the service's own domains through its info API, others through the
-/// rule's API template ("($)" = the encoded short code) and answer pattern.
-Expansion ExpandShortLink(const QString& shortLink, const QString& templ, const QString& pattern,
+/// rule's API template ("($)" = the encoded short code) and answer pattern (compiled when the rules
+/// were loaded).
+Expansion ExpandShortLink(const QString& shortLink, const QString& templ, const RuleRegex& pattern,
                           const Endpoints& endpoints);
 
 /// The request URL that `ExpandShortLink` fetches.

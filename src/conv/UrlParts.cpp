@@ -18,6 +18,17 @@ bool isAllDigits(QStringView text)
 
 } // namespace
 
+QString TrimSpaces(const QString& text)
+{
+    qsizetype start = 0;
+    qsizetype end = text.size();
+    while (start < end && text[start] == u' ')
+        ++start;
+    while (end > start && text[end - 1] == u' ')
+        --end;
+    return text.mid(start, end - start);
+}
+
 UrlParts SplitUrl(const QString& url)
 {
     UrlParts parts;

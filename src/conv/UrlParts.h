@@ -4,6 +4,9 @@
 
 namespace linvera {
 
+/// Removes leading and trailing spaces only; tabs and line breaks stay.
+QString TrimSpaces(const QString& text);
+
 /// A URL cut into its parts by `SplitUrl`.
 struct UrlParts
 {

@@ -1,6 +1,7 @@
 // The blocking fetch: whole bodies, error pages, and every failure as 0 bytes within its time-outs;
 // requests go out with the bytes the program assembled, or not at all.
 #include "HttpClient.h"
+#include "RuleRegex.h"
 
 #include "Endpoints.h"
 #include "HttpTestServer.h"
@@ -476,7 +477,7 @@ void TestHttpClient::callersSendTheirBytes()
         RuleApiService api;
         api.setLongUrl(u"~ab.c-d_eあ"_s, u"http://x.example/page"_s);
         const Expansion expansion = ExpandShortLink(u"http://r.example/~ab.c-d_eあ"_s, api.urlTemplate(),
-                                                    api.responsePattern(), endpoints);
+                                                    RuleRegex(api.responsePattern()), endpoints);
         QCOMPARE(expansion.longUrl, u"http://x.example/page"_s);
         request = api.lastRequest();
     } else {
