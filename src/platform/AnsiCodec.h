@@ -25,7 +25,9 @@ public:
     /// The Windows code-page number of the current choice: 932 or 65001.
     static int currentNumber();
 
-    /// Text to bytes. A character the code page cannot hold becomes '?'.
+    /// Text to bytes. For windows-31j a character without a mapping takes the code page's best fit
+    /// where Windows has one (WAVE DASH gives 0x8160); any other character the code page cannot
+    /// hold becomes '?'.
     static QByteArray encode(QStringView text);
     /// Bytes to text. Invalid sequences become U+FFFD; decoding never fails.
     static QString decode(QByteArrayView bytes);
