@@ -3,6 +3,7 @@
 #include "RegistryStore.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QStandardPaths>
 
 #include <cerrno>
@@ -47,12 +48,32 @@ void removeSandbox()
         ::nftw(g_root, removeEntry, 16, FTW_DEPTH | FTW_PHYS);
 }
 
+/// The path with "..", "." and symbolic links resolved, as far as it exists; a missing rest is
+/// appended as written.
+QString resolved(const QString& path)
+{
+    QString existing = QDir::cleanPath(QDir::isAbsolutePath(path) ? path : QDir::current().filePath(path));
+    QString rest;
+    for (int steps = 0; steps < 256 && existing != u"/"_s; ++steps) {
+        const QFileInfo info(existing);
+        if (info.exists())
+            break;
+        if (info.isSymLink()) {
+            // A link to a missing place leads there, not into the folder that holds the link.
+            existing = QDir::cleanPath(info.symLinkTarget());
+            continue;
+        }
+        const qsizetype slash = existing.lastIndexOf(u'/');
+        rest = existing.mid(slash) + rest;
+        existing = slash > 0 ? existing.left(slash) : u"/"_s;
+    }
+    const QString canonical = QFileInfo(existing).canonicalFilePath();
+    return QDir::cleanPath((canonical.isEmpty() ? existing : canonical) + rest);
+}
+
 bool isInside(const QString& path, const QString& root)
 {
-    if (path.isEmpty())
-        return false;
-    const QString clean = QDir::cleanPath(QDir::isAbsolutePath(path) ? path : QDir::current().filePath(path));
-    return clean.startsWith(root + u'/');
+    return !path.isEmpty() && resolved(path).startsWith(root + u'/');
 }
 
 } // namespace
@@ -107,10 +128,10 @@ QString sandboxRoot()
 
 void requireSandbox()
 {
-    const QString root = QDir::cleanPath(sandboxRoot());
     if (g_root[0] == '\0' || g_owner != ::getpid())
         qFatal("linvera test sandbox: this process made no sandbox folder of its own; register the test "
                "with linvera_add_test so that it never runs against the user's registry store and files");
+    const QString root = resolved(sandboxRoot());
     struct Place
     {
         QString what;

@@ -1,9 +1,11 @@
 // Checks the sandbox of its own process the way every test does, for tst_sandbox.
-// Arguments: [--make] [NAME=value ...] [--store=path]; "@root@" in a value stands for the sandbox made.
+// Arguments: [--make] [NAME=value ...] [--store=path] [--link=path:target]; "@root@" in a value
+// stands for the sandbox made.
 #include "RegistryStore.h"
 #include "TestSandbox.h"
 
 #include <QCoreApplication>
+#include <QFile>
 
 #include <cstdio>
 #include <cstdlib>
@@ -28,6 +30,9 @@ int main(int argc, char* argv[])
         arg.replace(u"@root@"_s, root);
         if (arg.startsWith(u"--store="_s))
             storePath = arg.mid(8);
+        else if (arg.startsWith(u"--link="_s) &&
+                 !QFile::link(arg.mid(7).section(u':', 1), arg.mid(7).section(u':', 0, 0)))
+            return 4;
         else
             qputenv(qPrintable(arg.section(u'=', 0, 0)), arg.section(u'=', 1).toLocal8Bit());
     }

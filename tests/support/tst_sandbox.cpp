@@ -184,6 +184,18 @@ void TestSandbox::checkRefusesFoldersOutside_data()
     QTest::newRow("HOME elsewhere") << QStringList{u"--make"_s, u"HOME="_s + elsewhere} << u"HOME ("_s;
     QTest::newRow("HOME climbing out")
         << QStringList{u"--make"_s, u"HOME=@root@/home/../.."_s} << u"HOME ("_s;
+    // The link's target is missing: the check follows it all the same.
+    QTest::newRow("store through a dangling link")
+        << QStringList{u"--make"_s, u"--link=@root@/tmp/gone:"_s + elsewhere + u"/gone"_s,
+                       u"--store=@root@/tmp/gone/registry.sqlite3"_s}
+        << u"the registry store ("_s;
+    QTest::newRow("HOME through a link out of the sandbox")
+        << QStringList{u"--make"_s, u"--link=@root@/tmp/out:"_s + elsewhere, u"HOME=@root@/tmp/out/home"_s}
+        << u"HOME ("_s;
+    QTest::newRow("store through a link out of the sandbox")
+        << QStringList{u"--make"_s, u"--link=@root@/tmp/out:"_s + elsewhere,
+                       u"--store=@root@/tmp/out/registry.sqlite3"_s}
+        << u"the registry store ("_s;
     QTest::newRow("XDG_CONFIG_HOME elsewhere")
         << QStringList{u"--make"_s, u"XDG_CONFIG_HOME="_s + elsewhere} << u"XDG_CONFIG_HOME ("_s;
     QTest::newRow("XDG_DATA_HOME elsewhere")
@@ -207,6 +219,7 @@ void TestSandbox::checkRefusesFoldersOutside()
 
     QTemporaryDir tmp;
     QVERIFY(tmp.isValid());
+    QVERIFY(QDir().mkpath(QDir::tempPath() + u"/../elsewhere"_s));
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(u"TMPDIR"_s, tmp.path());
     const Run run = runProgram(programDir() + u"/sandbox_probe"_s, args, env, 30000);
