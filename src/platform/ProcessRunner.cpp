@@ -2,7 +2,9 @@
 
 #include <QEventLoop>
 #include <QFileInfo>
+#include <QMutex>
 #include <QProcess>
+#include <QSet>
 #include <QStandardPaths>
 #include <QTimer>
 
@@ -10,6 +12,35 @@
 
 namespace linvera {
 namespace {
+
+/// Openers still running after the wait. Destroying a QProcess kills its program, so one still
+/// running when this program ends is left running and its object kept here, never destroyed; the
+/// others leave the list once their program ends and the object goes.
+class LingeringOpeners
+{
+public:
+    static LingeringOpeners& instance()
+    {
+        static auto* openers = new LingeringOpeners;
+        return *openers;
+    }
+    void keep(QProcess* process)
+    {
+        {
+            QMutexLocker lock(&m_mutex);
+            m_processes.insert(process);
+        }
+        QObject::connect(process, &QObject::destroyed, [this, process] {
+            QMutexLocker lock(&m_mutex);
+            m_processes.remove(process);
+        });
+        QObject::connect(process, &QProcess::finished, process, &QObject::deleteLater);
+    }
+
+private:
+    QMutex m_mutex;
+    QSet<QProcess*> m_processes;
+};
 
 class SystemProcessRunner final : public ProcessRunner
 {
@@ -59,7 +90,7 @@ public:
             // it running and let the object go once it ends.
             QProcess* running = process.release();
             QObject::disconnect(running, nullptr, &loop, nullptr);
-            QObject::connect(running, &QProcess::finished, running, &QObject::deleteLater);
+            LingeringOpeners::instance().keep(running);
             result.outcome = Result::Outcome::StillRunning;
             return result;
         }

@@ -5,7 +5,9 @@
 #include "PictureHost.h"
 #include "RedirectHost.h"
 #include "ShortenerService.h"
+#include "TempRegistry.h"
 #include "TestEnvironment.h"
+#include "TestFiles.h"
 #include "TestPictures.h"
 
 #include <QDir>
@@ -30,13 +32,6 @@ struct Result
     QString err;
 };
 
-void writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(bytes);
-}
-
 } // namespace
 
 class TestHeadless : public QObject
@@ -45,6 +40,7 @@ class TestHeadless : public QObject
 
 private Q_SLOTS:
     void init();
+    void cleanup();
     void shortens();
     void storedShortUrlTypeChoosesHost_data();
     void storedShortUrlTypeChoosesHost();
@@ -61,20 +57,29 @@ private:
     Result runLinvera(const QStringList& args);
     void writeRules(const QString& shortLinkRules, const QString& pictureRules = {});
 
+    std::unique_ptr<TempRegistry> m_registry;
     std::unique_ptr<QTemporaryDir> m_home;
     std::unique_ptr<ShortenerService> m_shortener;
 };
 
 void TestHeadless::init()
 {
+    m_registry = std::make_unique<TempRegistry>();
     m_home = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_home->isValid());
+    QVERIFY(m_registry->isValid() && m_home->isValid());
     m_shortener = std::make_unique<ShortenerService>();
     const QString self = m_shortener->hostAndPort();
     SetRegString(platform::RegRoot::LocalMachine, kEndpointsKey, u"ShortenerApiHost"_s, self);
     SetRegString(platform::RegRoot::LocalMachine, kEndpointsKey, u"ShortenerAltApiHost"_s, self);
     SetRegString(platform::RegRoot::LocalMachine, kEndpointsKey, u"LiveHost"_s, u"live.example"_s);
     SetRegString(platform::RegRoot::LocalMachine, kEndpointsKey, u"LiveShortDomain"_s, u"lv.example"_s);
+}
+
+void TestHeadless::cleanup()
+{
+    m_shortener.reset();
+    m_home.reset();
+    m_registry.reset();
 }
 
 QString dataFolderOf(const QString& home)
@@ -86,8 +91,8 @@ void TestHeadless::writeRules(const QString& shortLinkRules, const QString& pict
 {
     const QString folder = dataFolderOf(m_home->path());
     QVERIFY(QDir().mkpath(folder));
-    writeFile(folder + u"/tinyurls.txt"_s, shortLinkRules.toUtf8());
-    writeFile(folder + u"/picturls.txt"_s, pictureRules.toUtf8());
+    QVERIFY(writeFile(folder + u"/tinyurls.txt"_s, shortLinkRules.toUtf8()));
+    QVERIFY(writeFile(folder + u"/picturls.txt"_s, pictureRules.toUtf8()));
 }
 
 Result TestHeadless::runLinvera(const QStringList& args)
@@ -95,8 +100,9 @@ Result TestHeadless::runLinvera(const QStringList& args)
     Result result;
     QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    // Its own home and documents; the registry store stays the test's, so the endpoints apply.
+    // Its own home and documents, and the test's registry store, so the endpoints apply.
     env.insert(u"HOME"_s, m_home->path());
+    env.insert(u"XDG_CONFIG_HOME"_s, m_registry->configHome());
     env.insert(u"LC_ALL"_s, u"C.UTF-8"_s);
     env.remove(u"XDG_DOCUMENTS_DIR"_s);
     process.setProcessEnvironment(env);
@@ -243,18 +249,14 @@ void TestHeadless::firstRunCopiesDefaultRules()
     QCOMPARE(r.exitCode, 0);
     const QString folder = dataFolderOf(m_home->path());
     for (const QString& name : {u"tinyurls.txt"_s, u"picturls.txt"_s}) {
-        QFile copy(folder + u'/' + name);
-        QFile original(programDir() + u'/' + name);
-        QVERIFY2(copy.open(QIODevice::ReadOnly), qPrintable(name));
-        QVERIFY(original.open(QIODevice::ReadOnly));
-        QCOMPARE(copy.readAll(), original.readAll());
+        const QByteArray original = readFile(programDir() + u'/' + name);
+        QVERIFY2(original != "<missing>", qPrintable(name));
+        QCOMPARE(readFile(folder + u'/' + name), original);
     }
     // A user's edited rules are never replaced.
-    writeFile(folder + u"/tinyurls.txt"_s, "mine.example/\tLocation:\t\r\n");
+    QVERIFY(writeFile(folder + u"/tinyurls.txt"_s, "mine.example/\tLocation:\t\r\n"));
     runLinvera({u"http://long.example/again"_s});
-    QFile kept(folder + u"/tinyurls.txt"_s);
-    QVERIFY(kept.open(QIODevice::ReadOnly));
-    QCOMPARE(kept.readAll(), QByteArray("mine.example/\tLocation:\t\r\n"));
+    QCOMPARE(readFile(folder + u"/tinyurls.txt"_s), QByteArray("mine.example/\tLocation:\t\r\n"));
 }
 
 void TestHeadless::usage()

@@ -7,9 +7,11 @@
 #include "NoticeFeed.h"
 #include "NoticeHost.h"
 #include "RegAccess.h"
-#include "RegistryStore.h"
 #include "SettingsTable.h"
+#include "TempRegistry.h"
 #include "TestEnvironment.h"
+#include "TestFiles.h"
+#include "TestSandbox.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -21,28 +23,15 @@
 #include <memory>
 
 using namespace Qt::StringLiterals;
-using linvera::platform::RegistryStore;
 using linvera::platform::RegRoot;
 using linvera::test::NoticeHost;
+using linvera::test::readFile;
+using linvera::test::writeFile;
 
 namespace {
 
 const QString kParamKey = u"SOFTWARE\\HALVEX\\linvera\\param"_s;
 const QString kEndpointsKey = u"SOFTWARE\\HALVEX\\linvera\\endpoints"_s;
-
-QByteArray readAll(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArrayLiteral("<missing>");
-    return file.readAll();
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
-}
 
 QString storedLastNotify()
 {
@@ -91,21 +80,17 @@ private:
     void writeOldFiles();
     QString dataFile(const QString& name) const { return m_data->filePath(name); }
 
-    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<linvera::test::TempRegistry> m_registry;
     std::unique_ptr<QTemporaryDir> m_data;
-    std::unique_ptr<RegistryStore> m_store;
-    std::unique_ptr<RegistryStore::SharedOverride> m_override;
     std::unique_ptr<NoticeHost> m_host;
 };
 
 void TestNoticeFeed::init()
 {
     linvera::platform::AnsiCodec::select(linvera::platform::AnsiCodec::CodePage::Utf8);
-    m_dir = std::make_unique<QTemporaryDir>();
+    m_registry = std::make_unique<linvera::test::TempRegistry>();
     m_data = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_dir->isValid() && m_data->isValid());
-    m_store = std::make_unique<RegistryStore>(m_dir->filePath(u"registry.sqlite3"_s));
-    m_override = std::make_unique<RegistryStore::SharedOverride>(*m_store);
+    QVERIFY(m_registry->isValid() && m_data->isValid());
     m_host = std::make_unique<NoticeHost>();
     QVERIFY(m_host->isListening());
     QVERIFY(linvera::SetRegString(RegRoot::LocalMachine, kEndpointsKey, u"MakerNoticeHost"_s,
@@ -116,10 +101,8 @@ void TestNoticeFeed::init()
 void TestNoticeFeed::cleanup()
 {
     m_host.reset();
-    m_override.reset();
-    m_store.reset();
+    m_registry.reset();
     m_data.reset();
-    m_dir.reset();
     linvera::setHttpTimeouts({});
 }
 
@@ -289,9 +272,9 @@ void TestNoticeFeed::fetchReplacesAllThree()
 
     linvera::FetchNoticeFiles(linvera::ReadEndpoints(), m_data->path());
 
-    QCOMPARE(readAll(dataFile(u"notice.xml"_s)), notice);
-    QCOMPARE(readAll(dataFile(u"tinyurls.txt"_s)), NoticeHost::sampleShortLinkRules());
-    QCOMPARE(readAll(dataFile(u"picturls.txt"_s)), NoticeHost::samplePictureRules());
+    QCOMPARE(readFile(dataFile(u"notice.xml"_s)), notice);
+    QCOMPARE(readFile(dataFile(u"tinyurls.txt"_s)), NoticeHost::sampleShortLinkRules());
+    QCOMPARE(readFile(dataFile(u"picturls.txt"_s)), NoticeHost::samplePictureRules());
 
     const QList<QByteArray> expectedNames{QByteArray(), QByteArrayLiteral("tinyurls.txt"),
                                           QByteArrayLiteral("picturls.txt")};
@@ -337,7 +320,7 @@ void TestNoticeFeed::fetchFailureKeepsOldFile()
     QFETCH(QString, failure);
 
     writeOldFiles();
-    const QByteArray oldBytes = readAll(dataFile(file));
+    const QByteArray oldBytes = readFile(dataFile(file));
     const QByteArray fresh = QByteArrayLiteral("fresh content that must not arrive\r\n").repeated(40);
     if (failure == u"404"_s)
         m_host->setFile(name, fresh, 404);
@@ -354,22 +337,22 @@ void TestNoticeFeed::fetchFailureKeepsOldFile()
 
     linvera::FetchNoticeFiles(linvera::ReadEndpoints(), m_data->path());
 
-    QCOMPARE(readAll(dataFile(file)), oldBytes);
+    QCOMPARE(readFile(dataFile(file)), oldBytes);
     // The failed one does not stop the others.
     QCOMPARE(m_host->namesRequested().size(), 3);
     if (file != u"notice.xml"_s)
-        QCOMPARE(readAll(dataFile(u"notice.xml"_s)), m_host->body({}));
+        QCOMPARE(readFile(dataFile(u"notice.xml"_s)), m_host->body({}));
     if (file != u"tinyurls.txt"_s)
-        QCOMPARE(readAll(dataFile(u"tinyurls.txt"_s)), NoticeHost::sampleShortLinkRules());
+        QCOMPARE(readFile(dataFile(u"tinyurls.txt"_s)), NoticeHost::sampleShortLinkRules());
     if (file != u"picturls.txt"_s)
-        QCOMPARE(readAll(dataFile(u"picturls.txt"_s)), NoticeHost::samplePictureRules());
+        QCOMPARE(readFile(dataFile(u"picturls.txt"_s)), NoticeHost::samplePictureRules());
     QCOMPARE(QDir(m_data->path()).entryList(QDir::Files | QDir::Hidden).size(), 3);
 }
 
 void TestNoticeFeed::fetchEndsOnSilentServer()
 {
     writeOldFiles();
-    const QByteArray oldNotice = readAll(dataFile(u"notice.xml"_s));
+    const QByteArray oldNotice = readFile(dataFile(u"notice.xml"_s));
     linvera::test::HttpTestDelivery silent;
     silent.mode = linvera::test::HttpTestDelivery::Mode::Silent;
     m_host->setDelivery(silent);
@@ -379,20 +362,20 @@ void TestNoticeFeed::fetchEndsOnSilentServer()
     clock.start();
     linvera::FetchNoticeFiles(linvera::ReadEndpoints(), m_data->path());
     QVERIFY2(clock.elapsed() < 10000, qPrintable(QString::number(clock.elapsed())));
-    QCOMPARE(readAll(dataFile(u"notice.xml"_s)), oldNotice);
+    QCOMPARE(readFile(dataFile(u"notice.xml"_s)), oldNotice);
     QCOMPARE(m_host->namesRequested().size(), 3);
 }
 
 void TestNoticeFeed::fetchWithoutServerKeepsFiles()
 {
     writeOldFiles();
-    const QByteArray oldNotice = readAll(dataFile(u"notice.xml"_s));
-    const QByteArray oldRules = readAll(dataFile(u"tinyurls.txt"_s));
+    const QByteArray oldNotice = readFile(dataFile(u"notice.xml"_s));
+    const QByteArray oldRules = readFile(dataFile(u"tinyurls.txt"_s));
     const QString closedHost = u"127.0.0.1:"_s + QString::number(linvera::test::HttpTestServer::closedPort());
     QVERIFY(linvera::SetRegString(RegRoot::LocalMachine, kEndpointsKey, u"MakerNoticeHost"_s, closedHost));
     linvera::FetchNoticeFiles(linvera::ReadEndpoints(), m_data->path());
-    QCOMPARE(readAll(dataFile(u"notice.xml"_s)), oldNotice);
-    QCOMPARE(readAll(dataFile(u"tinyurls.txt"_s)), oldRules);
+    QCOMPARE(readFile(dataFile(u"notice.xml"_s)), oldNotice);
+    QCOMPARE(readFile(dataFile(u"tinyurls.txt"_s)), oldRules);
 }
 
 void TestNoticeFeed::fetchIntoFolderWithTrailingSlashes_data()
@@ -407,21 +390,22 @@ void TestNoticeFeed::fetchIntoFolderWithTrailingSlashes()
 {
     QFETCH(QString, suffix);
     linvera::FetchNoticeFiles(linvera::ReadEndpoints(), m_data->path() + suffix);
-    QCOMPARE(readAll(dataFile(u"notice.xml"_s)), m_host->body({}));
-    QCOMPARE(readAll(dataFile(u"picturls.txt"_s)), NoticeHost::samplePictureRules());
+    QCOMPARE(readFile(dataFile(u"notice.xml"_s)), m_host->body({}));
+    QCOMPARE(readFile(dataFile(u"picturls.txt"_s)), NoticeHost::samplePictureRules());
 }
 
 void TestNoticeFeed::fetchUsesUserDataFolder()
 {
     const QString folder = linvera::platform::AppPaths::fromEnvironment().dataFolder;
     QVERIFY2(folder.startsWith(QDir::homePath()), qPrintable(folder));
+    QVERIFY2(folder.startsWith(linvera::test::sandboxRoot() + u'/'), qPrintable(folder));
     QVERIFY(QDir().mkpath(folder));
     QFile::remove(linvera::platform::JoinPath(folder, u"notice.xml"_s));
 
     linvera::FetchNoticeFiles();
 
-    QCOMPARE(readAll(linvera::platform::JoinPath(folder, u"notice.xml"_s)), m_host->body({}));
-    QCOMPARE(readAll(linvera::platform::JoinPath(folder, u"tinyurls.txt"_s)),
+    QCOMPARE(readFile(linvera::platform::JoinPath(folder, u"notice.xml"_s)), m_host->body({}));
+    QCOMPARE(readFile(linvera::platform::JoinPath(folder, u"tinyurls.txt"_s)),
              NoticeHost::sampleShortLinkRules());
 }
 
@@ -552,7 +536,7 @@ void TestNoticeFeed::readNeverFetchesExternalEntities()
     QFETCH(QString, doctype);
     QFETCH(QString, body);
 
-    const QString secretPath = m_dir->filePath(u"secret.txt"_s);
+    const QString secretPath = m_registry->filePath(u"secret.txt"_s);
     QVERIFY(writeFile(secretPath, QByteArrayLiteral("TOP-SECRET")));
     linvera::test::HttpTestServer server;
     server.setRoute("/entity", linvera::test::HttpTestResponse::ok("TOP-SECRET"));

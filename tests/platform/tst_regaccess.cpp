@@ -1,10 +1,9 @@
 #include "AnsiCodec.h"
 #include "RegAccess.h"
 #include "RegistryStore.h"
+#include "TempRegistry.h"
+#include "TestFiles.h"
 
-#include <QCryptographicHash>
-#include <QFile>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <cmath>
@@ -70,12 +69,10 @@ private Q_SLOTS:
     void brokenStoreFailsQuietly();
 
 private:
-    RegistryStore& store() { return *m_store; }
+    RegistryStore& store() { return m_registry->store(); }
     quint32 storedType(RegRoot root, const QString& path, const QString& name, QByteArray* data = nullptr);
 
-    std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<RegistryStore> m_store;
-    std::unique_ptr<RegistryStore::SharedOverride> m_override;
+    std::unique_ptr<linvera::test::TempRegistry> m_registry;
     CodePage m_savedCodePage = CodePage::Utf8;
 };
 
@@ -83,17 +80,13 @@ void TestRegAccess::init()
 {
     m_savedCodePage = AnsiCodec::current();
     AnsiCodec::select(CodePage::Utf8);
-    m_dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_dir->isValid());
-    m_store = std::make_unique<RegistryStore>(m_dir->filePath(u"registry.sqlite3"_s));
-    m_override = std::make_unique<RegistryStore::SharedOverride>(*m_store);
+    m_registry = std::make_unique<linvera::test::TempRegistry>();
+    QVERIFY(m_registry->isValid());
 }
 
 void TestRegAccess::cleanup()
 {
-    m_override.reset();
-    m_store.reset();
-    m_dir.reset();
+    m_registry.reset();
     AnsiCodec::select(m_savedCodePage);
 }
 
@@ -517,18 +510,11 @@ void TestRegAccess::japaneseRoundTrip()
 
 void TestRegAccess::brokenStoreFailsQuietly()
 {
-    const QString path = m_dir->filePath(u"broken.sqlite3"_s);
-    {
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(QByteArray("this is not a database, and it is the user's file\n").repeated(40));
-    }
-    const QByteArray before = QCryptographicHash::hash(
-        [&] {
-            QFile file(path);
-            return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-        }(),
-        QCryptographicHash::Sha256);
+    const QString path = m_registry->filePath(u"broken.sqlite3"_s);
+    QVERIFY(linvera::test::writeFile(
+        path, QByteArray("this is not a database, and it is the user's file\n").repeated(40)));
+    const QByteArray before = linvera::test::fileDigest(path);
+    QVERIFY(!before.isEmpty());
     RegistryStore broken(path);
     RegistryStore::SharedOverride scope(broken);
     QString text = u"caller's text"_s;
@@ -540,9 +526,7 @@ void TestRegAccess::brokenStoreFailsQuietly()
     QCOMPARE(linvera::DeleteRegValue(RegRoot::LocalMachine, kKey, u"v"_s),
              qint32(RegistryStore::RegistryCorrupt));
     QCOMPARE(linvera::DeleteRegKey(RegRoot::LocalMachine, kKey), qint32(RegistryStore::RegistryCorrupt));
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256), before);
+    QCOMPARE(linvera::test::fileDigest(path), before);
 }
 
 QTEST_GUILESS_MAIN(TestRegAccess)

@@ -2,13 +2,12 @@
 #include "RegAccess.h"
 #include "RegTool.h"
 #include "RegistryStore.h"
+#include "TempRegistry.h"
 #include "TestEnvironment.h"
+#include "TestFiles.h"
 
-#include <QCryptographicHash>
-#include <QDir>
 #include <QFile>
 #include <QProcess>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>
@@ -65,14 +64,6 @@ mode_t modeOf(const QString& path)
     return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? (st.st_mode & 07777) : mode_t(-1);
 }
 
-QByteArray digest(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly)
-               ? QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256)
-               : QByteArray();
-}
-
 struct Outcome
 {
     int exitCode = -1;
@@ -106,10 +97,11 @@ private Q_SLOTS:
 private:
     Outcome runInProcess(const QStringList& args, int answer = -1);
     Outcome runProgram(const QStringList& args);
-    QString programStorePath() const { return m_dir->filePath(u"config/halvex-linvera/registry.sqlite3"_s); }
+    /// The program's own configuration folder: a store apart from the one the tool runs on in-process.
+    QString programConfigHome() const { return m_registry->filePath(u"program/config"_s); }
+    QString programStorePath() const { return programConfigHome() + u"/halvex-linvera/registry.sqlite3"_s; }
 
-    std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<RegistryStore> m_store;
+    std::unique_ptr<linvera::test::TempRegistry> m_registry;
     CodePage m_savedCodePage = CodePage::Utf8;
 };
 
@@ -117,11 +109,10 @@ void TestRegTool::init()
 {
     m_savedCodePage = AnsiCodec::current();
     AnsiCodec::select(CodePage::Utf8);
-    m_dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_dir->isValid());
-    m_store = std::make_unique<RegistryStore>(m_dir->filePath(u"registry.sqlite3"_s));
+    m_registry = std::make_unique<linvera::test::TempRegistry>();
+    QVERIFY(m_registry->isValid());
     const auto create = RegistryStore::CreateMode::CreateMissingKeys;
-    RegistryStore& s = *m_store;
+    RegistryStore& s = m_registry->store();
     QCOMPARE(s.setValue(RegRoot::CurrentUser, kKey, u"name"_s, RegistryStore::RegSz, "Linvera", create), 0);
     QCOMPARE(s.setValue(RegRoot::CurrentUser, kKey, u"count"_s, RegistryStore::RegDword,
                         QByteArray("\x05\x01\0\0", 4)),
@@ -140,8 +131,7 @@ void TestRegTool::init()
 
 void TestRegTool::cleanup()
 {
-    m_store.reset();
-    m_dir.reset();
+    m_registry.reset();
     AnsiCodec::select(m_savedCodePage);
 }
 
@@ -154,7 +144,7 @@ Outcome TestRegTool::runInProcess(const QStringList& args, int answer)
     RegTool::Confirm confirm;
     if (answer >= 0)
         confirm = [answer](const QString&) { return answer == 1; };
-    RegTool tool(*m_store, outStream, errStream, confirm);
+    RegTool tool(m_registry->store(), outStream, errStream, confirm);
     Outcome outcome;
     outcome.exitCode = tool.run(args);
     outStream.flush();
@@ -168,9 +158,8 @@ Outcome TestRegTool::runProgram(const QStringList& args)
 {
     QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(u"XDG_CONFIG_HOME"_s, m_dir->filePath(u"config"_s));
+    env.insert(u"XDG_CONFIG_HOME"_s, programConfigHome());
     env.insert(u"LC_ALL"_s, u"C.UTF-8"_s);
-    env.insert(u"ASAN_OPTIONS"_s, u"detect_leaks=0"_s);
     process.setProcessEnvironment(env);
     process.start(linvera::test::programDir() + u"/linvera-reg"_s, args);
     Outcome outcome;
@@ -249,12 +238,12 @@ void TestRegTool::query()
     QFETCH(int, exitCode);
     QFETCH(QString, out);
     QFETCH(QString, err);
-    const QStringList before = dump(*m_store);
+    const QStringList before = dump(m_registry->store());
     const Outcome outcome = runInProcess(args);
     QCOMPARE(outcome.err, err);
     QCOMPARE(outcome.out, out);
     QCOMPARE(outcome.exitCode, exitCode);
-    QCOMPARE(dump(*m_store), before);
+    QCOMPARE(dump(m_registry->store()), before);
 }
 
 void TestRegTool::syntaxErrors_data()
@@ -321,13 +310,13 @@ void TestRegTool::syntaxErrors()
 {
     QFETCH(QStringList, args);
     QFETCH(QString, err);
-    const QStringList before = dump(*m_store);
+    const QStringList before = dump(m_registry->store());
     const Outcome outcome = runInProcess(args, 1);
     QCOMPARE(outcome.err, err);
     QCOMPARE(outcome.err.count(u'\n'), 1);
     QCOMPARE(outcome.out, QString());
     QCOMPARE(outcome.exitCode, int(RegTool::BadSyntax));
-    QCOMPARE(dump(*m_store), before);
+    QCOMPARE(dump(m_registry->store()), before);
 }
 
 void TestRegTool::changes_data()
@@ -460,18 +449,19 @@ void TestRegTool::changes()
     QFETCH(quint32, type);
     QFETCH(QByteArray, data);
     AnsiCodec::select(codePage);
-    const QStringList before = dump(*m_store);
+    const QStringList before = dump(m_registry->store());
     const Outcome outcome = runInProcess(args, answer);
     QCOMPARE(outcome.err, err);
     QCOMPARE(outcome.exitCode, exitCode);
     QCOMPARE(outcome.out, exitCode == 0 ? kDone : QString());
     if (exitCode != 0)
-        QCOMPARE(dump(*m_store), before);
-    QCOMPARE(m_store->keyExists(RegRoot::CurrentUser, key), keyExists);
+        QCOMPARE(dump(m_registry->store()), before);
+    QCOMPARE(m_registry->store().keyExists(RegRoot::CurrentUser, key), keyExists);
     if (name != u"-") {
         quint32 storedType = 0;
         QByteArray stored;
-        const qint32 status = m_store->queryValue(RegRoot::CurrentUser, key, name, storedType, stored);
+        const qint32 status =
+            m_registry->store().queryValue(RegRoot::CurrentUser, key, name, storedType, stored);
         if (type == kAbsent) {
             QCOMPARE(status, qint32(RegistryStore::FileNotFound));
         } else {
@@ -571,14 +561,14 @@ void TestRegTool::commandLine()
     setup = runProgram({u"add"_s, key, u"/v"_s, u"count"_s, u"/t"_s, u"REG_DWORD"_s, u"/d"_s, u"0x105"_s});
     QCOMPARE(setup.exitCode, 0);
 
-    const QByteArray before = digest(programStorePath());
+    const QByteArray before = linvera::test::fileDigest(programStorePath());
     const Outcome outcome = runProgram(args);
     QCOMPARE(outcome.err, err);
     QCOMPARE(outcome.out, out);
     QCOMPARE(outcome.exitCode, exitCode);
     if (exitCode != 0) {
         // A refused or failed command leaves the store as it was (the log was folded in on exit).
-        QCOMPARE(digest(programStorePath()), before);
+        QCOMPARE(linvera::test::fileDigest(programStorePath()), before);
     }
 }
 
@@ -597,7 +587,7 @@ void TestRegTool::programReadsWhatToolWrote()
             .exitCode,
         0);
 
-    QCOMPARE(modeOf(m_dir->filePath(u"config/halvex-linvera"_s)), mode_t(0700));
+    QCOMPARE(modeOf(programConfigHome() + u"/halvex-linvera"_s), mode_t(0700));
     QCOMPARE(modeOf(programStorePath()), mode_t(0600));
 
     RegistryStore programStore(programStorePath());
@@ -635,13 +625,8 @@ void TestRegTool::toolReadsWhatProgramWrote()
 
 void TestRegTool::brokenStoreIsReported()
 {
-    QVERIFY(QDir().mkpath(m_dir->filePath(u"config/halvex-linvera"_s)));
-    {
-        QFile file(programStorePath());
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("user's notes, not a database\n");
-    }
-    const QByteArray before = digest(programStorePath());
+    QVERIFY(linvera::test::writeFile(programStorePath(), "user's notes, not a database\n"));
+    const QByteArray before = linvera::test::fileDigest(programStorePath());
     for (const QStringList& args :
          {QStringList{u"query"_s, u"HKCU\\Software"_s},
           QStringList{u"add"_s, u"HKCU\\Software\\X"_s, u"/v"_s, u"a"_s, u"/d"_s, u"b"_s},
@@ -653,7 +638,7 @@ void TestRegTool::brokenStoreIsReported()
                  u"ERROR: The registry store file is not a registry store or is damaged. (status 1015, "_s +
                      programStorePath() + u")\n"_s);
     }
-    QCOMPARE(digest(programStorePath()), before);
+    QCOMPARE(linvera::test::fileDigest(programStorePath()), before);
 }
 
 QTEST_GUILESS_MAIN(TestRegTool)

@@ -1,7 +1,9 @@
 #include "AppInfo.h"
 #include "MessageBoxes.h"
 #include "ProcessRunner.h"
+#include "RecordingMessageBoxes.h"
 #include "ShellOpen.h"
+#include "TestFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -17,25 +19,6 @@ using linvera::ProcessRunner;
 using linvera::platform::MessageBoxes;
 
 namespace {
-
-struct ShownBox
-{
-    MessageBoxes::Icon icon;
-    QString title;
-    QString text;
-    MessageBoxes::Buttons buttons;
-};
-
-class RecordingBoxes final : public MessageBoxes
-{
-public:
-    Answer show(Icon icon, const QString& title, const QString& text, Buttons buttons) override
-    {
-        shown.append({icon, title, text, buttons});
-        return Answer::Ok;
-    }
-    QList<ShownBox> shown;
-};
 
 /// Answers like the system runner would, without starting anything.
 class ScriptedRunner final : public ProcessRunner
@@ -183,9 +166,7 @@ QString TestShellOpen::recordedFolder(const QString& name) const
 QString TestShellOpen::makeFile(const QString& name) const
 {
     const QString path = m_files->filePath(name);
-    QFile file(path);
-    if (file.open(QIODevice::WriteOnly))
-        file.write("picture");
+    linvera::test::writeFile(path, "picture");
     return path;
 }
 
@@ -218,21 +199,21 @@ void TestShellOpen::reportMessages()
     ScriptedRunner runner;
     runner.installed = {u"xdg-open"_s, u"gio"_s};
     linvera::ShellOpener opener(runner);
-    RecordingBoxes boxes;
+    RecordingMessageBoxes boxes;
     qint32 result = code;
     linvera::ReportShellOpenError(result, makeFile(u"a.png"_s), m_files->path(), boxes, opener);
 
     QCOMPARE(result, code);
     QVERIFY(runner.calls.isEmpty());
     if (message.isEmpty()) {
-        QVERIFY(boxes.shown.isEmpty());
+        QVERIFY(boxes.shown().isEmpty());
         return;
     }
-    QCOMPARE(boxes.shown.size(), 1);
-    QCOMPARE(boxes.shown.at(0).text, message);
-    QCOMPARE(boxes.shown.at(0).title, linvera::AppTitle());
-    QCOMPARE(boxes.shown.at(0).icon, MessageBoxes::Icon::Exclamation);
-    QCOMPARE(boxes.shown.at(0).buttons, MessageBoxes::Buttons::Ok);
+    QCOMPARE(boxes.shown().size(), 1);
+    QCOMPARE(boxes.shown().at(0).text, message);
+    QCOMPARE(boxes.shown().at(0).title, linvera::AppTitle());
+    QCOMPARE(boxes.shown().at(0).icon, MessageBoxes::Icon::Exclamation);
+    QCOMPARE(boxes.shown().at(0).buttons, MessageBoxes::Buttons::Ok);
 }
 
 void TestShellOpen::reportRetriesWithPlay_data()
@@ -263,7 +244,7 @@ void TestShellOpen::reportRetriesWithPlay()
         runner.installed.append(u"gio"_s);
     runner.answers.insert(u"gio"_s, exited(gioExit));
     linvera::ShellOpener opener(runner);
-    RecordingBoxes boxes;
+    RecordingMessageBoxes boxes;
     const QString file = fileExists ? makeFile(u"song.xyz"_s) : m_files->filePath(u"gone.xyz"_s);
 
     qint32 code = 31;
@@ -277,11 +258,11 @@ void TestShellOpen::reportRetriesWithPlay()
     } else {
         QVERIFY(runner.calls.isEmpty());
     }
-    QCOMPARE(boxes.shown.size(), message.isEmpty() ? 0 : 1);
+    QCOMPARE(boxes.shown().size(), message.isEmpty() ? 0 : 1);
     if (!message.isEmpty()) {
-        QCOMPARE(boxes.shown.at(0).text, message);
-        QCOMPARE(boxes.shown.at(0).icon, MessageBoxes::Icon::Exclamation);
-        QCOMPARE(boxes.shown.at(0).title, linvera::AppTitle());
+        QCOMPARE(boxes.shown().at(0).text, message);
+        QCOMPARE(boxes.shown().at(0).icon, MessageBoxes::Icon::Exclamation);
+        QCOMPARE(boxes.shown().at(0).title, linvera::AppTitle());
     }
 }
 
@@ -446,13 +427,13 @@ void TestShellOpen::shellOpenFileChain()
     qputenv("FAKE_GIO_EXIT", QByteArray::number(gioExit));
     const QString file = makeFile(u"log.txt"_s);
 
-    RecordingBoxes boxes;
+    RecordingMessageBoxes boxes;
     linvera::ShellOpener opener;
     linvera::ShellOpenFile(file, m_files->path(), boxes, opener);
 
-    QCOMPARE(boxes.shown.size(), message.isEmpty() ? 0 : 1);
+    QCOMPARE(boxes.shown().size(), message.isEmpty() ? 0 : 1);
     if (!message.isEmpty())
-        QCOMPARE(boxes.shown.at(0).text, message);
+        QCOMPARE(boxes.shown().at(0).text, message);
     QCOMPARE(recordedArguments(u"gio"_s),
              gioStarted ? (QStringList{u"open"_s, file}) : QStringList{u"<not started>"_s});
 }

@@ -4,11 +4,6 @@
 
 namespace linvera::test {
 
-QString testDataDir()
-{
-    return qEnvironmentVariable("LINVERA_TEST_DATA");
-}
-
 QString programDir()
 {
     const QString dir = qEnvironmentVariable("LINVERA_PROGRAM_DIR");

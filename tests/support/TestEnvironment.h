@@ -4,8 +4,6 @@
 
 namespace linvera::test {
 
-/// Folder of the shared fixtures (tests/data).
-QString testDataDir();
 /// Folder of the built executables and the default data files beside them.
 QString programDir();
 
