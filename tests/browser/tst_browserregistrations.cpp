@@ -18,6 +18,8 @@
 
 #include <memory>
 
+#include <sys/stat.h>
+
 using namespace Qt::StringLiterals;
 using linvera::BrowserRegistrations;
 using linvera::NativeMessagingManifests;
@@ -95,6 +97,8 @@ private Q_SLOTS:
     void foreignManifestIsLeftAlone_data();
     void foreignManifestIsLeftAlone();
     void manifestFolderMadeWhenMissing();
+    void manifestInPlaceIsNotWrittenAgain_data();
+    void manifestInPlaceIsNotWrittenAgain();
 
     void userTargetsFollowTheEnvironment();
     void freeFunctionsUseTheUsersFolders();
@@ -410,6 +414,36 @@ void TestBrowserRegistrations::foreignManifestIsLeftAlone()
     QCOMPARE(readAll(path), content);
     QCOMPARE(readAll(neighbour), QByteArrayLiteral("{}"));
     QVERIFY(!QFile::exists(manifests.manifestPath(targets().at(0))));
+}
+
+void TestBrowserRegistrations::manifestInPlaceIsNotWrittenAgain_data()
+{
+    QTest::addColumn<QString>("earlierFolder"); // the program folder of the first install
+    QTest::addColumn<bool>("replaced");
+    QTest::newRow("same program: left as it is") << u"/opt/kemo"_s << false;
+    QTest::newRow("program moved: written anew") << u"/opt/old-kemo"_s << true;
+}
+
+void TestBrowserRegistrations::manifestInPlaceIsNotWrittenAgain()
+{
+    QFETCH(QString, earlierFolder);
+    QFETCH(bool, replaced);
+    const auto inode = [](const QString& path) {
+        struct stat st = {};
+        return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_ino : ino_t(0);
+    };
+    const NativeMessagingManifests earlier(earlierFolder, targets());
+    QVERIFY(earlier.install());
+    const NativeMessagingManifests now(u"/opt/kemo"_s, targets());
+    const QString path = now.manifestPath(targets().at(2));
+    const ino_t before = inode(path);
+    QVERIFY(before != 0);
+    QVERIFY(now.install());
+    // A file written anew through a temporary file is a new inode.
+    QCOMPARE(inode(path) != before, replaced);
+    QJsonParseError error;
+    const QJsonObject object = QJsonDocument::fromJson(readAll(path), &error).object();
+    QCOMPARE(object.value(u"path"_s).toString(), u"/opt/kemo/linvera-native-host"_s);
 }
 
 void TestBrowserRegistrations::manifestFolderMadeWhenMissing()
