@@ -6,6 +6,8 @@
 #include "SettingsTable.h"
 
 #include <QCoreApplication>
+#include <QDate>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTimer>
 
@@ -66,6 +68,15 @@ int main(int argc, char* argv[])
     engine.setEndpoints(ReadEndpoints());
     engine.setProxySource(&ReadProxySetting);
     engine.setShortUrlTypeSource(&StoredShortUrlType);
+    // Thousands of URLs in one run: asking the C library for today's date re-reads the time zone file
+    // at every call, so the date is read again at most once a second.
+    engine.setClock([clock = QElapsedTimer(), today = QDate()]() mutable {
+        if (!clock.isValid() || clock.elapsed() >= 1000) {
+            today = QDate::currentDate();
+            clock.start();
+        }
+        return today;
+    });
     engine.setLogFilePath(paths.logFilePath);
     engine.setTempFolder(paths.tempFolder);
     engine.loadRules(paths.dataFile(u"tinyurls.txt"_s), paths.dataFile(u"picturls.txt"_s));
