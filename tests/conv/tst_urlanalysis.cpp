@@ -298,6 +298,11 @@ void TestUrlAnalysis::shortLinkMatching_data()
                                      << QString();
     QTest::newRow("empty match text matches any URL")
         << u"\thttp://x/($)\tp(.)\r\n"_s << u"http://a/b"_s << true << u"http://x/($)"_s << u"p(.)"_s;
+    // An input of spaces only reaches the rules empty: nothing may claim it.
+    QTest::newRow("empty match text never matches the empty URL")
+        << u"\thttp://x/($)\tp(.)\r\n"_s << QString() << false << QString() << QString();
+    QTest::newRow("empty Location rule never matches the empty URL")
+        << u"\tLocation:\t\r\nok\tT\t\r\n"_s << u""_s << false << QString() << QString();
     QTest::newRow("ideographic space is part of the match text")
         << u"\u3000a.example/\tLocation:\t\r\n"_s << u"http://a.example/x"_s << false << QString()
         << QString();
