@@ -12,6 +12,7 @@
 #include "ShellSandbox.h"
 #include "ShortenerService.h"
 #include "TestEnvironment.h"
+#include "TestHome.h"
 
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
@@ -231,7 +232,6 @@ void TestApplicationProcesses::init()
     m_shortener = std::make_unique<ShortenerService>();
     QVERIFY(m_shortener->isListening());
     m_shortener->setShortUrl(kShortUrl);
-    StoreAccess access(m_sandbox->registryFile());
     PointEndpoints({{u"ShortenerApiHost"_s, m_shortener->hostAndPort()},
                     {u"ShortenerAltApiHost"_s, m_shortener->hostAndPort()}});
     QVERIFY(SetRegString(RegRoot::LocalMachine, SettingsKey(), u"Version"_s, u"2_1_0"_s));
@@ -385,10 +385,7 @@ void TestApplicationProcesses::secondStartHandsCommandLine()
     QCOMPARE(mailbox.checkCmdDirty().value, dirty);
 
     // A second instance reads and writes no setting and leaves no files.
-    {
-        StoreAccess access(m_sandbox->registryFile());
-        QCOMPARE(ValueNames(RegRoot::LocalMachine, SettingsKey()), QStringList{u"Version"_s});
-    }
+    QCOMPARE(ValueNames(RegRoot::LocalMachine, SettingsKey()), QStringList{u"Version"_s});
     QVERIFY(!QFile::exists(m_sandbox->home() + u"/.h-linvera"_s));
     QVERIFY(!QFileInfo::exists(m_sandbox->dataFolder()));
     QVERIFY(!QFileInfo::exists(m_sandbox->userServiceFolder()));
@@ -501,11 +498,8 @@ void TestApplicationProcesses::windowStateFromOutside()
 
 void TestApplicationProcesses::quitEndsProcessSavingNothing()
 {
-    {
-        StoreAccess access(m_sandbox->registryFile());
-        SetRegString(RegRoot::LocalMachine, SettingsKey(), u"FormX"_s, u"1500"_s);
-        SetRegString(RegRoot::LocalMachine, SettingsKey(), u"FormY"_s, u"750"_s);
-    }
+    SetRegString(RegRoot::LocalMachine, SettingsKey(), u"FormX"_s, u"1500"_s);
+    SetRegString(RegRoot::LocalMachine, SettingsKey(), u"FormY"_s, u"750"_s);
     QProcess* first = nullptr;
     QVERIFY(startFirstInstance(first));
     QCOMPARE(dbusSend(u"setMainWindowState"_s, {u"int32:2"_s}).exitCode, 0);
@@ -516,14 +510,11 @@ void TestApplicationProcesses::quitEndsProcessSavingNothing()
     QVERIFY(QTest::qWaitFor([first] { return first->state() == QProcess::NotRunning; }, 15000));
     QCOMPARE(first->exitStatus(), QProcess::NormalExit);
     QCOMPARE(first->exitCode(), 0);
-    {
-        StoreAccess access(m_sandbox->registryFile());
-        QCOMPARE(StoredSetting(u"FormX"_s), u"1500"_s);
-        QCOMPARE(StoredSetting(u"FormY"_s), u"750"_s);
-        const QStringList names = ValueNames(RegRoot::LocalMachine, SettingsKey());
-        for (const QString& name : {u"_Dummy"_s, u"FormW"_s, u"Clipboard"_s, u"TwitterPass"_s})
-            QVERIFY2(!names.contains(name), qPrintable(name));
-    }
+    QCOMPARE(StoredSetting(u"FormX"_s), u"1500"_s);
+    QCOMPARE(StoredSetting(u"FormY"_s), u"750"_s);
+    const QStringList names = ValueNames(RegRoot::LocalMachine, SettingsKey());
+    for (const QString& name : {u"_Dummy"_s, u"FormW"_s, u"Clipboard"_s, u"TwitterPass"_s})
+        QVERIFY2(!names.contains(name), qPrintable(name));
     QVERIFY(WaitForNameOwner(bus(), kLinvera, false, std::chrono::seconds(5)));
     // Its hold on the mailbox went with it: the server ends once it has no client left.
     QVERIFY(WaitForNameOwner(bus(), MailboxNames::service(), false, std::chrono::seconds(20)));
@@ -551,45 +542,37 @@ void TestApplicationProcesses::quitEndsProcessFromAnyState()
     NoticeHost notice; // answers at once: a fetch it sees was made after the Quit
     QVERIFY(notice.isListening());
     QStringList arguments;
-    {
-        StoreAccess access(m_sandbox->registryFile());
-        QHash<QString, QString> hosts{{u"MakerNoticeHost"_s, notice.noticeHost()},
-                                      {u"ShortenerApiHost"_s, m_shortener->hostAndPort()},
-                                      {u"ShortenerAltApiHost"_s, m_shortener->hostAndPort()}};
-        switch (waiting) {
-        case Waiting::FirstRunBox:
-            QCOMPARE(DeleteRegValue(RegRoot::LocalMachine, SettingsKey(), u"Version"_s), 0);
-            break;
-        case Waiting::NoticeDownload:
-            hosts.insert(u"MakerNoticeHost"_s, silent.hostAndPort());
-            QVERIFY(SetRegString(RegRoot::LocalMachine, SettingsKey(), u"lastnotify"_s,
-                                 NoticeDateText(QDate::currentDate().addDays(-30))));
-            break;
-        case Waiting::Conversion:
-            hosts.insert(u"ShortenerApiHost"_s, silent.hostAndPort());
-            hosts.insert(u"ShortenerAltApiHost"_s, silent.hostAndPort());
-            arguments = QStringList{u"http://a.example/long"_s};
-            break;
-        case Waiting::Probe:
-            QVERIFY(writeAll(m_sandbox->dataFolder() + u"/tinyurls.txt"_s,
-                             (silent.hostAndPort() + u"/\tLocation:\t\r\n"_s).toUtf8()));
-            arguments = QStringList{u"http://"_s + silent.hostAndPort() + u"/abc"_s};
-            break;
-        }
-        PointEndpoints(hosts);
+    QHash<QString, QString> hosts{{u"MakerNoticeHost"_s, notice.noticeHost()},
+                                  {u"ShortenerApiHost"_s, m_shortener->hostAndPort()},
+                                  {u"ShortenerAltApiHost"_s, m_shortener->hostAndPort()}};
+    switch (waiting) {
+    case Waiting::FirstRunBox:
+        QCOMPARE(DeleteRegValue(RegRoot::LocalMachine, SettingsKey(), u"Version"_s), 0);
+        break;
+    case Waiting::NoticeDownload:
+        hosts.insert(u"MakerNoticeHost"_s, silent.hostAndPort());
+        QVERIFY(SetRegString(RegRoot::LocalMachine, SettingsKey(), u"lastnotify"_s,
+                             NoticeDateText(QDate::currentDate().addDays(-30))));
+        break;
+    case Waiting::Conversion:
+        hosts.insert(u"ShortenerApiHost"_s, silent.hostAndPort());
+        hosts.insert(u"ShortenerAltApiHost"_s, silent.hostAndPort());
+        arguments = QStringList{u"http://a.example/long"_s};
+        break;
+    case Waiting::Probe:
+        QVERIFY(writeAll(m_sandbox->dataFolder() + u"/tinyurls.txt"_s,
+                         (silent.hostAndPort() + u"/\tLocation:\t\r\n"_s).toUtf8()));
+        arguments = QStringList{u"http://"_s + silent.hostAndPort() + u"/abc"_s};
+        break;
     }
+    PointEndpoints(hosts);
 
     QProcess* first = startOwned(BuiltProgram(u"H-Linvera"_s), arguments);
     QVERIFY(first);
     QVERIFY(WaitForNameOwner(bus(), kLinvera, true));
     if (waiting == Waiting::FirstRunBox) {
         // The version is stored just before the box; the first call served after it is served by the box.
-        QVERIFY(QTest::qWaitFor(
-            [this] {
-                StoreAccess access(m_sandbox->registryFile());
-                return StoredSetting(u"Version"_s) == u"2_1_0"_s;
-            },
-            30000));
+        QVERIFY(QTest::qWaitFor([this] { return StoredSetting(u"Version"_s) == u"2_1_0"_s; }, 30000));
     } else {
         QVERIFY2(silent.waitForRequests(1, 30000), "the program asked nothing of the silent host");
     }
@@ -607,12 +590,9 @@ void TestApplicationProcesses::quitEndsProcessFromAnyState()
     // Start-up went no further and nothing was saved.
     QCOMPARE(notice.requestCount(), 0);
     QCOMPARE(QFile::exists(m_sandbox->home() + u"/.h-linvera"_s), markerWritten);
-    {
-        StoreAccess access(m_sandbox->registryFile());
-        const QStringList names = ValueNames(RegRoot::LocalMachine, SettingsKey());
-        for (const QString& name : {u"_Dummy"_s, u"FormX"_s, u"Clipboard"_s})
-            QVERIFY2(!names.contains(name), qPrintable(name));
-    }
+    const QStringList names = ValueNames(RegRoot::LocalMachine, SettingsKey());
+    for (const QString& name : {u"_Dummy"_s, u"FormX"_s, u"Clipboard"_s})
+        QVERIFY2(!names.contains(name), qPrintable(name));
     QVERIFY(WaitForNameOwner(bus(), kLinvera, false, std::chrono::seconds(5)));
 }
 
@@ -662,5 +642,5 @@ void TestApplicationProcesses::busStartsProgramsFromServiceFiles()
     QCOMPARE(NameOwnerPid(priv, MailboxNames::service()), helper);
 }
 
-QTEST_GUILESS_MAIN(TestApplicationProcesses)
+LINVERA_APP_TEST_GUILESS_MAIN(TestApplicationProcesses)
 #include "tst_applicationprocesses.moc"

@@ -21,6 +21,7 @@
 #include "ShellSandbox.h"
 #include "ShortenerService.h"
 #include "TestEnvironment.h"
+#include "TestHome.h"
 #include "Twips.h"
 #include "frmMain.h"
 #include "frmSettings.h"
@@ -192,7 +193,6 @@ private:
     std::unique_ptr<MailboxClient> m_mailbox;
 
     std::unique_ptr<ShellSandbox> m_sandbox;
-    std::unique_ptr<StoreAccess> m_store;
     std::unique_ptr<NoticeHost> m_notice;
     std::unique_ptr<ShortenerService> m_shortener;
     BoxesWithAction m_boxes;
@@ -229,7 +229,6 @@ void TestApplicationStart::init()
 {
     m_sandbox = std::make_unique<ShellSandbox>();
     QVERIFY(m_sandbox->isValid());
-    m_store = std::make_unique<StoreAccess>(m_sandbox->root() + u"/registry.sqlite3"_s);
     m_notice = std::make_unique<NoticeHost>();
     m_shortener = std::make_unique<ShortenerService>();
     QVERIFY(m_notice->isListening());
@@ -261,7 +260,6 @@ void TestApplicationStart::cleanup()
     m_boxes.whileShown = nullptr;
     m_shortener.reset();
     m_notice.reset();
-    m_store.reset();
     m_sandbox.reset();
 }
 
@@ -381,7 +379,7 @@ void TestApplicationStart::firstRunRegistersBrowserEntries()
     QFETCH(QString, name);
     QFETCH(QString, expected);
 
-    QVERIFY(!m_store->store().keyExists(RegRoot::CurrentUser, key));
+    QVERIFY(!m_sandbox->store().keyExists(RegRoot::CurrentUser, key));
     startApp();
     QString value;
     QVERIFY2(GetRegValue(RegRoot::CurrentUser, key, name, value), "value missing");
@@ -425,8 +423,9 @@ void TestApplicationStart::browserEntriesFollowStoredValues()
     Application& app = startApp();
     QCOMPARE(app.settingsWindow()->chkMenuExt()->isChecked(),
              menuExt.trimmed().isEmpty() || menuExt == u"1"_s);
-    QCOMPARE(m_store->store().keyExists(RegRoot::CurrentUser, BrowserRegistrations::menuExtKey()), menuAfter);
-    QCOMPARE(m_store->store().keyExists(RegRoot::CurrentUser, BrowserRegistrations::toolbarButtonKey()),
+    QCOMPARE(m_sandbox->store().keyExists(RegRoot::CurrentUser, BrowserRegistrations::menuExtKey()),
+             menuAfter);
+    QCOMPARE(m_sandbox->store().keyExists(RegRoot::CurrentUser, BrowserRegistrations::toolbarButtonKey()),
              buttonAfter);
 }
 
@@ -587,7 +586,7 @@ void TestApplicationStart::shutdownWritesInTableOrder()
     for (const QString& name : expected) {
         quint32 type = 0;
         QByteArray data;
-        QCOMPARE(m_store->store().queryValue(RegRoot::LocalMachine, SettingsKey(), name, type, data), 0);
+        QCOMPARE(m_sandbox->store().queryValue(RegRoot::LocalMachine, SettingsKey(), name, type, data), 0);
         QVERIFY2(type == platform::RegistryStore::RegSz, qPrintable(name));
     }
 }
@@ -911,7 +910,7 @@ void TestApplicationStart::staleHelperClassKey()
     if (withSubkey)
         CreateRegKey(RegRoot::ClassesRoot, key + u"\\CLSID"_s);
     startApp();
-    QCOMPARE(m_store->store().keyExists(RegRoot::ClassesRoot, key), remains);
+    QCOMPARE(m_sandbox->store().keyExists(RegRoot::ClassesRoot, key), remains);
 }
 
 // ---- mailbox and automation
@@ -1139,5 +1138,5 @@ void TestApplicationStart::windowStateThroughBus()
     QDBusConnection::disconnectFromBus(u"outside-client"_s);
 }
 
-QTEST_MAIN(TestApplicationStart)
+LINVERA_APP_TEST_MAIN(TestApplicationStart)
 #include "tst_applicationstart.moc"
