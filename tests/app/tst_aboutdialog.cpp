@@ -1,6 +1,7 @@
 // The about dialog: title, version text and its fixed labels.
 #include "AboutDialog.h"
 #include "AppInfo.h"
+#include "TestHome.h"
 
 #include <QLabel>
 #include <QPushButton>
@@ -62,5 +63,5 @@ void TestAboutDialog::okCloses()
     QVERIFY(!dialog.isVisible());
 }
 
-QTEST_MAIN(TestAboutDialog)
+LINVERA_APP_TEST_MAIN(TestAboutDialog)
 #include "tst_aboutdialog.moc"

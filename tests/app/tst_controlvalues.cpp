@@ -1,5 +1,6 @@
 // Stored setting values applied to check boxes and lists.
 #include "ControlValues.h"
+#include "TestHome.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -88,5 +89,5 @@ void TestControlValues::listIndex()
     QTEST(list.currentIndex(), "current");
 }
 
-QTEST_MAIN(TestControlValues)
+LINVERA_APP_TEST_MAIN(TestControlValues)
 #include "tst_controlvalues.moc"

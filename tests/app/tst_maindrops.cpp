@@ -1,5 +1,6 @@
 // Data dropped onto the main window or one of its four boxes: text starts a conversion, anything else
 // changes nothing.
+#include "TestHome.h"
 #include "TextDrop.h"
 #include "frmMain.h"
 
@@ -163,5 +164,5 @@ void TestMainDrops::moveOnlyDrag()
     QCOMPARE(window.beforeUrl(), u"http://moved.example/"_s);
 }
 
-QTEST_MAIN(TestMainDrops)
+LINVERA_APP_TEST_MAIN(TestMainDrops)
 #include "tst_maindrops.moc"

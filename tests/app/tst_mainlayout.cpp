@@ -1,5 +1,6 @@
 // The main window's layout rule: as a pure function over twips, and applied by a real window.
 #include "MainLayout.h"
+#include "TestHome.h"
 #include "frmMain.h"
 
 #include <QCheckBox>
@@ -288,5 +289,5 @@ void TestMainLayout::outerSizeRoundTrip()
     QTRY_COMPARE(window.outerGeometryTwips().topLeft(), QPointF(1500, 750));
 }
 
-QTEST_MAIN(TestMainLayout)
+LINVERA_APP_TEST_MAIN(TestMainLayout)
 #include "tst_mainlayout.moc"

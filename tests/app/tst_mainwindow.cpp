@@ -2,6 +2,7 @@
 #include "AboutDialog.h"
 #include "ControlValues.h"
 #include "PictureLabel.h"
+#include "TestHome.h"
 #include "frmMain.h"
 
 #include <QAction>
@@ -509,5 +510,5 @@ void TestMainWindow::messageAndCaption()
     QCOMPARE(window.windowTitle(), u"http://caption.example/"_s);
 }
 
-QTEST_MAIN(TestMainWindow)
+LINVERA_APP_TEST_MAIN(TestMainWindow)
 #include "tst_mainwindow.moc"

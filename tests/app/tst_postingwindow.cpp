@@ -1,5 +1,6 @@
 // The posting window as loaded at start-up: its controls, the picture box size, hide-on-close.
 #include "PictureLabel.h"
+#include "TestHome.h"
 #include "Twips.h"
 #include "frmTwitter.h"
 
@@ -130,5 +131,5 @@ void TestPostingWindow::closeOnlyHides()
     QCOMPARE(window.txtStatus()->toPlainText(), u"下書き"_s);
 }
 
-QTEST_MAIN(TestPostingWindow)
+LINVERA_APP_TEST_MAIN(TestPostingWindow)
 #include "tst_postingwindow.moc"

@@ -2,6 +2,7 @@
 #include "AppInfo.h"
 #include "ControlValues.h"
 #include "RecordingMessageBoxes.h"
+#include "TestHome.h"
 #include "frmSettings.h"
 
 #include <QCheckBox>
@@ -293,5 +294,5 @@ void TestSettingsDialog::deleteLog()
     QCOMPARE(QFile::exists(logPath), remains);
 }
 
-QTEST_MAIN(TestSettingsDialog)
+LINVERA_APP_TEST_MAIN(TestSettingsDialog)
 #include "tst_settingsdialog.moc"

@@ -1,4 +1,5 @@
 // The real message boxes: icon, title, text and buttons as asked, and the button pressed as the answer.
+#include "TestHome.h"
 #include "WidgetMessageBoxes.h"
 
 #include <QAbstractButton>
@@ -30,7 +31,7 @@ void TestWidgetMessageBoxes::answers_data()
     QTest::addColumn<Boxes::Buttons>("buttons");
     QTest::addColumn<int>("qtIcon");
     QTest::addColumn<QList<int>>("qtButtons");
-    QTest::addColumn<int>("press");
+    QTest::addColumn<int>("press"); // a button; -1 Escape; -2 the box ends with none pressed
     QTest::addColumn<Boxes::Answer>("answer");
 
     QTest::newRow("information OK") << Boxes::Icon::Information << Boxes::Buttons::Ok
@@ -51,6 +52,15 @@ void TestWidgetMessageBoxes::answers_data()
     QTest::newRow("question closed with Escape")
         << Boxes::Icon::Question << Boxes::Buttons::YesNo << int(QMessageBox::Question)
         << QList<int>{QMessageBox::Yes, QMessageBox::No} << -1 << Boxes::Answer::No;
+    QTest::newRow("Yes/No ended unanswered: No")
+        << Boxes::Icon::Exclamation << Boxes::Buttons::YesNo << int(QMessageBox::Warning)
+        << QList<int>{QMessageBox::Yes, QMessageBox::No} << -2 << Boxes::Answer::No;
+    QTest::newRow("OK/Cancel ended unanswered: Cancel")
+        << Boxes::Icon::Stop << Boxes::Buttons::OkCancel << int(QMessageBox::Critical)
+        << QList<int>{QMessageBox::Ok, QMessageBox::Cancel} << -2 << Boxes::Answer::Cancel;
+    QTest::newRow("OK ended unanswered: OK")
+        << Boxes::Icon::Information << Boxes::Buttons::Ok << int(QMessageBox::Information)
+        << QList<int>{QMessageBox::Ok} << -2 << Boxes::Answer::Ok;
     QTest::newRow("no icon") << Boxes::Icon::None << Boxes::Buttons::Ok << int(QMessageBox::NoIcon)
                              << QList<int>{QMessageBox::Ok} << int(QMessageBox::Ok) << Boxes::Answer::Ok;
 }
@@ -90,7 +100,9 @@ void TestWidgetMessageBoxes::answers()
         std::sort(wanted.begin(), wanted.end());
         if (failure.isEmpty() && shownButtons != wanted)
             failure = u"buttons"_s;
-        if (press < 0)
+        if (press == -2)
+            box->hide(); // ends its loop as leaving the program's event loops does
+        else if (press < 0)
             QTest::keyClick(box, Qt::Key_Escape);
         else
             box->button(QMessageBox::StandardButton(press))->click();
@@ -103,5 +115,5 @@ void TestWidgetMessageBoxes::answers()
     QTEST(answer, "answer");
 }
 
-QTEST_MAIN(TestWidgetMessageBoxes)
+LINVERA_APP_TEST_MAIN(TestWidgetMessageBoxes)
 #include "tst_widgetmessageboxes.moc"

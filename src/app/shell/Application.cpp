@@ -12,6 +12,8 @@
 #include "MailboxPoller.h"
 #include "MessageBoxes.h"
 #include "NoticeFeed.h"
+#include "ProcessRunner.h"
+#include "ProgramIcon.h"
 #include "RegAccess.h"
 #include "ServiceFiles.h"
 #include "SettingsTable.h"
@@ -28,6 +30,7 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDir>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -112,8 +115,12 @@ Application::Role Application::start(const QStringList& arguments)
     if (m_argList.size() > 1 && m_argList[1] == u"-Embedding"_s)
         m_argList[1].clear();
 
-    // 7-10. The windows, loaded hidden first.
+    // 7-10. The windows, loaded hidden first. Every window carries the program's icon; the
+    // settings dialog takes the main window's.
     buildWindows();
+    QGuiApplication::setWindowIcon(ProgramIcon());
+    m_main->setWindowIcon(QGuiApplication::windowIcon());
+    m_settings->setWindowIcon(m_main->windowIcon());
     m_main->setWindowTitle(AppTitle());
     m_main->lblMsg()->clear();
     const TwipSize captureBox = m_twitter->imgCaptureSizeTwips();
@@ -129,10 +136,15 @@ Application::Role Application::start(const QStringList& arguments)
     prepareDataFiles();
     wireWindows();
 
+    // From here on the steps can wait with events running, and an automation client may call `Quit`
+    // meanwhile (or the window be closed): start-up then stops after the wait and ends the process.
+
     // 20. A URL given on the command line is converted before the settings apply.
     if (m_argList.size() > 1) {
         m_main->setBeforeUrl(m_argList[1]);
         StartConv();
+        if (isEnding())
+            return Role::Ended;
     }
 
     // 21. The marker file.
@@ -143,10 +155,14 @@ Application::Role Application::start(const QStringList& arguments)
     const QRect available = screen ? screen->geometry() : QRect(0, 0, 1024, 768);
     const TwipScale scale = TwipScale::of(m_main.get());
     ApplySettings(*m_main, *m_settings, scale.toTwipsX(available.width()), available.height() * scale.y);
+    if (isEnding())
+        return Role::Ended;
     m_main->show();
 
     // 23. Version and notices.
     showVersionAndNotices();
+    if (isEnding())
+        return Role::Ended;
 
     // 24. The mailbox polling.
     m_poller->start();
@@ -212,7 +228,7 @@ void Application::wireWindows()
     connect(main, &frmMain::noticeFetchRequested, this,
             [this] { FetchNoticeFiles(m_endpoints, m_options.paths.dataFolder); });
     connect(main, &frmMain::thumbnailClicked, this, [this](const QString& path) {
-        ShellOpener opener;
+        ShellOpener opener(processRunner());
         ShellOpenFile(path, m_options.paths.tempFolder, m_boxes, opener);
     });
     connect(main, &frmMain::settingsRequested, this, [settings] {
@@ -225,9 +241,10 @@ void Application::wireWindows()
             [](bool on) { on ? AddMenuExtension() : RemoveMenuExtension(); });
     connect(settings, &frmSettings::toolbarIconToggled, this,
             [](bool on) { on ? AddToolbarButton() : RemoveToolbarButton(); });
+    // The log opens with the temporary folder as its working folder, like every shell open here.
     connect(settings, &frmSettings::showLogRequested, this, [this](const QString& path) {
-        ShellOpener opener;
-        ShellOpenFile(path, m_options.paths.dataFolder, m_boxes, opener);
+        ShellOpener opener(processRunner());
+        ShellOpenFile(path, m_options.paths.tempFolder, m_boxes, opener);
     });
 
     // Queued: a command that arrives while a conversion waits starts the next one at once.
@@ -253,35 +270,56 @@ void Application::showVersionAndNotices()
 {
     const QString stored = ReadSetting(u"Version"_s);
     WriteSetting(u"Version"_s, AppVersionText());
+    // The box and the downloads wait with events running: each is followed by a look at whether the
+    // program was told to end meanwhile.
     if (StripBlanks(stored) != AppVersionText()) {
         m_boxes.show(platform::MessageBoxes::Icon::Information, AppTitle(), kNewVersionMessage);
+        if (isEnding())
+            return;
         FetchNoticeFiles(m_endpoints, m_options.paths.dataFolder);
     } else if (IsNoticeDue(7)) {
         FetchNoticeFiles(m_endpoints, m_options.paths.dataFolder);
     }
+    if (isEnding())
+        return;
     const NoticeTexts notice = ReadNoticeFeed(m_options.paths.noticeFilePath);
-    if (!notice.warningMessage.isEmpty())
+    if (!notice.warningMessage.isEmpty()) {
         m_boxes.show(platform::MessageBoxes::Icon::Exclamation, AppTitle(), notice.warningMessage);
+        if (isEnding())
+            return;
+    }
     m_main->setNotice(notice.noticeMessage, notice.noticeUrl);
     m_makerAccount = notice.account;
 }
 
 void Application::StartConv()
 {
+    // A command that arrives while the program ends starts nothing.
+    if (isEnding())
+        return;
     m_engine->StartConv();
+}
+
+ProcessRunner& Application::processRunner() const
+{
+    return m_options.processRunner ? *m_options.processRunner : ProcessRunner::system();
 }
 
 void Application::shutdown()
 {
-    if (m_shuttingDown)
+    // Once: a close that follows `Quit` saves nothing, and a second close saves nothing again.
+    if (isEnding())
         return;
-    m_shuttingDown = true;
+    m_ending = Ending::Orderly;
     SaveSettings(*m_main, *m_settings);
     m_options.exitProcess(0);
 }
 
 void Application::quitNow()
 {
+    if (isEnding())
+        return;
+    m_ending = Ending::Quit;
     m_options.exitProcess(0);
 }
 

@@ -21,6 +21,7 @@ class MailboxClient;
 class MailboxPoller;
 class frmMain;
 class frmSettings;
+class ProcessRunner;
 class frmTwitter;
 
 /// The desktop program: start-up in its fixed order, the wiring of the windows to the engine and the
@@ -30,24 +31,33 @@ class Application : public QObject, public AutomationTarget
     Q_OBJECT
 
 public:
-    enum class Role { FirstInstance, SecondInstance };
+    enum class Role {
+        FirstInstance,  ///< start-up ran to its end: the main loop serves the program from here
+        SecondInstance, ///< the command line went to the first instance: the process ends
+        Ended,          ///< `Quit` or a close came while start-up waited: the process ends, no main loop
+    };
 
     struct Options
     {
         platform::AppPaths paths = platform::AppPaths::fromEnvironment();
-        /// Ends the process; the orderly shutdown and `Quit` both end here.
+        /// Ends the process; the orderly shutdown and `Quit` both end here, once. It must also end any
+        /// wait that runs at that moment (the default leaves every event loop).
         std::function<void(int)> exitProcess;
         /// The program to start when the mailbox server is not running.
         QString helperProgram;
         /// Writes the bus service files for this user at start-up.
         bool writeServiceFiles = true;
+        /// Starts the programs that open files (the log, a preview picture); none: the system's.
+        ProcessRunner* processRunner = nullptr;
     };
 
     Application(platform::MessageBoxes& boxes, Options options, QObject* parent = nullptr);
     ~Application() override;
 
     /// Runs start-up with the arguments after the program name. A second instance hands its command
-    /// line to the first and returns `SecondInstance`: the caller ends the process then.
+    /// line to the first and returns `SecondInstance`; start-up that was told to end while it waited
+    /// (a message box, a download, a conversion) stops there and returns `Ended`. In both cases the
+    /// caller ends the process without entering the main loop.
     Role start(const QStringList& arguments);
 
     /// The process command line as one text, in the form the mailbox carries.
@@ -64,6 +74,8 @@ public:
 
     /// The orderly shutdown: saves the settings and ends the process.
     void shutdown();
+    /// True once the orderly shutdown or `Quit` has begun; nothing more starts then.
+    bool isEnding() const { return m_ending != Ending::None; }
 
     // AutomationTarget
     void quitNow() override;
@@ -76,6 +88,8 @@ public:
     bool isProcessing() const override;
 
 private:
+    enum class Ending { None, Orderly, Quit };
+
     bool handOver(const QString& commandLine);
     void buildWindows();
     void wireWindows();
@@ -83,6 +97,7 @@ private:
     void writeMarkerFile() const;
     void showVersionAndNotices();
     void StartConv();
+    ProcessRunner& processRunner() const;
 
     platform::MessageBoxes& m_boxes;
     Options m_options;
@@ -98,7 +113,7 @@ private:
     QString m_makerAccount;
     int m_captureBoxWidth = 0;
     int m_captureBoxHeight = 0;
-    bool m_shuttingDown = false;
+    Ending m_ending = Ending::None;
 };
 
 } // namespace linvera

@@ -18,7 +18,9 @@ int main(int argc, char* argv[])
     linvera::WidgetMessageBoxes boxes(nullptr);
     linvera::Application::Options options;
     linvera::Application program(boxes, options);
-    if (program.start(QApplication::arguments().mid(1)) == linvera::Application::Role::SecondInstance)
+    // Only a start-up that ran to its end enters the main loop: one that was told to end while it
+    // waited (`Quit` during a message box or a download) must not go on serving.
+    if (program.start(QApplication::arguments().mid(1)) != linvera::Application::Role::FirstInstance)
         return EXIT_SUCCESS;
     return QApplication::exec();
 }

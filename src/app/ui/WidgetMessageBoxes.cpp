@@ -1,5 +1,6 @@
 #include "WidgetMessageBoxes.h"
 
+#include <QAbstractButton>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -52,7 +53,12 @@ platform::MessageBoxes::Answer WidgetMessageBoxes::show(Icon icon, const QString
         break;
     }
     box.exec();
-    switch (box.standardButton(box.clickedButton())) {
+    // A box that ended with no button pressed (the program ending while it was up) answers as a
+    // close does: with its escape button.
+    QAbstractButton* pressed = box.clickedButton();
+    if (!pressed)
+        pressed = box.escapeButton();
+    switch (box.standardButton(pressed)) {
     case QMessageBox::Yes:
         return Answer::Yes;
     case QMessageBox::No:

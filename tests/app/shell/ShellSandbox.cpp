@@ -6,6 +6,7 @@
 #include "RegAccess.h"
 #include "SettingsTable.h"
 #include "TestEnvironment.h"
+#include "TestHome.h"
 
 #include <QDBusMessage>
 #include <QDeadlineTimer>
@@ -21,9 +22,16 @@ namespace linvera::test {
 
 ShellSandbox::ShellSandbox()
 {
-    m_valid = m_dir.isValid();
-    for (const QString& folder : {home(), configHome(), dataHome(), cacheHome(), tempFolder()})
+    m_valid = m_dir.isValid() && m_registry.isValid();
+    for (const auto& [name, folder] : TestHome::variables(root()))
         m_valid = m_valid && QDir().mkpath(folder);
+    m_valid = m_valid &&
+              QFile::setPermissions(root() + u"/runtime"_s,
+                                    QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    // The programs open $XDG_CONFIG_HOME/halvex-linvera/registry.sqlite3: that folder is the
+    // sandbox store's, so the test and its programs read and write one store (its lock and log
+    // files included).
+    m_valid = m_valid && QFile::link(m_registry.folder(), QFileInfo(registryFile()).path());
 }
 
 QString ShellSandbox::home() const
@@ -70,21 +78,13 @@ QString ShellSandbox::dataFolder() const
 QProcessEnvironment ShellSandbox::environment() const
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(u"HOME"_s, home());
-    env.insert(u"XDG_CONFIG_HOME"_s, configHome());
-    env.insert(u"XDG_DATA_HOME"_s, dataHome());
-    env.insert(u"XDG_CACHE_HOME"_s, cacheHome());
-    env.insert(u"TMPDIR"_s, tempFolder());
+    for (const auto& [name, folder] : TestHome::variables(root()))
+        env.insert(QString::fromLatin1(name), folder);
     env.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
     const QString asan = env.value(u"ASAN_OPTIONS"_s);
     env.insert(u"ASAN_OPTIONS"_s, asan.isEmpty() ? u"detect_leaks=0"_s : asan + u":detect_leaks=0"_s);
     return env;
 }
-
-StoreAccess::StoreAccess(const QString& file)
-    : m_store((QDir().mkpath(QFileInfo(file).path()), file))
-    , m_override(m_store)
-{}
 
 void PointEndpoints(const QHash<QString, QString>& hosts)
 {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "RegistryStore.h"
+#include "TempRegistry.h"
 
 #include <QDBusConnection>
 #include <QHash>
@@ -13,13 +14,16 @@
 
 namespace linvera::test {
 
-/// The folders of one test case: a home with its own configuration, data, cache and temporary
-/// folders, so that the program, started in this process or as a child, finds nothing of an
-/// earlier run. The registry store of the sandbox is the file a child program opens.
+/// The folders of one test case: a home with its own configuration, data, cache, runtime and
+/// temporary folders, so that the program, started in this process or as a child, finds nothing of
+/// an earlier run. Its registry store is this process's store while the sandbox lives, and the
+/// very store a program started with environment() opens.
 class ShellSandbox
 {
 public:
     ShellSandbox();
+    ShellSandbox(const ShellSandbox&) = delete;
+    ShellSandbox& operator=(const ShellSandbox&) = delete;
 
     bool isValid() const { return m_valid; }
     QString root() const { return m_dir.path(); }
@@ -28,8 +32,9 @@ public:
     QString dataHome() const;
     QString cacheHome() const;
     QString tempFolder() const;
-    /// The registry store a program started with environment() uses.
+    /// The registry store of the sandbox, as a program started with environment() names it.
     QString registryFile() const;
+    platform::RegistryStore& store() { return m_registry.store(); }
     /// Where a program started with environment() writes its bus service files.
     QString userServiceFolder() const;
     /// The documents folder of environment() joined with "halvex-linvera".
@@ -41,19 +46,8 @@ public:
 
 private:
     QTemporaryDir m_dir;
+    TempRegistry m_registry;
     bool m_valid = false;
-};
-
-/// Points the program's registry layer at one store file for as long as it lives.
-class StoreAccess
-{
-public:
-    explicit StoreAccess(const QString& file);
-    platform::RegistryStore& store() { return m_store; }
-
-private:
-    platform::RegistryStore m_store;
-    platform::RegistryStore::SharedOverride m_override;
 };
 
 /// Sets every service endpoint in the current registry store: each named one to its host, every

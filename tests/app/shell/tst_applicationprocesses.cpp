@@ -5,11 +5,14 @@
 #include "MailboxClient.h"
 #include "MailboxFixture.h"
 #include "MailboxNames.h"
+#include "NoticeFeed.h"
+#include "NoticeHost.h"
 #include "RegAccess.h"
 #include "SettingsTable.h"
 #include "ShellSandbox.h"
 #include "ShortenerService.h"
 #include "TestEnvironment.h"
+#include "TestHome.h"
 
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
@@ -35,6 +38,14 @@ namespace {
 const QString kLinvera = QString::fromLatin1(LinveraAutomation::kServiceName);
 const QString kLinveraPath = QString::fromLatin1(LinveraAutomation::kObjectPath);
 const QString kShortUrl = u"http://s.example/a%20b"_s;
+
+/// Where the main program stands when an outside client calls `Quit`.
+enum class Waiting {
+    FirstRunBox,    ///< the new-version message box of a first run
+    NoticeDownload, ///< the notice feed's download, from a host that never answers
+    Conversion,     ///< the shortening of the command line's URL, from a host that never answers
+    Probe,          ///< the redirect probe of the command line's short link, to a host that never answers
+};
 
 QString linveraMethod(const QString& name)
 {
@@ -187,6 +198,8 @@ private Q_SLOTS:
     void windowStateFromOutside_data();
     void windowStateFromOutside();
     void quitEndsProcessSavingNothing();
+    void quitEndsProcessFromAnyState_data();
+    void quitEndsProcessFromAnyState();
     void busStartsProgramsFromServiceFiles();
 
 private:
@@ -219,7 +232,6 @@ void TestApplicationProcesses::init()
     m_shortener = std::make_unique<ShortenerService>();
     QVERIFY(m_shortener->isListening());
     m_shortener->setShortUrl(kShortUrl);
-    StoreAccess access(m_sandbox->registryFile());
     PointEndpoints({{u"ShortenerApiHost"_s, m_shortener->hostAndPort()},
                     {u"ShortenerAltApiHost"_s, m_shortener->hostAndPort()}});
     QVERIFY(SetRegString(RegRoot::LocalMachine, SettingsKey(), u"Version"_s, u"2_1_0"_s));
@@ -373,10 +385,7 @@ void TestApplicationProcesses::secondStartHandsCommandLine()
     QCOMPARE(mailbox.checkCmdDirty().value, dirty);
 
     // A second instance reads and writes no setting and leaves no files.
-    {
-        StoreAccess access(m_sandbox->registryFile());
-        QCOMPARE(ValueNames(RegRoot::LocalMachine, SettingsKey()), QStringList{u"Version"_s});
-    }
+    QCOMPARE(ValueNames(RegRoot::LocalMachine, SettingsKey()), QStringList{u"Version"_s});
     QVERIFY(!QFile::exists(m_sandbox->home() + u"/.h-linvera"_s));
     QVERIFY(!QFileInfo::exists(m_sandbox->dataFolder()));
     QVERIFY(!QFileInfo::exists(m_sandbox->userServiceFolder()));
@@ -489,11 +498,8 @@ void TestApplicationProcesses::windowStateFromOutside()
 
 void TestApplicationProcesses::quitEndsProcessSavingNothing()
 {
-    {
-        StoreAccess access(m_sandbox->registryFile());
-        SetRegString(RegRoot::LocalMachine, SettingsKey(), u"FormX"_s, u"1500"_s);
-        SetRegString(RegRoot::LocalMachine, SettingsKey(), u"FormY"_s, u"750"_s);
-    }
+    SetRegString(RegRoot::LocalMachine, SettingsKey(), u"FormX"_s, u"1500"_s);
+    SetRegString(RegRoot::LocalMachine, SettingsKey(), u"FormY"_s, u"750"_s);
     QProcess* first = nullptr;
     QVERIFY(startFirstInstance(first));
     QCOMPARE(dbusSend(u"setMainWindowState"_s, {u"int32:2"_s}).exitCode, 0);
@@ -504,17 +510,90 @@ void TestApplicationProcesses::quitEndsProcessSavingNothing()
     QVERIFY(QTest::qWaitFor([first] { return first->state() == QProcess::NotRunning; }, 15000));
     QCOMPARE(first->exitStatus(), QProcess::NormalExit);
     QCOMPARE(first->exitCode(), 0);
-    {
-        StoreAccess access(m_sandbox->registryFile());
-        QCOMPARE(StoredSetting(u"FormX"_s), u"1500"_s);
-        QCOMPARE(StoredSetting(u"FormY"_s), u"750"_s);
-        const QStringList names = ValueNames(RegRoot::LocalMachine, SettingsKey());
-        for (const QString& name : {u"_Dummy"_s, u"FormW"_s, u"Clipboard"_s, u"TwitterPass"_s})
-            QVERIFY2(!names.contains(name), qPrintable(name));
-    }
+    QCOMPARE(StoredSetting(u"FormX"_s), u"1500"_s);
+    QCOMPARE(StoredSetting(u"FormY"_s), u"750"_s);
+    const QStringList names = ValueNames(RegRoot::LocalMachine, SettingsKey());
+    for (const QString& name : {u"_Dummy"_s, u"FormW"_s, u"Clipboard"_s, u"TwitterPass"_s})
+        QVERIFY2(!names.contains(name), qPrintable(name));
     QVERIFY(WaitForNameOwner(bus(), kLinvera, false, std::chrono::seconds(5)));
     // Its hold on the mailbox went with it: the server ends once it has no client left.
     QVERIFY(WaitForNameOwner(bus(), MailboxNames::service(), false, std::chrono::seconds(20)));
+}
+
+void TestApplicationProcesses::quitEndsProcessFromAnyState_data()
+{
+    QTest::addColumn<Waiting>("waiting");
+    QTest::addColumn<bool>("markerWritten"); // start-up had come past the marker file
+
+    QTest::newRow("first-run message box") << Waiting::FirstRunBox << true;
+    QTest::newRow("notice download") << Waiting::NoticeDownload << true;
+    QTest::newRow("command-line conversion") << Waiting::Conversion << false;
+    QTest::newRow("redirect probe") << Waiting::Probe << true;
+}
+
+void TestApplicationProcesses::quitEndsProcessFromAnyState()
+{
+    QFETCH(Waiting, waiting);
+    QFETCH(bool, markerWritten);
+
+    HttpTestServer silent;
+    QVERIFY(silent.isListening());
+    silent.setDelivery(HttpTestDelivery::silent());
+    NoticeHost notice; // answers at once: a fetch it sees was made after the Quit
+    QVERIFY(notice.isListening());
+    QStringList arguments;
+    QHash<QString, QString> hosts{{u"MakerNoticeHost"_s, notice.noticeHost()},
+                                  {u"ShortenerApiHost"_s, m_shortener->hostAndPort()},
+                                  {u"ShortenerAltApiHost"_s, m_shortener->hostAndPort()}};
+    switch (waiting) {
+    case Waiting::FirstRunBox:
+        QCOMPARE(DeleteRegValue(RegRoot::LocalMachine, SettingsKey(), u"Version"_s), 0);
+        break;
+    case Waiting::NoticeDownload:
+        hosts.insert(u"MakerNoticeHost"_s, silent.hostAndPort());
+        QVERIFY(SetRegString(RegRoot::LocalMachine, SettingsKey(), u"lastnotify"_s,
+                             NoticeDateText(QDate::currentDate().addDays(-30))));
+        break;
+    case Waiting::Conversion:
+        hosts.insert(u"ShortenerApiHost"_s, silent.hostAndPort());
+        hosts.insert(u"ShortenerAltApiHost"_s, silent.hostAndPort());
+        arguments = QStringList{u"http://a.example/long"_s};
+        break;
+    case Waiting::Probe:
+        QVERIFY(writeAll(m_sandbox->dataFolder() + u"/tinyurls.txt"_s,
+                         (silent.hostAndPort() + u"/\tLocation:\t\r\n"_s).toUtf8()));
+        arguments = QStringList{u"http://"_s + silent.hostAndPort() + u"/abc"_s};
+        break;
+    }
+    PointEndpoints(hosts);
+
+    QProcess* first = startOwned(BuiltProgram(u"H-Linvera"_s), arguments);
+    QVERIFY(first);
+    QVERIFY(WaitForNameOwner(bus(), kLinvera, true));
+    if (waiting == Waiting::FirstRunBox) {
+        // The version is stored just before the box; the first call served after it is served by the box.
+        QVERIFY(QTest::qWaitFor([this] { return StoredSetting(u"Version"_s) == u"2_1_0"_s; }, 30000));
+    } else {
+        QVERIFY2(silent.waitForRequests(1, 30000), "the program asked nothing of the silent host");
+    }
+    QCOMPARE(first->state(), QProcess::Running);
+
+    const ToolRun quit = GdbusCall(kLinvera, kLinveraPath, linveraMethod(u"Quit"_s));
+    QVERIFY2(quit.exitCode == 0, qPrintable(quit.errorOutput));
+    QCOMPARE(quit.output.trimmed(), u"()"_s);
+    // Well before the silent hosts' time-outs (20 s without a byte).
+    QVERIFY2(QTest::qWaitFor([first] { return first->state() == QProcess::NotRunning; }, 8000),
+             "the program still runs after Quit");
+    QCOMPARE(first->exitStatus(), QProcess::NormalExit);
+    QCOMPARE(first->exitCode(), 0);
+
+    // Start-up went no further and nothing was saved.
+    QCOMPARE(notice.requestCount(), 0);
+    QCOMPARE(QFile::exists(m_sandbox->home() + u"/.h-linvera"_s), markerWritten);
+    const QStringList names = ValueNames(RegRoot::LocalMachine, SettingsKey());
+    for (const QString& name : {u"_Dummy"_s, u"FormX"_s, u"Clipboard"_s})
+        QVERIFY2(!names.contains(name), qPrintable(name));
+    QVERIFY(WaitForNameOwner(bus(), kLinvera, false, std::chrono::seconds(5)));
 }
 
 // ---- activation
@@ -563,5 +642,5 @@ void TestApplicationProcesses::busStartsProgramsFromServiceFiles()
     QCOMPARE(NameOwnerPid(priv, MailboxNames::service()), helper);
 }
 
-QTEST_GUILESS_MAIN(TestApplicationProcesses)
+LINVERA_APP_TEST_GUILESS_MAIN(TestApplicationProcesses)
 #include "tst_applicationprocesses.moc"

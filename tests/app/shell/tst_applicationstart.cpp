@@ -13,12 +13,15 @@
 #include "MainLayout.h"
 #include "NoticeFeed.h"
 #include "NoticeHost.h"
+#include "ProcessRunner.h"
+#include "ProgramIcon.h"
 #include "RecordingMessageBoxes.h"
 #include "RegAccess.h"
 #include "SettingsTable.h"
 #include "ShellSandbox.h"
 #include "ShortenerService.h"
 #include "TestEnvironment.h"
+#include "TestHome.h"
 #include "Twips.h"
 #include "frmMain.h"
 #include "frmSettings.h"
@@ -54,18 +57,47 @@ const QString kNewVersionText =
     "Ver.1に搭載されていたTwitter投稿機能は、Ver.2には搭載されておりません。"_s;
 const QString kShortUrl = u"http://s.example/abc"_s;
 
-/// Message boxes that also note how many notice requests had arrived when each box was shown.
-class NoticeOrderBoxes : public RecordingMessageBoxes
+/// Recorded message boxes with something that happens while each one is up (the user or an
+/// automation client acting meanwhile).
+class BoxesWithAction : public RecordingMessageBoxes
 {
 public:
     Answer show(Icon icon, const QString& title, const QString& text, Buttons buttons = Buttons::Ok) override
     {
-        requestsAtShow.append(host ? host->requestCount() : -1);
+        if (whileShown)
+            whileShown(text);
         return RecordingMessageBoxes::show(icon, title, text, buttons);
     }
 
-    const NoticeHost* host = nullptr;
-    QList<qsizetype> requestsAtShow;
+    std::function<void(const QString& text)> whileShown;
+};
+
+/// Records the programs a shell open would start, and starts none.
+class RecordingRunner : public ProcessRunner
+{
+public:
+    struct Start
+    {
+        QString program;
+        QStringList arguments;
+        QString workingFolder;
+    };
+
+    Result run(const QString& program, const QStringList& arguments, const QString& workingFolder,
+               std::chrono::milliseconds) override
+    {
+        starts.append({program, arguments, workingFolder});
+        return {Result::Outcome::Finished, 0};
+    }
+    bool startDetached(const QString& program, const QStringList& arguments,
+                       const QString& workingFolder) override
+    {
+        starts.append({program, arguments, workingFolder});
+        return true;
+    }
+    QString findExecutable(const QString& program) override { return u"/usr/bin/"_s + program; }
+
+    QList<Start> starts;
 };
 
 QByteArray readAll(const QString& path)
@@ -142,10 +174,17 @@ private Q_SLOTS:
     void commandLeftBeforeStartHandledAtFirstTick();
     void closingWindowIsOrderlyShutdown();
     void quitSavesNothing();
+    void endingWhileStartUpWaits_data();
+    void endingWhileStartUpWaits();
+    void windowsCarryProgramIcon();
+    void shellOpensInTemporaryFolder_data();
+    void shellOpensInTemporaryFolder();
     void windowStateThroughBus_data();
     void windowStateThroughBus();
 
 private:
+    /// A program with this test's paths, boxes, runner and exit; not started.
+    Application& makeApp();
     Application& startApp(const QStringList& arguments = {});
     void endApp();
     void usePaths(const QString& programFolder);
@@ -154,10 +193,10 @@ private:
     std::unique_ptr<MailboxClient> m_mailbox;
 
     std::unique_ptr<ShellSandbox> m_sandbox;
-    std::unique_ptr<StoreAccess> m_store;
     std::unique_ptr<NoticeHost> m_notice;
     std::unique_ptr<ShortenerService> m_shortener;
-    NoticeOrderBoxes m_boxes;
+    BoxesWithAction m_boxes;
+    RecordingRunner m_runner;
     QList<int> m_exitCodes;
     platform::AppPaths m_paths;
     std::unique_ptr<Application> m_app;
@@ -190,7 +229,6 @@ void TestApplicationStart::init()
 {
     m_sandbox = std::make_unique<ShellSandbox>();
     QVERIFY(m_sandbox->isValid());
-    m_store = std::make_unique<StoreAccess>(m_sandbox->root() + u"/registry.sqlite3"_s);
     m_notice = std::make_unique<NoticeHost>();
     m_shortener = std::make_unique<ShortenerService>();
     QVERIFY(m_notice->isListening());
@@ -209,8 +247,8 @@ void TestApplicationStart::init()
     usePaths(program);
 
     m_boxes.clear();
-    m_boxes.requestsAtShow.clear();
-    m_boxes.host = m_notice.get();
+    m_boxes.whileShown = nullptr;
+    m_runner.starts.clear();
     m_exitCodes.clear();
     QVERIFY(m_mailbox->clearCmdDirty().ok);
     QGuiApplication::clipboard()->clear();
@@ -219,10 +257,9 @@ void TestApplicationStart::init()
 void TestApplicationStart::cleanup()
 {
     endApp();
-    m_boxes.host = nullptr;
+    m_boxes.whileShown = nullptr;
     m_shortener.reset();
     m_notice.reset();
-    m_store.reset();
     m_sandbox.reset();
 }
 
@@ -238,14 +275,21 @@ void TestApplicationStart::usePaths(const QString& programFolder)
     m_paths.noticeFilePath = m_paths.dataFile(u"notice.xml"_s);
 }
 
-Application& TestApplicationStart::startApp(const QStringList& arguments)
+Application& TestApplicationStart::makeApp()
 {
     Application::Options options;
     options.paths = m_paths;
     options.exitProcess = [this](int code) { m_exitCodes.append(code); };
     options.helperProgram = BuiltProgram(u"H-LinveraHelper"_s);
     options.writeServiceFiles = false;
+    options.processRunner = &m_runner;
     m_app = std::make_unique<Application>(m_boxes, options);
+    return *m_app;
+}
+
+Application& TestApplicationStart::startApp(const QStringList& arguments)
+{
+    makeApp();
     const Application::Role role = m_app->start(arguments);
     if (role != Application::Role::FirstInstance)
         qWarning("start-up did not run as the first instance");
@@ -265,6 +309,8 @@ void TestApplicationStart::endApp()
 void TestApplicationStart::firstRunDefaults()
 {
     DeleteRegValue(RegRoot::LocalMachine, SettingsKey(), u"Version"_s);
+    QList<qsizetype> requestsAtShow;
+    m_boxes.whileShown = [&](const QString&) { requestsAtShow.append(m_notice->requestCount()); };
     Application& app = startApp();
     const frmMain* main = app.mainWindow();
     const frmSettings* settings = app.settingsWindow();
@@ -292,7 +338,7 @@ void TestApplicationStart::firstRunDefaults()
     QCOMPARE(box.text, kNewVersionText);
     QCOMPARE(box.buttons, platform::MessageBoxes::Buttons::Ok);
     // The notice files are fetched after the box was dismissed.
-    QCOMPARE(m_boxes.requestsAtShow, QList<qsizetype>{0});
+    QCOMPARE(requestsAtShow, QList<qsizetype>{0});
     QCOMPARE(m_notice->namesRequested(), (QList<QByteArray>{"", "tinyurls.txt", "picturls.txt"}));
     QCOMPARE(m_notice->versionsRequested(), QStringList{u"2_1_0"_s});
     QCOMPARE(main->btnNotice()->text(), *NoticeHost::sampleNotice().noticeMessage);
@@ -333,7 +379,7 @@ void TestApplicationStart::firstRunRegistersBrowserEntries()
     QFETCH(QString, name);
     QFETCH(QString, expected);
 
-    QVERIFY(!m_store->store().keyExists(RegRoot::CurrentUser, key));
+    QVERIFY(!m_sandbox->store().keyExists(RegRoot::CurrentUser, key));
     startApp();
     QString value;
     QVERIFY2(GetRegValue(RegRoot::CurrentUser, key, name, value), "value missing");
@@ -377,8 +423,9 @@ void TestApplicationStart::browserEntriesFollowStoredValues()
     Application& app = startApp();
     QCOMPARE(app.settingsWindow()->chkMenuExt()->isChecked(),
              menuExt.trimmed().isEmpty() || menuExt == u"1"_s);
-    QCOMPARE(m_store->store().keyExists(RegRoot::CurrentUser, BrowserRegistrations::menuExtKey()), menuAfter);
-    QCOMPARE(m_store->store().keyExists(RegRoot::CurrentUser, BrowserRegistrations::toolbarButtonKey()),
+    QCOMPARE(m_sandbox->store().keyExists(RegRoot::CurrentUser, BrowserRegistrations::menuExtKey()),
+             menuAfter);
+    QCOMPARE(m_sandbox->store().keyExists(RegRoot::CurrentUser, BrowserRegistrations::toolbarButtonKey()),
              buttonAfter);
 }
 
@@ -539,7 +586,7 @@ void TestApplicationStart::shutdownWritesInTableOrder()
     for (const QString& name : expected) {
         quint32 type = 0;
         QByteArray data;
-        QCOMPARE(m_store->store().queryValue(RegRoot::LocalMachine, SettingsKey(), name, type, data), 0);
+        QCOMPARE(m_sandbox->store().queryValue(RegRoot::LocalMachine, SettingsKey(), name, type, data), 0);
         QVERIFY2(type == platform::RegistryStore::RegSz, qPrintable(name));
     }
 }
@@ -863,7 +910,7 @@ void TestApplicationStart::staleHelperClassKey()
     if (withSubkey)
         CreateRegKey(RegRoot::ClassesRoot, key + u"\\CLSID"_s);
     startApp();
-    QCOMPARE(m_store->store().keyExists(RegRoot::ClassesRoot, key), remains);
+    QCOMPARE(m_sandbox->store().keyExists(RegRoot::ClassesRoot, key), remains);
 }
 
 // ---- mailbox and automation
@@ -924,6 +971,126 @@ void TestApplicationStart::quitSavesNothing()
     QCOMPARE(third.mainWindow()->chkClipboard()->isChecked(), true);
 }
 
+void TestApplicationStart::endingWhileStartUpWaits_data()
+{
+    QTest::addColumn<bool>("firstRun"); // the new-version box, else a warning box
+    QTest::addColumn<bool>("quit");     // an automation client calls Quit while the box is up
+    QTest::addColumn<bool>("close");    // the user closes the main window while the box is up
+    QTest::addColumn<bool>("saved");    // the orderly shutdown wrote the settings
+
+    QTest::newRow("Quit during the new-version box") << true << true << false << false;
+    QTest::newRow("window closed during the new-version box") << true << false << true << true;
+    QTest::newRow("Quit, then the window closed: nothing saved") << true << true << true << false;
+    QTest::newRow("Quit during the warning box") << false << true << false << false;
+}
+
+void TestApplicationStart::endingWhileStartUpWaits()
+{
+    QFETCH(bool, firstRun);
+    QFETCH(bool, quit);
+    QFETCH(bool, close);
+    QFETCH(bool, saved);
+
+    NoticeHost::Notice notice = NoticeHost::sampleNotice();
+    notice.warningMessage = u"警告"_s;
+    QVERIFY(
+        writeAll(platform::JoinPath(m_paths.programFolder, u"notice.xml"_s), NoticeHost::noticeXml(notice)));
+    if (firstRun)
+        DeleteRegValue(RegRoot::LocalMachine, SettingsKey(), u"Version"_s);
+    // A command waiting in the mailbox: the polling would take it at its first tick.
+    QVERIFY(m_mailbox->setCmdData(u"http://a.example/waiting"_s).ok);
+    QVERIFY(m_mailbox->setCmdDirty().ok);
+    m_boxes.whileShown = [&](const QString&) {
+        if (quit)
+            m_app->quitNow();
+        if (close)
+            m_app->mainWindow()->close();
+    };
+
+    QCOMPARE(makeApp().start({}), Application::Role::Ended);
+
+    // The process ended once, and start-up went no further than the box.
+    QCOMPARE(m_exitCodes, QList<int>{0});
+    QVERIFY(m_app->isEnding());
+    QCOMPARE(m_boxes.shown().size(), 1);
+    QCOMPARE(m_notice->requestCount(), 0);
+    QCOMPARE(m_app->mainWindow()->btnNotice()->text(), QString());
+    QCOMPARE(StoredSetting(u"_Dummy"_s), saved ? u" "_s : QString());
+    QCOMPARE(StoredSetting(u"Clipboard"_s), saved ? u"1"_s : QString());
+    // No polling: five ticks later the command still waits.
+    QTest::qWait(1000);
+    QCOMPARE(m_mailbox->checkCmdDirty().value, -1);
+    QCOMPARE(m_shortener->calls().size(), 0);
+    // Neither a later close nor a later Quit ends or saves anything again.
+    m_app->quitNow();
+    m_app->shutdown();
+    QCOMPARE(m_exitCodes, QList<int>{0});
+    QCOMPARE(StoredSetting(u"_Dummy"_s), saved ? u" "_s : QString());
+}
+
+void TestApplicationStart::windowsCarryProgramIcon()
+{
+    Application& app = startApp();
+    const QIcon icon = app.mainWindow()->windowIcon();
+    QVERIFY(!icon.isNull());
+    for (const int side : BuiltInIconSizes())
+        QVERIFY2(!icon.pixmap(side, side).isNull(), qPrintable(QString::number(side)));
+    // The settings dialog takes the main window's icon; every other window, message boxes
+    // included, has the program's.
+    QCOMPARE(app.settingsWindow()->windowIcon().cacheKey(), icon.cacheKey());
+    QCOMPARE(QGuiApplication::windowIcon().cacheKey(), icon.cacheKey());
+    QWidget other;
+    QCOMPARE(other.windowIcon().cacheKey(), icon.cacheKey());
+    // The program's picture: a blue tile with transparent rounded corners.
+    const QImage picture = icon.pixmap(64, 64).toImage().convertToFormat(QImage::Format_ARGB32);
+    QCOMPARE(picture.size(), QSize(64, 64));
+    QCOMPARE(qAlpha(picture.pixel(0, 0)), 0);
+    const QColor middle = picture.pixelColor(8, 52);
+    QVERIFY2(middle.blue() > 150 && middle.red() < 100, qPrintable(middle.name()));
+}
+
+void TestApplicationStart::shellOpensInTemporaryFolder_data()
+{
+    QTest::addColumn<bool>("log");     // the log button, else a click on the preview picture
+    QTest::addColumn<bool>("present"); // the file exists
+    QTest::addColumn<QStringList>("messages");
+
+    QTest::newRow("log opened") << true << true << QStringList();
+    QTest::newRow("missing log: not found, nothing started")
+        << true << false << QStringList{u"ファイルが見つかりません。"_s};
+    QTest::newRow("preview picture opened") << false << true << QStringList();
+}
+
+void TestApplicationStart::shellOpensInTemporaryFolder()
+{
+    QFETCH(bool, log);
+    QFETCH(bool, present);
+    QFETCH(QStringList, messages);
+
+    const QString file =
+        log ? m_paths.logFilePath : platform::JoinPath(m_paths.tempFolder, u"hvxlinvera.png"_s);
+    Application& app = startApp();
+    if (present)
+        QVERIFY(writeAll(file, "x\r\n"));
+    QVERIFY(m_runner.starts.isEmpty());
+    if (log)
+        app.settingsWindow()->btnShowLog()->click();
+    else
+        Q_EMIT app.mainWindow()->thumbnailClicked(file);
+
+    QCOMPARE(m_boxes.texts(), messages);
+    if (!present) {
+        QVERIFY(m_runner.starts.isEmpty());
+        return;
+    }
+    QCOMPARE(m_runner.starts.size(), 1);
+    const RecordingRunner::Start start = m_runner.starts.constFirst();
+    QCOMPARE(start.program, u"xdg-open"_s);
+    QCOMPARE(start.arguments, QStringList{file});
+    QCOMPARE(start.workingFolder, m_paths.tempFolder);
+    QVERIFY(m_paths.tempFolder != m_paths.dataFolder);
+}
+
 void TestApplicationStart::windowStateThroughBus_data()
 {
     QTest::addColumn<int>("before");
@@ -971,5 +1138,5 @@ void TestApplicationStart::windowStateThroughBus()
     QDBusConnection::disconnectFromBus(u"outside-client"_s);
 }
 
-QTEST_MAIN(TestApplicationStart)
+LINVERA_APP_TEST_MAIN(TestApplicationStart)
 #include "tst_applicationstart.moc"
