@@ -108,14 +108,17 @@ void ShortLinkRules::loadFromText(const QString& text, platform::MessageBoxes& b
 
 ShortLinkRules::Match ShortLinkRules::MatchShortLinkRule(const QString& url) const
 {
+    // An input of spaces only arrives empty: no rule claims it, not even one that matches anything.
+    if (url.isEmpty())
+        return {};
     QStringList groups;
     // Checked once here rather than by PCRE2 on every expression.
     const bool validText = QStringView(url).isValidUtf16();
     Match result;
     m_candidates.firstMatch(url, [&](qsizetype index, bool expressionPossible) {
         const Rule& rule = m_rules[size_t(index)];
-        // An empty match text is found in every text but an empty one.
-        if (!url.isEmpty() && rule.matcher.indexIn(url) >= 0) {
+        // An empty match text is found in every text.
+        if (rule.matcher.indexIn(url) >= 0) {
             result = {true, rule.templ, rule.pattern, rule.answer};
             return true;
         }

@@ -31,7 +31,8 @@ ShellSandbox::ShellSandbox()
     // The programs open $XDG_CONFIG_HOME/halvex-linvera/registry.sqlite3: that folder is the
     // sandbox store's, so the test and its programs read and write one store (its lock and log
     // files included).
-    m_valid = m_valid && QFile::link(m_registry.folder(), QFileInfo(registryFile()).path());
+    m_valid =
+        m_valid && QFile::link(QFileInfo(m_registry.storeFile()).path(), QFileInfo(registryFile()).path());
 }
 
 QString ShellSandbox::home() const

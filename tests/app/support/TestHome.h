@@ -1,5 +1,7 @@
 #pragma once
 
+#include "TestSandbox.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QProcessEnvironment>
@@ -48,7 +50,8 @@ public:
     static QList<std::pair<QByteArray, QString>> variables(const QString& root);
 
 private:
-    QTemporaryDir m_dir;
+    // Inside the test's sandbox whatever TMPDIR says at the time.
+    QTemporaryDir m_dir{sandboxRoot() + QStringLiteral("/home-XXXXXX")};
     QList<std::pair<QByteArray, std::optional<QByteArray>>> m_previous;
     std::unique_ptr<TempRegistry> m_registry;
     bool m_valid = false;

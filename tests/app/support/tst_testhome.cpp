@@ -3,6 +3,7 @@
 // once it is gone.
 #include "RegistryStore.h"
 #include "TestHome.h"
+#include "TestSandbox.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -137,8 +138,11 @@ void TestTestHome::environmentRestored()
     QFETCH(bool, setBefore);
 
     const std::optional<QByteArray> original = variable(name.constData());
+    // An earlier value inside the test's own sandbox: the sandbox check refuses any folder outside it.
+    const QByteArray earlier = QFile::encodeName(linvera::test::sandboxRoot() + u"/earlier/value"_s);
+    QVERIFY(QDir().mkpath(QFile::decodeName(earlier)));
     if (setBefore)
-        qputenv(name.constData(), "/earlier/value");
+        qputenv(name.constData(), earlier);
     else
         qunsetenv(name.constData());
     {
@@ -147,8 +151,7 @@ void TestTestHome::environmentRestored()
         QVERIFY(variable(name.constData()).has_value());
         QVERIFY(inside(qEnvironmentVariable(name.constData()), home.root()));
     }
-    QCOMPARE(variable(name.constData()),
-             setBefore ? std::optional<QByteArray>("/earlier/value") : std::nullopt);
+    QCOMPARE(variable(name.constData()), setBefore ? std::optional<QByteArray>(earlier) : std::nullopt);
     if (original)
         qputenv(name.constData(), *original);
     else
