@@ -10,8 +10,11 @@
 #include "frmSettings.h"
 #include "frmTwitter.h"
 
+#include <QApplication>
+#include <QDropEvent>
 #include <QImage>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 
@@ -105,6 +108,7 @@ private Q_SLOTS:
     void urlInsertion();
     void homeButton();
     void pictureClick();
+    void droppedTextAtTheCaret();
     void pictureFitsTheBox_data();
     void pictureFitsTheBox();
     void postingNeedsCredentials_data();
@@ -343,6 +347,29 @@ void TestPostingWindow::pictureClick()
     QTest::mouseClick(p.window.imgCapture(), Qt::LeftButton);
     QCOMPARE(open.size(), 1);
     QCOMPARE(open.first().first().toString(), path);
+}
+
+void TestPostingWindow::droppedTextAtTheCaret()
+{
+    Posting p;
+    p.window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&p.window));
+    p.window.txtStatus()->setPlainText(u"abcd"_s);
+    QTextCursor cursor = p.window.txtStatus()->textCursor();
+    cursor.setPosition(2);
+    p.window.txtStatus()->setTextCursor(cursor);
+    QMimeData data;
+    data.setText(u"ドロップ"_s);
+    QWidget* target = p.window.txtStatus()->viewport();
+    // The drop lands at the far end of the text; the text still goes in at the caret.
+    const QPoint where(target->width() - 2, target->height() - 2);
+    QDragEnterEvent enter(where, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &enter);
+    QVERIFY(enter.isAccepted());
+    QDropEvent drop(QPointF(where), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &drop);
+    QCOMPARE(p.window.txtStatus()->toPlainText(), u"abドロップcd"_s);
+    QCOMPARE(p.window.lblCount()->text(), u"132"_s);
 }
 
 void TestPostingWindow::pictureFitsTheBox_data()

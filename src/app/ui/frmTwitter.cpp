@@ -178,7 +178,9 @@ frmTwitter::frmTwitter(QWidget* parent)
     connect(m_imgCapture, &PictureLabel::clicked, this,
             [this] { Q_EMIT pictureOpenRequested(m_postPicturePath); });
     m_drops = new TextDropFilter(this);
+    // Dropped text goes in at the caret, not where the mouse is: the box's own drop handling is replaced.
     m_drops->watch(m_txtStatus);
+    m_drops->watch(m_txtStatus->viewport());
     connect(m_drops, &TextDropFilter::textDropped, this,
             [this](const QString& text) { m_txtStatus->textCursor().insertText(text); });
 
