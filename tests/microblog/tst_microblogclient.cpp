@@ -7,6 +7,9 @@
 #include "MicroblogReplies.h"
 #include "PythonCheck.h"
 #include "RecordingMessageBoxes.h"
+#include "RegAccess.h"
+#include "SettingsTable.h"
+#include "TempRegistry.h"
 
 #include <QElapsedTimer>
 #include <QSignalSpy>
@@ -65,6 +68,9 @@ private Q_SLOTS:
     void secondSendWhileBusy();
     void statusWithoutAnswerIsAFailure_data();
     void statusWithoutAnswerIsAFailure();
+    void emptyPictureIsSent();
+    void proxyFromTheRegistry_data();
+    void proxyFromTheRegistry();
 
 private:
     void route(bool viaProxy);
@@ -154,7 +160,8 @@ void TestMicroblogClient::pictureUpload()
         // The proxy got the absolute form, the picture host the same request with the origin form.
         QCOMPARE(m_proxy->requestCount(), 1);
         QCOMPARE(m_proxy->lastRequest().raw, request);
-        QVERIFY(request.startsWith(QByteArray("POST http://127.0.0.1:" + port + "/api/upload? HTTP/1.0\r\n")));
+        QVERIFY(
+            request.startsWith(QByteArray("POST http://127.0.0.1:" + port + "/api/upload? HTTP/1.0\r\n")));
         QCOMPARE(m_client->lastRoute().connectPort, m_proxy->port());
     } else {
         QCOMPARE(m_pictureHost->lastRequest().raw, request);
@@ -442,6 +449,57 @@ void TestMicroblogClient::statusWithoutAnswerIsAFailure()
         !m_client->PostStatusUpdate(u"hello"_s, QString::fromLatin1(kLogin), QString::fromLatin1(kPassword)));
     QVERIFY(clock.elapsed() < 5000);
     QVERIFY(m_boxes->shown().isEmpty());
+}
+
+// The design failed the whole send for a zero-length file; its media part is sent empty instead.
+void TestMicroblogClient::emptyPictureIsSent()
+{
+    const QString empty = writeFile(m_dir, u"empty.png"_s, QByteArray());
+    QVERIFY(!empty.isEmpty());
+    QSignalSpy complete(m_client.get(), &MicroblogClient::replyComplete);
+    QVERIFY(m_client->SendPictureUpload(QString(), QString::fromLatin1(kLogin),
+                                        QString::fromLatin1(kPassword), empty));
+    QVERIFY(complete.wait(5000));
+    QVERIFY(m_boxes->shown().isEmpty());
+    QVERIFY(m_pictureHost->lastRequest().body.endsWith(
+        QByteArray("Content-Type: application/octet-stream\r\n\r\n\r\n--" +
+                   m_pictureHost->lastRequest().body.mid(2, 32) + "--")));
+    QCOMPARE(JudgeSocketReply(complete.first().first().toString()).kind, SocketVerdict::PictureUrl);
+}
+
+void TestMicroblogClient::proxyFromTheRegistry_data()
+{
+    QTest::addColumn<QVariant>("enable");
+    QTest::addColumn<bool>("viaProxy");
+    QTest::newRow("ProxyEnable missing, the usual case on Linux") << QVariant() << false;
+    QTest::newRow("ProxyEnable 0") << QVariant(0) << false;
+    QTest::newRow("ProxyEnable 1") << QVariant(1) << true;
+    QTest::newRow("ProxyEnable as the text 1") << QVariant(u"1"_s) << true;
+}
+
+// The values as linvera-reg writes them, read the way the application hands them over.
+void TestMicroblogClient::proxyFromTheRegistry()
+{
+    QFETCH(QVariant, enable);
+    QFETCH(bool, viaProxy);
+    TempRegistry registry;
+    QVERIFY(registry.isValid());
+    const QString key = u"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings"_s;
+    QVERIFY(SetRegString(platform::RegRoot::CurrentUser, key, u"ProxyServer"_s, m_proxy->hostAndPort()));
+    if (enable.typeId() == QMetaType::Int)
+        QVERIFY(SetRegNumber(platform::RegRoot::CurrentUser, key, u"ProxyEnable"_s, enable.toInt()));
+    else if (enable.isValid())
+        QVERIFY(SetRegString(platform::RegRoot::CurrentUser, key, u"ProxyEnable"_s, enable.toString()));
+    m_client->setProxySource(&ReadProxySetting);
+
+    QSignalSpy complete(m_client.get(), &MicroblogClient::replyComplete);
+    QVERIFY(m_client->SendProfileImage(ProfileImageKind::Icon, QString::fromLatin1(kLogin),
+                                       QString::fromLatin1(kPassword), m_picturePath));
+    QVERIFY(complete.wait(5000));
+    QVERIFY(m_client->PostStatusUpdate(u"s"_s, QString::fromLatin1(kLogin), QString::fromLatin1(kPassword)));
+    QCOMPARE(m_api->requestCount(), 2);
+    QCOMPARE(m_proxy->requestCount(), viaProxy ? 2 : 0);
+    QCOMPARE(m_client->lastRequest().startsWith("POST http://"), viaProxy);
 }
 
 QTEST_GUILESS_MAIN(TestMicroblogClient)
