@@ -79,6 +79,28 @@ inline char16_t* copyUnits(char16_t* d, const char16_t* s, qsizetype count)
     return d + count;
 }
 
+inline bool isPairAt(const char16_t* s, qsizetype n, qsizetype i)
+{
+    return QChar::isHighSurrogate(s[i]) && i + 1 < n && QChar::isLowSurrogate(s[i + 1]);
+}
+
+// The character of a complete four-byte sequence "%F0%9F%98%80" at s (twelve units there, lead
+// value v), or 0 when the three escapes are not continuation bytes of a character U+10000 to
+// U+10FFFF.
+char32_t fourByteCharacter(const char16_t* s, int v)
+{
+    if (v < 0xF0 || v > 0xF4)
+        return 0;
+    char32_t c = char32_t(v & 0x07);
+    for (int k = 3; k < 12; k += 3) {
+        const int b = s[k] == u'%' ? hexByte(s[k + 1], s[k + 2]) : -1;
+        if ((b & 0xC0) != 0x80)
+            return 0;
+        c = (c << 6) | char32_t(b & 0x3F);
+    }
+    return c >= 0x10000 && c <= 0x10FFFF ? c : 0;
+}
+
 // Decodes the escape, or the sequence of escapes, whose "%" is at s[i], checking every index
 // against n; advances i and d. False when the text is to be answered with "ERROR".
 bool decodeEscape(const char16_t* s, qsizetype n, qsizetype& i, char16_t*& d)
@@ -116,9 +138,17 @@ bool decodeEscape(const char16_t* s, qsizetype n, qsizetype& i, char16_t*& d)
         else
             *d++ = char16_t(((v & 0x0F) << 12) | ((b2 & 0x3F) << 6) | (b3 & 0x3F));
         i += 9;
+    } else if (v <= 0xF4 && left < 12) {
+        // A four-byte sequence cut short by the end of the text stays as it is, like the others.
+        d = copyUnits(d, s + i, left);
+        i = n;
+    } else if (const char32_t c = fourByteCharacter(s + i, v)) {
+        *d++ = QChar::highSurrogate(c);
+        *d++ = QChar::lowSurrogate(c);
+        i += 12;
     } else {
-        // Four-byte sequences are not decoded: the lead becomes "%", and its continuation escapes
-        // then answer "ERROR".
+        // Any other lead of 0xF0 or more becomes "%", and its continuation escapes then answer
+        // "ERROR".
         *d++ = u'%';
         i += 3;
     }
@@ -136,7 +166,12 @@ QString PercentEncode(QStringView text)
     qsizetype length = 0;
     for (qsizetype i = 0; i < n; ++i) {
         const char16_t u = src[i];
-        length += u < 0x80 ? (kAsciiOutput[u] ? 1 : 3) : (u < 0x800 ? 6 : 9);
+        if (isPairAt(src, n, i)) {
+            length += 12;
+            ++i;
+        } else {
+            length += u < 0x80 ? (kAsciiOutput[u] ? 1 : 3) : (u < 0x800 ? 6 : 9);
+        }
     }
     if (length == 0)
         return {};
@@ -154,8 +189,19 @@ QString PercentEncode(QStringView text)
         } else if (u < 0x800) {
             d = writeEscape(d, 0xC0u + (u >> 6));
             d = writeEscape(d, 0x80u + (u & 0x3Fu));
+        } else if (isPairAt(src, n, i)) {
+            // A character outside the basic plane is one four-byte sequence.
+            const char32_t c = QChar::surrogateToUcs4(u, src[++i]);
+            d = writeEscape(d, 0xF0u + (c >> 18));
+            d = writeEscape(d, 0x80u + ((c >> 12) & 0x3Fu));
+            d = writeEscape(d, 0x80u + ((c >> 6) & 0x3Fu));
+            d = writeEscape(d, 0x80u + (c & 0x3Fu));
+        } else if (QChar::isSurrogate(u)) {
+            // A lone surrogate has no UTF-8 form: U+FFFD stands for it.
+            d = writeEscape(d, 0xEF);
+            d = writeEscape(d, 0xBF);
+            d = writeEscape(d, 0xBD);
         } else {
-            // Surrogates too: each unit of a pair is its own three-byte sequence.
             d = writeEscape(d, 0xE0u + (u >> 12));
             d = writeEscape(d, 0x80u + ((u >> 6) & 0x3Fu));
             d = writeEscape(d, 0x80u + (u & 0x3Fu));

@@ -66,22 +66,37 @@ QString randomText(QRandomGenerator& rng, int kinds, int maxLength)
     return text;
 }
 
-// Per-unit UTF-8 bytes built with Qt's encoder. Qt refuses to encode a surrogate, so one is
-// taken from the unit 0x2000 lower (same continuation bytes, lead 0xEB) and given the lead
-// byte of the surrogate block, 0xED.
+// The text with every lone surrogate replaced by U+FFFD, which is what its encoding stands for.
+QString soundText(QStringView text)
+{
+    QString out = text.toString();
+    for (qsizetype i = 0; i < out.size(); ++i) {
+        if (out[i].isHighSurrogate() && i + 1 < out.size() && out[i + 1].isLowSurrogate())
+            ++i;
+        else if (out[i].isSurrogate())
+            out[i] = QChar::ReplacementCharacter;
+    }
+    return out;
+}
+
+// The characters of a text, a surrogate pair as one.
+QStringList characters(QStringView text)
+{
+    QStringList out;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const bool pair = text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate();
+        out << text.mid(i, pair ? 2 : 1).toString();
+        i += pair ? 1 : 0;
+    }
+    return out;
+}
+
+// UTF-8 bytes built with Qt's encoder. Characters outside the basic plane are encoded whole
+// (four bytes), so that servers read real UTF-8 (the design encoded each unit of a pair alone,
+// which no UTF-8 decoder accepts); a lone surrogate is U+FFFD.
 QByteArray referenceBytes(QStringView text)
 {
-    QByteArray bytes;
-    for (const QChar c : text) {
-        if (c.isSurrogate()) {
-            QByteArray three = QString(QChar(char16_t(c.unicode() - 0x2000))).toUtf8();
-            three[0] = char(0xED);
-            bytes += three;
-        } else {
-            bytes += QString(c).toUtf8();
-        }
-    }
-    return bytes;
+    return soundText(text).toUtf8();
 }
 
 // The form encoding by Qt's percent encoder: "@" and "*" pass, "~" is escaped, and a space
@@ -153,9 +168,26 @@ QString referenceDecode(QStringView s)
             else
                 out += s.mid(i, 9);
             i += 9;
+        } else if (v <= 244 && s.size() - i < 12) {
+            return out + s.mid(i);
         } else {
-            out += u'%';
-            i += 3;
+            // A complete four-byte sequence of U+10000 to U+10FFFF decodes; anything else keeps
+            // the design's rule: the lead becomes "%".
+            char32_t c = char32_t(v & 0x07);
+            bool whole = v <= 244;
+            for (qsizetype k = i + 3; whole && k < i + 12; k += 3) {
+                int b = 0;
+                whole = s[k] == u'%' && hexAt(k + 1, b) && b >= 0x80 && b <= 0xBF;
+                c = (c << 6) | char32_t(b & 0x3F);
+            }
+            if (whole && c >= 0x10000 && c <= 0x10FFFF) {
+                out += QChar(QChar::highSurrogate(c));
+                out += QChar(QChar::lowSurrogate(c));
+                i += 12;
+            } else {
+                out += u'%';
+                i += 3;
+            }
         }
     }
     return out;
@@ -230,9 +262,17 @@ void TestPercentCoding::encodes_data()
     QTest::newRow("lowest three-byte unit U+0800") << QString(QChar(char16_t(0x800))) << u"%E0%A0%80"_s;
     QTest::newRow("highest unit U+FFFF") << QString(QChar(char16_t(0xFFFF))) << u"%EF%BF%BF"_s;
     QTest::newRow("half-width kana") << u"ｱｸﾘ"_s << u"%EF%BD%B1%EF%BD%B8%EF%BE%98"_s;
-    QTest::newRow("emoji is two three-byte sequences") << u"😀"_s << u"%ED%A0%BD%ED%B8%80"_s;
-    QTest::newRow("lone high surrogate") << QString(QChar(char16_t(0xD800))) << u"%ED%A0%80"_s;
-    QTest::newRow("lone low surrogate") << QString(QChar(char16_t(0xDFFF))) << u"%ED%BF%BF"_s;
+    // Outside the basic plane: one four-byte sequence per character, not the design's two
+    // three-byte sequences per pair, which servers cannot read as UTF-8.
+    QTest::newRow("emoji is one four-byte sequence") << u"😀"_s << u"%F0%9F%98%80"_s;
+    QTest::newRow("lowest supplementary U+10000") << u"\U00010000"_s << u"%F0%90%80%80"_s;
+    QTest::newRow("highest supplementary U+10FFFF") << u"\U0010FFFF"_s << u"%F4%8F%BF%BF"_s;
+    QTest::newRow("emoji between words") << u"a😀 b"_s << u"a%F0%9F%98%80+b"_s;
+    QTest::newRow("lone high surrogate") << QString(QChar(char16_t(0xD800))) << u"%EF%BF%BD"_s;
+    QTest::newRow("lone low surrogate") << QString(QChar(char16_t(0xDFFF))) << u"%EF%BF%BD"_s;
+    QTest::newRow("high surrogate at the end") << u"x"_s + QChar(char16_t(0xDBFF)) << u"x%EF%BF%BD"_s;
+    QTest::newRow("pair in the wrong order")
+        << QString(QChar(char16_t(0xDC00))) + QChar(char16_t(0xD800)) << u"%EF%BF%BD%EF%BF%BD"_s;
     QTest::newRow("URL") << u"http://example.com/a?b=c d"_s << u"http%3A%2F%2Fexample.com%2Fa%3Fb%3Dc+d"_s;
     QTest::newRow("Japanese query") << u"検索 テスト"_s
                                     << u"%E6%A4%9C%E7%B4%A2+%E3%83%86%E3%82%B9%E3%83%88"_s;
@@ -297,11 +337,22 @@ void TestPercentCoding::decodes_data()
     QTest::newRow("over-long lead 0xC0") << u"%C0%80"_s << error;
     QTest::newRow("nothing of the partial result") << u"abc%41+%A9"_s << error;
 
-    // Four-byte leads: the lead becomes "%", its continuation escapes then give "ERROR".
-    QTest::newRow("four-byte lead alone") << u"%F0"_s << u"%"_s;
-    QTest::newRow("four-byte lead before text") << u"%F4abc"_s << u"%abc"_s;
+    // Four-byte sequences decode to their character (the design left them undecoded). Cut short
+    // by the end of the text they stay as they are, like the shorter ones; any other lead of 0xF0
+    // or more still becomes "%", and its continuation escapes then give "ERROR".
+    QTest::newRow("four-byte emoji") << u"%F0%9F%98%80"_s << u"😀"_s;
+    QTest::newRow("four-byte emoji, lower case, text after") << u"%f0%9f%98%80x+"_s << u"😀x "_s;
+    QTest::newRow("lowest four-byte U+10000") << u"%F0%90%80%80"_s << u"\U00010000"_s;
+    QTest::newRow("highest four-byte U+10FFFF") << u"%F4%8F%BF%BF"_s << u"\U0010FFFF"_s;
+    QTest::newRow("four-byte lead alone") << u"%F0"_s << u"%F0"_s;
+    QTest::newRow("four-byte lead before text") << u"%F4abc"_s << u"%F4abc"_s;
+    QTest::newRow("four-byte, last byte missing") << u"a%F0%9F%98"_s << u"a%F0%9F%98"_s;
     QTest::newRow("lead 0xFF") << u"%FFx"_s << u"%x"_s;
-    QTest::newRow("four-byte emoji") << u"%F0%9F%98%80"_s << error;
+    QTest::newRow("lead 0xF5") << u"%F5%80%80%80"_s << error;
+    QTest::newRow("beyond U+10FFFF") << u"%F4%90%80%80"_s << error;
+    QTest::newRow("over-long four-byte") << u"%F0%8F%BF%BF"_s << error;
+    QTest::newRow("four-byte, separator not percent") << u"%F0x9F%98%80"_s << error;
+    QTest::newRow("four-byte, ASCII in place of a continuation") << u"%F0%9F%41%80"_s << error;
 
     // Escapes that are cut short or not hexadecimal: the "%" is kept as a plain character.
     QTest::newRow("percent at the end") << u"100%"_s << u"100%"_s;
@@ -359,9 +410,10 @@ void TestPercentCoding::decodesEveryPrefixOfAnEncoding_data()
 void TestPercentCoding::decodesEveryPrefixOfAnEncoding()
 {
     QFETCH(QString, text);
+    const QStringList chars = characters(text);
     QStringList pieces;
-    for (const QChar c : text)
-        pieces << referenceEncode(QStringView(&c, 1));
+    for (const QString& c : chars)
+        pieces << referenceEncode(c);
     const QString encoded = pieces.join(QString());
     QCOMPARE(PercentEncode(text), encoded);
 
@@ -370,7 +422,8 @@ void TestPercentCoding::decodesEveryPrefixOfAnEncoding()
     for (qsizetype length = 0; length <= encoded.size(); ++length) {
         while (complete < pieces.size() && pieceStart + pieces[complete].size() <= length)
             pieceStart += pieces[complete++].size();
-        const QString expected = text.left(complete) + encoded.mid(pieceStart, length - pieceStart);
+        const QString expected =
+            chars.mid(0, complete).join(QString()) + encoded.mid(pieceStart, length - pieceStart);
         const ExactBuffer prefix(QStringView(encoded).left(length));
         QCOMPARE(PercentDecode(prefix.view()), expected);
     }
@@ -418,21 +471,21 @@ void TestPercentCoding::decodeRoundTrips()
     QRandomGenerator rng(seed + 100);
     for (int round = 0; round < 500; ++round) {
         const QString text = randomText(rng, kinds, 48);
+        // A lone surrogate comes back as U+FFFD, the character its encoding stands for.
+        const QString sound = soundText(text);
         const QString ours = PercentDecode(PercentEncode(text));
-        if (ours != text)
-            QCOMPARE(ours, text);
+        if (ours != sound)
+            QCOMPARE(ours, sound);
         // The decoder against Qt's encoder alone.
         const QString fromQt = PercentDecode(referenceEncode(text));
-        if (fromQt != text)
-            QCOMPARE(fromQt, text);
-        // And Qt's decoder against ours, where Qt's UTF-8 decoder accepts the bytes.
-        if (!(kinds & (Supplementary | LoneSurrogate))) {
-            QByteArray form = PercentEncode(text).toLatin1();
-            form.replace('+', ' ');
-            const QString byQt = QString::fromUtf8(QByteArray::fromPercentEncoding(form));
-            if (byQt != text)
-                QCOMPARE(byQt, text);
-        }
+        if (fromQt != sound)
+            QCOMPARE(fromQt, sound);
+        // And Qt's decoder against ours: every encoding is now valid UTF-8, pairs included.
+        QByteArray form = PercentEncode(text).toLatin1();
+        form.replace('+', ' ');
+        const QString byQt = QString::fromUtf8(QByteArray::fromPercentEncoding(form));
+        if (byQt != sound)
+            QCOMPARE(byQt, sound);
     }
 }
 
@@ -443,6 +496,7 @@ void TestPercentCoding::decodeOfRandomEscapesMatchesPlainDecoder_data()
     QTest::newRow("digits, percent, plus") << u"%%%%+0123456789ABCDEFabcdef"_s << 11u;
     QTest::newRow("lead bytes and noise") << u"%%%%%+0CDE8F9AB xzあ"_s << 12u;
     QTest::newRow("valid leads only") << u"%%%%%CDE89AB"_s << 13u;
+    QTest::newRow("four-byte leads") << u"%%%%%%F0489ABC"_s << 14u;
 }
 
 void TestPercentCoding::decodeOfRandomEscapesMatchesPlainDecoder()

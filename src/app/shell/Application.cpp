@@ -247,6 +247,24 @@ void Application::wireWindows()
         ShellOpenFile(path, m_options.paths.tempFolder, m_boxes, opener);
     });
 
+    // The posting window and the hidden commands that lead to it.
+    frmTwitter* twitter = m_twitter.get();
+    twitter->setMessageBoxes(m_boxes);
+    twitter->setSettingsWindow(settings);
+    twitter->setMainWindow(main);
+    twitter->setEndpoints(m_endpoints);
+    twitter->setProxySource(&ReadProxySetting);
+    connect(main, &frmMain::pictureFromFileRequested, twitter, &frmTwitter::btnTwitpicFromFile_Click);
+    connect(main, &frmMain::postingWindowRequested, this,
+            [this] { m_twitter->btnTwitter_Click(m_engine->lConvMode()); });
+    connect(main, &frmMain::followRequested, this, [this] { m_twitter->mnuFollow_Click(m_makerAccount); });
+    connect(twitter, &frmTwitter::openInBrowserRequested, this,
+            [](const QString& url, bool tagged) { tagged ? OpenInBrowserTagged(url) : OpenInBrowser(url); });
+    connect(twitter, &frmTwitter::pictureOpenRequested, this, [this](const QString& path) {
+        ShellOpener opener;
+        ShellOpenFile(path, m_options.paths.tempFolder, m_boxes, opener);
+    });
+
     // Queued: a command that arrives while a conversion waits starts the next one at once.
     connect(
         m_poller.get(), &MailboxPoller::commandArrived, this,

@@ -1,13 +1,23 @@
 #include "frmTwitter.h"
 
+#include "AppInfo.h"
+#include "MicroblogClient.h"
+#include "MicroblogReplies.h"
 #include "PictureLabel.h"
+#include "PreviewPicture.h"
+#include "TextDrop.h"
 #include "Twips.h"
+#include "WidgetMessageBoxes.h"
+#include "frmMain.h"
+#include "frmSettings.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -17,6 +27,13 @@ using namespace Qt::StringLiterals;
 namespace linvera {
 
 namespace {
+
+using Icon = platform::MessageBoxes::Icon;
+
+const QString kPosting = u"投稿中..."_s;
+const QString kFailed = u"投稿に失敗しました。"_s;
+const QString kDone = u"投稿を完了しました: "_s;
+const QString kNoCredentials = u"各種設定フォーム内に、Twitterのﾛｸﾞｲﾝ名とﾊﾟｽﾜｰﾄﾞを設定してください。"_s;
 
 template <typename W> W* named(QWidget* parent, const QString& name)
 {
@@ -140,6 +157,272 @@ frmTwitter::frmTwitter(QWidget* parent)
     layout->addLayout(exchangeRow);
 
     connect(m_OKButton, &QPushButton::clicked, this, &QWidget::hide);
+    connect(m_btnSend, &QPushButton::clicked, this, &frmTwitter::btnSend_Click);
+    connect(m_btnClear, &QPushButton::clicked, this, &frmTwitter::btnClear_Click);
+    connect(m_txtStatus, &QPlainTextEdit::textChanged, this, &frmTwitter::updateCount);
+    for (QCheckBox* profile : {m_chkProfile_icon_image, m_chkProfile_back_image, m_chkProfile_backtile_image})
+        connect(profile, &QCheckBox::toggled, this, &frmTwitter::updateStatusColour);
+    connect(m_btnManualURLInsertBefore, &QPushButton::clicked, this, [this] {
+        if (m_main)
+            insertUrl(m_main->txtBeforeUrl()->text());
+    });
+    connect(m_btnManualURLInsertAfter, &QPushButton::clicked, this, [this] {
+        if (m_main)
+            insertUrl(m_main->txtAfterUrl()->text());
+    });
+    connect(m_btnShowMyPage, &QPushButton::clicked, this, [this] {
+        if (!login().isEmpty())
+            Q_EMIT openInBrowserRequested(
+                u"http://"_s + m_endpoints.value(Endpoints::MicroblogHost) + u'/' + login(), false);
+    });
+    connect(m_imgCapture, &PictureLabel::clicked, this,
+            [this] { Q_EMIT pictureOpenRequested(m_postPicturePath); });
+    m_drops = new TextDropFilter(this);
+    // Dropped text goes in at the caret, not where the mouse is: the box's own drop handling is replaced.
+    m_drops->watch(m_txtStatus);
+    m_drops->watch(m_txtStatus->viewport());
+    connect(m_drops, &TextDropFilter::textDropped, this,
+            [this](const QString& text) { m_txtStatus->textCursor().insertText(text); });
+
+    m_ownBoxes = std::make_unique<WidgetMessageBoxes>(this);
+    m_boxes = m_ownBoxes.get();
+    makeClient();
+}
+
+frmTwitter::~frmTwitter() = default;
+
+void frmTwitter::makeClient()
+{
+    delete m_client;
+    m_client = new MicroblogClient(*m_boxes, this);
+    m_client->setTitle(AppTitle());
+    m_client->setEndpoints(m_endpoints);
+    m_client->setProxySource(m_proxySource);
+    connect(m_client, &MicroblogClient::requestSent, m_txtRequest, &QPlainTextEdit::setPlainText);
+    connect(m_client, &MicroblogClient::responseArrived, m_txtResponse, &QPlainTextEdit::setPlainText);
+    connect(m_client, &MicroblogClient::replyComplete, this, &frmTwitter::onReplyComplete);
+    connect(m_client, &MicroblogClient::replyFailed, this, [this] { m_lblMsg->setText(kFailed); });
+}
+
+void frmTwitter::setMessageBoxes(platform::MessageBoxes& boxes)
+{
+    m_boxes = &boxes;
+    makeClient();
+}
+
+void frmTwitter::setEndpoints(const Endpoints& endpoints)
+{
+    m_endpoints = endpoints;
+    m_client->setEndpoints(endpoints);
+}
+
+void frmTwitter::setProxySource(std::function<ProxySetting()> source)
+{
+    m_proxySource = std::move(source);
+    m_client->setProxySource(m_proxySource);
+}
+
+QString frmTwitter::login() const
+{
+    return m_settings ? m_settings->txtLogin()->text() : QString();
+}
+
+QString frmTwitter::password() const
+{
+    return m_settings ? m_settings->txtPass()->text() : QString();
+}
+
+bool frmTwitter::credentialsGiven()
+{
+    if (!login().trimmed().isEmpty() && !password().trimmed().isEmpty())
+        return true;
+    m_boxes->show(Icon::Exclamation, AppTitle(), kNoCredentials);
+    if (m_settings)
+        m_settings->show();
+    return false;
+}
+
+bool frmTwitter::pictureMode() const
+{
+    return !m_imgCapture->isHidden();
+}
+
+void frmTwitter::updateCount()
+{
+    // UTF-16 units, as the service counted them; past the limit the count goes negative.
+    const qsizetype limit = pictureMode() ? 130 : 140;
+    m_lblCount->setText(QString::number(limit - m_txtStatus->toPlainText().size()));
+}
+
+void frmTwitter::updateStatusColour()
+{
+    // A profile update does not send the status text: its box looks inactive meanwhile.
+    const bool profile = m_chkProfile_icon_image->isChecked() || m_chkProfile_back_image->isChecked() ||
+                         m_chkProfile_backtile_image->isChecked();
+    QPalette palette = m_txtStatus->palette();
+    palette.setColor(QPalette::Base, profile ? QWidget::palette().color(QPalette::Window)
+                                             : QWidget::palette().color(QPalette::Base));
+    m_txtStatus->setPalette(palette);
+}
+
+void frmTwitter::insertUrl(const QString& url)
+{
+    if (url.isEmpty())
+        return;
+    QTextCursor cursor = m_txtStatus->textCursor();
+    cursor.setPosition(qMin(141, m_txtStatus->document()->characterCount() - 1));
+    cursor.insertText(u" "_s + url);
+    m_txtStatus->setTextCursor(cursor);
+}
+
+void frmTwitter::btnSend_Click()
+{
+    if (!credentialsGiven())
+        return;
+    const QString user = login();
+    const QString pass = password();
+    m_txtResponse->clear();
+    m_lblMsg->setText(kPosting);
+    const QString status = m_txtStatus->toPlainText();
+    bool sent = false;
+    if (m_chkProfile_back_image->isChecked()) {
+        sent = m_client->SendProfileImage(ProfileImageKind::Back, user, pass, m_postPicturePath);
+    } else if (m_chkProfile_backtile_image->isChecked()) {
+        sent = m_client->SendProfileImage(ProfileImageKind::BackTile, user, pass, m_postPicturePath);
+    } else if (m_chkProfile_icon_image->isChecked()) {
+        sent = m_client->SendProfileImage(ProfileImageKind::Icon, user, pass, m_postPicturePath);
+    } else if (pictureMode()) {
+        sent = m_client->SendPictureUpload(status, user, pass, m_postPicturePath);
+    } else {
+        m_statusPostOK = m_client->PostStatusUpdate(status, user, pass);
+        if (m_statusPostOK) {
+            btnClear_Click();
+            m_lblMsg->setText(u"投稿が完了しました。"_s);
+        } else {
+            m_lblMsg->setText(kFailed);
+        }
+        return;
+    }
+    // A sent upload keeps "posting" until its reply is judged.
+    m_lblMsg->setText(sent ? kPosting : kFailed);
+}
+
+void frmTwitter::btnClear_Click()
+{
+    m_imgCapture->hide();
+    m_imgCapture->clear();
+    m_txtStatus->clear();
+    m_postPicturePath.clear();
+    m_lblMsg->clear();
+    m_lblCapture->hide();
+    m_frameChecks->hide();
+    m_chkProfile_icon_image->setChecked(false);
+    m_chkProfile_back_image->setChecked(false);
+    m_chkProfile_backtile_image->setChecked(false);
+}
+
+void frmTwitter::onReplyComplete(const QString& reply)
+{
+    const SocketVerdict verdict = JudgeSocketReply(reply);
+    switch (verdict.kind) {
+    case SocketVerdict::PictureUrl: {
+        const QString status = verdict.value + u" - "_s + m_txtStatus->toPlainText();
+        m_txtStatus->setPlainText(status);
+        // The outcome is reported by the status post itself.
+        m_statusPostOK = m_client->PostStatusUpdate(status, login(), password());
+        btnClear_Click();
+        m_lblMsg->setText(kDone + verdict.value);
+        break;
+    }
+    case SocketVerdict::ScreenName:
+        btnClear_Click();
+        m_lblMsg->setText(kDone + verdict.value);
+        break;
+    case SocketVerdict::ServiceError:
+        m_boxes->show(Icon::Exclamation, AppTitle(), u"エラーが発生しました:"_s + verdict.value);
+        m_lblMsg->setText(kFailed);
+        break;
+    case SocketVerdict::Unknown:
+        m_boxes->show(Icon::Exclamation, AppTitle(), u"原因不明のエラーが発生しました。"_s);
+        m_lblMsg->setText(kFailed);
+        break;
+    }
+}
+
+void frmTwitter::CaptureImageResize()
+{
+    show();
+    m_imgCapture->show();
+    m_frameChecks->show();
+    const LoadedPicture picture = LoadPictureFromUrl(m_displayPicturePath);
+    const QPixmap pixmap = QPixmap::fromImage(picture.image);
+    m_picCapture->setPixmap(pixmap);
+    m_imgCapture->setPixmap(pixmap);
+    m_lblCapture->show();
+    const int w = picture.image.width();
+    const int h = picture.image.height();
+    if (w > 0 && h > 0) {
+        // Fit into the designed box, keeping the proportions: a wide picture fills the width,
+        // a tall one the height.
+        const double boxW = kCaptureBoxSize.width;
+        const double boxH = kCaptureBoxSize.height;
+        const TwipSize size =
+            boxH / boxW >= double(h) / w ? TwipSize{boxW, boxW * h / w} : TwipSize{boxH * w / h, boxH};
+        const TwipScale scale = TwipScale::of(this);
+        m_imgCapture->resize(scale.toPixelsX(size.width), scale.toPixelsY(size.height));
+    }
+    m_lblMsg->setText(u"ｷｬﾌﾟﾁｬ画像をﾃﾞｽｸﾄｯﾌﾟに保存しました。"_s);
+}
+
+bool frmTwitter::Twitter_Create_Friendship(const QString& account, const QString& twlogin,
+                                           const QString& twpass)
+{
+    return m_client->Twitter_Create_Friendship(account, twlogin, twpass);
+}
+
+void frmTwitter::btnTwitpicFromFile_Click()
+{
+    const QString file = m_chooseFile
+                             ? m_chooseFile()
+                             : QFileDialog::getOpenFileName(parentWidget(), u"ファイルを開く"_s, QString(),
+                                                            u"画像ファイル (*.jpg *.png *.gif)"_s, nullptr,
+                                                            QFileDialog::DontUseNativeDialog);
+    if (file.isEmpty())
+        return;
+    m_postPicturePath = file;
+    m_displayPicturePath = file;
+    CaptureImageResize();
+}
+
+void frmTwitter::btnTwitter_Click(int lConvMode)
+{
+    show();
+    m_imgCapture->hide();
+    m_lblCapture->hide();
+    m_frameChecks->hide();
+    m_lblMsg->clear();
+    if (!m_main || !m_txtStatus->toPlainText().isEmpty())
+        return;
+    const QString after = m_main->txtAfterUrl()->text();
+    const QString before = m_main->txtBeforeUrl()->text();
+    if (lConvMode == 0 && !after.isEmpty())
+        m_txtStatus->setPlainText(after);
+    else if (lConvMode == 1 && !before.isEmpty())
+        m_txtStatus->setPlainText(before);
+}
+
+void frmTwitter::mnuFollow_Click(const QString& makerAccount)
+{
+    if (login().trimmed().isEmpty() || password().trimmed().isEmpty()) {
+        m_boxes->show(Icon::Exclamation, AppTitle(), kNoCredentials);
+        if (m_settings)
+            m_settings->show();
+    }
+    if (makerAccount.isEmpty() || login().trimmed().isEmpty() || password().trimmed().isEmpty())
+        return;
+    Twitter_Create_Friendship(makerAccount, login(), password());
+    Q_EMIT openInBrowserRequested(
+        u"http://"_s + m_endpoints.value(Endpoints::MicroblogHost) + u'/' + makerAccount, true);
 }
 
 TwipSize frmTwitter::imgCaptureSizeTwips() const

@@ -1,8 +1,13 @@
 #pragma once
 
+#include "Endpoints.h"
+#include "RedirectProbe.h"
 #include "ThumbnailFit.h"
 
 #include <QDialog>
+
+#include <functional>
+#include <memory>
 
 class QCheckBox;
 class QGroupBox;
@@ -12,7 +17,15 @@ class QPushButton;
 
 namespace linvera {
 
+namespace platform {
+class MessageBoxes;
+}
+
+class MicroblogClient;
 class PictureLabel;
+class TextDropFilter;
+class frmMain;
+class frmSettings;
 
 /// The posting window: status text, the picture to post and the profile-picture choices. It is
 /// created once, loaded hidden, and a close only hides it so its contents survive.
@@ -25,6 +38,40 @@ public:
     static constexpr TwipSize kCaptureBoxSize{4800, 3600};
 
     explicit frmTwitter(QWidget* parent = nullptr);
+    ~frmTwitter() override;
+
+    /// What the window reads from elsewhere: the login and password of the settings window, the
+    /// URLs of the main window, the message boxes, the hosts and the proxy.
+    void setSettingsWindow(frmSettings* settings) { m_settings = settings; }
+    void setMainWindow(frmMain* main) { m_main = main; }
+    void setMessageBoxes(platform::MessageBoxes& boxes);
+    void setEndpoints(const Endpoints& endpoints);
+    void setProxySource(std::function<ProxySetting()> source);
+    /// The picture file chooser of the picture-from-file command; none is the file dialog.
+    void setFileChooser(std::function<QString()> chooser) { m_chooseFile = std::move(chooser); }
+    MicroblogClient& client() { return *m_client; }
+
+    /// The picture file to post and the one to show.
+    QString postPicturePath() const { return m_postPicturePath; }
+    void setPostPicturePath(const QString& path) { m_postPicturePath = path; }
+    QString displayPicturePath() const { return m_displayPicturePath; }
+    void setDisplayPicturePath(const QString& path) { m_displayPicturePath = path; }
+    /// The outcome of the last status update (true until one fails).
+    bool statusPostOK() const { return m_statusPostOK; }
+
+    /// Shows the window in picture mode with the picture at `displayPicturePath()`.
+    void CaptureImageResize();
+    /// The follow request; true once it has ended.
+    bool Twitter_Create_Friendship(const QString& account, const QString& twlogin, const QString& twpass);
+
+    /// The main window's commands that lead here: a picture file chosen in a dialog, the window
+    /// with the status prefilled from the last conversion, and following the maker's account.
+    void btnTwitpicFromFile_Click();
+    void btnTwitter_Click(int lConvMode);
+    void mnuFollow_Click(const QString& makerAccount);
+
+    void btnSend_Click();
+    void btnClear_Click();
 
     /// The current width and height of `imgCapture` in twips.
     TwipSize imgCaptureSizeTwips() const;
@@ -49,10 +96,40 @@ public:
     QPlainTextEdit* txtRequest() const { return m_txtRequest; }
     QPlainTextEdit* txtResponse() const { return m_txtResponse; }
 
+Q_SIGNALS:
+    /// A page to show in the browser: the home page, or the followed account's page (tagged).
+    void openInBrowserRequested(const QString& url, bool tagged);
+    /// The picture to post was clicked: open it with its program.
+    void pictureOpenRequested(const QString& path);
+
 protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    QString login() const;
+    QString password() const;
+    /// False (after the message and the settings window) when the login or password is blank.
+    bool credentialsGiven();
+    bool pictureMode() const;
+    void updateCount();
+    void updateStatusColour();
+    void insertUrl(const QString& url);
+    void onReplyComplete(const QString& reply);
+    void makeClient();
+
+    platform::MessageBoxes* m_boxes = nullptr;
+    std::unique_ptr<platform::MessageBoxes> m_ownBoxes;
+    MicroblogClient* m_client = nullptr;
+    frmSettings* m_settings = nullptr;
+    frmMain* m_main = nullptr;
+    TextDropFilter* m_drops = nullptr;
+    Endpoints m_endpoints;
+    std::function<QString()> m_chooseFile;
+    std::function<ProxySetting()> m_proxySource;
+    QString m_postPicturePath;
+    QString m_displayPicturePath;
+    bool m_statusPostOK = true;
+
     QPlainTextEdit* m_txtStatus = nullptr;
     QLabel* m_lblComment1 = nullptr;
     QLabel* m_lblCount = nullptr;

@@ -1,0 +1,272 @@
+#include "MicroblogClient.h"
+
+#include "AnsiCodec.h"
+#include "HttpClient.h"
+#include "MessageBoxes.h"
+#include "MicroblogReplies.h"
+
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QNetworkAccessManager>
+#include <QNetworkProxy>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QTcpSocket>
+
+using namespace Qt::StringLiterals;
+
+namespace linvera {
+namespace {
+
+using Icon = platform::MessageBoxes::Icon;
+
+const QString kErrorTitle = u"ERROR"_s;
+const QString kProxyMessage = u"プロキシサーバーの設定が正しくありません。"_s;
+const QString kTimedOut = u"Socket operation timed out"_s;
+
+} // namespace
+
+QByteArray ReadFileBytes(const QString& path, platform::MessageBoxes& boxes)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        boxes.show(Icon::Stop, kErrorTitle, file.errorString());
+        return {};
+    }
+    QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        boxes.show(Icon::Stop, kErrorTitle, file.errorString());
+        return {};
+    }
+    return bytes;
+}
+
+MicroblogClient::MicroblogClient(platform::MessageBoxes& boxes, QObject* parent)
+    : QObject(parent)
+    , m_boxes(boxes)
+    , m_socket(new QTcpSocket(this))
+    , m_network(new QNetworkAccessManager(this))
+{
+    m_socket->setObjectName(u"Winsock1"_s);
+    m_replyTimer.setSingleShot(true);
+    connect(&m_replyTimer, &QTimer::timeout, this, [this] {
+        if (!m_awaitingReply)
+            return;
+        m_awaitingReply = false;
+        m_socket->abort();
+        m_busy = false;
+        m_boxes.show(Icon::Exclamation, kErrorTitle, kTimedOut);
+        Q_EMIT replyFailed(kTimedOut);
+    });
+    connect(m_socket, &QTcpSocket::readyRead, this, [this] {
+        const QByteArray arrived = m_socket->readAll();
+        if (!m_awaitingReply)
+            return;
+        m_reply += arrived.left(kReplyCap - m_reply.size());
+        Q_EMIT responseArrived(platform::AnsiCodec::decode(m_reply));
+    });
+    connect(m_socket, &QTcpSocket::disconnected, this, &MicroblogClient::finishReply);
+    connect(m_socket, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) {
+        if (!m_awaitingReply)
+            return;
+        // An HTTP/1.0 server closes after its reply: that close ends the reply, it is no failure.
+        if (error == QAbstractSocket::RemoteHostClosedError) {
+            finishReply();
+            return;
+        }
+        const QString description = m_socket->errorString();
+        m_awaitingReply = false;
+        m_replyTimer.stop();
+        m_socket->abort();
+        m_busy = false;
+        m_boxes.show(Icon::Exclamation, kErrorTitle, description);
+        Q_EMIT replyFailed(description);
+    });
+}
+
+MicroblogClient::~MicroblogClient() = default;
+
+ProxySetting MicroblogClient::proxy() const
+{
+    return m_proxySource ? m_proxySource() : ProxySetting{};
+}
+
+bool MicroblogClient::SendPictureUpload(const QString& status, const QString& login, const QString& password,
+                                        const QString& picturePath)
+{
+    Q_UNUSED(status); // posted afterwards with the picture's address in it
+    const UploadTarget target = TargetFor(m_endpoints.value(Endpoints::PictureHost), u"/api/upload"_s);
+    const QString fileName = FormFileName(picturePath);
+    return sendUpload(target, picturePath,
+                      [&](const QByteArray& picture, const UploadTarget& t, qint32 flag) {
+                          return BuildPictureUploadRequest(picture, t, fileName, login, password, QString(),
+                                                           flag, MakeBoundary(32));
+                      });
+}
+
+bool MicroblogClient::SendProfileImage(ProfileImageKind kind, const QString& login, const QString& password,
+                                       const QString& picturePath)
+{
+    const UploadTarget target =
+        TargetFor(m_endpoints.value(Endpoints::MicroblogHost), ProfileImagePath(kind));
+    const QString fileName = FormFileName(picturePath);
+    return sendUpload(target, picturePath,
+                      [&](const QByteArray& picture, const UploadTarget& t, qint32 flag) {
+                          return BuildProfileImageRequest(picture, t, fileName, login, password, kind, flag,
+                                                          MakeBoundary(32));
+                      });
+}
+
+bool MicroblogClient::sendUpload(const UploadTarget& target, const QString& picturePath, const Builder& build)
+{
+    if (m_busy)
+        return false;
+    if (picturePath.isEmpty() || !QFileInfo(picturePath).isFile()) {
+        m_boxes.show(Icon::Stop, kErrorTitle, u"ｱｯﾌﾟﾛｰﾄﾞすべき画像が見つかりません:"_s + picturePath);
+        return false;
+    }
+    // An empty file gives a media part without bytes, which the services answer for themselves.
+    const QByteArray picture = ReadFileBytes(picturePath, m_boxes);
+
+    const ProxySetting proxySetting = proxy();
+    m_request = build(picture, target, proxySetting.enabled ? 1 : 0);
+    m_route = RouteFor(proxySetting, target.host, target.port);
+    if (m_route.connectHost.isEmpty() || m_route.connectPort == 0) {
+        m_boxes.show(Icon::Exclamation, kErrorTitle, kProxyMessage);
+        return false;
+    }
+
+    m_busy = true;
+    m_reply.clear();
+    m_socket->abort();
+
+    // The wait for the connection ends on the connection, on an error or after the time-out.
+    QEventLoop loop;
+    QTimer timer;
+    timer.setSingleShot(true);
+    bool connected = false;
+    QString failure;
+    const auto c1 = connect(m_socket, &QTcpSocket::connected, &loop, [&] {
+        connected = true;
+        loop.quit();
+    });
+    const auto c2 = connect(m_socket, &QTcpSocket::errorOccurred, &loop, [&] {
+        failure = m_socket->errorString();
+        loop.quit();
+    });
+    connect(&timer, &QTimer::timeout, &loop, [&] {
+        failure = kTimedOut;
+        loop.quit();
+    });
+    timer.start(m_timeouts.connect);
+    m_socket->connectToHost(m_route.connectHost, m_route.connectPort);
+    if (m_socket->state() != QAbstractSocket::ConnectedState && failure.isEmpty())
+        loop.exec();
+    else
+        connected = m_socket->state() == QAbstractSocket::ConnectedState;
+    disconnect(c1);
+    disconnect(c2);
+    if (!connected) {
+        m_socket->abort();
+        m_busy = false;
+        m_boxes.show(Icon::Exclamation, kErrorTitle, failure.isEmpty() ? kTimedOut : failure);
+        return false;
+    }
+
+    Q_EMIT requestSent(platform::AnsiCodec::decode(m_request));
+    m_awaitingReply = true;
+    m_replyTimer.start(m_timeouts.reply);
+    m_socket->write(m_request);
+    return true;
+}
+
+void MicroblogClient::finishReply()
+{
+    if (!m_awaitingReply)
+        return;
+    m_awaitingReply = false;
+    m_replyTimer.stop();
+    const QByteArray rest = m_socket->readAll();
+    m_reply += rest.left(kReplyCap - m_reply.size());
+    m_socket->abort();
+    m_busy = false;
+    const QString reply = platform::AnsiCodec::decode(m_reply);
+    if (!rest.isEmpty())
+        Q_EMIT responseArrived(reply);
+    Q_EMIT replyComplete(reply);
+}
+
+bool MicroblogClient::PostStatusUpdate(const QString& status, const QString& login, const QString& password)
+{
+    bool apiError = false;
+    const bool answered =
+        postForm(u"/statuses/update.xml"_s, StatusUpdateBody(status), login, password, &apiError);
+    // No answer at all (host not found, time-out) is no post either.
+    return answered && !apiError;
+}
+
+bool MicroblogClient::Twitter_Create_Friendship(const QString& account, const QString& twlogin,
+                                                const QString& twpass)
+{
+    bool apiError = false;
+    postForm(u"/friendships/create.xml"_s, FollowBody(account), twlogin, twpass, &apiError);
+    return true;
+}
+
+bool MicroblogClient::postForm(const QString& path, const QString& body, const QString& login,
+                               const QString& password, bool* apiError)
+{
+    m_formUrl = u"http://"_s + m_endpoints.value(Endpoints::MicroblogHost) + path;
+    QNetworkRequest request{QUrl(m_formUrl)};
+    request.setHeader(QNetworkRequest::UserAgentHeader, HttpAgentText());
+    request.setHeader(QNetworkRequest::ContentTypeHeader, u"application/x-www-form-urlencoded"_s);
+    request.setRawHeader("Authorization", "Basic " + BasicCredentials(login, password).toLatin1());
+    request.setHeader(QNetworkRequest::ContentLengthHeader, body.size());
+    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+
+    const ProxySetting proxySetting = proxy();
+    if (proxySetting.enabled) {
+        const ProbeRoute route = RouteFor(proxySetting, QString(), 80);
+        if (route.connectHost.isEmpty() || route.connectPort == 0) {
+            m_boxes.show(Icon::Exclamation, kErrorTitle, kProxyMessage);
+            return false;
+        }
+        m_network->setProxy(QNetworkProxy(QNetworkProxy::HttpProxy, route.connectHost, route.connectPort));
+    } else {
+        // The user's own settings say there is no proxy.
+        m_network->setProxy(QNetworkProxy(QNetworkProxy::NoProxy));
+    }
+
+    QNetworkReply* reply = m_network->post(request, body.toLatin1());
+    QByteArray answer;
+    QEventLoop loop;
+    QTimer timer;
+    timer.setSingleShot(true);
+    connect(reply, &QNetworkReply::readyRead, &loop, [&] {
+        const QByteArray arrived = reply->readAll();
+        answer += arrived.left(kReplyCap - answer.size());
+    });
+    connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+    timer.start(m_timeouts.form);
+    if (!reply->isFinished())
+        loop.exec();
+    const bool finished = reply->isFinished();
+    if (!finished)
+        reply->abort();
+    answer += reply->readAll().left(kReplyCap - answer.size());
+    // A reply with a status line is an answer, error statuses included: their body says what went wrong.
+    const bool answered = finished && reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid();
+    reply->deleteLater();
+    if (!answered)
+        return false;
+    if (const auto error = ApiReplyError(platform::AnsiCodec::decode(answer))) {
+        m_boxes.show(Icon::Exclamation, m_title, u"エラーが発生しました: "_s + *error);
+        *apiError = true;
+    }
+    return true;
+}
+
+} // namespace linvera

@@ -1,0 +1,506 @@
+// The microblog client end to end against loopback services: the picture upload, the three profile
+// updates, the status update and the follow, each directly and through an HTTP proxy; and the
+// failures whose waits must end.
+#include "AnsiCodec.h"
+#include "MicroblogClient.h"
+#include "MicroblogHosts.h"
+#include "MicroblogReplies.h"
+#include "PythonCheck.h"
+#include "RecordingMessageBoxes.h"
+#include "RegAccess.h"
+#include "SettingsTable.h"
+#include "TempRegistry.h"
+
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace linvera;
+using namespace linvera::test;
+using namespace Qt::StringLiterals;
+using Icon = platform::MessageBoxes::Icon;
+
+namespace {
+
+const QByteArray kLogin = "taro";
+const QByteArray kPassword = "pa:ss w";
+
+QString writeFile(const QTemporaryDir& dir, const QString& name, const QByteArray& bytes)
+{
+    const QString path = dir.filePath(name);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        return {};
+    return path;
+}
+
+QByteArray picture()
+{
+    return QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR--\r\n", 20) + QByteArray(3000, 'x');
+}
+
+} // namespace
+
+class TestMicroblogClient : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void pictureUpload_data();
+    void pictureUpload();
+    void profileImage_data();
+    void profileImage();
+    void statusUpdate_data();
+    void statusUpdate();
+    void follow_data();
+    void follow();
+    void sendRefused_data();
+    void sendRefused();
+    void connectionFailureEndsTheWait_data();
+    void connectionFailureEndsTheWait();
+    void replyJudgedOnceWhenClosed();
+    void replyThatNeverEndsTimesOut();
+    void secondSendWhileBusy();
+    void statusWithoutAnswerIsAFailure_data();
+    void statusWithoutAnswerIsAFailure();
+    void emptyPictureIsSent();
+    void proxyFromTheRegistry_data();
+    void proxyFromTheRegistry();
+
+private:
+    void route(bool viaProxy);
+
+    QTemporaryDir m_dir;
+    QString m_picturePath;
+    std::unique_ptr<RecordingMessageBoxes> m_boxes;
+    std::unique_ptr<PictureUploadHost> m_pictureHost;
+    std::unique_ptr<MicroblogApiHost> m_api;
+    std::unique_ptr<ForwardingProxy> m_proxy;
+    std::unique_ptr<MicroblogClient> m_client;
+    ProxySetting m_proxySetting;
+};
+
+void TestMicroblogClient::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    m_picturePath = writeFile(m_dir, u"capture.png"_s, picture());
+    QVERIFY(!m_picturePath.isEmpty());
+}
+
+void TestMicroblogClient::init()
+{
+    platform::AnsiCodec::select(platform::AnsiCodec::CodePage::Utf8);
+    m_boxes = std::make_unique<RecordingMessageBoxes>();
+    m_pictureHost = std::make_unique<PictureUploadHost>();
+    m_pictureHost->setAccount(kLogin, kPassword);
+    m_api = std::make_unique<MicroblogApiHost>();
+    m_api->setAccount(kLogin, kPassword);
+    m_proxy = std::make_unique<ForwardingProxy>();
+    QVERIFY(m_pictureHost->isListening() && m_api->isListening() && m_proxy->isListening());
+    m_client = std::make_unique<MicroblogClient>(*m_boxes);
+    Endpoints endpoints;
+    endpoints.set(Endpoints::PictureHost, m_pictureHost->hostAndPort());
+    endpoints.set(Endpoints::MicroblogHost, m_api->hostAndPort());
+    m_client->setEndpoints(endpoints);
+    m_client->setTitle(u"H-Linvera"_s);
+    m_proxySetting = {};
+    m_client->setProxySource([this] { return m_proxySetting; });
+    MicroblogClient::Timeouts timeouts;
+    timeouts.connect = std::chrono::milliseconds(3000);
+    timeouts.reply = std::chrono::milliseconds(3000);
+    timeouts.form = std::chrono::milliseconds(3000);
+    m_client->setTimeouts(timeouts);
+}
+
+void TestMicroblogClient::cleanup()
+{
+    m_client.reset();
+    m_proxy.reset();
+    m_api.reset();
+    m_pictureHost.reset();
+}
+
+void TestMicroblogClient::route(bool viaProxy)
+{
+    m_proxySetting.enabled = viaProxy;
+    m_proxySetting.server = m_proxy->hostAndPort();
+}
+
+void TestMicroblogClient::pictureUpload_data()
+{
+    QTest::addColumn<bool>("viaProxy");
+    QTest::newRow("direct") << false;
+    QTest::newRow("through the proxy") << true;
+}
+
+void TestMicroblogClient::pictureUpload()
+{
+    QFETCH(bool, viaProxy);
+    route(viaProxy);
+    QSignalSpy sent(m_client.get(), &MicroblogClient::requestSent);
+    QSignalSpy complete(m_client.get(), &MicroblogClient::replyComplete);
+    QVERIFY(m_client->SendPictureUpload(u"not sent"_s, QString::fromLatin1(kLogin),
+                                        QString::fromLatin1(kPassword), m_picturePath));
+    QVERIFY(complete.wait(5000));
+    QCOMPARE(complete.size(), 1);
+    QVERIFY(m_boxes->shown().isEmpty());
+    QVERIFY(!m_client->isSocketBusy());
+
+    const QByteArray request = m_client->lastRequest();
+    QCOMPARE(sent.size(), 1);
+    QCOMPARE(sent.first().first().toString(), platform::AnsiCodec::decode(request));
+    QCOMPARE(m_pictureHost->requestCount(), 1);
+    const QByteArray port = QByteArray::number(m_pictureHost->port());
+    if (viaProxy) {
+        // The proxy got the absolute form, the picture host the same request with the origin form.
+        QCOMPARE(m_proxy->requestCount(), 1);
+        QCOMPARE(m_proxy->lastRequest().raw, request);
+        QVERIFY(
+            request.startsWith(QByteArray("POST http://127.0.0.1:" + port + "/api/upload? HTTP/1.0\r\n")));
+        QCOMPARE(m_client->lastRoute().connectPort, m_proxy->port());
+    } else {
+        QCOMPARE(m_pictureHost->lastRequest().raw, request);
+        QVERIFY(request.startsWith("POST /api/upload? HTTP/1.0\r\n"));
+        QCOMPARE(m_client->lastRoute().connectPort, m_pictureHost->port());
+    }
+    QCOMPARE(m_pictureHost->lastRequest().header("Host"), "127.0.0.1:" + port);
+    QVERIFY(!request.contains("name=\"message\""));
+
+    const ParsedMultipart parsed = ParseMultipartWithPython(m_pictureHost->lastRequest().raw);
+    QVERIFY(parsed.ok && parsed.multipart);
+    QCOMPARE(parsed.parts.size(), 3);
+    QCOMPARE(parsed.parts[2].fileName, QByteArray("capture.png"));
+    QCOMPARE(parsed.parts[2].payload, picture());
+
+    const SocketVerdict verdict = JudgeSocketReply(complete.first().first().toString());
+    QCOMPARE(verdict.kind, SocketVerdict::PictureUrl);
+    QCOMPARE(verdict.value, m_pictureHost->lastMediaUrl());
+}
+
+void TestMicroblogClient::profileImage_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<bool>("viaProxy");
+    QTest::addColumn<QByteArray>("path");
+    for (bool viaProxy : {false, true}) {
+        const char* how = viaProxy ? "through the proxy" : "direct";
+        QTest::addRow("icon, %s", how)
+            << int(ProfileImageKind::Icon) << viaProxy << QByteArray("/account/update_profile_image.xml");
+        QTest::addRow("back, %s", how) << int(ProfileImageKind::Back) << viaProxy
+                                       << QByteArray("/account/update_profile_background_image.xml");
+        QTest::addRow("backtile, %s", how) << int(ProfileImageKind::BackTile) << viaProxy
+                                           << QByteArray("/account/update_profile_background_image.xml");
+    }
+}
+
+void TestMicroblogClient::profileImage()
+{
+    QFETCH(int, kind);
+    QFETCH(bool, viaProxy);
+    QFETCH(QByteArray, path);
+    route(viaProxy);
+    QSignalSpy complete(m_client.get(), &MicroblogClient::replyComplete);
+    QVERIFY(m_client->SendProfileImage(ProfileImageKind(kind), QString::fromLatin1(kLogin),
+                                       QString::fromLatin1(kPassword), m_picturePath));
+    QVERIFY(complete.wait(5000));
+    QCOMPARE(m_api->requestCount(), 1);
+    const HttpTestRequest got = m_api->lastRequest();
+    QCOMPARE(got.path(), path);
+    QCOMPARE(got.header("Authorization"), "Basic " + QByteArray(kLogin + ':' + kPassword).toBase64());
+    QCOMPARE(m_proxy->requestCount(), viaProxy ? 1 : 0);
+    const SocketVerdict verdict = JudgeSocketReply(complete.first().first().toString());
+    QCOMPARE(verdict.kind, SocketVerdict::ScreenName);
+    QCOMPARE(verdict.value, QString::fromLatin1(kLogin));
+    const ParsedMultipart parsed = ParseMultipartWithPython(got.raw);
+    QVERIFY(parsed.ok && parsed.multipart);
+    QCOMPARE(parsed.parts.last().contentType, u"image/png"_s);
+    QCOMPARE(parsed.parts.last().payload, picture());
+}
+
+void TestMicroblogClient::statusUpdate_data()
+{
+    QTest::addColumn<bool>("viaProxy");
+    QTest::addColumn<QString>("status");
+    QTest::addColumn<QByteArray>("password");
+    QTest::addColumn<bool>("posted");
+    QTest::addColumn<QString>("box");
+    QTest::newRow("direct") << false << u"hello world"_s << kPassword << true << QString();
+    QTest::newRow("through the proxy") << true << u"こんにちは 😀"_s << kPassword << true << QString();
+    QTest::newRow("empty status") << false << QString() << kPassword << true << QString();
+    QTest::newRow("wrong password") << false << u"x"_s << QByteArray("nope") << false
+                                    << u"エラーが発生しました: Could not authenticate you."_s;
+    QTest::newRow("wrong password through the proxy")
+        << true << u"x"_s << QByteArray("nope") << false
+        << u"エラーが発生しました: Could not authenticate you."_s;
+}
+
+void TestMicroblogClient::statusUpdate()
+{
+    QFETCH(bool, viaProxy);
+    QFETCH(QString, status);
+    QFETCH(QByteArray, password);
+    QFETCH(bool, posted);
+    QFETCH(QString, box);
+    route(viaProxy);
+    QCOMPARE(m_client->PostStatusUpdate(status, QString::fromLatin1(kLogin), QString::fromLatin1(password)),
+             posted);
+    QCOMPARE(m_api->requestCount(), 1);
+    const HttpTestRequest got = m_api->lastRequest();
+    QCOMPARE(got.method, QByteArray("POST"));
+    QCOMPARE(got.path(), QByteArray("/statuses/update.xml"));
+    QCOMPARE(got.header("Content-Type"), QByteArray("application/x-www-form-urlencoded"));
+    QCOMPARE(got.header("Authorization"), "Basic " + QByteArray(kLogin + ':' + password).toBase64());
+    QCOMPARE(got.header("Content-Length"), QByteArray::number(got.body.size()));
+    QCOMPARE(got.body, StatusUpdateBody(status).toLatin1());
+    const auto fields = ParseFormWithPython(got.raw);
+    QCOMPARE(fields.size(), 1);
+    QCOMPARE(fields[0].second, status.toUtf8());
+    QCOMPARE(m_proxy->requestCount(), viaProxy ? 1 : 0);
+    if (viaProxy)
+        QVERIFY(m_proxy->lastRequest().isAbsoluteForm());
+    QCOMPARE(m_boxes->texts(), box.isEmpty() ? QStringList() : QStringList{box});
+    if (!box.isEmpty()) {
+        QCOMPARE(m_boxes->shown().first().icon, Icon::Exclamation);
+        QCOMPARE(m_boxes->shown().first().title, u"H-Linvera"_s);
+    }
+}
+
+void TestMicroblogClient::follow_data()
+{
+    QTest::addColumn<bool>("viaProxy");
+    QTest::addColumn<QString>("forcedError");
+    QTest::newRow("direct") << false << QString();
+    QTest::newRow("through the proxy") << true << QString();
+    QTest::newRow("refused, still true") << false << u"Could not follow user: already on your list."_s;
+}
+
+void TestMicroblogClient::follow()
+{
+    QFETCH(bool, viaProxy);
+    QFETCH(QString, forcedError);
+    route(viaProxy);
+    m_api->setForcedError(forcedError);
+    QVERIFY(m_client->Twitter_Create_Friendship(u"halvex_jp"_s, QString::fromLatin1(kLogin),
+                                                QString::fromLatin1(kPassword)));
+    QCOMPARE(m_api->requestCount(), 1);
+    QCOMPARE(m_api->lastRequest().path(), QByteArray("/friendships/create.xml"));
+    QCOMPARE(m_api->lastRequest().body, QByteArray("screen_name=halvex_jp"));
+    QCOMPARE(m_proxy->requestCount(), viaProxy ? 1 : 0);
+    QCOMPARE(m_boxes->texts(),
+             forcedError.isEmpty() ? QStringList() : QStringList{u"エラーが発生しました: "_s + forcedError});
+}
+
+void TestMicroblogClient::sendRefused_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("proxyServer");
+    QTest::addColumn<int>("icon");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("text");
+    const QString missing = m_dir.filePath(u"gone.png"_s);
+    QTest::newRow("no picture") << QString() << QString() << int(Icon::Stop) << u"ERROR"_s
+                                << u"ｱｯﾌﾟﾛｰﾄﾞすべき画像が見つかりません:"_s;
+    QTest::newRow("missing file") << missing << QString() << int(Icon::Stop) << u"ERROR"_s
+                                  << u"ｱｯﾌﾟﾛｰﾄﾞすべき画像が見つかりません:"_s + missing;
+    QTest::newRow("a folder is no picture") << m_dir.path() << QString() << int(Icon::Stop) << u"ERROR"_s
+                                            << u"ｱｯﾌﾟﾛｰﾄﾞすべき画像が見つかりません:"_s + m_dir.path();
+    QTest::newRow("proxy without a port") << u"picture"_s << u"proxyhost"_s << int(Icon::Exclamation)
+                                          << u"ERROR"_s << u"プロキシサーバーの設定が正しくありません。"_s;
+    QTest::newRow("per-protocol proxy list")
+        << u"picture"_s << u"http=p:3128;https=p:3128"_s << int(Icon::Exclamation) << u"ERROR"_s
+        << u"プロキシサーバーの設定が正しくありません。"_s;
+}
+
+void TestMicroblogClient::sendRefused()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, proxyServer);
+    if (path == u"picture"_s)
+        path = m_picturePath;
+    m_proxySetting.enabled = !proxyServer.isEmpty();
+    m_proxySetting.server = proxyServer;
+    QSignalSpy sent(m_client.get(), &MicroblogClient::requestSent);
+    QVERIFY(!m_client->SendPictureUpload(QString(), u"u"_s, u"p"_s, path));
+    QCOMPARE(m_boxes->shown().size(), 1);
+    QTEST(int(m_boxes->shown().first().icon), "icon");
+    QTEST(m_boxes->shown().first().title, "title");
+    QTEST(m_boxes->shown().first().text, "text");
+    QCOMPARE(sent.size(), 0);
+    QCOMPARE(m_pictureHost->connectionCount(), 0);
+    QVERIFY(!m_client->isSocketBusy());
+}
+
+void TestMicroblogClient::connectionFailureEndsTheWait_data()
+{
+    QTest::addColumn<bool>("viaProxy");
+    QTest::newRow("service port closed") << false;
+    QTest::newRow("proxy port closed") << true;
+}
+
+// The design's wait for the connection had no end; a refused connection now ends the send.
+void TestMicroblogClient::connectionFailureEndsTheWait()
+{
+    QFETCH(bool, viaProxy);
+    const QString closed = u"127.0.0.1:"_s + QString::number(HttpTestServer::closedPort());
+    if (viaProxy) {
+        m_proxySetting.enabled = true;
+        m_proxySetting.server = closed;
+    } else {
+        Endpoints endpoints;
+        endpoints.set(Endpoints::PictureHost, closed);
+        m_client->setEndpoints(endpoints);
+    }
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(!m_client->SendPictureUpload(QString(), u"u"_s, u"p"_s, m_picturePath));
+    QVERIFY(clock.elapsed() < 2500);
+    QCOMPARE(m_boxes->shown().size(), 1);
+    QCOMPARE(m_boxes->shown().first().title, u"ERROR"_s);
+    QVERIFY(!m_boxes->shown().first().text.isEmpty());
+    QVERIFY(!m_client->isSocketBusy());
+    // The next send works again.
+    m_client->setEndpoints([this] {
+        Endpoints e;
+        e.set(Endpoints::PictureHost, m_pictureHost->hostAndPort());
+        return e;
+    }());
+    m_proxySetting.enabled = false;
+    QSignalSpy complete(m_client.get(), &MicroblogClient::replyComplete);
+    QVERIFY(m_client->SendPictureUpload(QString(), QString::fromLatin1(kLogin),
+                                        QString::fromLatin1(kPassword), m_picturePath));
+    QVERIFY(complete.wait(5000));
+}
+
+// The design judged after every arrival; a reply in pieces must be judged once, whole.
+void TestMicroblogClient::replyJudgedOnceWhenClosed()
+{
+    m_pictureHost->setDelivery(
+        HttpTestDelivery::splitAfterTexts({"\r\n\r\n", "<mediaurl>", "</mediaurl>"}, 100));
+    QSignalSpy arrived(m_client.get(), &MicroblogClient::responseArrived);
+    QSignalSpy complete(m_client.get(), &MicroblogClient::replyComplete);
+    QVERIFY(m_client->SendPictureUpload(QString(), QString::fromLatin1(kLogin),
+                                        QString::fromLatin1(kPassword), m_picturePath));
+    QVERIFY(complete.wait(5000));
+    QTest::qWait(200);
+    QCOMPARE(complete.size(), 1);
+    QVERIFY(arrived.size() >= 2);
+    QCOMPARE(arrived.last().first().toString(), complete.first().first().toString());
+    QCOMPARE(JudgeSocketReply(complete.first().first().toString()).kind, SocketVerdict::PictureUrl);
+}
+
+void TestMicroblogClient::replyThatNeverEndsTimesOut()
+{
+    m_pictureHost->setDelivery(HttpTestDelivery::silent());
+    QSignalSpy failed(m_client.get(), &MicroblogClient::replyFailed);
+    QSignalSpy complete(m_client.get(), &MicroblogClient::replyComplete);
+    QVERIFY(m_client->SendPictureUpload(QString(), u"u"_s, u"p"_s, m_picturePath));
+    QVERIFY(m_client->isSocketBusy());
+    QVERIFY(failed.wait(6000));
+    QCOMPARE(complete.size(), 0);
+    QVERIFY(!m_client->isSocketBusy());
+    QCOMPARE(m_boxes->shown().size(), 1);
+    QCOMPARE(m_boxes->shown().first().title, u"ERROR"_s);
+}
+
+void TestMicroblogClient::secondSendWhileBusy()
+{
+    m_pictureHost->setDelivery(HttpTestDelivery::chunks(20, 50));
+    QSignalSpy complete(m_client.get(), &MicroblogClient::replyComplete);
+    QVERIFY(m_client->SendPictureUpload(QString(), QString::fromLatin1(kLogin),
+                                        QString::fromLatin1(kPassword), m_picturePath));
+    QVERIFY(!m_client->SendProfileImage(ProfileImageKind::Icon, u"u"_s, u"p"_s, m_picturePath));
+    QVERIFY(m_boxes->shown().isEmpty());
+    QVERIFY(complete.wait(10000));
+    QCOMPARE(m_api->connectionCount(), 0);
+    QCOMPARE(m_pictureHost->connectionCount(), 1);
+}
+
+void TestMicroblogClient::statusWithoutAnswerIsAFailure_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::newRow("closed without an answer") << int(HttpTestDelivery::Mode::CloseWithoutAnswer);
+    QTest::newRow("reset") << int(HttpTestDelivery::Mode::Reset);
+    QTest::newRow("no answer until the time-out") << int(HttpTestDelivery::Mode::Silent);
+    QTest::newRow("nobody listening") << -1;
+}
+
+// The design counted a status update without any answer as posted.
+void TestMicroblogClient::statusWithoutAnswerIsAFailure()
+{
+    QFETCH(int, mode);
+    if (mode < 0) {
+        Endpoints endpoints;
+        endpoints.set(Endpoints::MicroblogHost,
+                      u"127.0.0.1:"_s + QString::number(HttpTestServer::closedPort()));
+        m_client->setEndpoints(endpoints);
+    } else {
+        HttpTestDelivery delivery;
+        delivery.mode = HttpTestDelivery::Mode(mode);
+        m_api->setDelivery(delivery);
+    }
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(
+        !m_client->PostStatusUpdate(u"hello"_s, QString::fromLatin1(kLogin), QString::fromLatin1(kPassword)));
+    QVERIFY(clock.elapsed() < 5000);
+    QVERIFY(m_boxes->shown().isEmpty());
+}
+
+// The design failed the whole send for a zero-length file; its media part is sent empty instead.
+void TestMicroblogClient::emptyPictureIsSent()
+{
+    const QString empty = writeFile(m_dir, u"empty.png"_s, QByteArray());
+    QVERIFY(!empty.isEmpty());
+    QSignalSpy complete(m_client.get(), &MicroblogClient::replyComplete);
+    QVERIFY(m_client->SendPictureUpload(QString(), QString::fromLatin1(kLogin),
+                                        QString::fromLatin1(kPassword), empty));
+    QVERIFY(complete.wait(5000));
+    QVERIFY(m_boxes->shown().isEmpty());
+    QVERIFY(m_pictureHost->lastRequest().body.endsWith(
+        QByteArray("Content-Type: application/octet-stream\r\n\r\n\r\n--" +
+                   m_pictureHost->lastRequest().body.mid(2, 32) + "--")));
+    QCOMPARE(JudgeSocketReply(complete.first().first().toString()).kind, SocketVerdict::PictureUrl);
+}
+
+void TestMicroblogClient::proxyFromTheRegistry_data()
+{
+    QTest::addColumn<QVariant>("enable");
+    QTest::addColumn<bool>("viaProxy");
+    QTest::newRow("ProxyEnable missing, the usual case on Linux") << QVariant() << false;
+    QTest::newRow("ProxyEnable 0") << QVariant(0) << false;
+    QTest::newRow("ProxyEnable 1") << QVariant(1) << true;
+    QTest::newRow("ProxyEnable as the text 1") << QVariant(u"1"_s) << true;
+}
+
+// The values as linvera-reg writes them, read the way the application hands them over.
+void TestMicroblogClient::proxyFromTheRegistry()
+{
+    QFETCH(QVariant, enable);
+    QFETCH(bool, viaProxy);
+    TempRegistry registry;
+    QVERIFY(registry.isValid());
+    const QString key = u"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings"_s;
+    QVERIFY(SetRegString(platform::RegRoot::CurrentUser, key, u"ProxyServer"_s, m_proxy->hostAndPort()));
+    if (enable.typeId() == QMetaType::Int)
+        QVERIFY(SetRegNumber(platform::RegRoot::CurrentUser, key, u"ProxyEnable"_s, enable.toInt()));
+    else if (enable.isValid())
+        QVERIFY(SetRegString(platform::RegRoot::CurrentUser, key, u"ProxyEnable"_s, enable.toString()));
+    m_client->setProxySource(&ReadProxySetting);
+
+    QSignalSpy complete(m_client.get(), &MicroblogClient::replyComplete);
+    QVERIFY(m_client->SendProfileImage(ProfileImageKind::Icon, QString::fromLatin1(kLogin),
+                                       QString::fromLatin1(kPassword), m_picturePath));
+    QVERIFY(complete.wait(5000));
+    QVERIFY(m_client->PostStatusUpdate(u"s"_s, QString::fromLatin1(kLogin), QString::fromLatin1(kPassword)));
+    QCOMPARE(m_api->requestCount(), 2);
+    QCOMPARE(m_proxy->requestCount(), viaProxy ? 2 : 0);
+    QCOMPARE(m_client->lastRequest().startsWith("POST http://"), viaProxy);
+}
+
+QTEST_GUILESS_MAIN(TestMicroblogClient)
+#include "tst_microblogclient.moc"
