@@ -62,11 +62,12 @@ ShortLinkRules::Match scanAllRules(const ShortLinkRules& rules, const QString& u
 {
     const bool validText = QStringView(url).isValidUtf16();
     QStringList groups;
-    for (qsizetype i = 0; i < rules.size(); ++i) {
+    // The empty URL (an input of spaces only) is claimed by no rule.
+    for (qsizetype i = 0; !url.isEmpty() && i < rules.size(); ++i) {
         const ShortLinkRules::Rule& rule = rules.at(i);
         if (index)
             *index = i;
-        if (!url.isEmpty() && url.contains(rule.matchText))
+        if (url.contains(rule.matchText))
             return {true, rule.templ, rule.pattern, {}};
         if (!rule.isLocation && validText && rule.regex.matchValid(url, &groups))
             return {true, RuleRegex::fillGroups(rule.templ, groups), QString(), {}};
@@ -416,8 +417,8 @@ void TestRuleCandidates::firstMatchInOrder_data()
         << false << QString();
     QTest::newRow("empty match text matches a non-empty URL")
         << u"x.example\tX\t\r\n\tEMPTY\t\r\n"_s << u"http://a/"_s << true << u"EMPTY"_s;
-    QTest::newRow("empty expression matches the empty URL")
-        << u"x\tX\t\r\n\tEMPTY\t\r\n"_s << QString() << true << u"EMPTY"_s;
+    QTest::newRow("empty expression never matches the empty URL")
+        << u"x\tX\t\r\n\tEMPTY\t\r\n"_s << QString() << false << QString();
     QTest::newRow("no rules") << QString() << u"http://a/"_s << false << QString();
 }
 
