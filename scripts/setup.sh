@@ -16,7 +16,7 @@ packages=(
 test_packages=(
     xvfb xauth
     clang-format curl python3
-    chromium nodejs
+    chromium firefox-esr nodejs
 )
 
 if [ "${1:-}" = "--test" ]; then

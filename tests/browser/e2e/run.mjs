@@ -1,8 +1,9 @@
-// End to end in a real browser: Chromium, headless, with the unpacked extension; the built H-Linvera,
-// its native-messaging host and its mailbox server; a loopback page and a loopback shortening service.
-// The extension's own menu and button handlers run in its service worker; what H-Linvera converted is
-// read back over its automation interface (the after-URL box). Run under a private session bus (dbus-run-session):
-//   node run.mjs --bin <program folder> --extension <extension/chromium folder>
+// End to end in a real browser: Chromium or Firefox ESR, headless, with the unpacked extension; the
+// built H-Linvera, its native-messaging host and its mailbox server; a loopback page and a loopback
+// shortening service. The extension's own menu and button handlers run in its background (Chromium's
+// service worker, Firefox's background page); what H-Linvera converted is read back over its
+// automation interface (the after-URL box). Run under a private session bus (dbus-run-session):
+//   node run.mjs --browser chromium|firefox --bin <program folder> --extension <extension variant folder>
 import assert from 'node:assert/strict';
 import {execFile, spawn} from 'node:child_process';
 import {createHash} from 'node:crypto';
@@ -21,9 +22,14 @@ function option(name) {
     const at = process.argv.indexOf(name);
     return at > 0 ? process.argv[at + 1] : undefined;
 }
+const family = option('--browser') ?? 'chromium';
+const firefox = family === 'firefox';
 const bin = path.resolve(option('--bin') ?? '');
 const extension = path.resolve(option('--extension') ?? '');
-const chromiumPath = process.env.LINVERA_CHROMIUM ?? '/usr/bin/chromium';
+const browserPath = firefox ? '/usr/bin/firefox-esr' : '/usr/bin/chromium';
+const FIREFOX_ID = 'linvera@halvex.example';
+// The address Firefox gives the extension's pages, fixed so the test can open one.
+const FIREFOX_UUID = '6b1c0a8e-1f2d-4c3b-9a8e-0d1f2a3b4c5d';
 
 let puppeteer;
 try {
@@ -32,8 +38,8 @@ try {
     console.log('SKIP: puppeteer-core is not installed (npm ci in tests/browser/e2e; scripts/test.sh does it)');
     process.exit(SKIP);
 }
-if (!existsSync(chromiumPath)) {
-    console.log(`SKIP: no browser at ${chromiumPath} (scripts/setup.sh --test installs chromium)`);
+if (!existsSync(browserPath)) {
+    console.log(`SKIP: no browser at ${browserPath} (scripts/setup.sh --test installs it)`);
     process.exit(SKIP);
 }
 for (const needed of [path.join(bin, 'H-Linvera'), path.join(bin, 'linvera-native-host'),
@@ -107,10 +113,14 @@ Object.assign(process.env, {
 for (const folder of ['.config', '.local/share', '.cache', 'tmp'])
     await fs.mkdir(path.join(home, folder), {recursive: true});
 await fs.mkdir(path.join(home, 'runtime'), {mode: 0o700});
-// The user has Chromium: its configuration folder is also the test's profile.
-const profile = path.join(config, 'chromium');
+// The user has Chromium and Firefox; the browser's profile is in its configuration folder.
+const chromiumFolder = path.join(config, 'chromium');
+const mozillaFolder = path.join(home, '.mozilla');
+const profile = firefox ? path.join(mozillaFolder, 'firefox', 'e2e') : chromiumFolder;
+await fs.mkdir(chromiumFolder, {recursive: true});
 await fs.mkdir(profile, {recursive: true});
-const hostManifest = path.join(profile, 'NativeMessagingHosts', 'com.halvex.linvera.json');
+const hostManifest = firefox ? path.join(mozillaFolder, 'native-messaging-hosts', 'com.halvex.linvera.json')
+                             : path.join(chromiumFolder, 'NativeMessagingHosts', 'com.halvex.linvera.json');
 
 // ---- loopback servers: the page the browser shows, and the shortening service H-Linvera calls
 
@@ -151,9 +161,65 @@ await reg('add', param, '/v', 'MenuExt', '/d', '1', '/f');
 await reg('add', param, '/v', 'ToolbarIcon', '/d', '0', '/f');
 
 let browser;
-let worker;
 let page;
 let tab;
+let inExtension; // runs fn(linvera, api, ...args) in the extension's background
+
+/** Code for the extension's background, as a text: extension code may not compile text itself. */
+function call(fn, args) {
+    return `(${fn.toString()})(linvera, globalThis.browser ?? chrome, ...${JSON.stringify(args)})`;
+}
+
+async function launchChromium() {
+    browser = await puppeteer.launch({
+        executablePath: browserPath,
+        headless: true,
+        pipe: true,
+        userDataDir: profile,
+        enableExtensions: [extension],
+        args: ['--no-sandbox', '--disable-gpu', '--no-first-run', '--disable-background-networking',
+               '--disable-component-update', '--disable-sync', '--disable-quic'],
+        protocolTimeout: 60000,
+        timeout: 60000,
+    });
+    const target = await browser.waitForTarget(t => t.type() === 'service_worker' &&
+                                                    t.url().endsWith('/background.js'), {timeout: 30000});
+    const worker = await target.worker();
+    inExtension = (fn, ...args) => worker.evaluate(call(fn, args));
+    const key = JSON.parse(await fs.readFile(path.join(extension, 'manifest.json'), 'utf8')).key;
+    assert.equal(new URL(worker.url()).host, extensionId(key));
+}
+
+async function launchFirefox() {
+    browser = await puppeteer.launch({
+        browser: 'firefox',
+        executablePath: browserPath,
+        headless: true,
+        userDataDir: profile,
+        // Lets the test open a page of the extension, from which it reaches the background page.
+        args: ['-remote-allow-system-access'],
+        extraPrefsFirefox: {
+            'extensions.webextensions.uuids': JSON.stringify({[FIREFOX_ID]: FIREFOX_UUID}),
+            'network.proxy.type': 0,
+        },
+        protocolTimeout: 60000,
+        timeout: 60000,
+    });
+    // Installed as a temporary add-on, as a user loads it unpacked.
+    assert.equal(await browser.installExtension(extension), FIREFOX_ID);
+    const extensionPage = await browser.newPage();
+    // An extension document reports no load to the driver: wait for its API instead.
+    extensionPage.goto(`moz-extension://${FIREFOX_UUID}/manifest.json`).catch(() => {});
+    await waitFor('a page of the extension', async () => (await extensionPage.evaluate(
+        () => typeof browser?.runtime?.getBackgroundPage)) === 'function', 30000);
+    await waitFor('the extension\'s background', async () => extensionPage.evaluate(
+        async () => typeof (await browser.runtime.getBackgroundPage())?.linvera === 'object'), 30000);
+    // The handlers are the background page's own; the page only calls them.
+    inExtension = (fn, ...args) => extensionPage.evaluate(
+        `(async () => { const background = await browser.runtime.getBackgroundPage();
+                        return (${fn.toString()})(background.linvera, background.browser,
+                                                  ...${JSON.stringify(args)}); })()`);
+}
 
 before(async () => {
     // The first run of H-Linvera applies the ticked box: it registers the host for the browsers the
@@ -167,25 +233,12 @@ before(async () => {
         await quitLinvera().catch(() => first.kill());
     }
 
-    browser = await puppeteer.launch({
-        executablePath: chromiumPath,
-        headless: true,
-        pipe: true,
-        userDataDir: profile,
-        enableExtensions: [extension],
-        args: ['--no-sandbox', '--disable-gpu', '--no-first-run', '--disable-background-networking',
-               '--disable-component-update', '--disable-sync', '--disable-quic'],
-        protocolTimeout: 60000,
-        timeout: 60000,
-    });
-    const target = await browser.waitForTarget(t => t.type() === 'service_worker' &&
-                                                    t.url().endsWith('/background.js'), {timeout: 30000});
-    worker = await target.worker();
+    await (firefox ? launchFirefox() : launchChromium());
     page = await browser.newPage();
     await page.goto(pageUrl, {timeout: 30000});
     await page.bringToFront();
-    const tabId = await worker.evaluate(async () =>
-        (await chrome.tabs.query({active: true, lastFocusedWindow: true}))[0]?.id);
+    const tabId = await inExtension(async (L, api) =>
+        (await api.tabs.query({active: true, lastFocusedWindow: true}))[0]?.id);
     tab = {id: tabId, url: page.url(), title: await page.title()};
     assert.equal(tab.title, '試験 ページ');
 });
@@ -216,58 +269,61 @@ async function convertedInLinvera(url) {
 
 test('the host manifest names the built host and the extension\'s own id', async () => {
     const manifest = JSON.parse(await fs.readFile(hostManifest, 'utf8'));
-    const key = JSON.parse(await fs.readFile(path.join(extension, 'manifest.json'), 'utf8')).key;
     assert.equal(manifest.name, 'com.halvex.linvera');
     assert.equal(manifest.path, path.join(bin, 'linvera-native-host'));
-    assert.deepEqual(manifest.allowed_origins, [`chrome-extension://${extensionId(key)}/`]);
-    assert.equal(new URL(worker.url()).host, extensionId(key));
+    if (firefox) {
+        assert.deepEqual(manifest.allowed_extensions, [FIREFOX_ID]);
+    } else {
+        const key = JSON.parse(await fs.readFile(path.join(extension, 'manifest.json'), 'utf8')).key;
+        assert.deepEqual(manifest.allowed_origins, [`chrome-extension://${extensionId(key)}/`]);
+    }
 });
 
 test('toolbar button with no window running starts H-Linvera, which converts the page', async () => {
     assert.equal(await linveraRuns(), false);
-    const result = await worker.evaluate(t => linvera.onButtonClicked(t), tab);
+    const result = await inExtension((L, api, t) => L.onButtonClicked(t), tab);
     assert.deepEqual(result, {ok: true, message: ''});
     await convertedInLinvera(pageUrl);
 });
 
 test('menu entry on a link converts the link in the running window', async () => {
     const linkUrl = await page.$eval('#link', a => a.href);
-    const result = await worker.evaluate((t, link) => linvera.onMenuClicked(
-        {menuItemId: linvera.MENU_ID, linkUrl: link, pageUrl: t.url}, t), tab, linkUrl);
+    const result = await inExtension((L, api, t, link) => L.onMenuClicked(
+        {menuItemId: L.MENU_ID, linkUrl: link, pageUrl: t.url}, t), tab, linkUrl);
     assert.equal(result.ok, true, JSON.stringify(result));
     await convertedInLinvera(linkUrl);
 });
 
 test('menu entry on a selected address converts that address', async () => {
     const selected = `${origin}/selected?q=2`;
-    const result = await worker.evaluate((t, text) => linvera.onMenuClicked(
-        {menuItemId: linvera.MENU_ID, selectionText: ` ${text}\n`, pageUrl: t.url}, t), tab, selected);
+    const result = await inExtension((L, api, t, text) => L.onMenuClicked(
+        {menuItemId: L.MENU_ID, selectionText: ` ${text}\n`, pageUrl: t.url}, t), tab, selected);
     assert.equal(result.ok, true, JSON.stringify(result));
     await convertedInLinvera(selected);
 });
 
 test('the menu entry is registered with its caption', async () => {
     // A second entry of the same id is refused: the extension's own entry exists.
-    const error = await worker.evaluate(() => new Promise(resolve => chrome.contextMenus.create(
-        {id: linvera.MENU_ID, title: 'x'}, () => resolve(chrome.runtime.lastError?.message ?? ''))));
-    assert.match(error, /duplicate/i);
-    assert.equal(await worker.evaluate(() => linvera.CAPTION), 'KemoでURLを短縮化＆ﾌﾟﾚﾋﾞｭｰ');
+    const error = await inExtension((L, api) => new Promise(resolve => api.contextMenus.create(
+        {id: L.MENU_ID, title: 'x'}, () => resolve(api.runtime.lastError?.message ?? ''))));
+    assert.match(error, /duplicate|already exists/i);
+    assert.equal(await inExtension(L => L.CAPTION), 'KemoでURLを短縮化＆ﾌﾟﾚﾋﾞｭｰ');
 });
 
 test('a missing host gives the extension\'s message, not silence', async () => {
     const aside = `${hostManifest}.aside`;
     await fs.rename(hostManifest, aside);
     try {
-        const result = await worker.evaluate(t => linvera.onButtonClicked(t), tab);
-        assert.equal(result.ok, false);
-        assert.equal(result.message, await worker.evaluate(() => linvera.MESSAGES.noHost));
-        assert.equal(await worker.evaluate(id => chrome.action.getBadgeText({tabId: id}), tab.id), '!');
-        assert.match(await worker.evaluate(id => chrome.action.getTitle({tabId: id}), tab.id), /見つかりません/);
+        const result = await inExtension((L, api, t) => L.onButtonClicked(t), tab);
+        assert.equal(result.ok, false, JSON.stringify(result));
+        assert.equal(result.message, await inExtension(L => L.MESSAGES.noHost), JSON.stringify(result));
+        assert.equal(await inExtension((L, api, id) => api.action.getBadgeText({tabId: id}), tab.id), '!');
+        assert.match(await inExtension((L, api, id) => api.action.getTitle({tabId: id}), tab.id), /見つかりません/);
     } finally {
         await fs.rename(aside, hostManifest);
     }
     // Registered again: the next click goes through and the mark goes away.
-    const result = await worker.evaluate(t => linvera.onButtonClicked(t), tab);
+    const result = await inExtension((L, api, t) => L.onButtonClicked(t), tab);
     assert.equal(result.ok, true, JSON.stringify(result));
-    assert.equal(await worker.evaluate(id => chrome.action.getBadgeText({tabId: id}), tab.id), '');
+    assert.equal(await inExtension((L, api, id) => api.action.getBadgeText({tabId: id}), tab.id), '');
 });
