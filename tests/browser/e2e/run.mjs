@@ -31,17 +31,25 @@ const FIREFOX_ID = 'linvera@halvex.example';
 // The address Firefox gives the extension's pages, fixed so the test can open one.
 const FIREFOX_UUID = '6b1c0a8e-1f2d-4c3b-9a8e-0d1f2a3b4c5d';
 
+/** A missing tool skips the test on a developer's machine; under CI, where the test command
+ *  installs everything, it is a failure. */
+function missing(what) {
+    if (process.env.CI) {
+        console.error(`FAIL: ${what}`);
+        process.exit(1);
+    }
+    console.log(`SKIP: ${what}`);
+    process.exit(SKIP);
+}
+
 let puppeteer;
 try {
     puppeteer = (await import('puppeteer-core')).default;
 } catch {
-    console.log('SKIP: puppeteer-core is not installed (npm ci in tests/browser/e2e; scripts/test.sh does it)');
-    process.exit(SKIP);
+    missing('puppeteer-core is not installed (npm ci in tests/browser/e2e; scripts/test.sh does it)');
 }
-if (!existsSync(browserPath)) {
-    console.log(`SKIP: no browser at ${browserPath} (scripts/setup.sh --test installs it)`);
-    process.exit(SKIP);
-}
+if (!existsSync(browserPath))
+    missing(`no browser at ${browserPath} (scripts/setup.sh --test installs it)`);
 for (const needed of [path.join(bin, 'H-Linvera'), path.join(bin, 'linvera-native-host'),
                       path.join(bin, 'linvera-reg'), path.join(extension, 'manifest.json')])
     assert.ok(existsSync(needed), `${needed} is missing: build the programs first`);
