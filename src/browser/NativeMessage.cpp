@@ -82,8 +82,12 @@ QByteArray NativeMessage::frame(const QJsonObject& message)
 QByteArray NativeMessage::answer(bool ok, const QString& error)
 {
     QJsonObject object{{u"ok"_s, ok}};
-    if (!error.isEmpty())
-        object.insert(u"error"_s, error.left(kMaxErrorLength));
+    if (!error.isEmpty()) {
+        QString text = error.left(kMaxErrorLength);
+        if (text.back().isHighSurrogate())
+            text.chop(1); // half a character would not survive the encoding
+        object.insert(u"error"_s, text);
+    }
     return frame(object);
 }
 

@@ -141,6 +141,9 @@ void TestNativeHost::answersStayWithinLimit_data()
     const QString atLimit(NativeMessage::kMaxErrorLength, u'あ');
     QTest::newRow("error at the cut") << false << atLimit << atLimit;
     QTest::newRow("error one over the cut") << false << atLimit + u'い' << atLimit;
+    const QString beforeCut(NativeMessage::kMaxErrorLength - 1, u'あ');
+    QTest::newRow("cut through a character outside the basic plane")
+        << false << beforeCut + u"😀"_s << beforeCut;
     QTest::newRow("error of several megabytes") << false << QString(3 * NativeMessage::kMaxLength, u'"')
                                                 << QString(NativeMessage::kMaxErrorLength, u'"');
 }
