@@ -16,6 +16,7 @@ packages=(
 test_packages=(
     xvfb xauth
     clang-format curl python3
+    chromium firefox-esr nodejs
 )
 
 if [ "${1:-}" = "--test" ]; then

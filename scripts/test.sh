@@ -3,6 +3,8 @@
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/scripts/setup.sh" --test
+# The browser test's driver, exactly as its lock file pins it.
+(cd "$top/tests/browser/e2e" && npm ci --no-audit --no-fund --loglevel=error)
 
 build="$top/build/test"
 cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DLINVERA_SANITIZE=ON -DLINVERA_WERROR=ON

@@ -24,6 +24,20 @@ qint64 readUpTo(QIODevice& input, char* into, qint64 size)
     return done;
 }
 
+// Reads and drops `size` bytes in small pieces; false when the input ended first.
+bool skip(QIODevice& input, quint32 size)
+{
+    QByteArray piece(64 * 1024, Qt::Uninitialized);
+    quint32 left = size;
+    while (left > 0) {
+        const qint64 n = readUpTo(input, piece.data(), qMin<qint64>(left, piece.size()));
+        if (n <= 0)
+            return false;
+        left -= quint32(n);
+    }
+    return true;
+}
+
 QString commandPart(QString text)
 {
     text.remove(u'"').remove(u'\r').remove(u'\n');
@@ -42,8 +56,10 @@ NativeMessage::Status NativeMessage::read(QIODevice& input, QJsonObject& message
         return Status::Broken;
     quint32 length = 0;
     std::memcpy(&length, header, 4);
-    if (length == 0 || length > kMaxLength)
+    if (length == 0)
         return Status::Broken;
+    if (length > kMaxLength)
+        return skip(input, length) ? Status::TooLarge : Status::Broken;
     QByteArray body(qsizetype(length), Qt::Uninitialized);
     if (readUpTo(input, body.data(), length) != qint64(length))
         return Status::Broken;
@@ -61,6 +77,18 @@ QByteArray NativeMessage::frame(const QJsonObject& message)
     QByteArray framed(4, Qt::Uninitialized);
     std::memcpy(framed.data(), &length, 4);
     return framed + body;
+}
+
+QByteArray NativeMessage::answer(bool ok, const QString& error)
+{
+    QJsonObject object{{u"ok"_s, ok}};
+    if (!error.isEmpty()) {
+        QString text = error.left(kMaxErrorLength);
+        if (text.back().isHighSurrogate())
+            text.chop(1); // half a character would not survive the encoding
+        object.insert(u"error"_s, text);
+    }
+    return frame(object);
 }
 
 QString NativeHostCommand(const QJsonObject& message)

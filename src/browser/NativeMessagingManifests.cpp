@@ -31,9 +31,15 @@ QString NativeMessagingManifests::hostProgramName()
     return u"linvera-native-host"_s;
 }
 
+QString NativeMessagingManifests::chromiumExtensionId()
+{
+    // Derived from the "key" of extension/chromium/manifest.json; a test recomputes it.
+    return u"ogdgiemolgimiknjcdemkmblbipiklpb"_s;
+}
+
 QString NativeMessagingManifests::chromiumOrigin()
 {
-    return u"chrome-extension://hkemopldnfaibgjcehkemopldnfaibgj/"_s;
+    return u"chrome-extension://"_s + chromiumExtensionId() + u'/';
 }
 
 QString NativeMessagingManifests::firefoxExtensionId()
@@ -46,11 +52,15 @@ QList<NativeMessagingManifests::Target> NativeMessagingManifests::userTargets()
     QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
     if (config.isEmpty())
         config = platform::JoinPath(QDir::homePath(), u".config"_s);
-    return {
-        {Family::Chromium, platform::JoinPath(config, u"chromium/NativeMessagingHosts"_s)},
-        {Family::Chromium, platform::JoinPath(config, u"google-chrome/NativeMessagingHosts"_s)},
-        {Family::Firefox, platform::JoinPath(QDir::homePath(), u".mozilla/native-messaging-hosts"_s)},
-    };
+    QList<Target> targets;
+    for (const QString& browser : {u"chromium"_s, u"google-chrome"_s, u"BraveSoftware/Brave-Browser"_s,
+                                   u"vivaldi"_s, u"microsoft-edge"_s}) {
+        const QString folder = platform::JoinPath(config, browser);
+        targets.append({Family::Chromium, platform::JoinPath(folder, u"NativeMessagingHosts"_s), folder});
+    }
+    const QString mozilla = platform::JoinPath(QDir::homePath(), u".mozilla"_s);
+    targets.append({Family::Firefox, platform::JoinPath(mozilla, u"native-messaging-hosts"_s), mozilla});
+    return targets;
 }
 
 NativeMessagingManifests::NativeMessagingManifests(const QString& programFolder, const QList<Target>& targets)
@@ -114,6 +124,8 @@ bool NativeMessagingManifests::install() const
 {
     bool allInPlace = true;
     for (const Target& target : m_targets) {
+        if (!QFileInfo(target.browserFolder).isDir())
+            continue; // a browser the user does not have
         const QString path = manifestPath(target);
         if (!QDir().mkpath(target.folder) || (QFileInfo::exists(path) && !isOurs(path))) {
             allInPlace = false;

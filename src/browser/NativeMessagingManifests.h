@@ -19,17 +19,23 @@ public:
         Family family;
         /// The browser's folder of per-user host manifests.
         QString folder;
+        /// The browser's own configuration folder: a manifest is written only where it exists,
+        /// that is for the browsers the user has.
+        QString browserFolder;
     };
 
     /// Name of the host, also the manifest's file name without ".json".
     static QString hostName();
     /// File name of the host program beside the executables.
     static QString hostProgramName();
-    /// The extension's identifiers, as each family's manifest names the callers it lets in.
+    /// The extension's identifiers, as each family's manifest names the callers it lets in. The
+    /// Chromium id follows from the public key in the extension's manifest.
+    static QString chromiumExtensionId();
     static QString chromiumOrigin();
     static QString firefoxExtensionId();
 
-    /// Chromium, Google Chrome (under $XDG_CONFIG_HOME) and Firefox (under ~/.mozilla).
+    /// Chromium, Google Chrome, Brave, Vivaldi, Microsoft Edge (under $XDG_CONFIG_HOME) and Firefox
+    /// (under ~/.mozilla).
     static QList<Target> userTargets();
 
     /// The host program is `hostProgramName()` in the given folder.
@@ -42,8 +48,10 @@ public:
     /// The manifest text for one family.
     QByteArray manifest(Family family) const;
 
-    /// Writes every manifest (through a temporary file renamed over the old one), creating the
-    /// folders. A file of the same name that is not ours is left alone. True when all are in place.
+    /// Writes the manifest of every browser whose configuration folder exists (through a temporary
+    /// file renamed over the old one), creating the manifest folder. One of ours naming another host
+    /// path is rewritten; one already as it should be is not touched; a file of the same name that is
+    /// not ours is left alone. True when all of those are in place.
     bool install() const;
     /// Removes the manifests that are ours; anything else stays. True when none of ours is left.
     bool remove() const;

@@ -7,6 +7,7 @@
 #include "TempRegistry.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
@@ -16,6 +17,7 @@
 #include <QTest>
 #include <QtEndian>
 
+#include <algorithm>
 #include <memory>
 
 #include <sys/stat.h>
@@ -92,6 +94,11 @@ private Q_SLOTS:
     void removeKeyWithSubkeyKeepsIt();
 
     void manifestsFollowTheEntries();
+    void manifestsOnlyForPresentBrowsers_data();
+    void manifestsOnlyForPresentBrowsers();
+    void manifestNamingAnotherHostIsRewritten();
+    void manifestAlreadyInPlaceIsNotRewritten();
+    void extensionIdsMatchTheExtension();
     void manifestContent_data();
     void manifestContent();
     void foreignManifestIsLeftAlone_data();
@@ -105,6 +112,7 @@ private Q_SLOTS:
 
 private:
     void addFolderAndCodecColumns();
+    bool makeBrowserFolders(const QStringList& which = {});
     void compareValues(const QString& key, const QList<Expected>& expected);
     QList<NativeMessagingManifests::Target> targets() const;
     BrowserRegistrations registrations(const QString& programFolder = u"/opt/kemo"_s) const;
@@ -122,6 +130,7 @@ void TestBrowserRegistrations::init()
     QVERIFY(m_registry->isValid());
     m_dir = std::make_unique<QTemporaryDir>();
     QVERIFY(m_dir->isValid());
+    QVERIFY(makeBrowserFolders());
 }
 
 void TestBrowserRegistrations::cleanup()
@@ -134,11 +143,31 @@ void TestBrowserRegistrations::cleanup()
 QList<NativeMessagingManifests::Target> TestBrowserRegistrations::targets() const
 {
     using Family = NativeMessagingManifests::Family;
-    return {
-        {Family::Chromium, m_dir->filePath(u"config/chromium/NativeMessagingHosts"_s)},
-        {Family::Chromium, m_dir->filePath(u"config/google-chrome/NativeMessagingHosts"_s)},
-        {Family::Firefox, m_dir->filePath(u"mozilla/native-messaging-hosts"_s)},
+    const auto chromium = [this](const QString& browser) {
+        const QString folder = m_dir->filePath(u"config/"_s + browser);
+        return NativeMessagingManifests::Target{Family::Chromium, folder + u"/NativeMessagingHosts"_s,
+                                                folder};
     };
+    return {
+        chromium(u"chromium"_s),
+        chromium(u"google-chrome"_s),
+        {Family::Firefox, m_dir->filePath(u"mozilla/native-messaging-hosts"_s),
+         m_dir->filePath(u"mozilla"_s)},
+    };
+}
+
+bool TestBrowserRegistrations::makeBrowserFolders(const QStringList& which)
+{
+    // Every browser by default; else those whose folder name ends as given.
+    for (const auto& target : targets()) {
+        const bool wanted =
+            which.isEmpty() || std::any_of(which.begin(), which.end(), [&](const QString& name) {
+                return target.browserFolder.endsWith(u'/' + name);
+            });
+        if (wanted && !QDir().mkpath(target.browserFolder))
+            return false;
+    }
+    return true;
 }
 
 BrowserRegistrations TestBrowserRegistrations::registrations(const QString& programFolder) const
@@ -342,6 +371,104 @@ void TestBrowserRegistrations::manifestsFollowTheEntries()
         QVERIFY(QFileInfo(target.folder).isDir());
 }
 
+void TestBrowserRegistrations::manifestsOnlyForPresentBrowsers_data()
+{
+    QTest::addColumn<QStringList>("present");
+
+    QTest::newRow("none") << QStringList{};
+    QTest::newRow("Chromium only") << QStringList{u"chromium"_s};
+    QTest::newRow("Google Chrome and Firefox") << QStringList{u"google-chrome"_s, u"mozilla"_s};
+    QTest::newRow("Firefox only") << QStringList{u"mozilla"_s};
+}
+
+void TestBrowserRegistrations::manifestsOnlyForPresentBrowsers()
+{
+    QFETCH(QStringList, present);
+
+    // A fresh set of folders holding only the browsers of this row.
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+    if (!present.isEmpty())
+        QVERIFY(makeBrowserFolders(present));
+    const NativeMessagingManifests manifests(u"/opt/kemo"_s, targets());
+
+    registrations().addToolbarButton();
+    for (const auto& target : targets()) {
+        const bool has = present.contains(QFileInfo(target.browserFolder).fileName());
+        QCOMPARE(NativeMessagingManifests::isOurs(manifests.manifestPath(target)), has);
+        // No folder is made for a browser the user does not have.
+        QCOMPARE(QFileInfo::exists(target.browserFolder), has);
+    }
+    registrations().removeToolbarButton();
+    for (const auto& target : targets())
+        QVERIFY(!QFile::exists(manifests.manifestPath(target)));
+}
+
+void TestBrowserRegistrations::manifestNamingAnotherHostIsRewritten()
+{
+    // A manifest left by an earlier install in another folder.
+    const NativeMessagingManifests old(u"/usr/local/lib/halvex-linvera"_s, targets());
+    QVERIFY(old.install());
+    const NativeMessagingManifests current(u"/opt/kemo"_s, targets());
+    for (const auto& target : targets())
+        QCOMPARE(QJsonDocument::fromJson(readAll(current.manifestPath(target))).object().value(u"path"_s),
+                 u"/usr/local/lib/halvex-linvera/linvera-native-host"_s);
+
+    registrations().addMenuExtension();
+    for (const auto& target : targets())
+        QCOMPARE(readAll(current.manifestPath(target)), current.manifest(target.family));
+}
+
+void TestBrowserRegistrations::manifestAlreadyInPlaceIsNotRewritten()
+{
+    const NativeMessagingManifests manifests(u"/opt/kemo"_s, targets());
+    QVERIFY(manifests.install());
+    const QString path = manifests.manifestPath(targets().at(0));
+    struct stat before
+    {};
+    QCOMPARE(::stat(QFile::encodeName(path).constData(), &before), 0);
+
+    // Every start applies the stored check boxes again: the same file stays, not a new copy.
+    registrations().addMenuExtension();
+    registrations().addToolbarButton();
+    struct stat after
+    {};
+    QCOMPARE(::stat(QFile::encodeName(path).constData(), &after), 0);
+    QCOMPARE(after.st_ino, before.st_ino);
+    QCOMPARE(readAll(path), manifests.manifest(NativeMessagingManifests::Family::Chromium));
+}
+
+void TestBrowserRegistrations::extensionIdsMatchTheExtension()
+{
+    const auto manifestOf = [](const QString& variant) {
+        return QJsonDocument::fromJson(
+                   readAll(QStringLiteral(LINVERA_EXTENSION_SOURCE) + u'/' + variant + u"/manifest.json"_s))
+            .object();
+    };
+    const QJsonObject chromium = manifestOf(u"chromium"_s);
+    QVERIFY(!chromium.isEmpty());
+    // A Chromium extension id: the first 128 bits of SHA-256 over the public key, one letter a-p
+    // for each hex digit.
+    const QByteArray key = QByteArray::fromBase64(chromium.value(u"key"_s).toString().toLatin1(),
+                                                  QByteArray::AbortOnBase64DecodingErrors);
+    QVERIFY(key.size() > 200);
+    const QByteArray digest = QCryptographicHash::hash(key, QCryptographicHash::Sha256).toHex().left(32);
+    QString id;
+    for (const char digit : digest)
+        id += QChar(u'a' + QByteArray(1, digit).toInt(nullptr, 16));
+    QCOMPARE(NativeMessagingManifests::chromiumExtensionId(), id);
+    QCOMPARE(NativeMessagingManifests::chromiumOrigin(), u"chrome-extension://"_s + id + u'/');
+
+    const QJsonObject firefox = manifestOf(u"firefox"_s);
+    QCOMPARE(firefox.value(u"browser_specific_settings"_s)[u"gecko"_s][u"id"_s].toString(),
+             NativeMessagingManifests::firefoxExtensionId());
+    // Both show the same caption as the registrations.
+    for (const QJsonObject& manifest : {chromium, firefox}) {
+        QCOMPARE(manifest.value(u"action"_s)[u"default_title"_s].toString(), kCaption);
+        QVERIFY(manifest.value(u"permissions"_s).toArray().contains(u"nativeMessaging"_s));
+    }
+}
+
 void TestBrowserRegistrations::manifestContent_data()
 {
     QTest::addColumn<int>("index");
@@ -449,8 +576,10 @@ void TestBrowserRegistrations::manifestInPlaceIsNotWrittenAgain()
 void TestBrowserRegistrations::manifestFolderMadeWhenMissing()
 {
     const NativeMessagingManifests manifests(u"/opt/kemo"_s, targets());
-    for (const auto& target : targets())
+    for (const auto& target : targets()) {
+        QVERIFY(QFileInfo(target.browserFolder).isDir());
         QVERIFY(!QFileInfo::exists(target.folder));
+    }
     QVERIFY(manifests.install());
     QVERIFY(manifests.install());
     for (const auto& target : targets())
@@ -465,13 +594,18 @@ void TestBrowserRegistrations::userTargetsFollowTheEnvironment()
     QVERIFY(home.isValid());
     home.apply();
     const QList<NativeMessagingManifests::Target> targets = NativeMessagingManifests::userTargets();
-    QCOMPARE(targets.size(), 3);
-    QCOMPARE(targets.at(0).folder, home.configHome() + u"/chromium/NativeMessagingHosts"_s);
-    QCOMPARE(targets.at(0).family, NativeMessagingManifests::Family::Chromium);
-    QCOMPARE(targets.at(1).folder, home.configHome() + u"/google-chrome/NativeMessagingHosts"_s);
-    QCOMPARE(targets.at(1).family, NativeMessagingManifests::Family::Chromium);
-    QCOMPARE(targets.at(2).folder, home.path() + u"/.mozilla/native-messaging-hosts"_s);
-    QCOMPARE(targets.at(2).family, NativeMessagingManifests::Family::Firefox);
+    const QStringList chromiumFamily{u"chromium"_s, u"google-chrome"_s, u"BraveSoftware/Brave-Browser"_s,
+                                     u"vivaldi"_s, u"microsoft-edge"_s};
+    QCOMPARE(targets.size(), chromiumFamily.size() + 1);
+    for (qsizetype i = 0; i < chromiumFamily.size(); ++i) {
+        const QString browser = home.configHome() + u'/' + chromiumFamily.at(i);
+        QCOMPARE(targets.at(i).browserFolder, browser);
+        QCOMPARE(targets.at(i).folder, browser + u"/NativeMessagingHosts"_s);
+        QCOMPARE(targets.at(i).family, NativeMessagingManifests::Family::Chromium);
+    }
+    QCOMPARE(targets.last().browserFolder, home.path() + u"/.mozilla"_s);
+    QCOMPARE(targets.last().folder, home.path() + u"/.mozilla/native-messaging-hosts"_s);
+    QCOMPARE(targets.last().family, NativeMessagingManifests::Family::Firefox);
 }
 
 void TestBrowserRegistrations::freeFunctionsUseTheUsersFolders()
@@ -482,6 +616,9 @@ void TestBrowserRegistrations::freeFunctionsUseTheUsersFolders()
     home.apply();
 
     const QString program = QCoreApplication::applicationDirPath();
+    // The user has Vivaldi and Firefox, nothing else.
+    QVERIFY(QDir().mkpath(home.configHome() + u"/vivaldi"_s));
+    QVERIFY(QDir().mkpath(home.path() + u"/.mozilla"_s));
     const NativeMessagingManifests manifests;
     QCOMPARE(manifests.hostPath(), program + u"/linvera-native-host"_s);
 
@@ -492,10 +629,16 @@ void TestBrowserRegistrations::freeFunctionsUseTheUsersFolders()
     QCOMPARE(exe, program + u"/H-Linvera"_s);
     QVERIFY(linvera::GetRegValue(RegRoot::CurrentUser, kToolbarKey, u"Script"_s, exe));
     QCOMPARE(exe, program + u"/toolbar.html"_s);
+    int written = 0;
     for (const auto& target : NativeMessagingManifests::userTargets()) {
         QVERIFY(target.folder.startsWith(home.path() + u'/'));
-        QVERIFY(NativeMessagingManifests::isOurs(manifests.manifestPath(target)));
+        const bool present =
+            target.browserFolder.endsWith(u"/vivaldi"_s) || target.browserFolder.endsWith(u"/.mozilla"_s);
+        QCOMPARE(NativeMessagingManifests::isOurs(manifests.manifestPath(target)), present);
+        QCOMPARE(QFileInfo::exists(target.browserFolder), present);
+        written += present ? 1 : 0;
     }
+    QCOMPARE(written, 2);
 
     linvera::RemoveMenuExtension();
     linvera::RemoveToolbarButton();

@@ -34,6 +34,14 @@ QByteArray framed(const QByteArray& body)
     return lengthPrefix(quint32(body.size())) + body;
 }
 
+/// A JSON object naming a URL, padded to exactly `size` bytes.
+QByteArray objectOfSize(qsizetype size)
+{
+    const QByteArray head = "{\"url\":\"http://big.example/\",\"pad\":\"";
+    const QByteArray tail = "\"}";
+    return head + QByteArray(size - head.size() - tail.size(), 'x') + tail;
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(NativeMessage::Status)
@@ -46,6 +54,9 @@ private Q_SLOTS:
     void readsFrames_data();
     void readsFrames();
     void readsMessagesInTurn();
+    void skipsOversizedMessages();
+    void answersStayWithinLimit_data();
+    void answersStayWithinLimit();
     void buildsCommand_data();
     void buildsCommand();
     void handsPageToMailbox();
@@ -62,8 +73,17 @@ void TestNativeHost::readsFrames_data()
     QTest::newRow("header cut off") << QByteArray("\x05\x00", 2) << NativeMessage::Status::Broken
                                     << QString();
     QTest::newRow("zero length") << lengthPrefix(0) << NativeMessage::Status::Broken << QString();
-    QTest::newRow("oversized length") << lengthPrefix(NativeMessage::kMaxLength + 1) + QByteArray("{}")
-                                      << NativeMessage::Status::Broken << QString();
+    QTest::newRow("exactly the limit") << framed(objectOfSize(NativeMessage::kMaxLength))
+                                       << NativeMessage::Status::Message << u"http://big.example/"_s;
+    QTest::newRow("one byte over the limit") << framed(objectOfSize(NativeMessage::kMaxLength + 1))
+                                             << NativeMessage::Status::TooLarge << QString();
+    QTest::newRow("far over the limit") << framed(objectOfSize(5 * NativeMessage::kMaxLength))
+                                        << NativeMessage::Status::TooLarge << QString();
+    QTest::newRow("oversized length, body cut off")
+        << lengthPrefix(NativeMessage::kMaxLength + 1) + QByteArray("{}") << NativeMessage::Status::Broken
+        << QString();
+    QTest::newRow("largest length, no body")
+        << lengthPrefix(0xffffffffu) << NativeMessage::Status::Broken << QString();
     QTest::newRow("body cut off") << lengthPrefix(40) + QByteArray(R"({"url":"x"})")
                                   << NativeMessage::Status::Broken << QString();
     QTest::newRow("not JSON") << framed("url=x") << NativeMessage::Status::Broken << QString();
@@ -93,6 +113,56 @@ void TestNativeHost::readsMessagesInTurn()
     QCOMPARE(NativeMessage::read(buffer, message), NativeMessage::Status::Message);
     QCOMPARE(message.value(u"url"_s).toString(), u"two"_s);
     QCOMPARE(NativeMessage::read(buffer, message), NativeMessage::Status::EndOfInput);
+}
+
+void TestNativeHost::skipsOversizedMessages()
+{
+    // The oversized message is passed over whole: the one after it reads as usual.
+    QByteArray input = framed(objectOfSize(NativeMessage::kMaxLength + 100)) +
+                       NativeMessage::frame({{u"url"_s, u"after"_s}});
+    QBuffer buffer(&input);
+    QVERIFY(buffer.open(QIODevice::ReadOnly));
+    QJsonObject message;
+    QCOMPARE(NativeMessage::read(buffer, message), NativeMessage::Status::TooLarge);
+    QVERIFY(message.isEmpty());
+    QCOMPARE(NativeMessage::read(buffer, message), NativeMessage::Status::Message);
+    QCOMPARE(message.value(u"url"_s).toString(), u"after"_s);
+    QCOMPARE(NativeMessage::read(buffer, message), NativeMessage::Status::EndOfInput);
+}
+
+void TestNativeHost::answersStayWithinLimit_data()
+{
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<QString>("error");
+    QTest::addColumn<QString>("sent");
+
+    QTest::newRow("ok") << true << QString() << QString();
+    QTest::newRow("short error") << false << u"mailbox unreachable"_s << u"mailbox unreachable"_s;
+    const QString atLimit(NativeMessage::kMaxErrorLength, u'あ');
+    QTest::newRow("error at the cut") << false << atLimit << atLimit;
+    QTest::newRow("error one over the cut") << false << atLimit + u'い' << atLimit;
+    const QString beforeCut(NativeMessage::kMaxErrorLength - 1, u'あ');
+    QTest::newRow("cut through a character outside the basic plane")
+        << false << beforeCut + u"😀"_s << beforeCut;
+    QTest::newRow("error of several megabytes") << false << QString(3 * NativeMessage::kMaxLength, u'"')
+                                                << QString(NativeMessage::kMaxErrorLength, u'"');
+}
+
+void TestNativeHost::answersStayWithinLimit()
+{
+    QFETCH(bool, ok);
+    QFETCH(QString, error);
+    QFETCH(QString, sent);
+
+    QByteArray framedAnswer = NativeMessage::answer(ok, error);
+    QVERIFY(framedAnswer.size() <= qsizetype(NativeMessage::kMaxLength) + 4);
+    QBuffer buffer(&framedAnswer);
+    QVERIFY(buffer.open(QIODevice::ReadOnly));
+    QJsonObject answer;
+    QCOMPARE(NativeMessage::read(buffer, answer), NativeMessage::Status::Message);
+    QCOMPARE(answer.value(u"ok"_s).toBool(), ok);
+    QCOMPARE(answer.contains(u"error"_s), !sent.isEmpty());
+    QCOMPARE(answer.value(u"error"_s).toString(), sent);
 }
 
 void TestNativeHost::buildsCommand_data()
@@ -146,9 +216,13 @@ void TestNativeHost::handsPageToMailbox()
     host.write(
         NativeMessage::frame({{u"url"_s, u"http://page.example/記事"_s}, {u"title"_s, u"記事 の 題"_s}}));
     host.write(NativeMessage::frame({{u"title"_s, u"no url"_s}}));
+    host.write(framed(objectOfSize(NativeMessage::kMaxLength + 1)));
+    host.write(NativeMessage::frame({{u"url"_s, u"http://page.example/2"_s}}));
+    host.write(framed("not json"));
     host.closeWriteChannel();
     QVERIFY(finished.wait(20000));
-    QCOMPARE(host.exitCode(), 0);
+    QCOMPARE(host.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(host.exitCode(), 1); // ended by the broken frame, after answering it
 
     QBuffer answers;
     answers.setData(host.readAllStandardOutput());
@@ -159,11 +233,20 @@ void TestNativeHost::handsPageToMailbox()
     QCOMPARE(NativeMessage::read(answers, answer), NativeMessage::Status::Message);
     QCOMPARE(answer.value(u"ok"_s).toBool(), false);
     QCOMPARE(answer.value(u"error"_s).toString(), u"no url"_s);
+    QCOMPARE(NativeMessage::read(answers, answer), NativeMessage::Status::Message);
+    QCOMPARE(answer.value(u"ok"_s).toBool(), false);
+    QCOMPARE(answer.value(u"error"_s).toString(), u"message too large"_s);
+    QCOMPARE(NativeMessage::read(answers, answer), NativeMessage::Status::Message);
+    QCOMPARE(answer.value(u"ok"_s).toBool(), true);
+    QCOMPARE(NativeMessage::read(answers, answer), NativeMessage::Status::Message);
+    QCOMPARE(answer.value(u"ok"_s).toBool(), false);
+    QCOMPARE(answer.value(u"error"_s).toString(), u"broken message"_s);
+    QCOMPARE(NativeMessage::read(answers, answer), NativeMessage::Status::EndOfInput);
 
     MailboxClient mailbox;
     QVERIFY(mailbox.tryConnect());
     QCOMPARE(mailbox.checkCmdDirty().value, -1);
-    QCOMPARE(mailbox.getCmdData().value, u"\"http://page.example/記事\" \"記事 の 題\""_s);
+    QCOMPARE(mailbox.getCmdData().value, u"\"http://page.example/2\""_s);
     bus.unregisterService(u"HVXLinvera.Linvera"_s);
 }
 

@@ -20,10 +20,7 @@ namespace {
 
 void reply(QFile& out, bool ok, const QString& error = {})
 {
-    QJsonObject answer{{u"ok"_s, ok}};
-    if (!error.isEmpty())
-        answer.insert(u"error"_s, error);
-    out.write(NativeMessage::frame(answer));
+    out.write(NativeMessage::answer(ok, error));
     out.flush();
 }
 
@@ -61,6 +58,10 @@ int main(int argc, char* argv[])
         const NativeMessage::Status status = NativeMessage::read(in, message);
         if (status == NativeMessage::Status::EndOfInput)
             return 0;
+        if (status == NativeMessage::Status::TooLarge) {
+            reply(out, false, u"message too large"_s);
+            continue;
+        }
         if (status == NativeMessage::Status::Broken) {
             reply(out, false, u"broken message"_s);
             return 1;
