@@ -17,6 +17,7 @@
 #include <QPushButton>
 #include <QStyle>
 #include <QTextCursor>
+#include <QTimer>
 
 #include <algorithm>
 #include <cmath>
@@ -42,10 +43,9 @@ template <typename W> W* named(QWidget* parent, const QString& name)
     return widget;
 }
 
-QPushButton* pictureButton(QWidget* parent, const QString& name, const QIcon& icon, const QString& tip)
+QPushButton* pictureButton(QWidget* parent, const QString& name, const QString& tip)
 {
     auto* button = named<QPushButton>(parent, name);
-    button->setIcon(icon);
     button->setToolTip(tip);
     return button;
 }
@@ -142,15 +142,8 @@ void frmMain::buildControls()
         m_chkClipboard->setFont(captionFont);
     }
 
-    QStyle* st = style();
-    m_btnTwitpic =
-        pictureButton(m_client, u"btnTwitpic"_s,
-                      QIcon::fromTheme(u"camera-photo"_s, st->standardIcon(QStyle::SP_DesktopIcon)),
-                      u"画面ｷｬﾌﾟﾁｬ（ﾗﾊﾞｰﾊﾞﾝﾄﾞで範囲選択）"_s);
-    m_btnTwitpicWindow =
-        pictureButton(m_client, u"btnTwitpicWindow"_s,
-                      QIcon::fromTheme(u"window-new"_s, st->standardIcon(QStyle::SP_TitleBarNormalButton)),
-                      u"画面ｷｬﾌﾟﾁｬ（ｳｨﾝﾄﾞｳを選択）"_s);
+    m_btnTwitpic = pictureButton(m_client, u"btnTwitpic"_s, u"画面ｷｬﾌﾟﾁｬ（ﾗﾊﾞｰﾊﾞﾝﾄﾞで範囲選択）"_s);
+    m_btnTwitpicWindow = pictureButton(m_client, u"btnTwitpicWindow"_s, u"画面ｷｬﾌﾟﾁｬ（ｳｨﾝﾄﾞｳを選択）"_s);
 
     m_btnNotice = named<QPushButton>(m_client, u"btnNotice"_s);
 
@@ -158,14 +151,25 @@ void frmMain::buildControls()
 
     // The posting feature is not part of this version: its commands exist but are never shown.
     m_btnTwitpicFromFile =
-        pictureButton(m_client, u"btnTwitpicFromFile"_s,
-                      QIcon::fromTheme(u"document-open"_s, st->standardIcon(QStyle::SP_DialogOpenButton)),
-                      u"画像ﾌｧｲﾙを選択してTwitter に投稿する"_s);
+        pictureButton(m_client, u"btnTwitpicFromFile"_s, u"画像ﾌｧｲﾙを選択してTwitter に投稿する"_s);
     m_btnTwitpicFromFile->hide();
-    m_btnTwitter = pictureButton(m_client, u"btnTwitter"_s,
-                                 QIcon::fromTheme(u"mail-send"_s, st->standardIcon(QStyle::SP_ArrowRight)),
-                                 u"Twitter に投稿する"_s);
+    m_btnTwitter = pictureButton(m_client, u"btnTwitter"_s, u"Twitter に投稿する"_s);
     m_btnTwitter->hide();
+
+    // The icon theme is read from disk at its first use: done from the event loop, where start-up
+    // waits anyway, before the window's first paint.
+    QTimer::singleShot(0, this, &frmMain::loadButtonIcons);
+}
+
+void frmMain::loadButtonIcons()
+{
+    const QStyle* st = style();
+    m_btnTwitpic->setIcon(QIcon::fromTheme(u"camera-photo"_s, st->standardIcon(QStyle::SP_DesktopIcon)));
+    m_btnTwitpicWindow->setIcon(
+        QIcon::fromTheme(u"window-new"_s, st->standardIcon(QStyle::SP_TitleBarNormalButton)));
+    m_btnTwitpicFromFile->setIcon(
+        QIcon::fromTheme(u"document-open"_s, st->standardIcon(QStyle::SP_DialogOpenButton)));
+    m_btnTwitter->setIcon(QIcon::fromTheme(u"mail-send"_s, st->standardIcon(QStyle::SP_ArrowRight)));
 }
 
 void frmMain::connectCommands()

@@ -114,6 +114,7 @@ protected:
 
 private:
     void buildControls();
+    void loadButtonIcons();
     void connectCommands();
     void applyGeometry();
     void placeControl(QWidget* control, const TwipRect& rect, bool growToText = false) const;
