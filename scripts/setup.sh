@@ -11,6 +11,11 @@ packages=(
     xvfb xauth dbus dbus-x11 libglib2.0-bin
     clang-format curl
 )
+# Only the tests need these: the capture tests move the pointer through the XTest extension.
+test_packages=(
+    libxcb-xtest0-dev
+)
+packages+=("${test_packages[@]}")
 
 missing=()
 for p in "${packages[@]}"; do

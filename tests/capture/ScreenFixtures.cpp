@@ -1,0 +1,97 @@
+#include "ScreenFixtures.h"
+
+#include <QPainter>
+
+#include <xcb/xtest.h>
+
+QRgb PatternAt(int x, int y, int seed)
+{
+    // Neighbours differ in every channel; seed shifts the whole pattern.
+    return qRgb((x * 7 + y * 3 + seed * 50) & 0xff, (x * 13 + y * 5 + seed * 90) & 0xff,
+                (x * 3 + y * 11) & 0xff);
+}
+
+PatternWindow::PatternWindow(const QRect& geometry, int seed, const QString& title)
+    : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint)
+    , m_seed(seed)
+{
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setWindowTitle(title);
+    setGeometry(geometry);
+}
+
+void PatternWindow::paintEvent(QPaintEvent*)
+{
+    QImage image(size(), QImage::Format_RGB32);
+    const QPoint origin = mapToGlobal(QPoint(0, 0));
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x)
+            image.setPixel(x, y, PatternAt(origin.x() + x, origin.y() + y, m_seed));
+    }
+    QPainter(this).drawImage(0, 0, image);
+}
+
+QString FirstPatternMismatch(const QImage& picture, QPoint origin, int seed)
+{
+    for (int y = 0; y < picture.height(); ++y) {
+        for (int x = 0; x < picture.width(); ++x) {
+            const QRgb got = picture.pixel(x, y) & 0xffffff;
+            const QRgb expected = PatternAt(origin.x() + x, origin.y() + y, seed) & 0xffffff;
+            if (got != expected) {
+                return QStringLiteral("%1,%2: got %3 expected %4")
+                    .arg(x)
+                    .arg(y)
+                    .arg(got, 6, 16, QLatin1Char('0'))
+                    .arg(expected, 6, 16, QLatin1Char('0'));
+            }
+        }
+    }
+    return {};
+}
+
+XTestInput::XTestInput()
+{
+    int screen = 0;
+    m_c = xcb_connect(nullptr, &screen);
+    if (xcb_connection_has_error(m_c) != 0) {
+        xcb_disconnect(m_c);
+        m_c = nullptr;
+        return;
+    }
+    m_root = xcb_setup_roots_iterator(xcb_get_setup(m_c)).data->root;
+}
+
+XTestInput::~XTestInput()
+{
+    if (m_c != nullptr)
+        xcb_disconnect(m_c);
+}
+
+void XTestInput::fake(std::uint8_t type, std::uint8_t detail, QPoint at)
+{
+    xcb_test_fake_input(m_c, type, detail, XCB_CURRENT_TIME, m_root, std::int16_t(at.x()),
+                        std::int16_t(at.y()), 0);
+    // Waits until the server has handled the event, so the order of the steps holds.
+    std::free(xcb_get_input_focus_reply(m_c, xcb_get_input_focus(m_c), nullptr));
+}
+
+void XTestInput::moveTo(QPoint screen)
+{
+    fake(XCB_MOTION_NOTIFY, 0, screen);
+}
+
+void XTestInput::press(int button)
+{
+    fake(XCB_BUTTON_PRESS, std::uint8_t(button));
+}
+
+void XTestInput::release(int button)
+{
+    fake(XCB_BUTTON_RELEASE, std::uint8_t(button));
+}
+
+void XTestInput::key(int keycode)
+{
+    fake(XCB_KEY_PRESS, std::uint8_t(keycode));
+    fake(XCB_KEY_RELEASE, std::uint8_t(keycode));
+}
