@@ -35,6 +35,16 @@ CaptureController::~CaptureController()
     delete m_dialog.data();
 }
 
+frmScreen* CaptureController::overlay() const
+{
+    return m_overlay;
+}
+
+frmWindowCapture* CaptureController::windowDialog() const
+{
+    return m_dialog;
+}
+
 DesktopPicture CaptureController::GrabDesktop()
 {
     QScreen* screen = QGuiApplication::primaryScreen();

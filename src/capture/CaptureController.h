@@ -61,8 +61,8 @@ public:
 
     /// False where capture cannot work (no X11 session).
     bool available() const;
-    frmScreen* overlay() const { return m_overlay; }
-    frmWindowCapture* windowDialog() const { return m_dialog; }
+    frmScreen* overlay() const;
+    frmWindowCapture* windowDialog() const;
     platform::WindowSystem& windowSystem() const { return *m_windows; }
 
     /// Grabs the whole virtual desktop through Qt.
