@@ -3,6 +3,7 @@
 #include "AnsiCodec.h"
 #include "AppInfo.h"
 #include "BrowserRegistrations.h"
+#include "CaptureController.h"
 #include "CommandLine.h"
 #include "ConversionEngine.h"
 #include "DefaultBrowser.h"
@@ -220,6 +221,7 @@ void Application::wireWindows()
         settings->raise();
     });
     connect(main, &frmMain::quitRequested, this, &Application::shutdown);
+    wireCapture();
 
     connect(settings, &frmSettings::menuExtToggled, this,
             [](bool on) { on ? AddMenuExtension() : RemoveMenuExtension(); });

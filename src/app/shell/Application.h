@@ -15,6 +15,9 @@ namespace linvera {
 namespace platform {
 class MessageBoxes;
 }
+namespace capture {
+class CaptureController;
+}
 class ConversionEngine;
 class LinveraAutomation;
 class MailboxClient;
@@ -61,6 +64,10 @@ public:
     QString makerAccount() const { return m_makerAccount; }
     int captureBoxWidth() const { return m_captureBoxWidth; }
     int captureBoxHeight() const { return m_captureBoxHeight; }
+    /// The picture to post and the picture the posting window shows, set by each capture.
+    QString postPicturePath() const { return m_postPicturePath; }
+    QString displayPicturePath() const { return m_displayPicturePath; }
+    capture::CaptureController* captureController() const { return m_capture.get(); }
 
     /// The orderly shutdown: saves the settings and ends the process.
     void shutdown();
@@ -79,6 +86,7 @@ private:
     bool handOver(const QString& commandLine);
     void buildWindows();
     void wireWindows();
+    void wireCapture();
     void prepareDataFiles();
     void writeMarkerFile() const;
     void showVersionAndNotices();
@@ -99,6 +107,10 @@ private:
     int m_captureBoxWidth = 0;
     int m_captureBoxHeight = 0;
     bool m_shuttingDown = false;
+    QString m_postPicturePath;
+    QString m_displayPicturePath;
+    // Last, so the capture windows go before the windows they hide.
+    std::unique_ptr<capture::CaptureController> m_capture;
 };
 
 } // namespace linvera

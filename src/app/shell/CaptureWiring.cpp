@@ -1,0 +1,39 @@
+// The capture buttons of the main window, wired to the capture commands.
+#include "Application.h"
+#include "CaptureController.h"
+#include "MessageBoxes.h"
+#include "WindowSystem.h"
+#include "frmMain.h"
+#include "frmSettings.h"
+#include "frmTwitter.h"
+
+#include <QComboBox>
+
+namespace linvera {
+
+void Application::wireCapture()
+{
+    m_capture = std::make_unique<capture::CaptureController>(m_boxes, platform::CreateWindowSystem());
+    frmMain* main = m_main.get();
+    frmTwitter* twitter = m_twitter.get();
+    frmSettings* settings = m_settings.get();
+    m_capture->setWindowsToHide([main, twitter] { return QList<QWidget*>{main, twitter}; });
+    m_capture->setTargetSource([this, settings] {
+        // Index 0 is PNG; any other, none selected included, is JPEG.
+        const bool png = settings->lstImageType()->currentIndex() == 0;
+        return capture::CaptureTarget{m_options.paths.desktopFolder, m_options.paths.tempFolder,
+                                      png ? capture::PictureFormat::Png : capture::PictureFormat::Jpeg};
+    });
+    connect(m_capture.get(), &capture::CaptureController::pictureSaved, this,
+            [this](const QString& postPath, const QString& displayPath) {
+                m_postPicturePath = postPath;
+                m_displayPicturePath = displayPath;
+            });
+    connect(m_capture.get(), &capture::CaptureController::statusMessage, main, &frmMain::setMessage);
+    connect(main, &frmMain::regionCaptureRequested, m_capture.get(),
+            &capture::CaptureController::captureRegion);
+    connect(main, &frmMain::windowCaptureRequested, m_capture.get(),
+            &capture::CaptureController::captureWindow);
+}
+
+} // namespace linvera
