@@ -25,6 +25,7 @@ class MailboxPoller;
 class frmMain;
 class frmSettings;
 class frmTwitter;
+enum class CaptureCommand;
 
 /// The desktop program: start-up in its fixed order, the wiring of the windows to the engine and the
 /// services, and the orderly shutdown that saves the settings.
@@ -87,6 +88,7 @@ private:
     void buildWindows();
     void wireWindows();
     void wireCapture();
+    void runCapture(CaptureCommand command);
     void prepareDataFiles();
     void writeMarkerFile() const;
     void showVersionAndNotices();

@@ -1,6 +1,8 @@
 // The capture buttons of the main window, wired to the capture commands.
 #include "Application.h"
+#include "CaptureCommands.h"
 #include "CaptureController.h"
+#include "LinveraAutomation.h"
 #include "MessageBoxes.h"
 #include "WindowSystem.h"
 #include "frmMain.h"
@@ -8,6 +10,7 @@
 #include "frmTwitter.h"
 
 #include <QComboBox>
+#include <QTimer>
 
 namespace linvera {
 
@@ -34,6 +37,20 @@ void Application::wireCapture()
             &capture::CaptureController::captureRegion);
     connect(main, &frmMain::windowCaptureRequested, m_capture.get(),
             &capture::CaptureController::captureWindow);
+    // Beside the automation interface, which stays exactly as declared.
+    if (m_automation)
+        new CaptureBusAdaptor(m_automation.get(), [this](CaptureCommand command) { runCapture(command); });
+}
+
+void Application::runCapture(CaptureCommand command)
+{
+    // After the current event: start-up and bus calls finish before the capture hides the windows.
+    QTimer::singleShot(0, m_capture.get(), [capture = m_capture.get(), command] {
+        if (command == CaptureCommand::Region)
+            capture->captureRegion();
+        else if (command == CaptureCommand::Window)
+            capture->captureWindow();
+    });
 }
 
 } // namespace linvera
