@@ -11,6 +11,8 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <algorithm>
+
 namespace linvera::capture {
 
 namespace {
@@ -164,7 +166,10 @@ void CaptureController::captureWindow()
     if (refuseWithoutX11())
         return;
     m_dialog = new frmWindowCapture(*m_windows);
+    if (m_windowsToHide && !m_windowsToHide().isEmpty() && m_windowsToHide().first() != nullptr)
+        m_dialog->setWindowIcon(m_windowsToHide().first()->windowIcon());
     connect(m_dialog, &frmWindowCapture::dragStarted, this, [this] {
+        m_sinceHide.start();
         hideWindows();
         QCoreApplication::processEvents();
     });
@@ -177,8 +182,10 @@ void CaptureController::captureWindow()
 
 void CaptureController::windowDropped(const QRect& outer)
 {
-    // The windows under the frame repaint themselves; give them the time before the screen is read.
-    QTimer::singleShot(RepaintWaitMs, this, [this, outer] {
+    // The windows under the frame repaint themselves, and the hidden windows must have left the
+    // screen, before it is read.
+    const qint64 hideLeft = WindowHideWaitMs - (m_sinceHide.isValid() ? m_sinceHide.elapsed() : 0);
+    QTimer::singleShot(int(std::max<qint64>(RepaintWaitMs, hideLeft)), this, [this, outer] {
         QCoreApplication::processEvents();
         const DesktopPicture picture = m_grab();
         showWindowsAgain();

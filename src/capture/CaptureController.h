@@ -5,6 +5,7 @@
 #include "WindowSystem.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QImage>
 #include <QList>
 #include <QLocale>
@@ -103,6 +104,7 @@ private:
     QPointer<frmScreen> m_overlay;
     QPointer<frmWindowCapture> m_dialog;
     bool m_regionPending = false;
+    QElapsedTimer m_sinceHide;
 };
 
 } // namespace linvera::capture
