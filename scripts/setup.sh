@@ -11,9 +11,10 @@ packages=(
     xvfb xauth dbus dbus-x11 libglib2.0-bin
     clang-format curl
 )
-# Only the tests need these: the capture tests move the pointer through the XTest extension.
+# Only the tests need these: the capture tests move the pointer through the XTest extension, and
+# one of them runs a window manager.
 test_packages=(
-    libxcb-xtest0-dev
+    libxcb-xtest0-dev openbox
 )
 packages+=("${test_packages[@]}")
 

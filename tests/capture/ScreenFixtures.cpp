@@ -95,3 +95,25 @@ void XTestInput::key(int keycode)
     fake(XCB_KEY_PRESS, std::uint8_t(keycode));
     fake(XCB_KEY_RELEASE, std::uint8_t(keycode));
 }
+
+bool WindowManagerRunning()
+{
+    int screen = 0;
+    xcb_connection_t* c = xcb_connect(nullptr, &screen);
+    bool running = false;
+    if (xcb_connection_has_error(c) == 0) {
+        const char name[] = "_NET_SUPPORTING_WM_CHECK";
+        xcb_intern_atom_reply_t* atom =
+            xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, sizeof(name) - 1, name), nullptr);
+        if (atom != nullptr) {
+            const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+            xcb_get_property_reply_t* property = xcb_get_property_reply(
+                c, xcb_get_property(c, 0, root, atom->atom, XCB_ATOM_WINDOW, 0, 1), nullptr);
+            running = property != nullptr && xcb_get_property_value_length(property) == 4;
+            std::free(property);
+        }
+        std::free(atom);
+    }
+    xcb_disconnect(c);
+    return running;
+}

@@ -52,5 +52,8 @@ private:
     xcb_window_t m_root = 0;
 };
 
+/// True when a window manager announces itself on the root window (_NET_SUPPORTING_WM_CHECK).
+bool WindowManagerRunning();
+
 /// The key code of Escape in the X server's default keymap.
 inline constexpr int EscapeKeycode = 9;
