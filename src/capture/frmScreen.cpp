@@ -94,6 +94,7 @@ void frmScreen::keyPressEvent(QKeyEvent* event)
         return;
     }
     m_dragging = false;
+    releaseKeyboard();
     Q_EMIT cancelled();
     close();
 }
