@@ -117,3 +117,28 @@ bool WindowManagerRunning()
     xcb_disconnect(c);
     return running;
 }
+
+QImage RootPixels(const QRect& area)
+{
+    int screen = 0;
+    xcb_connection_t* c = xcb_connect(nullptr, &screen);
+    QImage image;
+    if (xcb_connection_has_error(c) == 0) {
+        const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+        xcb_get_image_reply_t* reply = xcb_get_image_reply(
+            c,
+            xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, root, std::int16_t(area.x()), std::int16_t(area.y()),
+                          std::uint16_t(area.width()), std::uint16_t(area.height()), ~0u),
+            nullptr);
+        // Depth 24 comes as 32 bits a pixel, blue first: the layout of Format_RGB32 on little-endian.
+        if (reply != nullptr && reply->depth == 24 &&
+            xcb_get_image_data_length(reply) == area.width() * area.height() * 4) {
+            image = QImage(xcb_get_image_data(reply), area.width(), area.height(), area.width() * 4,
+                           QImage::Format_RGB32)
+                        .copy();
+        }
+        std::free(reply);
+    }
+    xcb_disconnect(c);
+    return image;
+}

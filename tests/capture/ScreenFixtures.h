@@ -52,6 +52,10 @@ private:
     xcb_window_t m_root = 0;
 };
 
+/// The pixels of the root window in a rectangle of device pixels, read straight from the X server
+/// (24-bit TrueColor displays such as Xvfb's); null on failure.
+QImage RootPixels(const QRect& area);
+
 /// True when a window manager announces itself on the root window (_NET_SUPPORTING_WM_CHECK).
 bool WindowManagerRunning();
 
