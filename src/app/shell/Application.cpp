@@ -3,6 +3,8 @@
 #include "AnsiCodec.h"
 #include "AppInfo.h"
 #include "BrowserRegistrations.h"
+#include "CaptureCommands.h"
+#include "CaptureController.h"
 #include "CommandLine.h"
 #include "ConversionEngine.h"
 #include "DefaultBrowser.h"
@@ -81,8 +83,9 @@ QString Application::CommandLineText(const QStringList& arguments)
 
 Application::Role Application::start(const QStringList& arguments)
 {
-    // 1. The command line.
-    const QString commandLine = CommandLineText(arguments);
+    // 1. The command line; a capture switch is a command of its own.
+    const CaptureCommand captureCommand = CaptureCommandOf(arguments);
+    const QString commandLine = CommandLineText(WithoutCaptureSwitches(arguments));
 
     // 2. One instance: owning the bus name is atomic, so two starts at once cannot both win.
     QDBusConnection bus = QDBusConnection::sessionBus();
@@ -103,6 +106,8 @@ Application::Role Application::start(const QStringList& arguments)
 
     // 5. A second instance hands its command line over and ends.
     if (!first) {
+        if (captureCommand != CaptureCommand::None)
+            SendCaptureCommand(captureCommand, bus);
         if (!commandLine.trimmed().isEmpty())
             handOver(commandLine);
         return Role::SecondInstance;
@@ -166,6 +171,8 @@ Application::Role Application::start(const QStringList& arguments)
 
     // 24. The mailbox polling.
     m_poller->start();
+    if (captureCommand != CaptureCommand::None)
+        runCapture(captureCommand);
     return Role::FirstInstance;
 }
 
@@ -236,6 +243,7 @@ void Application::wireWindows()
         settings->raise();
     });
     connect(main, &frmMain::quitRequested, this, &Application::shutdown);
+    wireCapture();
 
     connect(settings, &frmSettings::menuExtToggled, this,
             [](bool on) { on ? AddMenuExtension() : RemoveMenuExtension(); });

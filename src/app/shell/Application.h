@@ -15,6 +15,9 @@ namespace linvera {
 namespace platform {
 class MessageBoxes;
 }
+namespace capture {
+class CaptureController;
+}
 class ConversionEngine;
 class LinveraAutomation;
 class MailboxClient;
@@ -23,6 +26,7 @@ class frmMain;
 class frmSettings;
 class ProcessRunner;
 class frmTwitter;
+enum class CaptureCommand;
 
 /// The desktop program: start-up in its fixed order, the wiring of the windows to the engine and the
 /// services, and the orderly shutdown that saves the settings.
@@ -71,6 +75,10 @@ public:
     QString makerAccount() const { return m_makerAccount; }
     int captureBoxWidth() const { return m_captureBoxWidth; }
     int captureBoxHeight() const { return m_captureBoxHeight; }
+    /// The picture to post and the picture the posting window shows, set by each capture.
+    QString postPicturePath() const { return m_postPicturePath; }
+    QString displayPicturePath() const { return m_displayPicturePath; }
+    capture::CaptureController* captureController() const { return m_capture.get(); }
 
     /// The orderly shutdown: saves the settings and ends the process.
     void shutdown();
@@ -93,6 +101,8 @@ private:
     bool handOver(const QString& commandLine);
     void buildWindows();
     void wireWindows();
+    void wireCapture();
+    void runCapture(CaptureCommand command);
     void prepareDataFiles();
     void writeMarkerFile() const;
     void showVersionAndNotices();
@@ -114,6 +124,10 @@ private:
     int m_captureBoxWidth = 0;
     int m_captureBoxHeight = 0;
     Ending m_ending = Ending::None;
+    QString m_postPicturePath;
+    QString m_displayPicturePath;
+    // Last, so the capture windows go before the windows they hide.
+    std::unique_ptr<capture::CaptureController> m_capture;
 };
 
 } // namespace linvera

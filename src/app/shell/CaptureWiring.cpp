@@ -1,0 +1,59 @@
+// The capture buttons of the main window, wired to the capture commands.
+#include "Application.h"
+#include "CaptureCommands.h"
+#include "CaptureController.h"
+#include "LinveraAutomation.h"
+#include "MessageBoxes.h"
+#include "WindowSystem.h"
+#include "frmMain.h"
+#include "frmSettings.h"
+#include "frmTwitter.h"
+
+#include <QComboBox>
+#include <QTimer>
+
+namespace linvera {
+
+void Application::wireCapture()
+{
+    m_capture = std::make_unique<capture::CaptureController>(m_boxes, platform::CreateWindowSystem());
+    frmMain* main = m_main.get();
+    frmTwitter* twitter = m_twitter.get();
+    frmSettings* settings = m_settings.get();
+    m_capture->setWindowsToHide([main, twitter] { return QList<QWidget*>{main, twitter}; });
+    m_capture->setTargetSource([this, settings] {
+        // Index 0 is PNG; any other, none selected included, is JPEG.
+        const bool png = settings->lstImageType()->currentIndex() == 0;
+        return capture::CaptureTarget{m_options.paths.desktopFolder, m_options.paths.tempFolder,
+                                      png ? capture::PictureFormat::Png : capture::PictureFormat::Jpeg};
+    });
+    connect(m_capture.get(), &capture::CaptureController::pictureSaved, this,
+            [this, twitter](const QString& postPath, const QString& displayPath) {
+                m_postPicturePath = postPath;
+                m_displayPicturePath = displayPath;
+                // The posting window posts and shows the last capture.
+                twitter->setPostPicturePath(postPath);
+                twitter->setDisplayPicturePath(displayPath);
+            });
+    connect(m_capture.get(), &capture::CaptureController::statusMessage, main, &frmMain::setMessage);
+    connect(main, &frmMain::regionCaptureRequested, m_capture.get(),
+            &capture::CaptureController::captureRegion);
+    connect(main, &frmMain::windowCaptureRequested, m_capture.get(),
+            &capture::CaptureController::captureWindow);
+    // Beside the automation interface, which stays exactly as declared.
+    if (m_automation)
+        new CaptureBusAdaptor(m_automation.get(), [this](CaptureCommand command) { runCapture(command); });
+}
+
+void Application::runCapture(CaptureCommand command)
+{
+    // After the current event: start-up and bus calls finish before the capture hides the windows.
+    QTimer::singleShot(0, m_capture.get(), [capture = m_capture.get(), command] {
+        if (command == CaptureCommand::Region)
+            capture->captureRegion();
+        else if (command == CaptureCommand::Window)
+            capture->captureWindow();
+    });
+}
+
+} // namespace linvera

@@ -1,0 +1,110 @@
+#pragma once
+
+#include "CaptureSaver.h"
+#include "MessageBoxes.h"
+#include "WindowSystem.h"
+
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QImage>
+#include <QList>
+#include <QLocale>
+#include <QObject>
+#include <QPointer>
+#include <QRect>
+
+#include <functional>
+#include <memory>
+
+class QWidget;
+
+namespace linvera::capture {
+
+class frmScreen;
+class frmWindowCapture;
+
+/// A picture of the whole virtual desktop, its device pixel ratio set, and where its top-left
+/// corner lies in device pixels.
+struct DesktopPicture
+{
+    QImage image;
+    QPoint origin;
+};
+
+/// The two capture commands: the screen region (hide the windows, freeze the screen, let the user
+/// drag a rectangle on the overlay) and the window capture (the crosshair dialog). The application
+/// hands over the windows to hide and the settings; the controller reports saved pictures and the
+/// message for the main window's message line.
+class CaptureController : public QObject
+{
+    Q_OBJECT
+
+public:
+    /// Waits that let hidden windows leave the screen before it is read.
+    static constexpr int RegionHideWaitMs = 750;
+    static constexpr int WindowHideWaitMs = 500;
+    /// After the frame is taken away, the windows below get this long to repaint.
+    static constexpr int RepaintWaitMs = 150;
+
+    CaptureController(platform::MessageBoxes& boxes, std::unique_ptr<platform::WindowSystem> windows,
+                      QObject* parent = nullptr);
+    ~CaptureController() override;
+
+    /// The windows hidden during a capture (the main window first, then the posting window).
+    void setWindowsToHide(std::function<QList<QWidget*>()> windows) { m_windowsToHide = std::move(windows); }
+    /// Read at each save: folders and format.
+    void setTargetSource(std::function<CaptureTarget()> source) { m_target = std::move(source); }
+    void setClock(std::function<QDateTime()> clock) { m_clock = std::move(clock); }
+    /// The locale whose date and time forms name the files (the system's unless set).
+    void setLocale(const QLocale& locale) { m_locale = locale; }
+    /// Replaces the screen grab (tests make it fail).
+    void setScreenGrabber(std::function<DesktopPicture()> grabber) { m_grab = std::move(grabber); }
+
+    /// False where capture cannot work (no X11 session).
+    bool available() const;
+    frmScreen* overlay() const;
+    frmWindowCapture* windowDialog() const;
+    platform::WindowSystem& windowSystem() const { return *m_windows; }
+
+    /// Grabs the whole virtual desktop through Qt.
+    static DesktopPicture GrabDesktop();
+
+public Q_SLOTS:
+    void captureRegion();
+    void captureWindow();
+
+Q_SIGNALS:
+    /// The overlay is on the screen and waits for the drag.
+    void overlayShown();
+    /// A picture was saved: the dated file and its preview copy.
+    void pictureSaved(const QString& postPath, const QString& displayPath);
+    /// A text for the main window's message line.
+    void statusMessage(const QString& text);
+    /// A capture command ended, saved or not.
+    void finished();
+
+private:
+    void hideWindows();
+    void showWindowsAgain();
+    void regionAfterWait();
+    void regionChosen(int left, int top, int right, int bottom);
+    void windowDropped(const QRect& outer);
+    void save(const DesktopPicture& picture, int left, int top, int right, int bottom);
+    bool refuseWithoutX11();
+
+    platform::MessageBoxes& m_boxes;
+    std::unique_ptr<platform::WindowSystem> m_windows;
+    std::function<QList<QWidget*>()> m_windowsToHide;
+    std::function<CaptureTarget()> m_target;
+    std::function<QDateTime()> m_clock;
+    std::function<DesktopPicture()> m_grab;
+    QLocale m_locale = QLocale::system();
+    QList<QPointer<QWidget>> m_hidden;
+    DesktopPicture m_snapshot;
+    QPointer<frmScreen> m_overlay;
+    QPointer<frmWindowCapture> m_dialog;
+    bool m_regionPending = false;
+    QElapsedTimer m_sinceHide;
+};
+
+} // namespace linvera::capture
