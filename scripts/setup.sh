@@ -11,18 +11,13 @@ packages=(
     fonts-noto-cjk
     dbus dbus-x11 libglib2.0-bin
 )
-# Only the tests need these: the capture tests move the pointer through the XTest extension, and
-# one of them runs a window manager.
-test_packages=(
-    libxcb-xtest0-dev openbox
-)
-packages+=("${test_packages[@]}")
-
 # Virtual screens, formatting, loopback clients and independent checkers of the tests.
 test_packages=(
     xvfb xauth
     clang-format curl python3
     chromium firefox-esr nodejs
+    # The capture tests move the pointer through the XTest extension; one runs a window manager.
+    libxcb-xtest0-dev openbox
 )
 
 if [ "${1:-}" = "--test" ]; then
