@@ -51,7 +51,6 @@ private:
     Application& startApp();
 
     std::unique_ptr<ShellSandbox> m_sandbox;
-    std::unique_ptr<StoreAccess> m_store;
     RecordingMessageBoxes m_boxes;
     std::unique_ptr<Application> m_app;
     XTestInput m_input;
@@ -62,7 +61,6 @@ void TestCaptureButtons::init()
     QCOMPARE(QGuiApplication::platformName(), u"xcb"_s);
     m_sandbox = std::make_unique<ShellSandbox>();
     QVERIFY(m_sandbox->isValid());
-    m_store = std::make_unique<StoreAccess>(m_sandbox->root() + u"/registry.sqlite3"_s);
     // Every service on a closed loopback port, and no first-run message.
     PointEndpoints({});
     SetRegString(platform::RegRoot::LocalMachine, SettingsKey(), u"Version"_s, u"2_1_0"_s);
@@ -74,7 +72,6 @@ void TestCaptureButtons::cleanup()
     m_app.reset();
     QDBusConnection::sessionBus().interface()->unregisterService(
         QString::fromLatin1(LinveraAutomation::kServiceName));
-    m_store.reset();
     m_sandbox.reset();
 }
 
