@@ -301,13 +301,21 @@ void TestMailboxServer::endsWhenNoClientArrives()
     QCOMPARE(m_helper->exitStatus(), QProcess::NormalExit);
     QCOMPARE(m_helper->exitCode(), 0);
 
-    // It served meanwhile: it took the name, and the same connection gave it back.
-    QTRY_COMPARE_WITH_TIMEOUT(owners.count(), 2, 5000);
-    const QString server = owners.at(0).at(2).toString();
-    QVERIFY(server.startsWith(u':'));
-    QCOMPARE(owners.at(0).at(1).toString(), QString());
-    QCOMPARE(owners.at(1).at(1).toString(), server);
-    QCOMPARE(owners.at(1).at(2).toString(), QString());
+    // It served meanwhile: it took the name, and the same connection gave it back. Other
+    // announcements on the shared bus (an earlier test's server leaving late) are not ours.
+    const auto servedAndLeft = [&owners] {
+        for (qsizetype i = 0; i < owners.size(); ++i) {
+            const QString server = owners.at(i).at(2).toString();
+            if (!owners.at(i).at(1).toString().isEmpty() || !server.startsWith(u':'))
+                continue;
+            for (qsizetype j = i + 1; j < owners.size(); ++j) {
+                if (owners.at(j).at(1).toString() == server && owners.at(j).at(2).toString().isEmpty())
+                    return true;
+            }
+        }
+        return false;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(servedAndLeft(), 5000);
     QVERIFY(!MailboxFixture::nameHasOwner(bus()));
 }
 
