@@ -40,6 +40,10 @@ public:
     ProbeRoute lastProbeRoute() const;
     /// The settings' short-link form (`lstShortURLType` index); 0 until the application gives one.
     void setShortUrlTypeSource(std::function<int()> source) { m_shortUrlType = std::move(source); }
+    /// Whether mode 4 follows the redirect chain to its end (false until the application says so).
+    void setFollowChainSource(std::function<bool()> source) { m_followChain = std::move(source); }
+    /// Most hops a followed chain takes.
+    static constexpr int kMaxChainHops = 10;
     /// Today's date for the log line.
     void setClock(std::function<QDate()> today) { m_today = std::move(today); }
 
@@ -73,6 +77,9 @@ private:
     void onProbeFailed(const QString& description);
     void onPictureFinished(PictureDownload::Outcome outcome, const QImage& picture);
     int shortUrlType() const;
+    /// Probes `url` (http or https); false when it is neither.
+    bool probe(const QString& url);
+    void chainHop(const QString& location);
 
     ConversionView& m_view;
     platform::MessageBoxes& m_boxes;
@@ -87,6 +94,13 @@ private:
     std::function<int()> m_shortUrlType;
     std::function<ProxySetting()> m_proxy;
     std::function<QDate()> m_today;
+    std::function<bool()> m_followChain;
+    /// The link the running probe asked for.
+    QString m_probeUrl;
+    bool m_probeSecure = false;
+    bool m_upgraded = false;
+    bool m_chain = false;
+    QStringList m_hops;
     int m_mode = 0;
     int m_depth = 0;
     bool m_liveProbe = false;
