@@ -112,7 +112,9 @@ void ConversionEngine::StartConv()
     int mode = Shorten;
     bool shortened = false;
 
-    if (IsLiveShortLink(input, m_endpoints.value(Endpoints::LiveShortDomain))) {
+    if (m_forceFollow) {
+        mode = HeaderProbe;
+    } else if (IsLiveShortLink(input, m_endpoints.value(Endpoints::LiveShortDomain))) {
         mode = LiveLink;
     } else if (const ShortLinkRules::Match rule = m_shortLinkRules.MatchShortLinkRule(input); rule.matched) {
         if (!rule.pattern.isEmpty()) {
@@ -141,8 +143,16 @@ void ConversionEngine::StartConv()
             afterUrl = pictureUrl;
         }
     }
+    QString serviceMessage;
     if (mode == Shorten) {
-        afterUrl = ShortenUrl(input, shortUrlType(), m_endpoints);
+        if (const int type = shortUrlType(); IsServiceType(type)) {
+            const ShortenOutcome outcome =
+                ShortenWithService(input, type, m_accounts ? m_accounts() : ShortenerAccounts(), m_endpoints);
+            afterUrl = outcome.shortUrl;
+            serviceMessage = outcome.message;
+        } else {
+            afterUrl = ShortenUrl(input, type, m_endpoints);
+        }
         shortened = !afterUrl.isEmpty();
         if (run != m_run) {
             appendLog(input, afterUrl);
@@ -173,7 +183,7 @@ void ConversionEngine::StartConv()
     case HeaderProbe: {
         m_liveProbe = mode == LiveLink;
         m_upgraded = false;
-        m_chain = !m_liveProbe && m_followChain && m_followChain();
+        m_chain = !m_liveProbe && (m_forceFollow || (m_followChain && m_followChain()));
         m_hops.clear();
         m_probe->setProxy(m_proxy ? m_proxy() : ProxySetting());
         if (!probe(input)) {
@@ -188,9 +198,19 @@ void ConversionEngine::StartConv()
     }
     default:
         fillInfo(input, fetchedUrl, pageTitle);
+        // The service's own words on why it gave no short link.
+        if (mode == Shorten && !shortened && !serviceMessage.isEmpty())
+            m_view.insertAfterInfo(serviceMessage + u"\r\n"_s);
         Q_EMIT conversionFinished(mode);
         break;
     }
+}
+
+void ConversionEngine::StartFollow()
+{
+    m_forceFollow = true;
+    const auto reset = qScopeGuard([this] { m_forceFollow = false; });
+    StartConv();
 }
 
 void ConversionEngine::fillInfo(const QString& input, const QString& fetchedUrl, const QString& pageTitle)

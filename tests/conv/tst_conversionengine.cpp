@@ -87,6 +87,7 @@ private Q_SLOTS:
     void upgradeHop();
     void redirectChain_data();
     void redirectChain();
+    void followIgnoresRulesAndSetting();
     void liveLinkReadsChannelPage();
     void liveLinkWithoutChannel();
     void picturePreview_data();
@@ -542,7 +543,8 @@ void TestConversionEngine::tlsProbe()
     if (viaProxy) {
         const QString named = SplitUrl(link).host;
         QCOMPARE(tunnel.connectHeads.size(), 1);
-        QVERIFY(tunnel.connectHeads.first().startsWith(QByteArray("CONNECT " + named.toLatin1() + ":443 HTTP/1.")));
+        QVERIFY(tunnel.connectHeads.first().startsWith(
+            QByteArray("CONNECT " + named.toLatin1() + ":443 HTTP/1.")));
         // The server's name travels in the TLS greeting.
         QVERIFY(tunnel.firstTunnelBytes.value(0).contains(named.toLatin1()));
     }
@@ -662,6 +664,28 @@ void TestConversionEngine::redirectChain()
     QCOMPARE(m_view->afterInfo.split(u"\r\n"_s, Qt::SkipEmptyParts), info);
     QCOMPARE(host.requestCount(), requests);
     QVERIFY(!m_engine->isWaiting());
+}
+
+void TestConversionEngine::followIgnoresRulesAndSetting()
+{
+    RedirectHost host;
+    host.redirect("/s", "/t", 302);
+    host.redirect("/t", "/u", 302);
+    // A rule that would expand the link locally, and the chain setting off: follow asks the host anyway.
+    loadRules(u"127.0.0.1\thttp://local.example/\t\r\n"_s);
+    m_followChain = false;
+    QSignalSpy finished(m_engine.get(), &ConversionEngine::conversionFinished);
+    m_view->setBeforeUrl(u"http://"_s + host.hostAndPort() + u"/s"_s);
+    m_engine->StartFollow();
+    QVERIFY(finished.wait(10000));
+    QCOMPARE(m_engine->lConvMode(), 4);
+    const QString base = u"http://"_s + host.hostAndPort();
+    QCOMPARE(m_view->afterUrl(), base + u"/u"_s);
+    QCOMPARE(m_view->afterInfo, base + u"/t\r\n"_s + base + u"/u"_s);
+    // The next ordinary run goes by the rules again.
+    run(u"http://"_s + host.hostAndPort() + u"/s"_s);
+    QCOMPARE(m_engine->lConvMode(), 1);
+    QCOMPARE(m_view->afterUrl(), u"http://local.example/"_s);
 }
 
 void TestConversionEngine::liveLinkReadsChannelPage()
