@@ -88,6 +88,7 @@ private Q_SLOTS:
     void redirectChain_data();
     void redirectChain();
     void followIgnoresRulesAndSetting();
+    void chainCrossesTls();
     void liveLinkReadsChannelPage();
     void liveLinkWithoutChannel();
     void picturePreview_data();
@@ -664,6 +665,31 @@ void TestConversionEngine::redirectChain()
     QCOMPARE(m_view->afterInfo.split(u"\r\n"_s, Qt::SkipEmptyParts), info);
     QCOMPARE(host.requestCount(), requests);
     QVERIFY(!m_engine->isWaiting());
+}
+
+void TestConversionEngine::chainCrossesTls()
+{
+    if (!QSslSocket::supportsSsl())
+        QSKIP("no TLS backend");
+    const TrustTestAuthority authority;
+    RedirectHost plain;
+    const QByteArray base = "http://" + plain.hostAndPort().toLatin1();
+    TlsTestHost tls;
+    const QByteArray secure = "https://127.0.0.1:" + QByteArray::number(tls.port());
+    plain.redirect("/c0", secure + "/s");
+    // A relative Location from the TLS host stays on it.
+    tls.setAnswer("/s", "HTTP/1.0 302 Found\r\nLocation: /t\r\n\r\n");
+    tls.setAnswer("/t", "HTTP/1.0 302 Found\r\nLocation: " + base + "/end\r\n\r\n");
+    m_followChain = true;
+    loadRules(u"127.0.0.1\tLocation:\t\r\n"_s);
+    run(QString::fromLatin1(base + "/c0"));
+    QVERIFY(m_boxes->shown().isEmpty());
+    QCOMPARE(tls.requestLines, (QByteArrayList{"GET /s HTTP/1.0", "GET /t HTTP/1.0"}));
+    QCOMPARE(plain.requestCount(), 2);
+    QCOMPARE(m_view->afterUrl(), QString::fromLatin1(base + "/end"));
+    QCOMPARE(m_view->afterInfo.split(u"\r\n"_s),
+             (QStringList{QString::fromLatin1(secure + "/s"), QString::fromLatin1(secure + "/t"),
+                          QString::fromLatin1(base + "/end")}));
 }
 
 void TestConversionEngine::followIgnoresRulesAndSetting()

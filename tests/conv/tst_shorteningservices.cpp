@@ -96,6 +96,8 @@ void TestShorteningServices::shortens_data()
                             << QString();
     QTest::newRow("Shlink, wrong key") << int(ShortUrlShlink) << u"badsecret"_s << url << QString()
                                        << u"Provided API key does not exist or is invalid."_s;
+    QTest::newRow("Shlink, key repeated in the answer")
+        << int(ShortUrlShlink) << u"echo"_s << url << QString() << u"API key *** is not valid"_s;
     QTest::newRow("Shlink, bad URL") << int(ShortUrlShlink) << QString() << u"nope"_s << QString()
                                      << u"Provided data is not valid"_s;
     QTest::newRow("Shlink, not there") << int(ShortUrlShlink) << u"closed"_s << url << QString()
@@ -124,6 +126,9 @@ void TestShorteningServices::shortens()
     } else if (scenario == u"unset"_s) {
         m_accounts.yourlsUrl = u" "_s;
         m_accounts.shlinkUrl.clear();
+    } else if (scenario == u"echo"_s) {
+        m_shlink->apiKey = "other";
+        m_shlink->echoKey = true;
     } else if (scenario == u"badsecret"_s) {
         m_yourls->signature = u"other"_s;
         m_shlink->apiKey = "other";

@@ -88,6 +88,14 @@ ShlinkImitation::ShlinkImitation(QByteArray apiKey_, QObject* parent)
         const QByteArray problem = "application/problem+json";
         if (request.method != "POST" || request.path() != "/rest/v3/short-urls")
             return json(404, {{u"title"_s, u"Not found"_s}, {u"status"_s, 404}}, problem);
+        if (request.header("X-Api-Key") != apiKey && echoKey)
+            return json(
+                401,
+                {{u"title"_s, u"Invalid API key"_s},
+                 {u"detail"_s, QString(u"API key "_s + QString::fromLatin1(request.header("X-Api-Key")) +
+                                       u" is not valid"_s)},
+                 {u"status"_s, 401}},
+                problem);
         if (request.header("X-Api-Key") != apiKey)
             return json(401,
                         {{u"type"_s, u"https://shlink.io/api/error/invalid-api-key"_s},

@@ -41,6 +41,8 @@ class ShlinkImitation : public HttpTestServer
 public:
     explicit ShlinkImitation(QByteArray apiKey, QObject* parent = nullptr);
     QByteArray apiKey;
+    /// A careless server: its invalid-key answer repeats the key it was sent.
+    bool echoKey = false;
 };
 
 } // namespace linvera::test
