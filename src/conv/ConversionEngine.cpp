@@ -15,6 +15,7 @@
 #include <QFile>
 #include <QLocale>
 #include <QScopeGuard>
+#include <QUrl>
 
 using namespace Qt::StringLiterals;
 
@@ -28,6 +29,8 @@ const QString kProcessing = u"処理中です..."_s;
 const QString kPictureShown = u"画像を表示しました。"_s;
 const QString kPictureDownloadFailed = u"画像を取得できませんでした。"_s;
 const QString kPictureUnreadable = u"画像を表示できませんでした。"_s;
+const QString kChainLoop = u"リダイレクトがループしているため、たどるのをやめました。"_s;
+const QString kChainTooLong = u"リダイレクトが10回を超えたため、たどるのをやめました。"_s;
 
 } // namespace
 
@@ -109,7 +112,9 @@ void ConversionEngine::StartConv()
     int mode = Shorten;
     bool shortened = false;
 
-    if (IsLiveShortLink(input, m_endpoints.value(Endpoints::LiveShortDomain))) {
+    if (m_forceFollow) {
+        mode = HeaderProbe;
+    } else if (IsLiveShortLink(input, m_endpoints.value(Endpoints::LiveShortDomain))) {
         mode = LiveLink;
     } else if (const ShortLinkRules::Match rule = m_shortLinkRules.MatchShortLinkRule(input); rule.matched) {
         if (!rule.pattern.isEmpty()) {
@@ -138,8 +143,16 @@ void ConversionEngine::StartConv()
             afterUrl = pictureUrl;
         }
     }
+    QString serviceMessage;
     if (mode == Shorten) {
-        afterUrl = ShortenUrl(input, shortUrlType(), m_endpoints);
+        if (const int type = shortUrlType(); IsServiceType(type)) {
+            const ShortenOutcome outcome =
+                ShortenWithService(input, type, m_accounts ? m_accounts() : ShortenerAccounts(), m_endpoints);
+            afterUrl = outcome.shortUrl;
+            serviceMessage = outcome.message;
+        } else {
+            afterUrl = ShortenUrl(input, type, m_endpoints);
+        }
         shortened = !afterUrl.isEmpty();
         if (run != m_run) {
             appendLog(input, afterUrl);
@@ -169,17 +182,35 @@ void ConversionEngine::StartConv()
     case LiveLink:
     case HeaderProbe: {
         m_liveProbe = mode == LiveLink;
-        const UrlParts parts = SplitUrl(input);
+        m_upgraded = false;
+        m_chain = !m_liveProbe && (m_forceFollow || (m_followChain && m_followChain()));
+        m_hops.clear();
         m_probe->setProxy(m_proxy ? m_proxy() : ProxySetting());
-        m_probe->StartRedirectProbe(parts.host, parts.path,
-                                    quint16(parts.port > 0 && parts.port <= 65535 ? parts.port : 80));
+        if (!probe(input)) {
+            // Neither http nor https: probed as a plain link, as the rule asked.
+            const UrlParts parts = SplitUrl(input);
+            m_probeUrl = input;
+            m_probeSecure = false;
+            m_probe->StartRedirectProbe(parts.host, parts.path,
+                                        quint16(parts.port > 0 && parts.port <= 65535 ? parts.port : 80));
+        }
         break;
     }
     default:
         fillInfo(input, fetchedUrl, pageTitle);
+        // The service's own words on why it gave no short link.
+        if (mode == Shorten && !shortened && !serviceMessage.isEmpty())
+            m_view.insertAfterInfo(serviceMessage + u"\r\n"_s);
         Q_EMIT conversionFinished(mode);
         break;
     }
+}
+
+void ConversionEngine::StartFollow()
+{
+    m_forceFollow = true;
+    const auto reset = qScopeGuard([this] { m_forceFollow = false; });
+    StartConv();
 }
 
 void ConversionEngine::fillInfo(const QString& input, const QString& fetchedUrl, const QString& pageTitle)
@@ -208,23 +239,78 @@ void ConversionEngine::fillInfo(const QString& input, const QString& fetchedUrl,
         m_view.copyToClipboard(afterUrl);
 }
 
-void ConversionEngine::onProbeAnswered(const QString& headerBlock)
+bool ConversionEngine::probe(const QString& url)
 {
-    const quint64 run = m_run;
-    if (!m_liveProbe) {
-        m_view.setAfterUrl(ProbeLocation(headerBlock));
+    const UrlParts parts = SplitUrl(url);
+    const bool secure = parts.scheme.compare(u"https"_s, Qt::CaseInsensitive) == 0;
+    if (!secure && parts.scheme.compare(u"http"_s, Qt::CaseInsensitive) != 0)
+        return false;
+    m_probeUrl = url;
+    m_probeSecure = secure;
+    const quint16 port = quint16(parts.port > 0 && parts.port <= 65535 ? parts.port : secure ? 443 : 80);
+    m_probe->StartRedirectProbe(parts.host, parts.path, port, secure);
+    return true;
+}
+
+void ConversionEngine::chainHop(const QString& location)
+{
+    if (location.isEmpty()) {
         Q_EMIT conversionFinished(m_mode);
         return;
     }
-    bool found = false;
-    const QString location = LiveProbeLocation(headerBlock, &found);
-    if (!found || !location.contains(u"/channel/"_s)) {
+    // A relative Location is read against the link that answered it.
+    QString next = location;
+    if (!location.contains(u"://"_s))
+        next = QUrl(m_probeUrl).resolved(QUrl(location)).toString(QUrl::FullyEncoded);
+    const bool seen = next == m_view.beforeUrl() || m_hops.contains(next);
+    // The hop past the last one allowed is not taken; the box says why the chain stopped there.
+    const bool tooLong = !seen && m_hops.size() >= kMaxChainHops;
+    if (!seen && !tooLong)
+        m_hops.append(next);
+    m_view.setAfterUrl(m_hops.isEmpty() ? QString() : m_hops.last());
+    QStringList lines = m_hops;
+    if (seen)
+        lines.append(kChainLoop);
+    else if (tooLong)
+        lines.append(kChainTooLong);
+    m_view.setAfterInfo(lines.join(u"\r\n"_s));
+    if (seen || tooLong || !probe(next))
+        Q_EMIT conversionFinished(m_mode);
+}
+
+void ConversionEngine::onProbeAnswered(const QString& headerBlock)
+{
+    const quint64 run = m_run;
+    const QString location = ProbeLocation(headerBlock);
+    // A host that only moves the link to its HTTPS form has not told where the link leads yet.
+    if (!m_probeSecure && !m_upgraded) {
+        const UrlParts asked = SplitUrl(m_probeUrl);
+        if (const quint16 port = HttpsUpgradePort(location, asked.host, asked.path); port != 0) {
+            m_upgraded = true;
+            m_probeUrl = location;
+            m_probeSecure = true;
+            m_probe->StartRedirectProbe(asked.host, asked.path, port, true);
+            return;
+        }
+    }
+    if (m_chain) {
+        chainHop(location);
+        return;
+    }
+    if (!m_liveProbe) {
         m_view.setAfterUrl(location);
         Q_EMIT conversionFinished(m_mode);
         return;
     }
+    bool found = false;
+    const QString liveLocation = LiveProbeLocation(headerBlock, &found);
+    if (!found || !liveLocation.contains(u"/channel/"_s)) {
+        m_view.setAfterUrl(liveLocation);
+        Q_EMIT conversionFinished(m_mode);
+        return;
+    }
     QByteArray page;
-    HttpGetBytes(location, page);
+    HttpGetBytes(liveLocation, page);
     if (run != m_run)
         return;
     const QString text = PageBytesToText(page);

@@ -4,6 +4,7 @@
 #include "PreviewPicture.h"
 #include "RedirectProbe.h"
 #include "ServiceRules.h"
+#include "ShorteningServices.h"
 
 #include <QDate>
 #include <QObject>
@@ -40,6 +41,15 @@ public:
     ProbeRoute lastProbeRoute() const;
     /// The settings' short-link form (`lstShortURLType` index); 0 until the application gives one.
     void setShortUrlTypeSource(std::function<int()> source) { m_shortUrlType = std::move(source); }
+    /// The self-hosted services' addresses and secrets, asked at every shortening through them.
+    void setShortenerAccountsSource(std::function<ShortenerAccounts()> source)
+    {
+        m_accounts = std::move(source);
+    }
+    /// Whether mode 4 follows the redirect chain to its end (false until the application says so).
+    void setFollowChainSource(std::function<bool()> source) { m_followChain = std::move(source); }
+    /// Most hops a followed chain takes.
+    static constexpr int kMaxChainHops = 10;
     /// Today's date for the log line.
     void setClock(std::function<QDate()> today) { m_today = std::move(today); }
 
@@ -49,6 +59,8 @@ public:
     PictureRules& pictureRules() { return m_pictureRules; }
 
     void StartConv();
+    /// Probes the before URL as mode 4 whatever the rules say, following the whole redirect chain.
+    void StartFollow();
 
     int lConvMode() const { return m_mode; }
     /// True while a `StartConv` runs (also one that waits inside a fetch).
@@ -73,6 +85,9 @@ private:
     void onProbeFailed(const QString& description);
     void onPictureFinished(PictureDownload::Outcome outcome, const QImage& picture);
     int shortUrlType() const;
+    /// Probes `url` (http or https); false when it is neither.
+    bool probe(const QString& url);
+    void chainHop(const QString& location);
 
     ConversionView& m_view;
     platform::MessageBoxes& m_boxes;
@@ -87,6 +102,15 @@ private:
     std::function<int()> m_shortUrlType;
     std::function<ProxySetting()> m_proxy;
     std::function<QDate()> m_today;
+    std::function<bool()> m_followChain;
+    std::function<ShortenerAccounts()> m_accounts;
+    /// The link the running probe asked for.
+    QString m_probeUrl;
+    bool m_probeSecure = false;
+    bool m_upgraded = false;
+    bool m_chain = false;
+    bool m_forceFollow = false;
+    QStringList m_hops;
     int m_mode = 0;
     int m_depth = 0;
     bool m_liveProbe = false;

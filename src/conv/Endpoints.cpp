@@ -25,6 +25,8 @@ constexpr std::array<Entry, Endpoints::Count> kTable{{
     {u"MakerSiteHost", u"www.halvex.example"},
     {u"MakerNoticeHost", u"notice.halvex.example"},
     {u"MakerLiveHost", u"live.halvex.example"},
+    {u"IsgdApiBase", u"https://is.gd"},
+    {u"VgdApiBase", u"https://v.gd"},
 }};
 
 } // namespace

@@ -26,6 +26,9 @@ public:
         MakerSiteHost,
         MakerNoticeHost,
         MakerLiveHost,
+        /// Scheme and host of the public services with no account (is.gd, v.gd).
+        IsgdApiBase,
+        VgdApiBase,
         Count
     };
 

@@ -4,7 +4,12 @@
 #include "RuleRegex.h"
 #include "UrlParts.h"
 
+#include <QNetworkProxy>
 #include <QTcpSocket>
+#if QT_CONFIG(ssl)
+#include <QSslError>
+#include <QSslSocket>
+#endif
 
 using namespace Qt::StringLiterals;
 
@@ -66,6 +71,67 @@ QString LiveProbeLocation(const QString& headerBlock, bool* found)
     return matched ? groups.value(0) : QString();
 }
 
+QString CertificateFailureText(const QList<QSslError>& errors)
+{
+    QStringList reasons;
+#if QT_CONFIG(ssl)
+    for (const QSslError& error : errors) {
+        QString reason;
+        switch (error.error()) {
+        case QSslError::UnableToGetIssuerCertificate:
+        case QSslError::UnableToGetLocalIssuerCertificate:
+        case QSslError::UnableToVerifyFirstCertificate:
+        case QSslError::SelfSignedCertificate:
+        case QSslError::SelfSignedCertificateInChain:
+        case QSslError::CertificateUntrusted:
+        case QSslError::InvalidCaCertificate:
+            reason = u"証明書の発行元を信頼できません。"_s;
+            break;
+        case QSslError::CertificateExpired:
+            reason = u"証明書の有効期限が切れています。"_s;
+            break;
+        case QSslError::CertificateNotYetValid:
+            reason = u"証明書はまだ有効期間になっていません。"_s;
+            break;
+        case QSslError::HostNameMismatch:
+            reason = u"証明書が接続先のホスト名と一致しません。"_s;
+            break;
+        case QSslError::CertificateRevoked:
+            reason = u"証明書は失効しています。"_s;
+            break;
+        case QSslError::NoPeerCertificate:
+            reason = u"サーバーが証明書を提示しませんでした。"_s;
+            break;
+        case QSslError::CertificateSignatureFailed:
+        case QSslError::CertificateRejected:
+        case QSslError::InvalidPurpose:
+            reason = u"証明書が正しくありません。"_s;
+            break;
+        default:
+            reason = u"証明書を検証できませんでした。"_s;
+            break;
+        }
+        if (!reasons.contains(reason))
+            reasons.append(reason);
+    }
+#else
+    Q_UNUSED(errors);
+#endif
+    if (reasons.isEmpty())
+        reasons.append(u"証明書を検証できませんでした。"_s);
+    return u"サーバー証明書を検証できなかったため、接続を中止しました。\n"_s + reasons.join(u'\n');
+}
+
+quint16 HttpsUpgradePort(const QString& location, const QString& host, const QString& path)
+{
+    const UrlParts parts = SplitUrl(location);
+    if (parts.scheme.compare(u"https"_s, Qt::CaseInsensitive) != 0)
+        return 0;
+    if (parts.host.compare(host, Qt::CaseInsensitive) != 0 || parts.path != path)
+        return 0;
+    return parts.port > 0 && parts.port <= 65535 ? quint16(parts.port) : quint16(443);
+}
+
 RedirectProbe::Timeouts RedirectProbe::timeouts()
 {
     return g_timeouts;
@@ -78,18 +144,26 @@ void RedirectProbe::setTimeouts(Timeouts timeouts)
 
 RedirectProbe::RedirectProbe(QObject* parent)
     : QObject(parent)
-    , m_socket(new QTcpSocket(this))
 {
-    m_socket->setObjectName(u"WinsockHeader"_s);
     m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, &RedirectProbe::onTimeout);
-    connect(m_socket, &QTcpSocket::connected, this, &RedirectProbe::onConnected);
-    connect(m_socket, &QTcpSocket::readyRead, this, &RedirectProbe::onReadyRead);
-    connect(m_socket, &QTcpSocket::disconnected, this, &RedirectProbe::onDisconnected);
-    connect(m_socket, &QTcpSocket::errorOccurred, this, &RedirectProbe::onError);
 }
 
-RedirectProbe::~RedirectProbe() = default;
+RedirectProbe::~RedirectProbe()
+{
+    dropSocket();
+}
+
+void RedirectProbe::dropSocket()
+{
+    if (!m_socket)
+        return;
+    m_socket->disconnect(this);
+    m_socket->abort();
+    // Never deleted inside one of its own signals.
+    m_socket->deleteLater();
+    m_socket = nullptr;
+}
 
 bool RedirectProbe::isRunning() const
 {
@@ -100,15 +174,17 @@ void RedirectProbe::cancel()
 {
     m_done = true;
     m_timer.stop();
-    m_socket->abort();
+    dropSocket();
 }
 
-void RedirectProbe::StartRedirectProbe(const QString& host, const QString& path, quint16 port)
+void RedirectProbe::StartRedirectProbe(const QString& host, const QString& path, quint16 port, bool secure)
 {
     cancel();
     m_answer.clear();
     m_connected = false;
     m_done = false;
+    m_secure = secure;
+    m_certificateProblem.clear();
 
     // A line break would let the input write its own request headers.
     const auto hasLineBreak = [](const QString& s) { return s.contains(u'\r') || s.contains(u'\n'); };
@@ -120,13 +196,52 @@ void RedirectProbe::StartRedirectProbe(const QString& host, const QString& path,
 
     m_route = RouteFor(m_proxy, host, port);
     const ProbeRoute& route = m_route;
-    m_request = ProbeRequestText(host, path, route.viaProxy, port);
+    // Inside a tunnel the request is the same as to the host itself.
+    m_request = ProbeRequestText(host, path, route.viaProxy && !secure, port);
     if (route.connectHost.isEmpty() || route.connectPort == 0) {
         fail(u"プロキシサーバーの設定が正しくありません。"_s);
         return;
     }
     m_timer.start(g_timeouts.connect);
-    m_socket->connectToHost(route.connectHost, route.connectPort);
+    if (!secure) {
+        m_socket = new QTcpSocket(this);
+        m_socket->setObjectName(u"WinsockHeader"_s);
+        m_socket->setProxy(QNetworkProxy::NoProxy);
+        connect(m_socket, &QTcpSocket::connected, this, &RedirectProbe::onConnected);
+    }
+#if QT_CONFIG(ssl)
+    else {
+        auto* tls = new QSslSocket(this);
+        m_socket = tls;
+        m_socket->setObjectName(u"WinsockHeader"_s);
+        m_socket->setProxy(route.viaProxy
+                               ? QNetworkProxy(QNetworkProxy::HttpProxy, route.connectHost, route.connectPort)
+                               : QNetworkProxy(QNetworkProxy::NoProxy));
+        connect(tls, &QSslSocket::encrypted, this, &RedirectProbe::onConnected);
+        connect(tls, &QSslSocket::sslErrors, this, [this](const QList<QSslError>& errors) {
+            m_certificateProblem = CertificateFailureText(errors);
+        });
+    }
+#else
+    else {
+        fail(u"このプログラムはTLSに対応していないため、https のリンクを調べられません。"_s);
+        return;
+    }
+#endif
+    connect(m_socket, &QTcpSocket::readyRead, this, &RedirectProbe::onReadyRead);
+    connect(m_socket, &QTcpSocket::disconnected, this, &RedirectProbe::onDisconnected);
+    connect(m_socket, &QTcpSocket::errorOccurred, this, &RedirectProbe::onError);
+#if QT_CONFIG(ssl)
+    if (secure) {
+        // The server's name goes out for SNI and is what the certificate must name.
+        static_cast<QSslSocket*>(m_socket)->connectToHostEncrypted(host, port);
+        return;
+    }
+#endif
+    if (route.viaProxy)
+        m_socket->connectToHost(route.connectHost, route.connectPort);
+    else
+        m_socket->connectToHost(host, port);
 }
 
 void RedirectProbe::onConnected()
@@ -140,10 +255,8 @@ void RedirectProbe::onConnected()
 
 void RedirectProbe::onReadyRead()
 {
-    if (m_done) {
-        m_socket->readAll();
+    if (m_done)
         return;
-    }
     m_answer += m_socket->readAll();
     m_timer.start(g_timeouts.answer);
     if (m_answer.contains("\r\n\r\n"))
@@ -154,6 +267,10 @@ void RedirectProbe::onDisconnected()
 {
     if (m_done)
         return;
+    if (!m_certificateProblem.isEmpty()) {
+        fail(m_certificateProblem);
+        return;
+    }
     m_answer += m_socket->readAll();
     if (m_answer.isEmpty())
         fail(u"The remote host closed the connection without an answer"_s);
@@ -165,9 +282,17 @@ void RedirectProbe::onError()
 {
     if (m_done)
         return;
+    if (!m_certificateProblem.isEmpty()) {
+        fail(m_certificateProblem);
+        return;
+    }
     // An HTTP/1.0 server closes after its answer: that close is the end of the answer, not a failure.
     if (m_socket->error() == QAbstractSocket::RemoteHostClosedError) {
         onDisconnected();
+        return;
+    }
+    if (m_socket->error() == QAbstractSocket::SslHandshakeFailedError) {
+        fail(u"TLSによる安全な接続を確立できませんでした。("_s + m_socket->errorString() + u")"_s);
         return;
     }
     fail(m_socket->errorString());
@@ -189,7 +314,7 @@ void RedirectProbe::finishWithAnswer()
     m_done = true;
     m_timer.stop();
     const QString answer = platform::AnsiCodec::decode(m_answer);
-    m_socket->abort();
+    dropSocket();
     Q_EMIT answered(ProbeHeaderBlock(answer));
 }
 
@@ -197,7 +322,7 @@ void RedirectProbe::fail(const QString& description)
 {
     m_done = true;
     m_timer.stop();
-    m_socket->abort();
+    dropSocket();
     Q_EMIT failed(description);
 }
 

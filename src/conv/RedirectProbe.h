@@ -7,6 +7,7 @@
 
 #include <chrono>
 
+class QSslError;
 class QTcpSocket;
 
 namespace linvera {
@@ -47,6 +48,13 @@ QString ProbeLocation(const QString& headerBlock);
 /// Mode 3: the location up to the last "#" of its header line; `found` tells whether it matched.
 QString LiveProbeLocation(const QString& headerBlock, bool* found);
 
+/// Why the server's certificate was refused, in the user's words; one reason a line.
+QString CertificateFailureText(const QList<QSslError>& errors);
+
+/// The port of `location` when it is only the HTTPS form of the link `host` + `path` (same host,
+/// same path), else 0.
+quint16 HttpsUpgradePort(const QString& location, const QString& host, const QString& path);
+
 /// One probe over the window's raw socket (`WinsockHeader`). The answer is gathered across arrivals
 /// and read once the header block is complete, or at close. Every wait is bounded.
 class RedirectProbe : public QObject
@@ -66,8 +74,10 @@ public:
     static void setTimeouts(Timeouts timeouts);
 
     /// Starts a probe of `host` and `path`; `port` is the URL's own port, 80 when it names none.
+    /// `secure` speaks TLS (verified against the process's trust store, server name sent); through
+    /// a proxy it opens a CONNECT tunnel first. The request text is the same either way.
     /// A running probe is dropped first. Returns once the connection is under way.
-    void StartRedirectProbe(const QString& host, const QString& path, quint16 port = 80);
+    void StartRedirectProbe(const QString& host, const QString& path, quint16 port = 80, bool secure = false);
     void setProxy(const ProxySetting& proxy) { m_proxy = proxy; }
     /// Where the last probe connected (the host or the proxy).
     ProbeRoute lastRoute() const { return m_route; }
@@ -93,8 +103,11 @@ private:
     void onTimeout();
     void finishWithAnswer();
     void fail(const QString& description);
+    void dropSocket();
 
     QTcpSocket* m_socket = nullptr;
+    bool m_secure = false;
+    QString m_certificateProblem;
     QTimer m_timer;
     ProxySetting m_proxy;
     ProbeRoute m_route;

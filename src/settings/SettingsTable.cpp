@@ -24,13 +24,18 @@ constexpr std::array kTable{
     Setting{u"FormW", SettingType::Number, std::nullopt, kAnyBelow, kAny},
     Setting{u"FormH", SettingType::Number, std::nullopt, kAnyBelow, kAny},
     Setting{u"ImageType", SettingType::Number, 0, -1, 1},
-    Setting{u"ShortURLType", SettingType::Number, 0, -1, 1},
+    Setting{u"ShortURLType", SettingType::Number, 0, -1, ShortUrlTypeCount - 1},
+    Setting{u"FollowRedirects", SettingType::Number, 0, 0, 2},
     Setting{u"MenuExt", SettingType::Number, 1, 0, 2},
     Setting{u"ToolbarIcon", SettingType::Number, 1, 0, 2},
     Setting{u"TwitterLogin", SettingType::Text, std::nullopt, 0, 0},
     Setting{u"TwitterPass", SettingType::Text, std::nullopt, 0, 0},
     Setting{u"TwitterChkLogin", SettingType::Number, 1, 0, 2},
     Setting{u"TwitterChkPass", SettingType::Number, 1, 0, 2},
+    Setting{u"YourlsUrl", SettingType::Text, std::nullopt, 0, 0},
+    Setting{u"YourlsSignature", SettingType::Text, std::nullopt, 0, 0},
+    Setting{u"ShlinkUrl", SettingType::Text, std::nullopt, 0, 0},
+    Setting{u"ShlinkApiKey", SettingType::Text, std::nullopt, 0, 0},
 };
 
 const QString kInternetSettings = u"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings"_s;
@@ -106,6 +111,18 @@ int StoredShortUrlType()
     const std::optional<qint32> index = ReadNumberSetting(row);
     // -1 selects nothing in the list; the engine then asks the primary host, as for any index but 0.
     return index ? *index : *row.fallback;
+}
+
+bool StoredFollowRedirects()
+{
+    // Only a checked box follows; grayed (2) or unusable values keep the single hop.
+    return ReadNumberSetting(*FindSetting(u"FollowRedirects")).value_or(0) == 1;
+}
+
+ShortenerAccounts ReadShortenerAccounts()
+{
+    const auto text = [](QStringView name) { return ReadTextSetting(*FindSetting(name)).trimmed(); };
+    return {text(u"YourlsUrl"), text(u"YourlsSignature"), text(u"ShlinkUrl"), text(u"ShlinkApiKey")};
 }
 
 Endpoints ReadEndpoints()

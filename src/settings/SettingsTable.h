@@ -2,6 +2,7 @@
 
 #include "Endpoints.h"
 #include "RedirectProbe.h"
+#include "ShorteningServices.h"
 
 #include <QString>
 #include <QStringView>
@@ -57,6 +58,10 @@ QString ReadTextSetting(const Setting& setting);
 /// The short-link form as the settings dialog would show it after start-up: the stored index when
 /// usable, else the list's first entry.
 int StoredShortUrlType();
+/// Whether the header probe follows the redirect chain to its end ("FollowRedirects" checked).
+bool StoredFollowRedirects();
+/// The self-hosted shortening services' base URLs and secrets.
+ShortenerAccounts ReadShortenerAccounts();
 
 /// The service hosts: the defaults with the store's overrides applied.
 Endpoints ReadEndpoints();

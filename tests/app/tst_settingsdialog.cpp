@@ -34,6 +34,9 @@ private Q_SLOTS:
     void lists();
     void shortUrlItemsFollowEndpoints();
     void passwordIsMasked();
+    void serviceFieldsFollowChoice_data();
+    void serviceFieldsFollowChoice();
+    void serviceFieldsKeepEachService();
     void closeOnlyHides_data();
     void closeOnlyHides();
     void registrationBoxes_data();
@@ -56,6 +59,8 @@ void TestSettingsDialog::captions_data()
     QTest::newRow("chkToolBarIcon") << u"chkToolBarIcon"_s << u"ｲﾝﾀｰﾈｯﾄｴｸｽﾌﾟﾛｰﾗｰにﾂｰﾙﾊﾞｰｱｲｺﾝを登録"_s
                                     << false;
     QTest::newRow("chkMenuExt") << u"chkMenuExt"_s << u"ｲﾝﾀｰﾈｯﾄｴｸｽﾌﾟﾛｰﾗｰの右ｸﾘｯｸﾒﾆｭｰに登録"_s << false;
+    QTest::newRow("chkFollowRedirects")
+        << u"chkFollowRedirects"_s << u"リダイレクトを最後までたどる"_s << false;
     QTest::newRow("OKButton") << u"OKButton"_s << u"閉じる"_s << false;
 }
 
@@ -125,7 +130,11 @@ void TestSettingsDialog::lists()
     QCOMPARE(imageType->itemText(0), u"PNG"_s);
     QCOMPARE(imageType->itemText(1), u"JPEG"_s);
     QVERIFY(!imageType->isEditable());
-    QCOMPARE(dialog.lstShortURLType()->count(), 2);
+    QCOMPARE(dialog.lstShortURLType()->count(), 6);
+    QCOMPARE(dialog.lstShortURLType()->itemText(2), u"is.gd（登録不要）"_s);
+    QCOMPARE(dialog.lstShortURLType()->itemText(3), u"v.gd（登録不要）"_s);
+    QCOMPARE(dialog.lstShortURLType()->itemText(4), u"YOURLS（自分のサーバー）"_s);
+    QCOMPARE(dialog.lstShortURLType()->itemText(5), u"Shlink（自分のサーバー）"_s);
     QCOMPARE(dialog.lstShortURLType()->itemText(0),
              u"http://"_s + Endpoints::defaultValue(Endpoints::ShortenerAltDomain) + u"/****"_s);
     QCOMPARE(dialog.lstShortURLType()->itemText(1),
@@ -144,6 +153,62 @@ void TestSettingsDialog::shortUrlItemsFollowEndpoints()
     QCOMPARE(dialog.lstShortURLType()->itemText(0), u"http://j.test/****"_s);
     QCOMPARE(dialog.lstShortURLType()->itemText(1), u"http://short.test:8081/****"_s);
     QCOMPARE(dialog.lstShortURLType()->currentIndex(), 1);
+}
+
+void TestSettingsDialog::serviceFieldsFollowChoice_data()
+{
+    QTest::addColumn<int>("index");
+    QTest::addColumn<bool>("shown");
+    QTest::addColumn<QString>("keyLabel");
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<QString>("key");
+    QTest::newRow("designed entry") << 1 << false << QString() << QString() << QString();
+    QTest::newRow("is.gd needs nothing") << 2 << false << QString() << QString() << QString();
+    QTest::newRow("v.gd needs nothing") << 3 << false << QString() << QString() << QString();
+    QTest::newRow("YOURLS") << 4 << true << u"署名トークン"_s << u"https://y.test"_s << u"sig"_s;
+    QTest::newRow("Shlink") << 5 << true << u"APIキー"_s << u"https://s.test"_s << u"key"_s;
+}
+
+void TestSettingsDialog::serviceFieldsFollowChoice()
+{
+    QFETCH(int, index);
+    RecordingMessageBoxes boxes;
+    frmSettings dialog(boxes);
+    dialog.setAccounts({u"https://y.test"_s, u"sig"_s, u"https://s.test"_s, u"key"_s});
+    dialog.show();
+    QVERIFY(SetListIndex(*dialog.lstShortURLType(), index));
+    QFETCH(bool, shown);
+    QCOMPARE(dialog.txtServiceUrl()->isVisible(), shown);
+    QCOMPARE(dialog.txtServiceKey()->isVisible(), shown);
+    QCOMPARE(dialog.txtServiceKey()->echoMode(), QLineEdit::Password);
+    if (shown) {
+        auto* label = dialog.findChild<QLabel*>(u"lblServiceKey"_s);
+        QVERIFY(label);
+        QTEST(label->text(), "keyLabel");
+        QTEST(dialog.txtServiceUrl()->text(), "url");
+        QTEST(dialog.txtServiceKey()->text(), "key");
+    }
+}
+
+void TestSettingsDialog::serviceFieldsKeepEachService()
+{
+    RecordingMessageBoxes boxes;
+    frmSettings dialog(boxes);
+    QVERIFY(SetListIndex(*dialog.lstShortURLType(), 4));
+    dialog.txtServiceUrl()->setText(u" https://y.test "_s);
+    dialog.txtServiceKey()->setText(u"sig"_s);
+    QVERIFY(SetListIndex(*dialog.lstShortURLType(), 5));
+    QCOMPARE(dialog.txtServiceUrl()->text(), QString());
+    dialog.txtServiceUrl()->setText(u"https://s.test"_s);
+    dialog.txtServiceKey()->setText(u"key"_s);
+    // Read while Shlink is shown: what was typed for YOURLS is kept, what is in the fields is Shlink's.
+    const ShortenerAccounts accounts = dialog.accounts();
+    QCOMPARE(accounts.yourlsUrl, u"https://y.test"_s);
+    QCOMPARE(accounts.yourlsSignature, u"sig"_s);
+    QCOMPARE(accounts.shlinkUrl, u"https://s.test"_s);
+    QCOMPARE(accounts.shlinkApiKey, u"key"_s);
+    QVERIFY(SetListIndex(*dialog.lstShortURLType(), 4));
+    QCOMPARE(dialog.txtServiceUrl()->text(), u"https://y.test"_s);
 }
 
 void TestSettingsDialog::passwordIsMasked()

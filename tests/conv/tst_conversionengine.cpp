@@ -2,6 +2,7 @@
 #include "ConversionEngine.h"
 #include "HttpClient.h"
 #include "RedirectProbe.h"
+#include "UrlParts.h"
 
 #include "LiveChannelHost.h"
 #include "PictureHost.h"
@@ -12,10 +13,12 @@
 #include "RuleApiService.h"
 #include "ShortenerService.h"
 #include "TestPictures.h"
+#include "TlsTestHost.h"
 
 #include <QFile>
 #include <QLocale>
 #include <QSignalSpy>
+#include <QSslSocket>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -78,6 +81,14 @@ private Q_SLOTS:
     void probeFailuresEndWithMessage_data();
     void probeFailuresEndWithMessage();
     void probeRefusesLineBreaks();
+    void tlsProbe_data();
+    void tlsProbe();
+    void upgradeHop_data();
+    void upgradeHop();
+    void redirectChain_data();
+    void redirectChain();
+    void followIgnoresRulesAndSetting();
+    void chainCrossesTls();
     void liveLinkReadsChannelPage();
     void liveLinkWithoutChannel();
     void picturePreview_data();
@@ -96,6 +107,7 @@ private:
     std::unique_ptr<ConversionEngine> m_engine;
     std::unique_ptr<ShortenerService> m_shortener;
     QDate m_today{2026, 12, 7};
+    bool m_followChain = false;
 };
 
 void TestConversionEngine::init()
@@ -126,6 +138,8 @@ void TestConversionEngine::init()
     m_engine->setClock([this] { return m_today; });
     m_engine->setShortUrlTypeSource([] { return 0; });
     m_engine->setProxySource([] { return g_proxy; });
+    m_engine->setFollowChainSource([this] { return m_followChain; });
+    m_followChain = false;
 }
 
 void TestConversionEngine::cleanup()
@@ -475,6 +489,229 @@ void TestConversionEngine::probeRefusesLineBreaks()
     QCOMPARE(m_boxes->shown().first().title, u"ERROR"_s);
     QTest::qWait(100);
     QCOMPARE(host.connectionCount(), 0);
+}
+
+void TestConversionEngine::tlsProbe_data()
+{
+    QTest::addColumn<QString>("link");  // "<tls>" stands for 127.0.0.1 and the TLS host's port
+    QTest::addColumn<bool>("viaProxy"); // through a tunnel that leads to the TLS host whatever is named
+    QTest::addColumn<bool>("trusted");
+    QTest::addColumn<QByteArray>("request"); // empty: nothing may reach the host
+    QTest::addColumn<QString>("problem");    // empty: no box
+    const QByteArray direct("GET /abc HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n");
+    QTest::newRow("direct, trusted") << u"https://<tls>/abc"_s << false << true << direct << QString();
+    QTest::newRow("direct, unknown authority")
+        << u"https://<tls>/abc"_s << false << false << QByteArray() << u"発行元を信頼できません"_s;
+    QTest::newRow("tunnel, name on the certificate")
+        << u"https://short.test/abc"_s << true << true
+        << QByteArray("GET /abc HTTP/1.0\r\nHost: short.test\r\n\r\n") << QString();
+    QTest::newRow("tunnel, name not on the certificate")
+        << u"https://other.test/abc"_s << true << true << QByteArray() << u"ホスト名と一致しません"_s;
+    QTest::newRow("tunnel, unknown authority")
+        << u"https://short.test/abc"_s << true << false << QByteArray() << u"発行元を信頼できません"_s;
+}
+
+void TestConversionEngine::tlsProbe()
+{
+    if (!QSslSocket::supportsSsl())
+        QSKIP("no TLS backend");
+    QFETCH(QString, link);
+    QFETCH(bool, viaProxy);
+    QFETCH(bool, trusted);
+    QFETCH(QByteArray, request);
+    QFETCH(QString, problem);
+    const TrustTestAuthority authority(trusted);
+    TlsTestHost host("HTTP/1.0 301 Moved\r\nLocation: http://t.example/secure\r\n\r\n");
+    TunnelProxy tunnel(host.port());
+    if (viaProxy)
+        setProxy(true, u"127.0.0.1:"_s + QString::number(tunnel.port()));
+    link.replace(u"<tls>"_s, u"127.0.0.1:"_s + QString::number(host.port()));
+    loadRules(u"127.0.0.1\tLocation:\t\r\nshort.test\tLocation:\t\r\nother.test\tLocation:\t\r\n"_s);
+    run(link);
+    QCOMPARE(m_engine->lConvMode(), 4);
+    if (request.isEmpty()) {
+        QCOMPARE(m_boxes->shown().size(), 1);
+        QCOMPARE(m_boxes->shown().first().title, u"ERROR"_s);
+        QVERIFY2(m_boxes->shown().first().text.contains(problem), qPrintable(m_boxes->shown().first().text));
+        QVERIFY(host.rawRequests.isEmpty());
+        QCOMPARE(m_view->afterUrl(), QString());
+    } else {
+        QVERIFY(m_boxes->shown().isEmpty());
+        QCOMPARE(host.rawRequests, QByteArrayList{request});
+        QCOMPARE(m_view->afterUrl(), u"http://t.example/secure"_s);
+    }
+    QVERIFY(!m_engine->isWaiting());
+    if (viaProxy) {
+        const QString named = SplitUrl(link).host;
+        QCOMPARE(tunnel.connectHeads.size(), 1);
+        QVERIFY(tunnel.connectHeads.first().startsWith(
+            QByteArray("CONNECT " + named.toLatin1() + ":443 HTTP/1.")));
+        // The server's name travels in the TLS greeting.
+        QVERIFY(tunnel.firstTunnelBytes.value(0).contains(named.toLatin1()));
+    }
+}
+
+void TestConversionEngine::upgradeHop_data()
+{
+    QTest::addColumn<QByteArray>("location"); // "<tls>" stands for 127.0.0.1 and the TLS host's port
+    QTest::addColumn<QString>("expected");
+    QTest::addColumn<int>("tlsRequests");
+    QTest::newRow("same host and path")
+        << QByteArray("https://<tls>/abc") << u"http://t.example/final"_s << 1;
+    QTest::newRow("scheme and host in other letter case")
+        << QByteArray("HTTPS://<tls>/abc") << u"http://t.example/final"_s << 1;
+    QTest::newRow("another path is a real hop")
+        << QByteArray("https://<tls>/other") << u"https://<tls>/other"_s << 0;
+    QTest::newRow("another host is a real hop")
+        << QByteArray("https://localhost:1/abc") << u"https://localhost:1/abc"_s << 0;
+    QTest::newRow("http to http is a real hop")
+        << QByteArray("http://<tls>/abc") << u"http://<tls>/abc"_s << 0;
+}
+
+void TestConversionEngine::upgradeHop()
+{
+    if (!QSslSocket::supportsSsl())
+        QSKIP("no TLS backend");
+    QFETCH(QByteArray, location);
+    QFETCH(QString, expected);
+    QFETCH(int, tlsRequests);
+    const TrustTestAuthority authority;
+    TlsTestHost tls("HTTP/1.0 404 Not Found\r\n\r\n");
+    // The TLS host moves the link to its HTTPS form once more: that is the answer shown, never followed.
+    tls.setAnswer("/abc", "HTTP/1.0 301 Moved\r\nLocation: http://t.example/final\r\n\r\n");
+    RedirectHost plain;
+    const QByteArray tlsAuthority = "127.0.0.1:" + QByteArray::number(tls.port());
+    location.replace("<tls>", tlsAuthority);
+    expected.replace(u"<tls>"_s, QString::fromLatin1(tlsAuthority));
+    plain.redirect("/abc", location);
+    loadRules(u"127.0.0.1\tLocation:\t\r\n"_s);
+    run(u"http://127.0.0.1:"_s + QString::number(plain.port()) + u"/abc"_s);
+    QVERIFY(m_boxes->shown().isEmpty());
+    QCOMPARE(plain.rawRequests(), QList<QByteArray>{"GET /abc HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n"});
+    QCOMPARE(tls.rawRequests.size(), tlsRequests);
+    if (tlsRequests)
+        QCOMPARE(tls.rawRequests.first(), QByteArray("GET /abc HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n"));
+    QCOMPARE(m_view->afterUrl(), expected);
+}
+
+void TestConversionEngine::redirectChain_data()
+{
+    // Each hop: the target a request names and the Location it is answered with; "<p>" stands for
+    // the host with its port. A target without a hop answers 404 and ends the chain.
+    QTest::addColumn<bool>("follow");
+    QTest::addColumn<QByteArrayList>("hops"); // target, Location, target, Location, ...
+    QTest::addColumn<QStringList>("info");    // lines of the info box
+    QTest::addColumn<QString>("expected");
+    QTest::addColumn<int>("requests");
+    QByteArrayList five;
+    QStringList fiveInfo;
+    for (int i = 0; i < 5; ++i) {
+        five << "/c" + QByteArray::number(i) << "http://<p>/c" + QByteArray::number(i + 1);
+        fiveInfo << u"http://<p>/c"_s + QString::number(i + 1);
+    }
+    QTest::newRow("chain of 5") << true << five << fiveInfo << u"http://<p>/c5"_s << 6;
+    QTest::newRow("chain of 5, not followed") << false << five << QStringList() << u"http://<p>/c1"_s << 1;
+    QByteArrayList ten;
+    QStringList tenInfo;
+    for (int i = 0; i < 10; ++i) {
+        ten << "/c" + QByteArray::number(i) << "http://<p>/c" + QByteArray::number(i + 1);
+        tenInfo << u"http://<p>/c"_s + QString::number(i + 1);
+    }
+    QTest::newRow("10 hops, the most taken") << true << ten << tenInfo << u"http://<p>/c10"_s << 11;
+    QByteArrayList eleven = ten;
+    eleven << "/c10"
+           << "http://<p>/c11";
+    QTest::newRow("11 hops stop at 10")
+        << true << eleven
+        << (QStringList(tenInfo) << u"リダイレクトが10回を超えたため、たどるのをやめました。"_s)
+        << u"http://<p>/c10"_s << 11;
+    QTest::newRow("loop back to the link")
+        << true << QByteArrayList{"/c0", "http://<p>/a", "/a", "http://<p>/c0"}
+        << QStringList{u"http://<p>/a"_s, u"リダイレクトがループしているため、たどるのをやめました。"_s}
+        << u"http://<p>/a"_s << 2;
+    QTest::newRow("loop between two hops")
+        << true << QByteArrayList{"/c0", "http://<p>/a", "/a", "http://<p>/b", "/b", "http://<p>/a"}
+        << QStringList{u"http://<p>/a"_s, u"http://<p>/b"_s,
+                       u"リダイレクトがループしているため、たどるのをやめました。"_s}
+        << u"http://<p>/b"_s << 3;
+    QTest::newRow("relative Locations")
+        << true << QByteArrayList{"/c0", "/d/e", "/d/e", "f?x=1", "/d/f", "../g"}
+        << QStringList{u"http://<p>/d/e"_s, u"http://<p>/d/f?x=1"_s, u"http://<p>/g"_s} << u"http://<p>/g"_s
+        << 4;
+    QTest::newRow("chain that leaves the web")
+        << true << QByteArrayList{"/c0", "mailto:x@example.com"} << QStringList{u"mailto:x@example.com"_s}
+        << u"mailto:x@example.com"_s << 1;
+}
+
+void TestConversionEngine::redirectChain()
+{
+    QFETCH(bool, follow);
+    QFETCH(QByteArrayList, hops);
+    QFETCH(QStringList, info);
+    QFETCH(QString, expected);
+    QFETCH(int, requests);
+    RedirectHost host;
+    const QByteArray p = host.hostAndPort().toLatin1();
+    for (qsizetype i = 0; i + 1 < hops.size(); i += 2)
+        host.redirect(hops.at(i), QByteArray(hops.at(i + 1)).replace("<p>", p), 302);
+    for (QString& line : info)
+        line.replace(u"<p>"_s, host.hostAndPort());
+    expected.replace(u"<p>"_s, host.hostAndPort());
+    m_followChain = follow;
+    loadRules(u"127.0.0.1\tLocation:\t\r\n"_s);
+    run(u"http://"_s + host.hostAndPort() + u"/c0"_s, 15000);
+    QVERIFY(m_boxes->shown().isEmpty());
+    QCOMPARE(m_view->afterUrl(), expected);
+    QCOMPARE(m_view->afterInfo.split(u"\r\n"_s, Qt::SkipEmptyParts), info);
+    QCOMPARE(host.requestCount(), requests);
+    QVERIFY(!m_engine->isWaiting());
+}
+
+void TestConversionEngine::chainCrossesTls()
+{
+    if (!QSslSocket::supportsSsl())
+        QSKIP("no TLS backend");
+    const TrustTestAuthority authority;
+    RedirectHost plain;
+    const QByteArray base = "http://" + plain.hostAndPort().toLatin1();
+    TlsTestHost tls;
+    const QByteArray secure = "https://127.0.0.1:" + QByteArray::number(tls.port());
+    plain.redirect("/c0", secure + "/s");
+    // A relative Location from the TLS host stays on it.
+    tls.setAnswer("/s", "HTTP/1.0 302 Found\r\nLocation: /t\r\n\r\n");
+    tls.setAnswer("/t", "HTTP/1.0 302 Found\r\nLocation: " + base + "/end\r\n\r\n");
+    m_followChain = true;
+    loadRules(u"127.0.0.1\tLocation:\t\r\n"_s);
+    run(QString::fromLatin1(base + "/c0"));
+    QVERIFY(m_boxes->shown().isEmpty());
+    QCOMPARE(tls.requestLines, (QByteArrayList{"GET /s HTTP/1.0", "GET /t HTTP/1.0"}));
+    QCOMPARE(plain.requestCount(), 2);
+    QCOMPARE(m_view->afterUrl(), QString::fromLatin1(base + "/end"));
+    QCOMPARE(m_view->afterInfo.split(u"\r\n"_s),
+             (QStringList{QString::fromLatin1(secure + "/s"), QString::fromLatin1(secure + "/t"),
+                          QString::fromLatin1(base + "/end")}));
+}
+
+void TestConversionEngine::followIgnoresRulesAndSetting()
+{
+    RedirectHost host;
+    host.redirect("/s", "/t", 302);
+    host.redirect("/t", "/u", 302);
+    // A rule that would expand the link locally, and the chain setting off: follow asks the host anyway.
+    loadRules(u"127.0.0.1\thttp://local.example/\t\r\n"_s);
+    m_followChain = false;
+    QSignalSpy finished(m_engine.get(), &ConversionEngine::conversionFinished);
+    m_view->setBeforeUrl(u"http://"_s + host.hostAndPort() + u"/s"_s);
+    m_engine->StartFollow();
+    QVERIFY(finished.wait(10000));
+    QCOMPARE(m_engine->lConvMode(), 4);
+    const QString base = u"http://"_s + host.hostAndPort();
+    QCOMPARE(m_view->afterUrl(), base + u"/u"_s);
+    QCOMPARE(m_view->afterInfo, base + u"/t\r\n"_s + base + u"/u"_s);
+    // The next ordinary run goes by the rules again.
+    run(u"http://"_s + host.hostAndPort() + u"/s"_s);
+    QCOMPARE(m_engine->lConvMode(), 1);
+    QCOMPARE(m_view->afterUrl(), u"http://local.example/"_s);
 }
 
 void TestConversionEngine::liveLinkReadsChannelPage()

@@ -5,6 +5,7 @@
 #include "PictureHost.h"
 #include "RedirectHost.h"
 #include "ShortenerService.h"
+#include "ShorteningImitations.h"
 #include "TempRegistry.h"
 #include "TestEnvironment.h"
 #include "TestFiles.h"
@@ -47,6 +48,9 @@ private Q_SLOTS:
     void previewsByLocalRule();
     void probesRedirect();
     void followsLiveLink();
+    void followPrintsTheChain();
+    void shortensThroughIsgd_data();
+    void shortensThroughIsgd();
     void showsPicture();
     void reportsProbeFailure();
     void convertsSeveralUrls();
@@ -142,11 +146,11 @@ void TestHeadless::storedShortUrlTypeChoosesHost_data()
 {
     QTest::addColumn<QString>("stored");
     QTest::addColumn<bool>("primary");
-    // Read as the window reads it: decimals round, an index beyond the two-entry list keeps entry 0.
+    // Read as the window reads it: decimals round, an index beyond the six-entry list keeps entry 0.
     QTest::newRow("absent") << QString() << false;
     QTest::newRow("0") << u"0"_s << false;
     QTest::newRow("1") << u"1"_s << true;
-    QTest::newRow("2 is beyond the list") << u"2"_s << false;
+    QTest::newRow("6 is beyond the list") << u"6"_s << false;
     QTest::newRow("0.6 rounds to 1") << u"0.6"_s << true;
     QTest::newRow("spaces around 1") << u" 1 "_s << true;
 }
@@ -195,6 +199,57 @@ void TestHeadless::probesRedirect()
     QCOMPARE(r.exitCode, 0);
     QCOMPARE(r.out, QStringList{u"http://target.example/landing"_s});
     QCOMPARE(host.rawRequests(), QList<QByteArray>{"GET /r1 HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n"});
+}
+
+void TestHeadless::followPrintsTheChain()
+{
+    RedirectHost host;
+    const QByteArray base = "http://" + host.hostAndPort().toLatin1();
+    host.redirect("/f0", base + "/f1", 302);
+    host.redirect("/f1", "/f2", 301);
+    host.redirect("/f2", "f3", 307);
+    // No rule names the host: --follow probes it all the same.
+    writeRules(u"elsewhere.example/\tLocation:\t\r\n"_s);
+    const Result r = runLinvera({u"--follow"_s, QString::fromLatin1(base + "/f0")});
+    QCOMPARE(r.exitCode, 0);
+    const QString b = QString::fromLatin1(base);
+    QCOMPARE(r.out, (QStringList{b + u"/f3"_s, b + u"/f1"_s, b + u"/f2"_s, b + u"/f3"_s}));
+    QCOMPARE(host.rawRequests().size(), 4);
+    QCOMPARE(host.rawRequests().last(), QByteArray("GET /f3 HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n"));
+}
+
+void TestHeadless::shortensThroughIsgd_data()
+{
+    QTest::addColumn<bool>("rateLimited");
+    QTest::newRow("short link") << false;
+    QTest::newRow("rate limit") << true;
+}
+
+void TestHeadless::shortensThroughIsgd()
+{
+    QFETCH(bool, rateLimited);
+    IsgdImitation isgd;
+    isgd.rateLimited = rateLimited;
+    SetRegString(platform::RegRoot::LocalMachine, kEndpointsKey, u"IsgdApiBase"_s,
+                 QString(u"http://"_s + isgd.hostAndPort()));
+    SetRegString(platform::RegRoot::LocalMachine, u"SOFTWARE\\HALVEX\\linvera\\param"_s, u"ShortURLType"_s,
+                 u"2"_s);
+    writeRules(QString());
+    const Result r = runLinvera({u"http://long.example/x"_s});
+    QCOMPARE(isgd.requestCount(), 1);
+    QCOMPARE(isgd.lastRequest().target,
+             QByteArray("/create.php?format=json&url=http%3A%2F%2Flong.example%2Fx"));
+    QCOMPARE(m_shortener->requestCount(), 0);
+    if (rateLimited) {
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY(r.err.contains(u"URL短縮化に失敗しました"_s));
+        QCOMPARE(r.out,
+                 (QStringList{QString(),
+                              u"(3) Rate limit exceeded - please wait 1 minute before accessing again."_s}));
+    } else {
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(r.out, QStringList{u"https://is.gd/1"_s});
+    }
 }
 
 void TestHeadless::followsLiveLink()

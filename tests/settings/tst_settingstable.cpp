@@ -29,6 +29,8 @@ private Q_SLOTS:
     void numberSettings();
     void shortUrlTypeAsTheWindowShowsIt_data();
     void shortUrlTypeAsTheWindowShowsIt();
+    void followRedirectsOnlyWhenChecked_data();
+    void followRedirectsOnlyWhenChecked();
     void textSettingsBlankReadsEmpty_data();
     void textSettingsBlankReadsEmpty();
     void endpointOverrides();
@@ -61,6 +63,9 @@ void TestSettingsTable::numberSettings_data()
     QTest::newRow("check box 0") << u"MenuExt"_s << u"0"_s << 0;
     QTest::newRow("check box 2 (grayed)") << u"ToolbarIcon"_s << u"2"_s << 2;
     QTest::newRow("check box 3 unusable") << u"TwitterChkPass"_s << u"3"_s << -99;
+    QTest::newRow("chain box absent is off") << u"FollowRedirects"_s << u"<absent>"_s << 0;
+    QTest::newRow("chain box 1") << u"FollowRedirects"_s << u"1"_s << 1;
+    QTest::newRow("chain box 3 unusable") << u"FollowRedirects"_s << u"3"_s << -99;
     QTest::newRow("check box -1 unusable") << u"TwitterChkLogin"_s << u"-1"_s << -99;
     QTest::newRow("check box 1.5 rounds to even 2") << u"Clipboard"_s << u"1.5"_s << 2;
     QTest::newRow("check box 0.5 rounds to even 0") << u"Clipboard"_s << u"0.5"_s << 0;
@@ -91,13 +96,16 @@ void TestSettingsTable::shortUrlTypeAsTheWindowShowsIt_data()
 {
     QTest::addColumn<QString>("stored");
     QTest::addColumn<int>("expected");
-    // The list has two entries: an index beyond it leaves the first entry selected, decimals round.
+    // The list has six entries: an index beyond it leaves the first entry selected, decimals round.
     QTest::newRow("absent") << QString() << 0;
     QTest::newRow("0") << u"0"_s << 0;
     QTest::newRow("1") << u"1"_s << 1;
-    QTest::newRow("2 is beyond the list") << u"2"_s << 0;
+    QTest::newRow("2 is.gd") << u"2"_s << 2;
+    QTest::newRow("5 Shlink, the last entry") << u"5"_s << 5;
+    QTest::newRow("6 is beyond the list") << u"6"_s << 0;
     QTest::newRow("0.6 rounds to 1") << u"0.6"_s << 1;
-    QTest::newRow("1.5 rounds to even 2, beyond") << u"1.5"_s << 0;
+    QTest::newRow("1.5 rounds to even 2") << u"1.5"_s << 2;
+    QTest::newRow("5.5 rounds to even 6, beyond") << u"5.5"_s << 0;
     QTest::newRow("0.5 rounds to even 0") << u"0.5"_s << 0;
     QTest::newRow("-1 selects none") << u"-1"_s << -1;
     QTest::newRow("spaces around") << u" 1 "_s << 1;
@@ -111,6 +119,28 @@ void TestSettingsTable::shortUrlTypeAsTheWindowShowsIt()
     if (!stored.isNull())
         store(u"ShortURLType"_s, stored);
     QCOMPARE(StoredShortUrlType(), expected);
+}
+
+void TestSettingsTable::followRedirectsOnlyWhenChecked_data()
+{
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<bool>("expected");
+    QTest::newRow("absent") << QString() << false;
+    QTest::newRow("0") << u"0"_s << false;
+    QTest::newRow("1") << u"1"_s << true;
+    QTest::newRow("0.6 rounds to 1") << u"0.6"_s << true;
+    QTest::newRow("2 (grayed)") << u"2"_s << false;
+    QTest::newRow("3 unusable") << u"3"_s << false;
+    QTest::newRow("not a number") << u"yes"_s << false;
+}
+
+void TestSettingsTable::followRedirectsOnlyWhenChecked()
+{
+    QFETCH(QString, stored);
+    QFETCH(bool, expected);
+    if (!stored.isNull())
+        store(u"FollowRedirects"_s, stored);
+    QCOMPARE(StoredFollowRedirects(), expected);
 }
 
 void TestSettingsTable::textSettingsBlankReadsEmpty_data()

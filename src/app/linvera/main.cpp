@@ -26,13 +26,16 @@ void printLine(FILE* stream, const QString& text)
     std::fprintf(stream, "%s\n", text.toLocal8Bit().constData());
 }
 
-bool convert(ConversionEngine& engine, ConsoleView& view, const QString& url)
+bool convert(ConversionEngine& engine, ConsoleView& view, const QString& url, bool follow)
 {
     view.setBeforeUrl(url);
     QEventLoop loop;
     const auto done =
         QObject::connect(&engine, &ConversionEngine::conversionFinished, &loop, &QEventLoop::quit);
-    engine.StartConv();
+    if (follow)
+        engine.StartFollow();
+    else
+        engine.StartConv();
     if (engine.isWaiting()) {
         QTimer::singleShot(kResultWaitMs, &loop, &QEventLoop::quit);
         loop.exec();
@@ -53,9 +56,13 @@ int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(u"linvera"_s);
-    const QStringList urls = QCoreApplication::arguments().mid(1);
+    QStringList urls = QCoreApplication::arguments().mid(1);
+    // "--follow" probes every URL and prints the whole redirect chain, whatever the rules say.
+    const bool follow = !urls.isEmpty() && urls.first() == u"--follow"_s;
+    if (follow)
+        urls.removeFirst();
     if (urls.isEmpty() || urls.first() == u"--help"_s || urls.first() == u"-h"_s) {
-        printLine(stderr, u"使い方: linvera URL [URL...]"_s);
+        printLine(stderr, u"使い方: linvera URL [URL...]\n       linvera --follow URL [URL...]"_s);
         return urls.isEmpty() ? 2 : 0;
     }
 
@@ -68,6 +75,8 @@ int main(int argc, char* argv[])
     engine.setEndpoints(ReadEndpoints());
     engine.setProxySource(&ReadProxySetting);
     engine.setShortUrlTypeSource(&StoredShortUrlType);
+    engine.setFollowChainSource(&StoredFollowRedirects);
+    engine.setShortenerAccountsSource(&ReadShortenerAccounts);
     // Thousands of URLs in one run: asking the C library for today's date re-reads the time zone file
     // at every call, so the date is read again at most once a second.
     engine.setClock([clock = QElapsedTimer(), today = QDate()]() mutable {
@@ -85,7 +94,7 @@ int main(int argc, char* argv[])
     for (qsizetype i = 0; i < urls.size(); ++i) {
         if (i > 0)
             printLine(stdout, QString());
-        allConverted = convert(engine, view, urls[i]) && allConverted;
+        allConverted = convert(engine, view, urls[i], follow) && allConverted;
     }
     return allConverted ? 0 : 1;
 }

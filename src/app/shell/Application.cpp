@@ -222,6 +222,9 @@ void Application::wireWindows()
     ConversionEngine* engine = m_engine.get();
     frmSettings* settings = m_settings.get();
     m_engine->setShortUrlTypeSource([settings] { return settings->lstShortURLType()->currentIndex(); });
+    m_engine->setShortenerAccountsSource([settings] { return settings->accounts(); });
+    m_engine->setFollowChainSource(
+        [settings] { return settings->chkFollowRedirects()->checkState() == Qt::Checked; });
     main->setPreviewPicturePathSource([engine] { return engine->previewPicturePath(); });
 
     connect(main, &frmMain::conversionRequested, this, &Application::StartConv);

@@ -67,6 +67,10 @@ void ApplySettings(frmMain& main, frmSettings& settings, double screenWidthTwips
         SetListIndex(*settings.lstImageType(), *v);
     if (const auto v = number(u"ShortURLType"))
         SetListIndex(*settings.lstShortURLType(), *v);
+    settings.setAccounts(
+        {text(u"YourlsUrl"), text(u"YourlsSignature"), text(u"ShlinkUrl"), text(u"ShlinkApiKey")});
+    if (const auto v = number(u"FollowRedirects"))
+        SetCheckValue(*settings.chkFollowRedirects(), *v);
     if (const auto v = number(u"MenuExt"))
         SetCheckValue(*settings.chkMenuExt(), *v);
     if (const auto v = number(u"ToolbarIcon"))
@@ -90,12 +94,18 @@ void SaveSettings(const frmMain& main, const frmSettings& settings)
     WriteSetting(u"Clipboard"_s, QString::number(CheckValue(*main.chkClipboard())));
     WriteSetting(u"ImageType"_s, QString::number(settings.lstImageType()->currentIndex()));
     WriteSetting(u"ShortURLType"_s, QString::number(settings.lstShortURLType()->currentIndex()));
+    WriteSetting(u"FollowRedirects"_s, QString::number(CheckValue(*settings.chkFollowRedirects())));
     WriteSetting(u"MenuExt"_s, QString::number(CheckValue(*settings.chkMenuExt())));
     WriteSetting(u"ToolbarIcon"_s, QString::number(CheckValue(*settings.chkToolBarIcon())));
     WriteSetting(u"TwitterChkLogin"_s, QString::number(CheckValue(*settings.chkLoginSave())));
     WriteSetting(u"TwitterChkPass"_s, QString::number(CheckValue(*settings.chkPassSave())));
     WriteSetting(u"TwitterLogin"_s, loginValue(settings.chkLoginSave(), settings.txtLogin()));
     WriteSetting(u"TwitterPass"_s, loginValue(settings.chkPassSave(), settings.txtPass()));
+    const ShortenerAccounts accounts = settings.accounts();
+    WriteSetting(u"YourlsUrl"_s, accounts.yourlsUrl);
+    WriteSetting(u"YourlsSignature"_s, accounts.yourlsSignature);
+    WriteSetting(u"ShlinkUrl"_s, accounts.shlinkUrl);
+    WriteSetting(u"ShlinkApiKey"_s, accounts.shlinkApiKey);
 }
 
 } // namespace linvera

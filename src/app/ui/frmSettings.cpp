@@ -59,8 +59,27 @@ frmSettings::frmSettings(platform::MessageBoxes& boxes, QWidget* parent)
 
     QGroupBox* shortFrame = frame(this, u"frameShortURLType"_s, u"短縮URLの形式"_s);
     m_lstShortURLType = named<QComboBox>(shortFrame, u"lstShortURLType"_s);
-    m_lstShortURLType->addItems({QString(), QString()});
-    (new QVBoxLayout(shortFrame))->addWidget(m_lstShortURLType);
+    m_lstShortURLType->addItems({QString(), QString(), u"is.gd（登録不要）"_s, u"v.gd（登録不要）"_s,
+                                 u"YOURLS（自分のサーバー）"_s, u"Shlink（自分のサーバー）"_s});
+    // The self-hosted services need their address and secret; the others need nothing.
+    m_serviceFields = named<QWidget>(shortFrame, u"frameService"_s);
+    auto* urlLabel = named<QLabel>(m_serviceFields, u"lblServiceUrl"_s);
+    urlLabel->setText(u"サーバーのURL"_s);
+    m_txtServiceUrl = named<QLineEdit>(m_serviceFields, u"txtServiceUrl"_s);
+    m_txtServiceUrl->setPlaceholderText(u"https://"_s);
+    m_lblServiceKey = named<QLabel>(m_serviceFields, u"lblServiceKey"_s);
+    m_txtServiceKey = named<QLineEdit>(m_serviceFields, u"txtServiceKey"_s);
+    m_txtServiceKey->setEchoMode(QLineEdit::Password);
+    auto* serviceLayout = new QGridLayout(m_serviceFields);
+    serviceLayout->setContentsMargins(0, 0, 0, 0);
+    serviceLayout->addWidget(urlLabel, 0, 0);
+    serviceLayout->addWidget(m_txtServiceUrl, 0, 1);
+    serviceLayout->addWidget(m_lblServiceKey, 1, 0);
+    serviceLayout->addWidget(m_txtServiceKey, 1, 1);
+    auto* shortLayout = new QVBoxLayout(shortFrame);
+    shortLayout->addWidget(m_lstShortURLType);
+    shortLayout->addWidget(m_serviceFields);
+    m_serviceFields->setVisible(false);
     setEndpoints(Endpoints());
 
     QGroupBox* logFrame = frame(this, u"frameLog"_s, u"URL変換ﾛｸﾞの設定"_s);
@@ -105,6 +124,9 @@ frmSettings::frmSettings(platform::MessageBoxes& boxes, QWidget* parent)
     pluginLayout->addWidget(m_chkMenuExt);
     pluginLayout->addWidget(restartNote);
 
+    m_chkFollowRedirects = named<QCheckBox>(this, u"chkFollowRedirects"_s);
+    m_chkFollowRedirects->setText(u"リダイレクトを最後までたどる"_s);
+
     m_OKButton = named<QPushButton>(this, u"OKButton"_s);
     m_OKButton->setText(u"閉じる"_s);
     m_OKButton->setAutoDefault(false);
@@ -117,6 +139,7 @@ frmSettings::frmSettings(platform::MessageBoxes& boxes, QWidget* parent)
     layout->addLayout(upper);
     layout->addWidget(loginFrame);
     layout->addWidget(pluginFrame);
+    layout->addWidget(m_chkFollowRedirects);
     layout->addWidget(m_OKButton, 0, Qt::AlignRight);
 
     connect(m_OKButton, &QPushButton::clicked, this, &QWidget::hide);
@@ -126,6 +149,41 @@ frmSettings::frmSettings(platform::MessageBoxes& boxes, QWidget* parent)
             [this](int state) { Q_EMIT toolbarIconToggled(state == Qt::Checked); });
     connect(m_btnShowLog, &QPushButton::clicked, this, [this] { Q_EMIT showLogRequested(m_logFilePath); });
     connect(m_btnDeleteLog, &QPushButton::clicked, this, &frmSettings::deleteLog);
+    connect(m_lstShortURLType, &QComboBox::currentIndexChanged, this, &frmSettings::showServiceFields);
+}
+
+ShortenerAccounts frmSettings::accounts() const
+{
+    ShortenerAccounts accounts = m_accounts;
+    if (m_shownService == ShortUrlYourls) {
+        accounts.yourlsUrl = m_txtServiceUrl->text().trimmed();
+        accounts.yourlsSignature = m_txtServiceKey->text().trimmed();
+    } else if (m_shownService == ShortUrlShlink) {
+        accounts.shlinkUrl = m_txtServiceUrl->text().trimmed();
+        accounts.shlinkApiKey = m_txtServiceKey->text().trimmed();
+    }
+    return accounts;
+}
+
+void frmSettings::setAccounts(const ShortenerAccounts& accounts)
+{
+    m_accounts = accounts;
+    m_shownService = -1;
+    showServiceFields();
+}
+
+void frmSettings::showServiceFields()
+{
+    m_accounts = accounts();
+    m_shownService = m_lstShortURLType->currentIndex();
+    const bool yourls = m_shownService == ShortUrlYourls;
+    const bool shlink = m_shownService == ShortUrlShlink;
+    m_serviceFields->setVisible(yourls || shlink);
+    m_lblServiceKey->setText(yourls ? u"署名トークン"_s : u"APIキー"_s);
+    m_txtServiceUrl->setText(yourls ? m_accounts.yourlsUrl : shlink ? m_accounts.shlinkUrl : QString());
+    m_txtServiceKey->setText(yourls   ? m_accounts.yourlsSignature
+                             : shlink ? m_accounts.shlinkApiKey
+                                      : QString());
 }
 
 void frmSettings::setEndpoints(const Endpoints& endpoints)

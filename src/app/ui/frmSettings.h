@@ -1,11 +1,13 @@
 #pragma once
 
 #include "Endpoints.h"
+#include "ShorteningServices.h"
 
 #include <QDialog>
 
 class QCheckBox;
 class QComboBox;
+class QLabel;
 class QLineEdit;
 class QPushButton;
 
@@ -33,6 +35,13 @@ public:
     QComboBox* lstImageType() const { return m_lstImageType; }
     QComboBox* lstShortURLType() const { return m_lstShortURLType; }
     QCheckBox* chkMenuExt() const { return m_chkMenuExt; }
+    QCheckBox* chkFollowRedirects() const { return m_chkFollowRedirects; }
+    /// The chosen self-hosted service's base URL and secret (signature token or API key).
+    QLineEdit* txtServiceUrl() const { return m_txtServiceUrl; }
+    QLineEdit* txtServiceKey() const { return m_txtServiceKey; }
+    /// What the fields hold for each self-hosted service; the fields show the chosen one's.
+    ShortenerAccounts accounts() const;
+    void setAccounts(const ShortenerAccounts& accounts);
     QCheckBox* chkToolBarIcon() const { return m_chkToolBarIcon; }
     QLineEdit* txtLogin() const { return m_txtLogin; }
     QLineEdit* txtPass() const { return m_txtPass; }
@@ -69,6 +78,14 @@ private:
     QCheckBox* m_chkPassSave = nullptr;
     QCheckBox* m_chkToolBarIcon = nullptr;
     QCheckBox* m_chkMenuExt = nullptr;
+    QCheckBox* m_chkFollowRedirects = nullptr;
+    QLineEdit* m_txtServiceUrl = nullptr;
+    QLineEdit* m_txtServiceKey = nullptr;
+    QWidget* m_serviceFields = nullptr;
+    QLabel* m_lblServiceKey = nullptr;
+    ShortenerAccounts m_accounts;
+    int m_shownService = -1;
+    void showServiceFields();
     QPushButton* m_OKButton = nullptr;
 };
 

@@ -578,10 +578,11 @@ void TestApplicationStart::shutdownWritesInTableOrder()
     app.shutdown(); // a second request while ending changes nothing
     QCOMPARE(m_exitCodes, QList<int>{0});
     const QStringList expected{
-        u"Version"_s,         u"lastnotify"_s,     u"_Dummy"_s,       u"FormX"_s,
-        u"FormY"_s,           u"FormW"_s,          u"FormH"_s,        u"Clipboard"_s,
-        u"ImageType"_s,       u"ShortURLType"_s,   u"MenuExt"_s,      u"ToolbarIcon"_s,
-        u"TwitterChkLogin"_s, u"TwitterChkPass"_s, u"TwitterLogin"_s, u"TwitterPass"_s};
+        u"Version"_s,         u"lastnotify"_s,  u"_Dummy"_s,      u"FormX"_s,           u"FormY"_s,
+        u"FormW"_s,           u"FormH"_s,       u"Clipboard"_s,   u"ImageType"_s,       u"ShortURLType"_s,
+        u"FollowRedirects"_s, u"MenuExt"_s,     u"ToolbarIcon"_s, u"TwitterChkLogin"_s, u"TwitterChkPass"_s,
+        u"TwitterLogin"_s,    u"TwitterPass"_s, u"YourlsUrl"_s,   u"YourlsSignature"_s, u"ShlinkUrl"_s,
+        u"ShlinkApiKey"_s};
     QCOMPARE(ValueNames(RegRoot::LocalMachine, SettingsKey()), expected);
     for (const QString& name : expected) {
         quint32 type = 0;

@@ -1,0 +1,209 @@
+#include "ShorteningServices.h"
+
+#include "HttpClient.h"
+#include "PercentCoding.h"
+
+#include <QEventLoop>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QTimer>
+
+using namespace Qt::StringLiterals;
+
+namespace linvera {
+namespace {
+
+const QString kNoAnswer = u"サービスから答えがありませんでした。"_s;
+const QString kNotJson = u"サービスの答えを読めませんでした(JSONではありません)。"_s;
+const QString kNotConfigured = u"短縮サービスのURLが設定されていません。"_s;
+
+QString withoutTrailingSlash(QString base)
+{
+    base = base.trimmed();
+    while (base.endsWith(u'/'))
+        base.chop(1);
+    return base;
+}
+
+/// The answer as a JSON object, or a message why it is none.
+bool readObject(const QByteArray& body, QJsonObject& object, ShortenOutcome& outcome)
+{
+    if (body.isEmpty()) {
+        outcome.message = kNoAnswer;
+        return false;
+    }
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(body, &error);
+    if (error.error != QJsonParseError::NoError || !document.isObject()) {
+        outcome.message = kNotJson;
+        return false;
+    }
+    object = document.object();
+    return true;
+}
+
+QString text(const QJsonObject& object, const QString& key)
+{
+    const QJsonValue value = object.value(key);
+    if (value.isString())
+        return value.toString();
+    if (value.isDouble())
+        return QString::number(value.toDouble());
+    return {};
+}
+
+QString hideSecret(QString message, const QString& secret)
+{
+    if (!secret.isEmpty())
+        message.replace(secret, u"***"_s);
+    return message;
+}
+
+/// A blocking JSON POST through the process's network access; the body is read also for an error
+/// status, since that is where the service explains itself. Empty on a transport failure.
+QByteArray postJson(const QString& url, const QByteArray& body, const QByteArray& apiKey)
+{
+    QNetworkRequest request{QUrl(url)};
+    request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArray("application/json"));
+    request.setRawHeader("Accept", "application/json");
+    request.setRawHeader("X-Api-Key", apiKey);
+    request.setHeader(QNetworkRequest::UserAgentHeader, HttpAgentText());
+    request.setTransferTimeout(int(httpTimeouts().idle.count()));
+    QNetworkReply* reply = sharedNetworkAccess().post(request, body);
+    QEventLoop loop;
+    QTimer guard;
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, reply, &QNetworkReply::abort);
+    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    guard.start(httpTimeouts().total);
+    if (!reply->isFinished())
+        loop.exec();
+    QByteArray answer;
+    const bool answered = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid();
+    if (answered) {
+        answer = reply->read(httpBodyLimit() + 1);
+        if (answer.size() > httpBodyLimit())
+            answer.clear();
+    }
+    reply->deleteLater();
+    return answer;
+}
+
+} // namespace
+
+bool IsServiceType(int shortUrlType)
+{
+    return shortUrlType >= ShortUrlIsgd && shortUrlType < ShortUrlTypeCount;
+}
+
+QString IsgdRequestUrl(const QString& apiBase, const QString& longUrl)
+{
+    return withoutTrailingSlash(apiBase) + u"/create.php?format=json&url="_s + PercentEncode(longUrl);
+}
+
+QString YourlsRequestUrl(const QString& base, const QString& signature, const QString& longUrl)
+{
+    return withoutTrailingSlash(base) + u"/yourls-api.php?action=shorturl&format=json&url="_s +
+           PercentEncode(longUrl) + u"&signature="_s + PercentEncode(signature);
+}
+
+QString ShlinkRequestUrl(const QString& base)
+{
+    return withoutTrailingSlash(base) + u"/rest/v3/short-urls"_s;
+}
+
+QByteArray ShlinkRequestBody(const QString& longUrl)
+{
+    return QJsonDocument(QJsonObject{{u"longUrl"_s, longUrl}}).toJson(QJsonDocument::Compact);
+}
+
+ShortenOutcome ReadIsgdAnswer(const QByteArray& body)
+{
+    ShortenOutcome outcome;
+    QJsonObject object;
+    if (!readObject(body, object, outcome))
+        return outcome;
+    outcome.shortUrl = text(object, u"shorturl"_s);
+    if (outcome.shortUrl.isEmpty()) {
+        const QString code = text(object, u"errorcode"_s);
+        outcome.message = text(object, u"errormessage"_s);
+        if (!code.isEmpty())
+            outcome.message = u"("_s + code + u") "_s + outcome.message;
+        if (outcome.message.isEmpty())
+            outcome.message = kNotJson;
+    }
+    return outcome;
+}
+
+ShortenOutcome ReadYourlsAnswer(const QByteArray& body)
+{
+    ShortenOutcome outcome;
+    QJsonObject object;
+    if (!readObject(body, object, outcome))
+        return outcome;
+    // A URL the installation already knows comes back as "fail" with its existing short link.
+    outcome.shortUrl = text(object, u"shorturl"_s);
+    if (outcome.shortUrl.isEmpty()) {
+        outcome.message = text(object, u"message"_s);
+        if (outcome.message.isEmpty())
+            outcome.message = kNotJson;
+    }
+    return outcome;
+}
+
+ShortenOutcome ReadShlinkAnswer(const QByteArray& body)
+{
+    ShortenOutcome outcome;
+    QJsonObject object;
+    if (!readObject(body, object, outcome))
+        return outcome;
+    outcome.shortUrl = text(object, u"shortUrl"_s);
+    if (outcome.shortUrl.isEmpty()) {
+        // Errors come as problem details: a title, and usually a detail.
+        outcome.message = text(object, u"detail"_s);
+        if (outcome.message.isEmpty())
+            outcome.message = text(object, u"title"_s);
+        if (outcome.message.isEmpty())
+            outcome.message = kNotJson;
+    }
+    return outcome;
+}
+
+ShortenOutcome ShortenWithService(const QString& longUrl, int shortUrlType, const ShortenerAccounts& accounts,
+                                  const Endpoints& endpoints)
+{
+    QByteArray body;
+    switch (shortUrlType) {
+    case ShortUrlIsgd:
+    case ShortUrlVgd: {
+        const QString base =
+            endpoints.value(shortUrlType == ShortUrlIsgd ? Endpoints::IsgdApiBase : Endpoints::VgdApiBase);
+        HttpGetBytes(IsgdRequestUrl(base, longUrl), body);
+        return ReadIsgdAnswer(body);
+    }
+    case ShortUrlYourls: {
+        if (accounts.yourlsUrl.trimmed().isEmpty())
+            return {QString(), kNotConfigured};
+        HttpGetBytes(YourlsRequestUrl(accounts.yourlsUrl, accounts.yourlsSignature, longUrl), body);
+        ShortenOutcome outcome = ReadYourlsAnswer(body);
+        outcome.message = hideSecret(outcome.message, accounts.yourlsSignature);
+        return outcome;
+    }
+    case ShortUrlShlink: {
+        if (accounts.shlinkUrl.trimmed().isEmpty())
+            return {QString(), kNotConfigured};
+        body = postJson(ShlinkRequestUrl(accounts.shlinkUrl), ShlinkRequestBody(longUrl),
+                        accounts.shlinkApiKey.toUtf8());
+        ShortenOutcome outcome = ReadShlinkAnswer(body);
+        outcome.message = hideSecret(outcome.message, accounts.shlinkApiKey);
+        return outcome;
+    }
+    default:
+        return {};
+    }
+}
+
+} // namespace linvera

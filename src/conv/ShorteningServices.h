@@ -1,0 +1,58 @@
+#pragma once
+
+#include "Endpoints.h"
+
+#include <QByteArray>
+#include <QString>
+
+namespace linvera {
+
+/// The entries of `lstShortURLType`. The first two are the designed short-link forms of the
+/// account's service; the others are public services and self-hosted ones.
+enum ShortUrlType {
+    ShortUrlAltApi = 0,
+    ShortUrlApi = 1,
+    ShortUrlIsgd = 2,
+    ShortUrlVgd = 3,
+    ShortUrlYourls = 4,
+    ShortUrlShlink = 5,
+    ShortUrlTypeCount
+};
+
+/// What the self-hosted services need, as the application read it from the store.
+struct ShortenerAccounts
+{
+    /// Base URL of the YOURLS installation ("https://sho.rt"), and its signature token.
+    QString yourlsUrl;
+    QString yourlsSignature;
+    /// Base URL of the Shlink server, and its API key.
+    QString shlinkUrl;
+    QString shlinkApiKey;
+};
+
+/// A shortening answer: the short link, or the service's own words on why there is none.
+struct ShortenOutcome
+{
+    QString shortUrl;
+    QString message;
+};
+
+/// True for the entries served by `ShortenWithService` rather than by the designed API.
+bool IsServiceType(int shortUrlType);
+
+QString IsgdRequestUrl(const QString& apiBase, const QString& longUrl);
+QString YourlsRequestUrl(const QString& base, const QString& signature, const QString& longUrl);
+QString ShlinkRequestUrl(const QString& base);
+QByteArray ShlinkRequestBody(const QString& longUrl);
+
+/// The answers, read as JSON. A body that is not a JSON object (an HTML error page, nothing at all)
+/// gives a message saying so.
+ShortenOutcome ReadIsgdAnswer(const QByteArray& body);
+ShortenOutcome ReadYourlsAnswer(const QByteArray& body);
+ShortenOutcome ReadShlinkAnswer(const QByteArray& body);
+
+/// Shortens through the service of a service entry. Secrets never appear in the message.
+ShortenOutcome ShortenWithService(const QString& longUrl, int shortUrlType, const ShortenerAccounts& accounts,
+                                  const Endpoints& endpoints);
+
+} // namespace linvera
