@@ -5,6 +5,8 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
+#include <memory>
+
 using namespace Qt::StringLiterals;
 
 namespace linvera::test {
@@ -111,12 +113,10 @@ TunnelProxy::TunnelProxy(quint16 targetPort, QObject* parent)
         while (QTcpSocket* client = m_server->nextPendingConnection()) {
             client->setParent(this);
             auto* upstream = new QTcpSocket(client);
-            auto* head = new QByteArray;
-            auto* first = new bool(true);
-            connect(client, &QObject::destroyed, this, [head, first] {
-                delete head;
-                delete first;
-            });
+            // Owned by the connections' lambdas: freed with the client's connections, whichever
+            // of the two goes first.
+            auto head = std::make_shared<QByteArray>();
+            auto first = std::make_shared<bool>(true);
             connect(client, &QTcpSocket::readyRead, client, [this, client, upstream, head, first] {
                 if (upstream->state() == QAbstractSocket::ConnectedState) {
                     const QByteArray bytes = client->readAll();
