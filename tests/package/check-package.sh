@@ -101,4 +101,15 @@ grep -qF '"afterUrl":"http://video.example/watch?v=zz9"' <<<"$out" || fail "linv
 grep -qF 'http://yt.example/zz9, http://video.example/watch?v=zz9' "$home/Documents/halvex-linvera/log.txt" ||
     fail "no log line"
 [ -f "$home/Documents/halvex-linvera/picturls.txt" ] || fail "default picture rules not copied from the package"
+# Installs and removes cleanly with dpkg, into a scratch root with a database of its own (the machine's
+# own packages are not there, hence --force-depends).
+dpkgroot=$work/dpkgroot
+mkdir -p "$dpkgroot/var/lib/dpkg/info" "$dpkgroot/var/lib/dpkg/updates"
+touch "$dpkgroot/var/lib/dpkg/status"
+dpkg_scratch() { dpkg --root="$dpkgroot" --force-not-root --force-script-chrootless "$@" >>"$work/dpkg.log" 2>&1; }
+dpkg_scratch --force-depends -i "$deb" || { cat "$work/dpkg.log" >&2; fail "dpkg -i"; }
+[ "$(run "$dpkgroot/usr/bin/linvera-reg" --version)" = "linvera-reg $version" ] || fail "installed linvera-reg"
+dpkg_scratch -r halvex-linvera || { cat "$work/dpkg.log" >&2; fail "dpkg -r"; }
+left=$(find "$dpkgroot" \( -type f -o -type l \) -not -path "$dpkgroot/var/lib/dpkg/*")
+[ -z "$left" ] || fail "left after removal: $left"
 echo "package ok: $deb"
