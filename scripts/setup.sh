@@ -17,7 +17,7 @@ test_packages=(
     xvfb xauth
     clang-format curl python3
     chromium firefox-esr nodejs
-    appstream desktop-file-utils man-db
+    appstream desktop-file-utils man-db bash-completion
 )
 
 if [ "${1:-}" = "--test" ]; then
