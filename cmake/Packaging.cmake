@@ -24,7 +24,7 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE https://www.halvex.example/linvera/)
 # X11 platform plugin, a session bus for the mailbox and the automation interface, and the picture
 # formats of the preview.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, dbus-session-bus | dbus-x11")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, default-dbus-session-bus | dbus-session-bus")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-image-formats-plugins, xdg-utils")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "chromium | firefox-esr")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)

@@ -60,6 +60,7 @@ expected=(
     ./usr/share/bash-completion/completions/linvera ./usr/share/bash-completion/completions/linvera-reg
     ./usr/share/halvex-linvera/extension/chromium/manifest.json
     ./usr/share/halvex-linvera/extension/firefox/manifest.json
+    ./usr/share/doc/halvex-linvera/copyright ./usr/share/doc/halvex-linvera/changelog.gz
 )
 for path in "${expected[@]}"; do
     awk '{print $6}' <<<"$list" | grep -qxF "$path" || fail "missing $path"
