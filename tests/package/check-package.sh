@@ -71,7 +71,7 @@ grep -q '^lrwxrwxrwx .* \./usr/bin/linvera -> \.\./lib/halvex-linvera/linvera$' 
 # Unpacked: the files name the installed program folder and validate.
 root=$work/root
 dpkg-deb -x "$deb" "$root"
-grep -qx 'Exec=/usr/lib/halvex-linvera/H-Linvera %u' "$root/usr/share/applications/halvex-linvera.desktop" ||
+grep -qx 'Exec=/usr/lib/halvex-linvera/H-Linvera -- %u' "$root/usr/share/applications/halvex-linvera.desktop" ||
     fail "desktop entry Exec: $(grep Exec= "$root/usr/share/applications/halvex-linvera.desktop")"
 grep -qx 'Exec=/usr/lib/halvex-linvera/H-Linvera -Embedding' "$root/usr/share/dbus-1/services/HVXLinvera.Linvera.service" ||
     fail "bus service Exec"

@@ -59,6 +59,7 @@ ShellCommandLine ShellCommandLine::classify(const QStringList& arguments)
     }
     rest.append(arguments.mid(i));
 
+    // The program's own options go into the grammar; the caller reads them with `options.has()`.
     platform::ProgramOptions::Grammar grammar;
     grammar.keptOptions = {u"-Embedding"_s};
     grammar.placement = platform::ProgramOptions::Placement::BeforeArguments;
