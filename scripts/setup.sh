@@ -18,6 +18,8 @@ test_packages=(
     chromium firefox-esr nodejs
     # The capture tests move the pointer through the XTest extension; one runs a window manager.
     libxcb-xtest0-dev openbox
+    # Metadata, desktop entry, manual and completion checks of the package.
+    appstream desktop-file-utils man-db bash-completion
 )
 
 if [ "${1:-}" = "--test" ]; then

@@ -30,6 +30,14 @@ int fail(const QString& message, int status)
     return status;
 }
 
+/// A wrong command line: what was wrong, then the usage, on standard error.
+int usageError(const QCommandLineParser& parser, const QString& message)
+{
+    std::fprintf(stderr, "H-LinveraHelper: %s\n%s", qUtf8Printable(message),
+                 qUtf8Printable(parser.helpText()));
+    return 2;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -56,7 +64,7 @@ int main(int argc, char* argv[])
     parser.addOption(lingerOption);
     parser.addOption(waitOption);
     if (!parser.parse(QCoreApplication::arguments())) {
-        return fail(parser.errorText(), 2);
+        return usageError(parser, parser.errorText());
     }
     if (parser.isSet(u"help"_s)) {
         parser.showHelp(0);
@@ -65,21 +73,21 @@ int main(int argc, char* argv[])
         parser.showVersion();
     }
     if (!parser.positionalArguments().isEmpty()) {
-        return fail(u"unexpected argument: "_s + parser.positionalArguments().constFirst(), 2);
+        return usageError(parser, u"unexpected argument: "_s + parser.positionalArguments().constFirst());
     }
     if (parser.isSet(lingerOption)) {
         const auto value = parseMilliseconds(parser.value(lingerOption));
         if (!value) {
-            return fail(u"--linger-ms needs a number of milliseconds, not: "_s + parser.value(lingerOption),
-                        2);
+            return usageError(parser, u"--linger-ms needs a number of milliseconds, not: "_s +
+                                          parser.value(lingerOption));
         }
         options.linger = *value;
     }
     if (parser.isSet(waitOption)) {
         const auto value = parseMilliseconds(parser.value(waitOption));
         if (!value) {
-            return fail(
-                u"--first-client-ms needs a number of milliseconds, not: "_s + parser.value(waitOption), 2);
+            return usageError(parser, u"--first-client-ms needs a number of milliseconds, not: "_s +
+                                          parser.value(waitOption));
         }
         options.firstClientWait = *value;
     }

@@ -13,6 +13,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -56,6 +59,8 @@ private Q_SLOTS:
     void convertsSeveralUrls();
     void firstRunCopiesDefaultRules();
     void usage();
+    void jsonLines();
+    void optionLikeUrlAfterDoubleDash();
 
 private:
     Result runLinvera(const QStringList& args);
@@ -318,7 +323,63 @@ void TestHeadless::usage()
 {
     const Result r = runLinvera({});
     QCOMPARE(r.exitCode, 2);
-    QVERIFY(r.err.contains(u"linvera URL"_s));
+    QVERIFY(r.err.contains(u"Usage: linvera [--json] [--] URL"_s));
+}
+
+void TestHeadless::jsonLines()
+{
+    writeRules(u"^http://yt\\.example/(\\w+)$\thttp://video.example/watch?v=(1)\t\r\n"_s);
+    m_shortener->setShortUrl(u"http://s.example/Hd1"_s);
+    // A local rule, a shortening, then an empty input that must not repeat the shortening's result.
+    const Result r =
+        runLinvera({u"--json"_s, u"http://yt.example/zz9"_s, u"http://long.example/%E3%81%82"_s, QString()});
+    QCOMPARE(r.exitCode, 1);
+    QCOMPARE(r.out.size(), 3);
+    QList<QJsonObject> objects;
+    for (const QString& line : r.out) {
+        QJsonParseError error{};
+        const QJsonDocument document = QJsonDocument::fromJson(line.toUtf8(), &error);
+        QVERIFY2(error.error == QJsonParseError::NoError && document.isObject(), qPrintable(line));
+        objects.append(document.object());
+    }
+    const QJsonObject preview{
+        {u"input"_s, u"http://yt.example/zz9"_s},
+        {u"mode"_s, u"preview"_s},
+        {u"afterUrl"_s, u"http://video.example/watch?v=zz9"_s},
+        {u"info"_s, QJsonArray()},
+        {u"message"_s, u"URLプレビューを実行しました"_s},
+        {u"ok"_s, true},
+    };
+    QCOMPARE(objects[0], preview);
+    QCOMPARE(objects[1][u"mode"_s].toString(), u"shorten"_s);
+    QCOMPARE(objects[1][u"afterUrl"_s].toString(), u"http://s.example/Hd1"_s);
+    QCOMPARE(objects[1][u"info"_s].toArray(), QJsonArray{u"http://long.example/あ"_s});
+    QCOMPARE(objects[1][u"ok"_s].toBool(), true);
+    const QJsonObject empty{
+        {u"input"_s, QString()},   {u"mode"_s, QJsonValue()}, {u"afterUrl"_s, QString()},
+        {u"info"_s, QJsonArray()}, {u"message"_s, QString()}, {u"ok"_s, false},
+    };
+    QCOMPARE(objects[2], empty);
+    // The messages that the text form writes to standard error are in the objects instead.
+    QVERIFY2(!r.err.contains(u"URLプレビューを実行しました"_s), qPrintable(r.err));
+}
+
+void TestHeadless::optionLikeUrlAfterDoubleDash()
+{
+    writeRules(u"^-yt\\.example/(\\w+)$\thttp://video.example/watch?v=(1)\t\r\n"_s);
+    const QString logPath = dataFolderOf(m_home->path()) + u"/log.txt"_s;
+    const Result refused = runLinvera({u"-yt.example/zz9"_s});
+    QCOMPARE(refused.exitCode, 2);
+    QVERIFY(refused.out.isEmpty());
+    QVERIFY2(refused.err.startsWith(u"linvera: unknown option '-yt.example/zz9'\n"_s),
+             qPrintable(refused.err));
+    QVERIFY(!QFile::exists(logPath));
+
+    const Result r = runLinvera({u"--"_s, u"-yt.example/zz9"_s});
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(r.out, QStringList{u"http://video.example/watch?v=zz9"_s});
+    QVERIFY(QFile::exists(logPath));
+    QCOMPARE(m_shortener->requestCount(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestHeadless)

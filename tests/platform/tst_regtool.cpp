@@ -1,4 +1,5 @@
 #include "AnsiCodec.h"
+#include "ProgramOptions.h"
 #include "RegAccess.h"
 #include "RegTool.h"
 #include "RegistryStore.h"
@@ -90,6 +91,8 @@ private Q_SLOTS:
     void formatData();
     void commandLine_data();
     void commandLine();
+    void conventions_data();
+    void conventions();
     void programReadsWhatToolWrote();
     void toolReadsWhatProgramWrote();
     void brokenStoreIsReported();
@@ -546,6 +549,51 @@ void TestRegTool::commandLine_data()
     QTest::newRow("delete a value with /f")
         << QStringList{u"delete"_s, key, u"/v"_s, u"count"_s, u"/f"_s} << 0 << kDone << QString();
     QTest::newRow("help") << QStringList{u"--help"_s} << 0 << RegTool::usage() << QString();
+    QTest::newRow("version") << QStringList{u"--version"_s} << 0
+                             << (u"linvera-reg "_s + linvera::platform::ProgramVersion() + u'\n')
+                             << QString();
+    QTest::newRow("unknown option") << QStringList{u"--force"_s, u"delete"_s, key} << 2 << QString()
+                                    << (u"linvera-reg: unknown option '--force'\n"_s + RegTool::usage());
+}
+
+void TestRegTool::conventions_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("out");
+    QTest::addColumn<QString>("err");
+    QTest::addColumn<QString>("stored"); // the data of HKCU\<key>\neg afterwards, empty when absent
+    const QString key = u"HKCU\\"_s + kKey;
+    const QString usage = RegTool::usage();
+    QTest::newRow("/? answers with the usage")
+        << QStringList{u"/?"_s} << 0 << usage << QString() << QString();
+    QTest::newRow("-? too") << QStringList{u"-?"_s} << 0 << usage << QString() << QString();
+    QTest::newRow("-h too") << QStringList{u"-h"_s} << 0 << usage << QString() << QString();
+    QTest::newRow("unknown option before the operation")
+        << QStringList{u"-f"_s, u"add"_s, key, u"/v"_s, u"neg"_s, u"/f"_s} << 2 << QString()
+        << (u"linvera-reg: unknown option '-f'\n"_s + usage) << QString();
+    QTest::newRow("-- before the operation")
+        << QStringList{u"--"_s, u"add"_s, key, u"/v"_s, u"neg"_s, u"/d"_s, u"x"_s, u"/f"_s} << 0
+        << u"The operation completed successfully.\n"_s << QString() << u"x"_s;
+    QTest::newRow("data that looks like an option stays data")
+        << QStringList{u"add"_s, key, u"/v"_s, u"neg"_s, u"/d"_s, u"-5"_s, u"/f"_s} << 0
+        << u"The operation completed successfully.\n"_s << QString() << u"-5"_s;
+    QTest::newRow("--help after the operation is reg's syntax, not help")
+        << QStringList{u"query"_s, key, u"--help"_s} << 2 << QString()
+        << syntax(u"Unknown switch \"--help\"."_s) << QString();
+}
+
+void TestRegTool::conventions()
+{
+    QFETCH(QStringList, args);
+    const Outcome outcome = runInProcess(args, 1);
+    QTEST(outcome.out, "out");
+    QTEST(outcome.err, "err");
+    QTEST(outcome.exitCode, "exitCode");
+    QByteArray data;
+    quint32 type = 0;
+    m_registry->store().queryValue(RegRoot::CurrentUser, kKey, u"neg"_s, type, data);
+    QTEST(QString::fromUtf8(data).remove(QChar()), "stored");
 }
 
 void TestRegTool::commandLine()

@@ -3,15 +3,20 @@
 #include "AppPaths.h"
 #include "ConsoleView.h"
 #include "ConversionEngine.h"
+#include "ProgramOptions.h"
 #include "SettingsTable.h"
 
 #include <QCoreApplication>
 #include <QDate>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTimer>
 
 #include <cstdio>
+#include <optional>
 
 using namespace Qt::StringLiterals;
 using namespace linvera;
@@ -26,12 +31,60 @@ void printLine(FILE* stream, const QString& text)
     std::fprintf(stream, "%s\n", text.toLocal8Bit().constData());
 }
 
-bool convert(ConversionEngine& engine, ConsoleView& view, const QString& url, bool follow)
+const QString kUsage =
+    u"使い方: linvera [--json] [--follow] [--] URL [URL...]\n"
+    u"Usage: linvera [--json] [--follow] [--] URL [URL...]\n"
+    u"\n"
+    u"Converts each URL as H-Linvera's convert button would and prints the after URL, then the\n"
+    u"information lines; a blank line separates the URLs. Messages go to standard error.\n"
+    u"\n"
+    u"      --json     one JSON object per URL and line: input, mode, afterUrl, info, message, ok\n"
+    u"      --follow   probe every URL and print its whole redirect chain, whatever the rules say\n"
+    u"  -h, --help     show this help and exit\n"
+    u"      --version  show the version and exit\n"
+    u"  --             end of options: what follows are URLs even when they start with \"-\"\n"
+    u"\n"
+    u"Exit status: 0 every URL converted, 1 some URL gave no result, 2 wrong command line.\n"_s;
+
+QString modeName(int mode)
 {
+    switch (mode) {
+    case ConversionEngine::Shorten:
+        return u"shorten"_s;
+    case ConversionEngine::Preview:
+        return u"preview"_s;
+    case ConversionEngine::Picture:
+        return u"picture"_s;
+    case ConversionEngine::LiveLink:
+        return u"live"_s;
+    case ConversionEngine::HeaderProbe:
+        return u"probe"_s;
+    }
+    return QString::number(mode);
+}
+
+struct Outcome
+{
+    std::optional<int> mode; ///< empty when nothing was converted (an empty input)
+    bool ok = false;
+};
+
+Outcome convert(ConversionEngine& engine, ConsoleView& view, const QString& url, bool follow)
+{
+    // Nothing of the previous URL may show through when this one yields nothing.
+    view.setAfterUrl(QString());
+    view.setAfterInfo(QString());
+    view.setBeforeInfo(QString());
+    view.setBeforeInfoVisible(false);
+    view.message.clear();
     view.setBeforeUrl(url);
+    Outcome outcome;
     QEventLoop loop;
     const auto done =
-        QObject::connect(&engine, &ConversionEngine::conversionFinished, &loop, &QEventLoop::quit);
+        QObject::connect(&engine, &ConversionEngine::conversionFinished, &loop, [&outcome, &loop](int mode) {
+            outcome.mode = mode;
+            loop.quit();
+        });
     if (follow)
         engine.StartFollow();
     else
@@ -41,13 +94,34 @@ bool convert(ConversionEngine& engine, ConsoleView& view, const QString& url, bo
         loop.exec();
     }
     QObject::disconnect(done);
+    outcome.ok = !view.afterUrl().isEmpty();
+    return outcome;
+}
+
+void printText(const ConsoleView& view)
+{
     if (!view.message.isEmpty())
         printLine(stderr, view.message);
     const QStringList lines = view.resultLines();
     for (const QString& line : lines)
         printLine(stdout, line);
     std::fflush(stdout);
-    return !view.afterUrl().isEmpty();
+}
+
+void printJson(const ConsoleView& view, const QString& input, const Outcome& outcome)
+{
+    QStringList info = view.resultLines();
+    info.removeFirst();
+    QJsonObject object{
+        {u"input"_s, input},
+        {u"mode"_s, outcome.mode ? QJsonValue(modeName(*outcome.mode)) : QJsonValue()},
+        {u"afterUrl"_s, view.afterUrl()},
+        {u"info"_s, QJsonArray::fromStringList(info)},
+        {u"message"_s, view.message},
+        {u"ok"_s, outcome.ok},
+    };
+    std::fprintf(stdout, "%s\n", QJsonDocument(object).toJson(QJsonDocument::Compact).constData());
+    std::fflush(stdout);
 }
 
 } // namespace
@@ -56,15 +130,19 @@ int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(u"linvera"_s);
-    QStringList urls = QCoreApplication::arguments().mid(1);
-    // "--follow" probes every URL and prints the whole redirect chain, whatever the rules say.
-    const bool follow = !urls.isEmpty() && urls.first() == u"--follow"_s;
-    if (follow)
-        urls.removeFirst();
-    if (urls.isEmpty() || urls.first() == u"--help"_s || urls.first() == u"-h"_s) {
-        printLine(stderr, u"使い方: linvera URL [URL...]\n       linvera --follow URL [URL...]"_s);
-        return urls.isEmpty() ? 2 : 0;
+    platform::ProgramOptions::Grammar grammar;
+    grammar.flags = {u"--json"_s, u"--follow"_s};
+    platform::ProgramOptions options =
+        platform::ProgramOptions::parse(QCoreApplication::arguments().mid(1), grammar);
+    if (options.action == platform::ProgramOptions::Action::Run && options.arguments.isEmpty()) {
+        options.action = platform::ProgramOptions::Action::UsageError;
+        options.error = u"no URL given"_s;
     }
+    if (const auto status = platform::AnswerProgramOptions(options, u"linvera"_s, kUsage))
+        return *status;
+    const QStringList& urls = options.arguments;
+    const bool json = options.has(u"--json");
+    const bool follow = options.has(u"--follow");
 
     const platform::AppPaths paths = platform::AppPaths::fromEnvironment();
     paths.prepareDataFolder();
@@ -92,9 +170,15 @@ int main(int argc, char* argv[])
 
     bool allConverted = true;
     for (qsizetype i = 0; i < urls.size(); ++i) {
-        if (i > 0)
-            printLine(stdout, QString());
-        allConverted = convert(engine, view, urls[i], follow) && allConverted;
+        const Outcome outcome = convert(engine, view, urls[i], follow);
+        if (json) {
+            printJson(view, urls[i], outcome);
+        } else {
+            if (i > 0)
+                printLine(stdout, QString());
+            printText(view);
+        }
+        allConverted = outcome.ok && allConverted;
     }
     return allConverted ? 0 : 1;
 }

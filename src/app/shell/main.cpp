@@ -1,5 +1,6 @@
 // H-Linvera: the desktop program.
 #include "Application.h"
+#include "ShellCommandLine.h"
 #include "WidgetMessageBoxes.h"
 
 #include <QApplication>
@@ -10,6 +11,15 @@ using namespace Qt::StringLiterals;
 
 int main(int argc, char* argv[])
 {
+    // Answered before the application object exists: --help needs no display.
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    const linvera::ShellCommandLine commandLine = linvera::ShellCommandLine::classify(arguments);
+    if (const auto status = linvera::platform::AnswerProgramOptions(commandLine.options, u"H-Linvera"_s,
+                                                                    linvera::ShellCommandLine::usage()))
+        return *status;
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(u"H-Linvera"_s);
     QApplication::setOrganizationName(u"HALVEX"_s);
@@ -20,7 +30,7 @@ int main(int argc, char* argv[])
     linvera::Application program(boxes, options);
     // Only a start-up that ran to its end enters the main loop: one that was told to end while it
     // waited (`Quit` during a message box or a download) must not go on serving.
-    if (program.start(QApplication::arguments().mid(1)) != linvera::Application::Role::FirstInstance)
+    if (program.start(commandLine.options.arguments) != linvera::Application::Role::FirstInstance)
         return EXIT_SUCCESS;
     return QApplication::exec();
 }

@@ -3,6 +3,7 @@
 // it up, and the window is started when none runs.
 #include "MailboxClient.h"
 #include "NativeMessage.h"
+#include "ProgramOptions.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -17,6 +18,19 @@ using namespace Qt::StringLiterals;
 using namespace linvera;
 
 namespace {
+
+const QString kUsage =
+    u"Usage: linvera-native-host [ORIGIN | MANIFEST EXTENSION-ID]\n"
+    u"\n"
+    u"The native-messaging host of Kemo's browser extension; the browser starts it and speaks to it\n"
+    u"on standard input and output, one length-prefixed JSON message each way. Each message\n"
+    u"{\"url\": ..., \"title\": ...} is handed to the running H-Linvera through the command mailbox\n"
+    u"(H-Linvera is started when none runs). The arguments the browser passes are not used.\n"
+    u"\n"
+    u"  -h, --help     show this help and exit\n"
+    u"      --version  show the version and exit\n"
+    u"\n"
+    u"Exit status: 0 the browser closed the connection, 1 a broken message, 2 wrong command line.\n"_s;
 
 void reply(QFile& out, bool ok, const QString& error = {})
 {
@@ -46,6 +60,11 @@ QString handOver(MailboxClient& mailbox, const QString& command)
 int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
+    // The browser passes its caller's origin (Chromium) or the manifest and the extension's id (Firefox).
+    const platform::ProgramOptions options =
+        platform::ProgramOptions::parse(QCoreApplication::arguments().mid(1));
+    if (const auto status = platform::AnswerProgramOptions(options, u"linvera-native-host"_s, kUsage))
+        return *status;
     QFile in;
     QFile out;
     // Unbuffered: a buffered read would wait for more than the browser sends before it wants an answer.

@@ -1,6 +1,7 @@
 #include "RegTool.h"
 
 #include "AnsiCodec.h"
+#include "ProgramOptions.h"
 
 #include <QtEndian>
 
@@ -110,6 +111,7 @@ QString RegTool::usage()
 {
     return QStringLiteral(
         "Usage:\n"
+        "  linvera-reg [--help | --version]\n"
         "  linvera-reg query  KEY [/v NAME | /ve]\n"
         "  linvera-reg add    KEY [/v NAME | /ve] [/t TYPE] [/d DATA] [/f]\n"
         "  linvera-reg delete KEY [/v NAME | /ve] [/f]\n"
@@ -204,16 +206,21 @@ int RegTool::storeError(qint32 status)
 
 int RegTool::run(const QStringList& arguments)
 {
-    if (arguments.isEmpty())
-        return syntaxError(QStringLiteral("No operation given."));
-    const QString first = arguments.first();
-    if (first == u"/?" || first == u"-?" || first == u"-h" || first == u"--help") {
+    if (!arguments.isEmpty() && (arguments.first() == u"/?" || arguments.first() == u"-?")) {
         m_out << usage();
         m_out.flush();
         return Ok;
     }
+    // The suite's conventions before the operation; after it, data such as "/d -5" is reg's own.
+    platform::ProgramOptions::Grammar grammar;
+    grammar.placement = platform::ProgramOptions::Placement::BeforeArguments;
+    const platform::ProgramOptions options = platform::ProgramOptions::parse(arguments, grammar);
+    if (const auto status = platform::AnswerProgramOptions(options, u"linvera-reg"_s, usage(), m_out, m_err))
+        return *status;
+    if (options.arguments.isEmpty())
+        return syntaxError(QStringLiteral("No operation given."));
     Request request;
-    if (const int status = parse(arguments, request); status != Ok)
+    if (const int status = parse(options.arguments, request); status != Ok)
         return status;
     switch (request.operation) {
     case Request::Operation::Query:

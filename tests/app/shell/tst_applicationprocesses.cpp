@@ -350,15 +350,26 @@ void TestApplicationProcesses::secondStartHandsCommandLine_data()
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QString>("text");
     QTest::addColumn<int>("dirty");
+    QTest::addColumn<int>("exitCode");
 
     QTest::newRow("URL with a space arrives quoted")
-        << QStringList{u"http://a.example/x y"_s} << u"\"http://a.example/x y\""_s << -1;
+        << QStringList{u"http://a.example/x y"_s} << u"\"http://a.example/x y\""_s << -1 << 0;
     QTest::newRow("plain URL") << QStringList{u"http://a.example/p?q=1"_s} << u"http://a.example/p?q=1"_s
-                               << -1;
+                               << -1 << 0;
     QTest::newRow("URL and title") << QStringList{u"http://a.example/p"_s, u"題名 です"_s}
-                                   << u"http://a.example/p \"題名 です\""_s << -1;
-    QTest::newRow("empty argument") << QStringList{QString()} << u"\"\""_s << -1;
-    QTest::newRow("no arguments: mailbox untouched") << QStringList() << u"earlier"_s << 0;
+                                   << u"http://a.example/p \"題名 です\""_s << -1 << 0;
+    QTest::newRow("empty argument") << QStringList{QString()} << u"\"\""_s << -1 << 0;
+    QTest::newRow("title that starts with a dash")
+        << QStringList{u"http://a.example/p"_s, u"-番組-"_s} << u"http://a.example/p -番組-"_s << -1 << 0;
+    QTest::newRow("option-like title")
+        << QStringList{u"http://a.example/p"_s, u"--help"_s} << u"http://a.example/p --help"_s << -1 << 0;
+    QTest::newRow("-- before a dash URL") << QStringList{u"--"_s, u"-x"_s} << u"-x"_s << -1 << 0;
+    QTest::newRow("-Embedding is handed as it is")
+        << QStringList{u"-Embedding"_s} << u"-Embedding"_s << -1 << 0;
+    QTest::newRow("--help: mailbox untouched") << QStringList{u"--help"_s} << u"earlier"_s << 0 << 0;
+    QTest::newRow("unknown option: mailbox untouched")
+        << QStringList{u"--bogus"_s, u"http://a.example/p"_s} << u"earlier"_s << 0 << 2;
+    QTest::newRow("no arguments: mailbox untouched") << QStringList() << u"earlier"_s << 0 << 0;
 }
 
 void TestApplicationProcesses::secondStartHandsCommandLine()
@@ -366,6 +377,7 @@ void TestApplicationProcesses::secondStartHandsCommandLine()
     QFETCH(QStringList, arguments);
     QFETCH(QString, text);
     QFETCH(int, dirty);
+    QFETCH(int, exitCode);
 
     // This process plays the running first instance: it owns the name and holds the mailbox.
     const auto registered = bus().interface()->registerService(
@@ -380,7 +392,7 @@ void TestApplicationProcesses::secondStartHandsCommandLine()
 
     const ToolRun second = RunTool(BuiltProgram(u"H-Linvera"_s), arguments, m_sandbox->environment());
     QVERIFY2(second.finished, qPrintable(second.errorOutput));
-    QCOMPARE(second.exitCode, 0);
+    QCOMPARE(second.exitCode, exitCode);
     QCOMPARE(mailbox.getCmdData().value, text);
     QCOMPARE(mailbox.checkCmdDirty().value, dirty);
 
