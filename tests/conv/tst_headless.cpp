@@ -323,7 +323,7 @@ void TestHeadless::usage()
 {
     const Result r = runLinvera({});
     QCOMPARE(r.exitCode, 2);
-    QVERIFY(r.err.contains(u"Usage: linvera [--json] [--] URL"_s));
+    QVERIFY(r.err.contains(u"Usage: linvera [--json] [--follow] [--] URL"_s));
 }
 
 void TestHeadless::jsonLines()
