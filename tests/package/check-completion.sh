@@ -33,7 +33,7 @@ expect() {
     fi
 }
 
-expect _linvera 'linvera -' --json --help --version --
+expect _linvera 'linvera -' --json --follow --help --version --
 expect _linvera 'linvera --j' --json
 expect _linvera 'linvera http://a.example/ --v' --version
 expect _linvera 'linvera -- -'
