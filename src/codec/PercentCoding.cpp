@@ -280,4 +280,9 @@ QString PercentDecode(QStringView text)
     return result;
 }
 
+int HexDigitValue(char16_t c)
+{
+    return c < kHexValues.size() ? kHexValues[c] : -1;
+}
+
 } // namespace linvera

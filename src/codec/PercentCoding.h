@@ -16,4 +16,7 @@ QString PercentEncode(QStringView text);
 /// four-byte sequence gives its character; any other lead of 0xF0 or more becomes "%".
 QString PercentDecode(QStringView text);
 
+/// The value of a hexadecimal digit in either case; -1 for any other character.
+int HexDigitValue(char16_t c);
+
 } // namespace linvera

@@ -1,5 +1,7 @@
 #include "HttpClient.h"
 
+#include "PercentCoding.h"
+
 #include <QEventLoop>
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
@@ -16,17 +18,6 @@ namespace {
 
 HttpTimeouts g_timeouts;
 qint64 g_bodyLimit = 32 * 1024 * 1024;
-
-int hexValue(char16_t u)
-{
-    if (u >= u'0' && u <= u'9')
-        return u - u'0';
-    if (u >= u'a' && u <= u'f')
-        return u - u'a' + 10;
-    if (u >= u'A' && u <= u'F')
-        return u - u'A' + 10;
-    return -1;
-}
 
 } // namespace
 
@@ -84,8 +75,8 @@ QString RequestUrlProblem(const QString& url)
                 .arg(int(u), 4, 16, QChar(u'0'))
                 .arg(i);
         }
-        if (u == u'%' &&
-            (i + 2 >= url.size() || hexValue(url[i + 1].unicode()) < 0 || hexValue(url[i + 2].unicode()) < 0))
+        if (u == u'%' && (i + 2 >= url.size() || HexDigitValue(url[i + 1].unicode()) < 0 ||
+                          HexDigitValue(url[i + 2].unicode()) < 0))
             return u"\"%\" at position %1 is not followed by two hexadecimal digits"_s.arg(i);
     }
     const QUrl parsed(url, QUrl::StrictMode);

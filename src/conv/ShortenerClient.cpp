@@ -24,18 +24,6 @@ bool isOwnDomain(const QString& shortLink, const Endpoints& endpoints)
            lower.contains(endpoints.value(Endpoints::ShortenerAltDomain));
 }
 
-int hexValue(QChar c)
-{
-    const char16_t u = c.unicode();
-    if (u >= u'0' && u <= u'9')
-        return u - u'0';
-    if (u >= u'a' && u <= u'f')
-        return u - u'a' + 10;
-    if (u >= u'A' && u <= u'F')
-        return u - u'A' + 10;
-    return -1;
-}
-
 } // namespace
 
 QString ShortenerApiKey()
@@ -116,7 +104,7 @@ QString UnescapeUnicode(const QString& text)
             int value = 0;
             bool hex = true;
             for (qsizetype k = 2; k < 6; ++k) {
-                const int digit = hexValue(text[i + k]);
+                const int digit = HexDigitValue(text[i + k].unicode());
                 hex = hex && digit >= 0;
                 value = value * 16 + (digit < 0 ? 0 : digit);
             }
