@@ -17,6 +17,7 @@ test_packages=(
     xvfb xauth
     clang-format curl python3
     chromium firefox-esr nodejs
+    clang libclang-rt-14-dev
 )
 
 if [ "${1:-}" = "--test" ]; then
