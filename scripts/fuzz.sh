@@ -5,6 +5,7 @@
 #   scripts/fuzz.sh TARGET [SECONDS]    one target, e.g. percent or fuzz_percent
 # New inputs go to build/fuzz/corpus/TARGET (the seeds in tests/fuzz/corpus stay as they are); a
 # crash leaves its input in build/fuzz/findings/TARGET and makes the script exit non-zero.
+# LINVERA_FUZZ_NO_BUILD=1 runs what is already built (while another build of build/fuzz goes on).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build="$top/build/fuzz"
@@ -30,10 +31,12 @@ launcher=()
 if command -v ccache >/dev/null; then
     launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 fi
-cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
-    -DLINVERA_FUZZ=ON -DLINVERA_SANITIZE=ON -DLINVERA_BUILD_TESTS=OFF -DLINVERA_BUILD_BENCH=OFF \
-    "${launcher[@]}" >/dev/null
-cmake --build "$build" -j "$(nproc)" --target "${targets[@]/#/fuzz_}"
+if [ "${LINVERA_FUZZ_NO_BUILD:-}" != 1 ]; then
+    cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+        -DLINVERA_FUZZ=ON -DLINVERA_SANITIZE=ON -DLINVERA_BUILD_TESTS=OFF -DLINVERA_BUILD_BENCH=OFF \
+        "${launcher[@]}" >/dev/null
+    cmake --build "$build" -j "$(nproc)" --target "${targets[@]/#/fuzz_}"
+fi
 
 export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:symbolize=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
