@@ -148,7 +148,8 @@ bool RedirectProbe::gather()
     // Only the new bytes, with the three before them, can complete the blank line; and no more than
     // one byte past the cap is ever kept.
     const qsizetype from = qMax(qsizetype(0), m_answer.size() - 3);
-    m_answer += m_socket->read(kMaxAnswerBytes + 1 - m_answer.size());
+    // read() sizes its buffer by the count asked for: ask for no more than has arrived.
+    m_answer += m_socket->read(qMin(m_socket->bytesAvailable(), kMaxAnswerBytes + 1 - m_answer.size()));
     const qsizetype blank = m_answer.indexOf("\r\n\r\n", from);
     return blank >= 0 && blank + 4 <= kMaxAnswerBytes;
 }
