@@ -19,3 +19,11 @@ if(LINVERA_SANITIZE)
     target_compile_options(linvera_common INTERFACE ${_san})
     target_link_options(linvera_common INTERFACE ${_san})
 endif()
+
+if(LINVERA_FUZZ)
+    if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+        message(FATAL_ERROR "LINVERA_FUZZ needs clang (-DCMAKE_CXX_COMPILER=clang++)")
+    endif()
+    # Coverage for libFuzzer in every library; only the fuzz programs link libFuzzer's own main.
+    target_compile_options(linvera_common INTERFACE -fsanitize=fuzzer-no-link)
+endif()

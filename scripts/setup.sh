@@ -20,6 +20,8 @@ test_packages=(
     libxcb-xtest0-dev openbox
     # Metadata, desktop entry, manual and completion checks of the package.
     appstream desktop-file-utils man-db bash-completion
+    # The fuzz targets: clang with its libFuzzer runtime.
+    clang libclang-rt-14-dev
 )
 
 if [ "${1:-}" = "--test" ]; then

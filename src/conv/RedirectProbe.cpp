@@ -18,6 +18,11 @@ namespace {
 
 RedirectProbe::Timeouts g_timeouts;
 
+QString tooLargeMessage()
+{
+    return u"The answer's header block is larger than %1 bytes"_s.arg(RedirectProbe::kMaxAnswerBytes);
+}
+
 } // namespace
 
 ProbeRoute RouteFor(const ProxySetting& proxy, const QString& host, quint16 port)
@@ -253,14 +258,27 @@ void RedirectProbe::onConnected()
     m_socket->write(m_request);
 }
 
+bool RedirectProbe::gather()
+{
+    // Only the new bytes, with the three before them, can complete the blank line; and no more than
+    // one byte past the cap is ever kept.
+    const qsizetype from = qMax(qsizetype(0), m_answer.size() - 3);
+    // read() sizes its buffer by the count asked for: ask for no more than has arrived.
+    m_answer += m_socket->read(qMin(m_socket->bytesAvailable(), kMaxAnswerBytes + 1 - m_answer.size()));
+    const qsizetype blank = m_answer.indexOf("\r\n\r\n", from);
+    return blank >= 0 && blank + 4 <= kMaxAnswerBytes;
+}
+
 void RedirectProbe::onReadyRead()
 {
-    if (m_done)
+    if (m_done) {
+        m_socket->readAll();
         return;
-    m_answer += m_socket->readAll();
-    m_timer.start(g_timeouts.answer);
-    if (m_answer.contains("\r\n\r\n"))
+    }
+    if (gather())
         finishWithAnswer();
+    else if (m_answer.size() > kMaxAnswerBytes)
+        fail(tooLargeMessage());
 }
 
 void RedirectProbe::onDisconnected()
@@ -271,9 +289,11 @@ void RedirectProbe::onDisconnected()
         fail(m_certificateProblem);
         return;
     }
-    m_answer += m_socket->readAll();
+    const bool complete = gather();
     if (m_answer.isEmpty())
         fail(u"The remote host closed the connection without an answer"_s);
+    else if (!complete && m_answer.size() > kMaxAnswerBytes)
+        fail(tooLargeMessage());
     else
         finishWithAnswer();
 }

@@ -65,6 +65,12 @@ public:
     explicit RedirectProbe(QObject* parent = nullptr);
     ~RedirectProbe() override;
 
+    /// The most of an answer that is gathered: a header block that has not ended by then fails the
+    /// probe, so a host cannot fill the memory.
+    static constexpr qsizetype kMaxAnswerBytes = 64 * 1024;
+
+    /// `connect` bounds the connection; `answer` the whole answer from the connection on, however
+    /// slowly it drips.
     struct Timeouts
     {
         std::chrono::milliseconds connect{15000};
@@ -97,6 +103,8 @@ Q_SIGNALS:
 
 private:
     void onConnected();
+    /// Reads what arrived, up to one byte past the cap; true once the header block has ended within it.
+    bool gather();
     void onReadyRead();
     void onDisconnected();
     void onError();

@@ -41,8 +41,13 @@ QString ShortenRequestUrl(const QString& longUrl, int shortUrlType, const Endpoi
 
 QString ShortenUrl(const QString& longUrl, int shortUrlType, const Endpoints& endpoints)
 {
+    return ShortUrlFromAnswer(fetchText(ShortenRequestUrl(longUrl, shortUrlType, endpoints)));
+}
+
+QString ShortUrlFromAnswer(const QString& answer)
+{
     static const RuleRegex shortUrl(u"\"shortUrl\": \"(.*?)\""_s);
-    return shortUrl.firstGroup(fetchText(ShortenRequestUrl(longUrl, shortUrlType, endpoints)));
+    return shortUrl.firstGroup(answer);
 }
 
 QString ExpandRequestUrl(const QString& shortLink, const QString& templ, const Endpoints& endpoints)
@@ -60,9 +65,14 @@ QString ExpandRequestUrl(const QString& shortLink, const QString& templ, const E
 Expansion ExpandShortLink(const QString& shortLink, const QString& templ, const RuleRegex& pattern,
                           const Endpoints& endpoints)
 {
-    Expansion result;
     const QString answer = fetchText(ExpandRequestUrl(shortLink, templ, endpoints));
-    if (isOwnDomain(shortLink, endpoints)) {
+    return ExpansionFromAnswer(answer, isOwnDomain(shortLink, endpoints), pattern);
+}
+
+Expansion ExpansionFromAnswer(const QString& answer, bool ownDomain, const RuleRegex& pattern)
+{
+    Expansion result;
+    if (ownDomain) {
         static const RuleRegex longUrl(u"\"longUrl\": \"(.*?)\""_s);
         static const RuleRegex urlFetched(u"\"urlFetched\": \"(.*?)\""_s);
         static const RuleRegex htmlTitle(u"\"htmlTitle\": \"(.*?)\""_s);

@@ -16,6 +16,9 @@ QString ShortenerApiKey();
 /// Returns the short link, or an empty text when the answer holds none.
 QString ShortenUrl(const QString& longUrl, int shortUrlType, const Endpoints& endpoints);
 
+/// The short link in the shortening API's answer, or an empty text.
+QString ShortUrlFromAnswer(const QString& answer);
+
 /// Builds the shorten request URL.
 QString ShortenRequestUrl(const QString& longUrl, int shortUrlType, const Endpoints& endpoints);
 
@@ -32,6 +35,9 @@ struct Expansion
 /// were loaded).
 Expansion ExpandShortLink(const QString& shortLink, const QString& templ, const RuleRegex& pattern,
                           const Endpoints& endpoints);
+
+/// Reads an expansion answer: the service's info API for its own domains, else the rule's pattern.
+Expansion ExpansionFromAnswer(const QString& answer, bool ownDomain, const RuleRegex& pattern);
 
 /// The request URL that `ExpandShortLink` fetches.
 QString ExpandRequestUrl(const QString& shortLink, const QString& templ, const Endpoints& endpoints);

@@ -5,6 +5,10 @@
 #include <QFile>
 #include <QStandardPaths>
 
+#include <cerrno>
+#include <sys/stat.h>
+#include <unistd.h>
+
 using namespace Qt::StringLiterals;
 
 namespace linvera::platform {
@@ -22,6 +26,22 @@ QString JoinPath(const QString& folder, const QString& name)
     return joined + u'/' + rest;
 }
 
+QString PrivateTempFolder(const QString& tempRoot)
+{
+    const QString named = JoinPath(tempRoot, u"halvex-linvera-"_s + QString::number(getuid()));
+    const QByteArray path = QFile::encodeName(named);
+    if (mkdir(path.constData(), 0700) != 0 && errno != EEXIST)
+        return {};
+    // lstat: a link planted under the name is not followed, and fails the check.
+    struct stat info = {};
+    if (lstat(path.constData(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == getuid() &&
+        (info.st_mode & 077) == 0)
+        return named;
+    // The name is taken by something not ours: a folder of a random name instead.
+    QByteArray pattern = path + "-XXXXXX";
+    return mkdtemp(pattern.data()) ? QFile::decodeName(pattern) : QString();
+}
+
 AppPaths AppPaths::fromEnvironment()
 {
     AppPaths paths;
@@ -32,7 +52,9 @@ AppPaths AppPaths::fromEnvironment()
         documents = JoinPath(paths.homeFolder, u"Documents"_s);
     paths.dataFolder = JoinPath(documents, u"halvex-linvera"_s);
     paths.desktopFolder = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
-    paths.tempFolder = QDir::tempPath();
+    paths.tempFolder = PrivateTempFolder(QDir::tempPath());
+    if (paths.tempFolder.isEmpty())
+        paths.tempFolder = QDir::tempPath();
     paths.logFilePath = JoinPath(paths.dataFolder, u"log.txt"_s);
     paths.noticeFilePath = JoinPath(paths.dataFolder, u"notice.xml"_s);
     return paths;
