@@ -4,10 +4,7 @@
 
 #include <QEventLoop>
 #include <QNetworkAccessManager>
-#include <QNetworkProxy>
 #include <QNetworkProxyFactory>
-#include <QNetworkReply>
-#include <QNetworkRequest>
 
 #include <utility>
 
@@ -20,13 +17,6 @@ HttpTimeouts g_timeouts;
 qint64 g_bodyLimit = 32 * 1024 * 1024;
 
 } // namespace
-
-bool IsCutShort(const QNetworkReply& reply, qint64 received)
-{
-    bool ok = false;
-    const qint64 announced = reply.header(QNetworkRequest::ContentLengthHeader).toLongLong(&ok);
-    return ok && received < announced;
-}
 
 QString HttpAgentText()
 {

@@ -9,7 +9,6 @@
 #include <chrono>
 
 class QNetworkAccessManager;
-class QNetworkReply;
 class QTcpSocket;
 
 namespace linvera {
@@ -32,9 +31,6 @@ void setHttpTimeouts(HttpTimeouts timeouts);
 /// Largest answer body a fetch accepts; a longer one is a failed transfer.
 qint64 httpBodyLimit();
 void setHttpBodyLimit(qint64 bytes);
-
-/// True when the reply delivered fewer body bytes than its Content-Length announced.
-bool IsCutShort(const QNetworkReply& reply, qint64 received);
 
 /// Why a URL the program assembled cannot be requested exactly as written, or empty text when it
 /// can. Accepted: an http or https URL of printable ASCII without user info, every "%" followed by
