@@ -184,7 +184,10 @@ void ReadNoticeFeed(const QString& path, QString& noticeMessage, QString& notice
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return;
-    const QByteArray bytes = file.read(kMaxNoticeFileBytes + 1);
+    // Sized by the file, not by the cap: a read of cap + 1 would reserve the whole cap every time.
+    if (file.size() > kMaxNoticeFileBytes)
+        return;
+    const QByteArray bytes = file.read(file.size() + 1);
     if (bytes.size() > kMaxNoticeFileBytes)
         return;
     // The parser reads an internal DTD but never fetches anything: external entities stay
