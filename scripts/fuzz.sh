@@ -6,6 +6,7 @@
 # New inputs go to build/fuzz/corpus/TARGET (the seeds in tests/fuzz/corpus stay as they are); a
 # crash leaves its input in build/fuzz/findings/TARGET and makes the script exit non-zero.
 # LINVERA_FUZZ_NO_BUILD=1 runs what is already built (while another build of build/fuzz goes on).
+# LINVERA_FUZZ_RUNS=N also ends a target after N executions, whichever of the two comes first.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build="$top/build/fuzz"
@@ -46,13 +47,16 @@ for t in "${targets[@]}"; do
     corpus="$build/corpus/$t"
     findings="$build/findings/$t"
     mkdir -p "$corpus" "$findings"
-    dict=()
+    options=()
+    if [ -n "${LINVERA_FUZZ_RUNS:-}" ]; then
+        options+=(-runs="$LINVERA_FUZZ_RUNS")
+    fi
     if [ -f "$top/tests/fuzz/dict/$t.dict" ]; then
-        dict=(-dict="$top/tests/fuzz/dict/$t.dict")
+        options+=(-dict="$top/tests/fuzz/dict/$t.dict")
     fi
     echo "== fuzz_$t for ${seconds}s"
     # TMPDIR: the targets that write files do so in a folder of their own under it.
-    if ! TMPDIR="$build" "$build/bin/fuzz_$t" "${dict[@]}" -max_total_time="$seconds" -max_len=4096 \
+    if ! TMPDIR="$build" "$build/bin/fuzz_$t" "${options[@]}" -max_total_time="$seconds" -max_len=4096 \
         -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$findings/" \
         "$corpus" "$top/tests/fuzz/corpus/$t" 2>"$build/fuzz_$t.log"; then
         failed+=("$t")

@@ -20,3 +20,7 @@ export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export LSAN_OPTIONS="suppressions=$top/tests/lsan.supp:print_suppressions=0"
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 ctest --test-dir "$build" --output-on-failure -j "$(nproc)" --timeout 600
+
+# Every parser under libFuzzer for a few seconds, starting from its seed corpus (a clang build of
+# its own in build/fuzz); a finding fails the run and leaves its input in build/fuzz/findings.
+"$top/scripts/fuzz.sh" 8
