@@ -109,6 +109,7 @@ void ConversionEngine::StartConv()
     QString fetchedUrl;
     QString pageTitle;
     QString pictureUrl;
+    QString expansionMessage;
     int mode = Shorten;
     bool shortened = false;
 
@@ -116,6 +117,21 @@ void ConversionEngine::StartConv()
         mode = HeaderProbe;
     } else if (IsLiveShortLink(input, m_endpoints.value(Endpoints::LiveShortDomain))) {
         mode = LiveLink;
+    } else if (const ServiceLinkRule own =
+                   MatchServiceLink(input, m_accounts ? m_accounts() : ShortenerAccounts());
+               own.matched()) {
+        // The user's own service comes before the file's rules, which cannot know its host.
+        const ServiceExpansion expansion = ExpandServiceLink(input, own);
+        if (run != m_run) {
+            appendLog(input, expansion.longUrl);
+            return;
+        }
+        pageTitle = expansion.pageTitle;
+        expansionMessage = expansion.message;
+        if (!expansion.longUrl.isEmpty()) {
+            mode = Preview;
+            afterUrl = expansion.longUrl;
+        }
     } else if (const ShortLinkRules::Match rule = m_shortLinkRules.MatchShortLinkRule(input); rule.matched) {
         if (!rule.pattern.isEmpty()) {
             const Expansion expansion = ExpandShortLink(input, rule.templ, rule.answer, m_endpoints);
@@ -198,7 +214,9 @@ void ConversionEngine::StartConv()
     }
     default:
         fillInfo(input, fetchedUrl, pageTitle);
-        // The service's own words on why it gave no short link.
+        // The services' own words on why a link was not expanded, and why it gave no short link.
+        if (mode == Shorten && !expansionMessage.isEmpty())
+            m_view.insertAfterInfo(expansionMessage + u"\r\n"_s);
         if (mode == Shorten && !shortened && !serviceMessage.isEmpty())
             m_view.insertAfterInfo(serviceMessage + u"\r\n"_s);
         Q_EMIT conversionFinished(mode);

@@ -16,8 +16,9 @@ constexpr std::array<Entry, Endpoints::Count> kTable{{
     {u"ShortenerAltApiHost", u"api.shrt.example"},
     {u"ShortenerDomain", u"shortener.example"},
     {u"ShortenerAltDomain", u"shrt.example"},
-    {u"StoreHost", u"www.store.example"},
-    {u"StoreHostPrefix", u"www.store."},
+    // The store's Japanese site still serves product links as "/dp/" + item number.
+    {u"StoreHost", u"www.amazon.co.jp"},
+    {u"StoreHostPrefix", u"www.amazon."},
     {u"LiveHost", u"live.example"},
     {u"LiveShortDomain", u"lv.example"},
     {u"MicroblogHost", u"microblog.example"},

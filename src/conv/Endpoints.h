@@ -6,8 +6,9 @@
 
 namespace linvera {
 
-/// The hosts of every outside service. Defaults are placeholders under the reserved ".example"
-/// domain; each can be overridden in the registry store under
+/// The hosts of every outside service. Where a public service of the kind with the same URL form
+/// exists today it is the default (the store, is.gd, v.gd); the others are placeholders under the
+/// reserved ".example" domain. Each can be overridden in the registry store under
 /// HKEY_LOCAL_MACHINE\SOFTWARE\HALVEX\linvera\endpoints (a REG_SZ host, optionally with ":port").
 class Endpoints
 {

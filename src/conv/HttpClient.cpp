@@ -3,8 +3,12 @@
 #include "PercentCoding.h"
 
 #include <QEventLoop>
+#include <QFile>
 #include <QNetworkAccessManager>
 #include <QNetworkProxyFactory>
+#if QT_CONFIG(ssl)
+#include <QSslConfiguration>
+#endif
 
 #include <utility>
 
@@ -32,6 +36,37 @@ QNetworkAccessManager& sharedNetworkAccess()
         return m;
     }();
     return *manager;
+}
+
+bool TrustExtraAuthorities(const QString& pemFile, QString* problem)
+{
+    const auto refuse = [problem](const QString& reason) {
+        if (problem)
+            *problem = reason;
+        return false;
+    };
+#if QT_CONFIG(ssl)
+    QFile file(pemFile);
+    if (!file.open(QIODevice::ReadOnly))
+        return refuse(file.errorString());
+    // A bundle of every public authority is about 200 KiB.
+    constexpr qint64 kLimit = 4 * 1024 * 1024;
+    const QByteArray pem = file.read(kLimit + 1);
+    if (pem.size() > kLimit)
+        return refuse(u"larger than 4 MiB"_s);
+    const QList<QSslCertificate> extra = QSslCertificate::fromData(pem, QSsl::Pem);
+    if (extra.isEmpty())
+        return refuse(u"no PEM certificate in the file"_s);
+    // Added, not set: the sockets still look the system's authorities up in its folders on demand.
+    // Reading the whole system store here instead would cost a quarter of a second at every start.
+    QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+    configuration.addCaCertificates(extra);
+    QSslConfiguration::setDefaultConfiguration(configuration);
+    return true;
+#else
+    Q_UNUSED(pemFile);
+    return refuse(u"this build has no TLS support"_s);
+#endif
 }
 
 HttpTimeouts httpTimeouts()

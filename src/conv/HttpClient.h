@@ -28,6 +28,16 @@ struct HttpTimeouts
 HttpTimeouts httpTimeouts();
 void setHttpTimeouts(HttpTimeouts timeouts);
 
+/// The environment variable that names one more PEM file of trusted certificate authorities (a
+/// private or test authority). Qt's OpenSSL backend reads the system store from its own list of
+/// folders and honours neither SSL_CERT_FILE nor SSL_CERT_DIR.
+inline constexpr char kExtraAuthoritiesVariable[] = "LINVERA_EXTRA_CA_FILE";
+
+/// Trusts the authorities of a PEM file in every TLS connection of the process made after the call,
+/// beside the system's own. False, with the reason, when the file cannot be read or holds no
+/// certificate; nothing changes then.
+bool TrustExtraAuthorities(const QString& pemFile, QString* problem = nullptr);
+
 /// Largest answer body a fetch accepts; a longer one is a failed transfer.
 qint64 httpBodyLimit();
 void setHttpBodyLimit(qint64 bytes);

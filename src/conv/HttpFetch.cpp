@@ -390,6 +390,10 @@ void HttpFetch::complete()
             fail(Outcome::Failed, u"a redirect from https to another scheme is refused"_s);
             return;
         }
+        // The caller's headers may carry a key meant for this server alone.
+        const QUrl target(next);
+        if (target.host() != m_url.host() || target.port(-1) != m_url.port(-1))
+            m_headers.clear();
         begin(next);
         return;
     }

@@ -57,6 +57,11 @@ QString ExpandRequestUrl(const QString& shortLink, const QString& templ, const E
                u"/info?version=2.0.1&login=clipurlx&apiKey="_s + ShortenerApiKey() + u"&shortUrl="_s +
                PercentEncode(shortLink);
     }
+    return RuleRequestUrl(shortLink, templ);
+}
+
+QString RuleRequestUrl(const QString& shortLink, const QString& templ)
+{
     const qsizetype slash = shortLink.lastIndexOf(u'/');
     const QString code = slash >= 0 ? shortLink.mid(slash + 1) : shortLink;
     return QString(templ).replace(u"($)"_s, PercentEncode(code));

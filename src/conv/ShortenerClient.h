@@ -39,6 +39,10 @@ Expansion ExpandShortLink(const QString& shortLink, const QString& templ, const 
 /// Reads an expansion answer: the service's info API for its own domains, else the rule's pattern.
 Expansion ExpansionFromAnswer(const QString& answer, bool ownDomain, const RuleRegex& pattern);
 
+/// A rule's API request: the template with every "($)" replaced by the encoded short code (the text
+/// after the link's last "/").
+QString RuleRequestUrl(const QString& shortLink, const QString& templ);
+
 /// The request URL that `ExpandShortLink` fetches.
 QString ExpandRequestUrl(const QString& shortLink, const QString& templ, const Endpoints& endpoints);
 

@@ -2,6 +2,7 @@
 
 #include "HttpClient.h"
 #include "PercentCoding.h"
+#include "ShortenerClient.h"
 
 #include <QEventLoop>
 #include <QJsonDocument>
@@ -10,6 +11,7 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QTimer>
+#include <QUrl>
 
 using namespace Qt::StringLiterals;
 
@@ -90,6 +92,62 @@ QByteArray postJson(const QString& url, const QByteArray& body, const QByteArray
     }
     reply->deleteLater();
     return answer;
+}
+
+/// The port a URL names, with a scheme's own default counted as none: a link may be written http
+/// while the base URL says https.
+int explicitPort(const QUrl& url)
+{
+    const int port = url.port();
+    if ((url.scheme() == u"http"_s && port == 80) || (url.scheme() == u"https"_s && port == 443))
+        return -1;
+    return port;
+}
+
+bool isWeb(const QUrl& url)
+{
+    return url.scheme() == u"http"_s || url.scheme() == u"https"_s;
+}
+
+bool servesLink(const QString& base, const QString& link)
+{
+    const QUrl baseUrl(withoutTrailingSlash(base), QUrl::StrictMode);
+    const QUrl linkUrl(link.trimmed(), QUrl::StrictMode);
+    if (!baseUrl.isValid() || !linkUrl.isValid() || !isWeb(baseUrl) || !isWeb(linkUrl) ||
+        baseUrl.host().isEmpty())
+        return false;
+    // The host compares as QUrl wrote it, lower case; only the configured host ever sees the secret.
+    if (linkUrl.host() != baseUrl.host() || explicitPort(linkUrl) != explicitPort(baseUrl))
+        return false;
+    if (!linkUrl.userInfo().isEmpty() || linkUrl.hasQuery() || linkUrl.hasFragment())
+        return false;
+    const QString prefix = baseUrl.path(QUrl::FullyEncoded) + u'/';
+    const QString path = linkUrl.path(QUrl::FullyEncoded);
+    if (!path.startsWith(prefix))
+        return false;
+    const QString code = path.mid(prefix.size());
+    return !code.isEmpty() && !code.contains(u'/');
+}
+
+bool hasLineBreak(const QString& text)
+{
+    return text.contains(u'\r') || text.contains(u'\n');
+}
+
+/// A message from an error answer, or the one saying the answer could not be read.
+QString firstText(const QJsonObject& object, std::initializer_list<QString> keys)
+{
+    for (const QString& key : keys) {
+        const QString value = text(object, key);
+        if (!value.isEmpty())
+            return value;
+    }
+    return kNotJson;
+}
+
+ServiceExpansion expansionFailure(const ShortenOutcome& outcome)
+{
+    return {QString(), QString(), outcome.message};
 }
 
 } // namespace
@@ -204,6 +262,75 @@ ShortenOutcome ShortenWithService(const QString& longUrl, int shortUrlType, cons
     default:
         return {};
     }
+}
+
+QList<ServiceLinkRule> ServiceLinkRules(const ShortenerAccounts& accounts)
+{
+    QList<ServiceLinkRule> rules;
+    const QString yourls = withoutTrailingSlash(accounts.yourlsUrl);
+    const QString signature = accounts.yourlsSignature.trimmed();
+    if (!yourls.isEmpty() && !signature.isEmpty()) {
+        rules.append({ShortUrlYourls,
+                      yourls + u"/yourls-api.php?action=expand&shorturl=($)&format=json&signature="_s +
+                          PercentEncode(signature),
+                      QString(), signature});
+    }
+    const QString shlink = withoutTrailingSlash(accounts.shlinkUrl);
+    const QString key = accounts.shlinkApiKey.trimmed();
+    // A key with a line break would write a header of its own; such a key is not configured.
+    if (!shlink.isEmpty() && !key.isEmpty() && !hasLineBreak(key)) {
+        rules.append({ShortUrlShlink, shlink + u"/rest/v3/short-urls/($)"_s,
+                      u"Accept: application/json\r\nX-Api-Key: "_s + key, key});
+    }
+    return rules;
+}
+
+ServiceLinkRule MatchServiceLink(const QString& url, const ShortenerAccounts& accounts)
+{
+    const QList<ServiceLinkRule> rules = ServiceLinkRules(accounts);
+    for (const ServiceLinkRule& rule : rules) {
+        const QString& base = rule.service == ShortUrlYourls ? accounts.yourlsUrl : accounts.shlinkUrl;
+        if (servesLink(base, url))
+            return rule;
+    }
+    return {};
+}
+
+ServiceExpansion ReadYourlsExpandAnswer(const QByteArray& body)
+{
+    ShortenOutcome outcome;
+    QJsonObject object;
+    if (!readObject(body, object, outcome))
+        return expansionFailure(outcome);
+    const QString longUrl = text(object, u"longurl"_s);
+    if (longUrl.isEmpty())
+        return {QString(), QString(), firstText(object, {u"message"_s, u"simple"_s})};
+    return {longUrl, text(object, u"title"_s), QString()};
+}
+
+ServiceExpansion ReadShlinkExpandAnswer(const QByteArray& body)
+{
+    ShortenOutcome outcome;
+    QJsonObject object;
+    if (!readObject(body, object, outcome))
+        return expansionFailure(outcome);
+    const QString longUrl = text(object, u"longUrl"_s);
+    if (longUrl.isEmpty())
+        return {QString(), QString(), firstText(object, {u"detail"_s, u"title"_s})};
+    return {longUrl, text(object, u"title"_s), QString()};
+}
+
+ServiceExpansion ExpandServiceLink(const QString& url, const ServiceLinkRule& rule)
+{
+    if (!rule.matched())
+        return {};
+    QByteArray body;
+    HttpGetBytes(RuleRequestUrl(url.trimmed(), rule.templ), body, rule.headers);
+    ServiceExpansion expansion =
+        rule.service == ShortUrlYourls ? ReadYourlsExpandAnswer(body) : ReadShlinkExpandAnswer(body);
+    // The signature also travels percent-encoded; a server that echoes its request must not show it.
+    expansion.message = hideSecret(hideSecret(expansion.message, rule.secret), PercentEncode(rule.secret));
+    return expansion;
 }
 
 } // namespace linvera

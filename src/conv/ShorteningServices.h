@@ -3,6 +3,7 @@
 #include "Endpoints.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 
 namespace linvera {
@@ -54,5 +55,41 @@ ShortenOutcome ReadShlinkAnswer(const QByteArray& body);
 /// Shortens through the service of a service entry. Secrets never appear in the message.
 ShortenOutcome ShortenWithService(const QString& longUrl, int shortUrlType, const ShortenerAccounts& accounts,
                                   const Endpoints& endpoints);
+
+/// A short-link rule that the settings make for a self-hosted service: no rule file can name the
+/// user's own host. `templ` is the info request with "($)" for the encoded short code, as in the rule
+/// file; `headers` carry what the request needs beside it.
+struct ServiceLinkRule
+{
+    int service = -1; ///< ShortUrlYourls or ShortUrlShlink; -1 when no rule matched
+    QString templ;
+    QString headers;
+    /// The signature or key, kept out of every message.
+    QString secret;
+    bool matched() const { return service >= 0; }
+};
+
+/// The rules of the configured services: YOURLS when its base URL and signature are set, Shlink when
+/// its base URL and API key are.
+QList<ServiceLinkRule> ServiceLinkRules(const ShortenerAccounts& accounts);
+
+/// The rule whose service hosts `url`: same host and port as the base URL (http and https alike), a
+/// path of the base path and one non-empty segment, no query, fragment or user info.
+ServiceLinkRule MatchServiceLink(const QString& url, const ShortenerAccounts& accounts);
+
+/// An expansion answer: the long URL (and title when the service knows one), or the service's own
+/// words on why there is none.
+struct ServiceExpansion
+{
+    QString longUrl;
+    QString pageTitle;
+    QString message;
+};
+
+ServiceExpansion ReadYourlsExpandAnswer(const QByteArray& body);
+ServiceExpansion ReadShlinkExpandAnswer(const QByteArray& body);
+
+/// Expands `url` through the service of its rule. The secret never appears in the message.
+ServiceExpansion ExpandServiceLink(const QString& url, const ServiceLinkRule& rule);
 
 } // namespace linvera

@@ -85,6 +85,8 @@ private Q_SLOTS:
     void tlsProbe();
     void upgradeHop_data();
     void upgradeHop();
+    void upgradeHopThroughProxy_data();
+    void upgradeHopThroughProxy();
     void redirectChain_data();
     void redirectChain();
     void followIgnoresRulesAndSetting();
@@ -592,6 +594,50 @@ void TestConversionEngine::upgradeHop()
     if (tlsRequests)
         QCOMPARE(tls.rawRequests.first(), QByteArray("GET /abc HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n"));
     QCOMPARE(m_view->afterUrl(), expected);
+}
+
+void TestConversionEngine::upgradeHopThroughProxy_data()
+{
+    QTest::addColumn<QString>("link");
+    QTest::addColumn<QByteArray>("upgrade"); // the Location the proxy's plain answer names
+    QTest::addColumn<QByteArray>("connect"); // the CONNECT target expected next
+    QTest::newRow("default port") << u"http://short.test/abc"_s << QByteArray("https://short.test/abc")
+                                  << QByteArray("short.test:443");
+    QTest::newRow("port given in the Location")
+        << u"http://short.test/abc"_s << QByteArray("https://short.test:8443/abc")
+        << QByteArray("short.test:8443");
+}
+
+void TestConversionEngine::upgradeHopThroughProxy()
+{
+    if (!QSslSocket::supportsSsl())
+        QSKIP("no TLS backend");
+    QFETCH(QString, link);
+    QFETCH(QByteArray, upgrade);
+    QFETCH(QByteArray, connect);
+    const TrustTestAuthority authority;
+    TlsTestHost tls;
+    tls.setAnswer("/abc", "HTTP/1.0 301 Moved\r\nLocation: https://t.example/final\r\n\r\n");
+    // One configured proxy: the plain request goes to it in absolute form, the HTTPS form through
+    // its tunnel, which leads to the TLS host whatever port is named.
+    TunnelProxy proxy(tls.port());
+    proxy.plainAnswers.insert(link.toLatin1(), "HTTP/1.0 301 Moved Permanently\r\nLocation: " + upgrade +
+                                                   "\r\nConnection: close\r\n\r\n");
+    setProxy(true, u"127.0.0.1:"_s + QString::number(proxy.port()));
+    loadRules(u"short.test\tLocation:\t\r\n"_s);
+    run(link);
+    QVERIFY2(m_boxes->shown().isEmpty(), qPrintable(m_boxes->shown().value(0).text));
+    QCOMPARE(m_engine->lConvMode(), 4);
+    QCOMPARE(proxy.connectHeads.size(), 2);
+    QCOMPARE(proxy.connectHeads.at(0),
+             QByteArray("GET " + link.toLatin1() + " HTTP/1.0\r\nHost: short.test\r\n\r\n"));
+    QVERIFY2(proxy.connectHeads.at(1).startsWith(QByteArray("CONNECT " + connect + " HTTP/1.")),
+             proxy.connectHeads.at(1).constData());
+    // The name on the certificate is asked for in the greeting, and the request inside is the plain one.
+    QVERIFY(proxy.firstTunnelBytes.value(0).contains("short.test"));
+    QCOMPARE(tls.rawRequests, QByteArrayList{"GET /abc HTTP/1.0\r\nHost: short.test\r\n\r\n"});
+    QCOMPARE(m_view->afterUrl(), u"https://t.example/final"_s);
+    QVERIFY(!m_engine->isWaiting());
 }
 
 void TestConversionEngine::redirectChain_data()

@@ -10,6 +10,7 @@
 #include "TestEnvironment.h"
 #include "TestFiles.h"
 #include "TestPictures.h"
+#include "TlsTestHost.h"
 
 #include <QDir>
 #include <QFile>
@@ -18,6 +19,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QSignalSpy>
+#include <QSslSocket>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -52,6 +54,8 @@ private Q_SLOTS:
     void probesRedirect();
     void followsLiveLink();
     void followPrintsTheChain();
+    void followsChainOverTls_data();
+    void followsChainOverTls();
     void shortensThroughIsgd_data();
     void shortensThroughIsgd();
     void showsPicture();
@@ -63,7 +67,8 @@ private Q_SLOTS:
     void optionLikeUrlAfterDoubleDash();
 
 private:
-    Result runLinvera(const QStringList& args);
+    /// `environment` entries are added to the child's; an empty value removes the variable.
+    Result runLinvera(const QStringList& args, const QHash<QString, QString>& environment = {});
     void writeRules(const QString& shortLinkRules, const QString& pictureRules = {});
 
     std::unique_ptr<TempRegistry> m_registry;
@@ -104,7 +109,7 @@ void TestHeadless::writeRules(const QString& shortLinkRules, const QString& pict
     QVERIFY(writeFile(folder + u"/picturls.txt"_s, pictureRules.toUtf8()));
 }
 
-Result TestHeadless::runLinvera(const QStringList& args)
+Result TestHeadless::runLinvera(const QStringList& args, const QHash<QString, QString>& environment)
 {
     Result result;
     QProcess process;
@@ -114,6 +119,13 @@ Result TestHeadless::runLinvera(const QStringList& args)
     env.insert(u"XDG_CONFIG_HOME"_s, m_registry->configHome());
     env.insert(u"LC_ALL"_s, u"C.UTF-8"_s);
     env.remove(u"XDG_DOCUMENTS_DIR"_s);
+    env.remove(u"LINVERA_EXTRA_CA_FILE"_s);
+    for (auto it = environment.cbegin(); it != environment.cend(); ++it) {
+        if (it.value().isEmpty())
+            env.remove(it.key());
+        else
+            env.insert(it.key(), it.value());
+    }
     process.setProcessEnvironment(env);
     QSignalSpy finished(&process, &QProcess::finished);
     process.start(programDir() + u"/linvera"_s, args);
@@ -221,6 +233,71 @@ void TestHeadless::followPrintsTheChain()
     QCOMPARE(r.out, (QStringList{b + u"/f3"_s, b + u"/f1"_s, b + u"/f2"_s, b + u"/f3"_s}));
     QCOMPARE(host.rawRequests().size(), 4);
     QCOMPARE(host.rawRequests().last(), QByteArray("GET /f3 HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n"));
+}
+
+void TestHeadless::followsChainOverTls_data()
+{
+    QTest::addColumn<QByteArray>("authorityFile"); // written into the home; empty: no variable
+    QTest::addColumn<bool>("trusted");
+    QTest::addColumn<QString>("warning");
+    QTest::newRow("test authority named") << TestAuthorityPem() << true << QString();
+    QTest::newRow("no authority named") << QByteArray() << false << QString();
+    QTest::newRow("named file holds no certificate")
+        << QByteArray("not a certificate\n") << false << u"no PEM certificate in the file"_s;
+}
+
+void TestHeadless::followsChainOverTls()
+{
+    if (!QSslSocket::supportsSsl())
+        QSKIP("no TLS backend");
+    QFETCH(QByteArray, authorityFile);
+    QFETCH(bool, trusted);
+    QFETCH(QString, warning);
+    // Five hops across a plain and a TLS host: c0 -> c1 (TLS) -> c2 (TLS, relative) -> c3 -> c4 (TLS)
+    // -> c5, which answers 404 and ends the chain.
+    RedirectHost plain;
+    TlsTestHost tls;
+    const QByteArray p = "http://" + plain.hostAndPort().toLatin1();
+    const QByteArray t = "https://127.0.0.1:" + QByteArray::number(tls.port());
+    plain.redirect("/c0", t + "/c1", 302);
+    tls.setAnswer("/c1", "HTTP/1.0 302 Found\r\nLocation: /c2\r\n\r\n");
+    tls.setAnswer("/c2", "HTTP/1.0 302 Found\r\nLocation: " + p + "/c3\r\n\r\n");
+    plain.redirect("/c3", t + "/c4", 302);
+    tls.setAnswer("/c4", "HTTP/1.1 301 Moved Permanently\r\nLocation: " + p + "/c5\r\n\r\n");
+    writeRules(QString());
+    QHash<QString, QString> environment;
+    if (!authorityFile.isEmpty()) {
+        const QString path = m_home->filePath(u"authority.pem"_s);
+        QVERIFY(writeFile(path, authorityFile));
+        environment.insert(u"LINVERA_EXTRA_CA_FILE"_s, path);
+        if (!warning.isEmpty())
+            warning = u"linvera: LINVERA_EXTRA_CA_FILE: "_s + path + u": "_s + warning;
+    }
+    const Result r = runLinvera({u"--follow"_s, QString::fromLatin1(p + "/c0")}, environment);
+    const QString P = QString::fromLatin1(p);
+    const QString T = QString::fromLatin1(t);
+    QCOMPARE(plain.rawRequests().value(0), QByteArray("GET /c0 HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n"));
+    if (!warning.isEmpty())
+        QVERIFY2(r.err.contains(warning), qPrintable(r.err));
+    if (trusted) {
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(r.out, (QStringList{P + u"/c5"_s, T + u"/c1"_s, T + u"/c2"_s, P + u"/c3"_s, T + u"/c4"_s,
+                                     P + u"/c5"_s}));
+        const QByteArray host = "Host: 127.0.0.1\r\n\r\n";
+        QCOMPARE(tls.rawRequests,
+                 (QByteArrayList{"GET /c1 HTTP/1.0\r\n" + host, "GET /c2 HTTP/1.0\r\n" + host,
+                                 "GET /c4 HTTP/1.0\r\n" + host}));
+        QCOMPARE(plain.rawRequests(),
+                 (QList<QByteArray>{"GET /c0 HTTP/1.0\r\n" + host, "GET /c3 HTTP/1.0\r\n" + host,
+                                    "GET /c5 HTTP/1.0\r\n" + host}));
+        QVERIFY2(!r.err.contains(u"ERROR"_s), qPrintable(r.err));
+    } else {
+        // The chain stops at the first TLS hop, whose certificate the process cannot check.
+        QVERIFY2(r.err.contains(u"証明書の発行元を信頼できません。"_s), qPrintable(r.err));
+        QVERIFY(tls.rawRequests.isEmpty());
+        QCOMPARE(plain.requestCount(), 1);
+        QCOMPARE(r.out.value(0), T + u"/c1"_s);
+    }
 }
 
 void TestHeadless::shortensThroughIsgd_data()

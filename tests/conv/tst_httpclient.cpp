@@ -15,7 +15,9 @@
 
 #include <QElapsedTimer>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSignalSpy>
+#include <QSslConfiguration>
 #include <QSslSocket>
 #include <QTemporaryDir>
 #include <QTest>
@@ -49,6 +51,8 @@ private Q_SLOTS:
     void callersSendTheirBytes();
     void httpsKeepsBytesAndChecksTheServer_data();
     void httpsKeepsBytesAndChecksTheServer();
+    void extraAuthoritiesAreAdded_data();
+    void extraAuthoritiesAreAdded();
 };
 
 void TestHttpClient::initTestCase()
@@ -464,6 +468,56 @@ void TestHttpClient::httpsKeepsBytesAndChecksTheServer()
         QCOMPARE(host.requestLines, QByteArrayList{"GET /t?v=%7E%7e HTTP/1.1"});
     else
         QVERIFY(host.requestLines.isEmpty());
+}
+
+void TestHttpClient::extraAuthoritiesAreAdded_data()
+{
+    QTest::addColumn<QByteArray>("content"); // null: no file at all
+    QTest::addColumn<int>("added");
+    QTest::addColumn<QString>("problem");
+    QTest::newRow("one authority") << TestAuthorityPem() << 1 << QString();
+    QTest::newRow("two in one file") << TestAuthorityPem() + TestAuthorityPem() << 2 << QString();
+    QTest::newRow("no certificate") << QByteArray("hello\n") << 0 << u"no PEM certificate in the file"_s;
+    QTest::newRow("empty file") << QByteArray("") << 0 << u"no PEM certificate in the file"_s;
+    QTest::newRow("over 4 MiB") << QByteArray(4 * 1024 * 1024 + 1, 'a') << 0 << u"larger than 4 MiB"_s;
+    QTest::newRow("missing file") << QByteArray() << 0 << u"No such file or directory"_s;
+}
+
+void TestHttpClient::extraAuthoritiesAreAdded()
+{
+    if (!QSslSocket::supportsSsl())
+        QSKIP("no TLS backend");
+    QFETCH(QByteArray, content);
+    QFETCH(int, added);
+    QFETCH(QString, problem);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(u"ca.pem"_s);
+    if (!content.isNull()) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QCOMPARE(file.write(content), content.size());
+    }
+    const QSslConfiguration saved = QSslConfiguration::defaultConfiguration();
+    const auto restore = qScopeGuard([&saved] { QSslConfiguration::setDefaultConfiguration(saved); });
+    QString reason;
+    QCOMPARE(TrustExtraAuthorities(path, &reason), added > 0);
+    QVERIFY2(reason.contains(problem), qPrintable(reason));
+    const QList<QSslCertificate> now = QSslConfiguration::defaultConfiguration().caCertificates();
+    if (added == 0) {
+        // Nothing changed: the backend still loads the system store by itself.
+        QCOMPARE(now, saved.caCertificates());
+        return;
+    }
+    // Added to what was trusted before, which stays.
+    QCOMPARE(now.size(), saved.caCertificates().size() + added);
+    QCOMPARE(now.mid(0, saved.caCertificates().size()), saved.caCertificates());
+    QCOMPARE(now.last(), QSslCertificate(TestAuthorityPem()));
+
+    // And a connection made afterwards trusts the test host.
+    TlsTestHost host("HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nok");
+    QByteArray body;
+    QCOMPARE(HttpGetBytes(host.url(u"/x"_s), body), qint64(2));
+    QCOMPARE(body, QByteArray("ok"));
 }
 
 QTEST_GUILESS_MAIN(TestHttpClient)

@@ -1,5 +1,6 @@
-// Shortening through is.gd/v.gd, YOURLS and Shlink, against loopback imitations of their
-// documented APIs: requests checked on the wire, answers and failures read as JSON.
+// Shortening through is.gd/v.gd, YOURLS and Shlink, and expanding links of the self-hosted ones,
+// against loopback imitations of their documented APIs: requests checked on the wire, answers and
+// failures read as JSON.
 #include "ConversionEngine.h"
 #include "HttpClient.h"
 #include "PercentCoding.h"
@@ -7,6 +8,7 @@
 
 #include "RecordingMessageBoxes.h"
 #include "RecordingView.h"
+#include "ShortenerService.h"
 #include "ShorteningImitations.h"
 
 #include <QJsonDocument>
@@ -38,6 +40,13 @@ private Q_SLOTS:
     void designedEntriesKeepTheirApi();
     void engineWritesResultOrFailure_data();
     void engineWritesResultOrFailure();
+    void matchesOnlyTheConfiguredHost_data();
+    void matchesOnlyTheConfiguredHost();
+    void expandsOwnLinks_data();
+    void expandsOwnLinks();
+    void keyStaysWithTheConfiguredServer();
+    void engineExpandsOwnLinksFirst_data();
+    void engineExpandsOwnLinksFirst();
 
 private:
     std::unique_ptr<IsgdImitation> m_isgd;
@@ -243,6 +252,242 @@ void TestShorteningServices::engineWritesResultOrFailure()
     QVERIFY(log.open(QIODevice::ReadOnly));
     QVERIFY(log.readAll().endsWith((u", "_s + longUrl + u", "_s + afterUrl + u"\r\n"_s).toLatin1()));
     QVERIFY(boxes.shown().isEmpty());
+}
+
+void TestShorteningServices::matchesOnlyTheConfiguredHost_data()
+{
+    QTest::addColumn<QString>("yourlsUrl");
+    QTest::addColumn<QString>("signature");
+    QTest::addColumn<QString>("shlinkUrl");
+    QTest::addColumn<QString>("apiKey");
+    QTest::addColumn<QString>("link");
+    QTest::addColumn<int>("service"); // -1: no rule
+    const QString y = u"https://sho.rt"_s;
+    const QString s = u"https://ex.example:8080/s/"_s;
+    const QString sig = u"sig"_s;
+    const QString key = u"key"_s;
+    QTest::newRow("YOURLS link") << y << sig << s << key << u"https://sho.rt/abc"_s << int(ShortUrlYourls);
+    QTest::newRow("written http") << y << sig << s << key << u"http://sho.rt/abc"_s << int(ShortUrlYourls);
+    QTest::newRow("host in capitals")
+        << y << sig << s << key << u"https://SHO.RT/abc"_s << int(ShortUrlYourls);
+    QTest::newRow("default port written")
+        << y + u":443"_s << sig << s << key << u"https://sho.rt/abc"_s << int(ShortUrlYourls);
+    QTest::newRow("other port") << y << sig << s << key << u"https://sho.rt:8443/abc"_s << -1;
+    QTest::newRow("host that only begins alike")
+        << y << sig << s << key << u"https://sho.rt.evil.example/abc"_s << -1;
+    QTest::newRow("host in the path") << y << sig << s << key << u"https://evil.example/sho.rt/abc"_s << -1;
+    QTest::newRow("user info") << y << sig << s << key << u"https://sho.rt@evil.example/abc"_s << -1;
+    QTest::newRow("two segments") << y << sig << s << key << u"https://sho.rt/abc/def"_s << -1;
+    QTest::newRow("no code") << y << sig << s << key << u"https://sho.rt/"_s << -1;
+    QTest::newRow("query") << y << sig << s << key << u"https://sho.rt/abc?x=1"_s << -1;
+    QTest::newRow("fragment") << y << sig << s << key << u"https://sho.rt/abc#x"_s << -1;
+    QTest::newRow("not a web link") << y << sig << s << key << u"ftp://sho.rt/abc"_s << -1;
+    QTest::newRow("no signature") << y << u" "_s << s << key << u"https://sho.rt/abc"_s << -1;
+    QTest::newRow("Shlink under its base path")
+        << y << sig << s << key << u"https://ex.example:8080/s/ab-C1"_s << int(ShortUrlShlink);
+    QTest::newRow("Shlink outside its base path")
+        << y << sig << s << key << u"https://ex.example:8080/ab"_s << -1;
+    QTest::newRow("Shlink, path only begins alike")
+        << y << sig << s << key << u"https://ex.example:8080/sx/ab"_s << -1;
+    QTest::newRow("Shlink, no key") << y << sig << s << QString() << u"https://ex.example:8080/s/ab"_s << -1;
+    QTest::newRow("Shlink, key with a line break")
+        << y << sig << s << u"k\r\nX-Evil: 1"_s << u"https://ex.example:8080/s/ab"_s << -1;
+    QTest::newRow("base without a scheme") << u"sho.rt"_s << sig << s << key << u"https://sho.rt/abc"_s << -1;
+}
+
+void TestShorteningServices::matchesOnlyTheConfiguredHost()
+{
+    QFETCH(QString, yourlsUrl);
+    QFETCH(QString, signature);
+    QFETCH(QString, shlinkUrl);
+    QFETCH(QString, apiKey);
+    QFETCH(QString, link);
+    QFETCH(int, service);
+    const ServiceLinkRule rule = MatchServiceLink(link, {yourlsUrl, signature, shlinkUrl, apiKey});
+    QCOMPARE(rule.service, service);
+    QCOMPARE(rule.matched(), service >= 0);
+}
+
+void TestShorteningServices::expandsOwnLinks_data()
+{
+    QTest::addColumn<int>("service");
+    QTest::addColumn<QString>("scenario");
+    QTest::addColumn<QString>("code");
+    QTest::addColumn<QString>("longUrl");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("YOURLS") << int(ShortUrlYourls) << QString() << u"abc"_s
+                            << u"http://o.example/a/b?x=1&y=あ"_s << u"日本の頁"_s << QString();
+    QTest::newRow("YOURLS, unknown keyword") << int(ShortUrlYourls) << QString() << u"zz"_s << QString()
+                                             << QString() << u"Error: short URL not found"_s;
+    QTest::newRow("YOURLS, wrong signature")
+        << int(ShortUrlYourls) << u"badsecret"_s << u"abc"_s << QString() << QString() << u"Please log in"_s;
+    QTest::newRow("YOURLS, request repeated in the answer")
+        << int(ShortUrlYourls) << u"echo"_s << u"abc"_s << QString() << QString()
+        << u"Please log in (/yourls-api.php?action=expand&shorturl=abc&format=json&signature=***)"_s;
+    QTest::newRow("YOURLS, not there") << int(ShortUrlYourls) << u"closed"_s << u"abc"_s << QString()
+                                       << QString() << u"サービスから答えがありませんでした。"_s;
+    QTest::newRow("Shlink") << int(ShortUrlShlink) << QString() << u"ab-C1"_s << u"https://o.example/x%20y"_s
+                            << QString() << QString();
+    QTest::newRow("Shlink, unknown code") << int(ShortUrlShlink) << QString() << u"zz"_s << QString()
+                                          << QString() << u"No URL found with short code \"zz\""_s;
+    QTest::newRow("Shlink, wrong key") << int(ShortUrlShlink) << u"badsecret"_s << u"ab-C1"_s << QString()
+                                       << QString() << u"Provided API key does not exist or is invalid."_s;
+    QTest::newRow("Shlink, not there") << int(ShortUrlShlink) << u"closed"_s << u"ab-C1"_s << QString()
+                                       << QString() << u"サービスから答えがありませんでした。"_s;
+}
+
+void TestShorteningServices::expandsOwnLinks()
+{
+    QFETCH(int, service);
+    QFETCH(QString, scenario);
+    QFETCH(QString, code);
+    QFETCH(QString, longUrl);
+    QFETCH(QString, title);
+    QFETCH(QString, message);
+    m_yourls->links.insert(u"abc"_s, {u"http://o.example/a/b?x=1&y=あ"_s, u"日本の頁"_s});
+    m_shlink->links.insert(u"ab-C1"_s, {u"https://o.example/x%20y"_s, QString()});
+    if (scenario == u"closed"_s) {
+        const QString closed = u"http://127.0.0.1:"_s + QString::number(HttpTestServer::closedPort());
+        (service == ShortUrlYourls ? m_accounts.yourlsUrl : m_accounts.shlinkUrl) = closed;
+    }
+    // The link names the server as the settings do.
+    const QString base = service == ShortUrlYourls ? m_accounts.yourlsUrl : m_accounts.shlinkUrl;
+    const QString link = (base.endsWith(u'/') ? base : base + u'/') + code;
+    if (scenario == u"badsecret"_s) {
+        m_yourls->signature = u"other"_s;
+        m_shlink->apiKey = "other";
+    } else if (scenario == u"echo"_s) {
+        // A signature that travels percent-encoded: neither form may show.
+        m_accounts.yourlsSignature = u"s/g+1"_s;
+        m_yourls->signature = u"other"_s;
+        m_yourls->echoRequest = true;
+    }
+    HttpTestServer& server = service == ShortUrlYourls ? static_cast<HttpTestServer&>(*m_yourls) : *m_shlink;
+
+    const ServiceLinkRule rule = MatchServiceLink(link, m_accounts);
+    QCOMPARE(rule.service, service);
+    const ServiceExpansion expansion = ExpandServiceLink(link, rule);
+    QCOMPARE(expansion.longUrl, longUrl);
+    QCOMPARE(expansion.pageTitle, title);
+    QCOMPARE(expansion.message, message);
+    for (const QString& secret : {m_accounts.yourlsSignature, PercentEncode(m_accounts.yourlsSignature),
+                                  QString::fromLatin1(kApiKey)})
+        QVERIFY2(!expansion.message.contains(secret), qPrintable(expansion.message));
+    if (scenario == u"closed"_s)
+        return;
+
+    QCOMPARE(server.requestCount(), 1);
+    const HttpTestRequest request = server.lastRequest();
+    QCOMPARE(request.method, QByteArray("GET"));
+    if (service == ShortUrlYourls) {
+        QCOMPARE(request.target,
+                 "/yourls-api.php?action=expand&shorturl=" + code.toLatin1() +
+                     "&format=json&signature=" + PercentEncode(m_accounts.yourlsSignature).toLatin1());
+        QVERIFY(!request.hasHeader("X-Api-Key"));
+    } else {
+        QCOMPARE(request.target, "/rest/v3/short-urls/" + code.toLatin1());
+        QCOMPARE(request.header("X-Api-Key"), kApiKey);
+        QCOMPARE(request.headerCount("X-Api-Key"), 1);
+        QCOMPARE(request.header("Accept"), QByteArray("application/json"));
+        // The key travels in its header only.
+        QVERIFY(!request.target.contains(kApiKey));
+    }
+}
+
+void TestShorteningServices::keyStaysWithTheConfiguredServer()
+{
+    // A Shlink server that moves the request elsewhere: the other server never sees the key.
+    HttpTestServer elsewhere;
+    elsewhere.setRoute("/moved",
+                       HttpTestResponse::ok("{\"longUrl\": \"http://o.example/m\"}", "application/json"));
+    m_shlink->movedTo = "http://" + elsewhere.hostAndPort().toLatin1() + "/moved";
+    const QString link = m_accounts.shlinkUrl + u"/ab"_s;
+    const ServiceExpansion expansion = ExpandServiceLink(link, MatchServiceLink(link, m_accounts));
+    QCOMPARE(m_shlink->requestCount(), 1);
+    QCOMPARE(m_shlink->lastRequest().header("X-Api-Key"), kApiKey);
+    QCOMPARE(elsewhere.requestCount(), 1);
+    QVERIFY(!elsewhere.lastRequest().hasHeader("X-Api-Key"));
+    QVERIFY(!elsewhere.lastRequest().raw.contains(kApiKey));
+    QCOMPARE(expansion.longUrl, u"http://o.example/m"_s);
+}
+
+void TestShorteningServices::engineExpandsOwnLinksFirst_data()
+{
+    QTest::addColumn<int>("service");
+    QTest::addColumn<QString>("code");
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QString>("afterUrl");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QStringList>("info");
+    const QString fallback = u"http://s.example/fb"_s;
+    QTest::newRow("YOURLS link") << int(ShortUrlYourls) << u"abc"_s << 1 << u"http://o.example/a/b?x=1&y=あ"_s
+                                 << u"URLプレビューを実行しました"_s << QStringList{u"日本の頁"_s};
+    QTest::newRow("YOURLS, unknown keyword: shortened as designed")
+        << int(ShortUrlYourls) << u"zz"_s << 0 << fallback << u"URL短縮化を実行しました"_s
+        << QStringList{u"Error: short URL not found"_s};
+    QTest::newRow("Shlink link") << int(ShortUrlShlink) << u"ab-C1"_s << 1 << u"https://o.example/x%20y"_s
+                                 << u"URLプレビューを実行しました"_s
+                                 << QStringList{u"https://o.example/x y"_s};
+    QTest::newRow("Shlink, wrong key: shortened as designed")
+        << int(ShortUrlShlink) << u"badkey"_s << 0 << fallback << u"URL短縮化を実行しました"_s
+        << QStringList{u"Provided API key does not exist or is invalid."_s};
+    QTest::newRow("Shlink, unknown code: shortened as designed")
+        << int(ShortUrlShlink) << u"zz"_s << 0 << fallback << u"URL短縮化を実行しました"_s
+        << QStringList{u"No URL found with short code \"zz\""_s};
+}
+
+void TestShorteningServices::engineExpandsOwnLinksFirst()
+{
+    QFETCH(int, service);
+    QFETCH(QString, code);
+    QFETCH(int, mode);
+    QFETCH(QString, afterUrl);
+    QFETCH(QString, message);
+    QFETCH(QStringList, info);
+    m_yourls->links.insert(u"abc"_s, {u"http://o.example/a/b?x=1&y=あ"_s, u"日本の頁"_s});
+    m_shlink->links.insert(u"ab-C1"_s, {u"https://o.example/x%20y"_s, QString()});
+    if (code == u"badkey"_s) {
+        m_shlink->apiKey = "other";
+        code = u"ab-C1"_s;
+    }
+    // The failed expansion falls back to the designed shortening, here the account's own API.
+    ShortenerService designed;
+    designed.setShortUrl(u"http://s.example/fb"_s);
+    m_endpoints.set(Endpoints::ShortenerAltApiHost, designed.hostAndPort());
+    QTemporaryDir dir;
+    RecordingView view;
+    RecordingMessageBoxes boxes;
+    ConversionEngine engine(view, boxes);
+    engine.setEndpoints(m_endpoints);
+    engine.setLogFilePath(dir.filePath(u"log.txt"_s));
+    engine.setShortenerAccountsSource([this] { return m_accounts; });
+    // A file rule that would take the link for a header probe: the configured service comes first.
+    engine.shortLinkRules().loadFromText(u"127.0.0.1\tLocation:\t\r\n"_s, boxes);
+    const QString base = service == ShortUrlYourls ? m_accounts.yourlsUrl : m_accounts.shlinkUrl + u'/';
+    const QString link = base + code;
+    view.setBeforeUrl(link);
+    engine.StartConv();
+    QCOMPARE(engine.lConvMode(), mode);
+    QCOMPARE(view.afterUrl(), afterUrl);
+    QCOMPARE(view.message, message);
+    QCOMPARE(view.afterInfo.split(u"\r\n"_s, Qt::SkipEmptyParts), info);
+    QCOMPARE(designed.requestCount(), mode == 0 ? 1 : 0);
+    if (mode == 0)
+        QCOMPARE(designed.calls().first().longUrl, link);
+    QVERIFY(!engine.isWaiting());
+    QVERIFY(boxes.shown().isEmpty());
+    // The secrets are nowhere the user or the log can see.
+    QFile log(dir.filePath(u"log.txt"_s));
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    const QString logText = QString::fromUtf8(log.readAll());
+    QVERIFY(logText.endsWith(u", "_s + link + u", "_s + afterUrl + u"\r\n"_s));
+    for (const QString& secret : {kSignature, QString::fromLatin1(kApiKey)}) {
+        QVERIFY(!logText.contains(secret));
+        QVERIFY(!view.afterInfo.contains(secret));
+        QVERIFY(!view.afterUrl().contains(secret));
+        QVERIFY(!view.messages.join(u'\n').contains(secret));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestShorteningServices)

@@ -13,6 +13,9 @@ class QTcpSocket;
 
 namespace linvera::test {
 
+/// The test authority's certificate in PEM form, for a process the test starts.
+QByteArray TestAuthorityPem();
+
 /// The test's own certificate authority, installed as the only trusted one for this process while
 /// the guard lives (never the system's store). The previous default configuration comes back after.
 class TrustTestAuthority
@@ -55,10 +58,11 @@ private:
     QHash<QSslSocket*, QByteArray> m_buffers;
 };
 
-/// An HTTP proxy that only opens tunnels: it takes "CONNECT host:port", records the request head,
+/// An HTTP proxy that opens tunnels: it takes "CONNECT host:port", records the request head,
 /// connects every tunnel to 127.0.0.1:<target port> whatever host was named, answers 200 and passes
 /// bytes both ways. The first bytes the client sends inside the tunnel (its TLS greeting, which
-/// carries the server name in plain text) are kept.
+/// carries the server name in plain text) are kept. A plain request whose absolute URL is in
+/// `plainAnswers` gets those raw bytes; any other is refused with 405.
 class TunnelProxy : public QObject
 {
     Q_OBJECT
@@ -68,8 +72,10 @@ public:
     ~TunnelProxy() override;
 
     quint16 port() const;
+    /// Every request head received, CONNECT or plain, in order.
     QByteArrayList connectHeads;
     QByteArrayList firstTunnelBytes;
+    QHash<QByteArray, QByteArray> plainAnswers;
 
 private:
     QTcpServer* m_server;

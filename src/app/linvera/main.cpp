@@ -3,6 +3,7 @@
 #include "AppPaths.h"
 #include "ConsoleView.h"
 #include "ConversionEngine.h"
+#include "HttpClient.h"
 #include "ProgramOptions.h"
 #include "SettingsTable.h"
 
@@ -44,7 +45,9 @@ const QString kUsage =
     u"      --version  show the version and exit\n"
     u"  --             end of options: what follows are URLs even when they start with \"-\"\n"
     u"\n"
-    u"Exit status: 0 every URL converted, 1 some URL gave no result, 2 wrong command line.\n"_s;
+    u"Exit status: 0 every URL converted, 1 some URL gave no result, 2 wrong command line.\n"
+    u"\n"
+    u"LINVERA_EXTRA_CA_FILE names a PEM file of certificate authorities trusted beside the system's.\n"_s;
 
 QString modeName(int mode)
 {
@@ -143,6 +146,13 @@ int main(int argc, char* argv[])
     const QStringList& urls = options.arguments;
     const bool json = options.has(u"--json");
     const bool follow = options.has(u"--follow");
+
+    if (const QString authorities = qEnvironmentVariable(kExtraAuthoritiesVariable); !authorities.isEmpty()) {
+        QString problem;
+        if (!TrustExtraAuthorities(authorities, &problem))
+            printLine(stderr, u"linvera: %1: %2: %3"_s.arg(QString::fromLatin1(kExtraAuthoritiesVariable),
+                                                           authorities, problem));
+    }
 
     const platform::AppPaths paths = platform::AppPaths::fromEnvironment();
     paths.prepareDataFolder();

@@ -1,5 +1,6 @@
 // H-Linvera: the desktop program.
 #include "Application.h"
+#include "HttpClient.h"
 #include "ShellCommandLine.h"
 #include "WidgetMessageBoxes.h"
 
@@ -24,6 +25,14 @@ int main(int argc, char* argv[])
     QApplication::setApplicationName(u"H-Linvera"_s);
     QApplication::setOrganizationName(u"HALVEX"_s);
     QApplication::setQuitOnLastWindowClosed(false);
+
+    if (const QString authorities = qEnvironmentVariable(linvera::kExtraAuthoritiesVariable);
+        !authorities.isEmpty()) {
+        QString problem;
+        if (!linvera::TrustExtraAuthorities(authorities, &problem))
+            qWarning("%s: %s: %s", linvera::kExtraAuthoritiesVariable, qPrintable(authorities),
+                     qPrintable(problem));
+    }
 
     linvera::WidgetMessageBoxes boxes(nullptr);
     linvera::Application::Options options;
