@@ -40,7 +40,9 @@ int main(int argc, char* argv[])
         u"n"_s, u"0"_s);
     const QCommandLineOption seed(u"seed"_s, u"Seed of the mix of conversions and faults."_s, u"n"_s,
                                   u"20261207"_s);
-    parser.addOptions({conversions, secondStarts, baseline, seed});
+    const QCommandLineOption probeErrors(
+        u"probe-socket-errors"_s, u"Also probes ending in a socket error; each leaves a message box open."_s);
+    parser.addOptions({conversions, secondStarts, baseline, seed, probeErrors});
     parser.process(app);
 
     linvera::soak::SoakOptions options;
@@ -48,6 +50,7 @@ int main(int argc, char* argv[])
     options.secondStarts = qMax(0, parser.value(secondStarts).toInt());
     options.memoryBaselineAt = qMax(0, parser.value(baseline).toInt());
     options.seed = parser.value(seed).toUInt();
+    options.probeSocketErrors = parser.isSet(probeErrors);
     options.programFolder = QCoreApplication::applicationDirPath();
     options.print = print;
 

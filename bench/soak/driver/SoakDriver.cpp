@@ -349,7 +349,7 @@ bool Soak::prepareHome()
         u"gone.soak.example/\thttp://"_s + nowhere + u"/forward?shorturl=($)\t\"url\": ?\"(.*?)\"\r\n"_s +
         u"rule.soak.example/\thttp://"_s + main + u"/forward?shorturl=($)\t\"url\": ?\"(.*?)\"\r\n"_s +
         u"^http://local\\.soak\\.example/(\\w+)$\thttp://target.soak.example/local/(1)\t\r\n"_s + main +
-        u"/p/\tLocation:\t\r\n"_s;
+        u"/p/\tLocation:\t\r\n"_s + nowhere + u"/p/\tLocation:\t\r\n"_s;
     const QString pictureRules = u"^http://"_s + escapedMain + u"/show/(\\w+)$\thttp://"_s + main +
                                  u"/img/(1).png\r\n^http://"_s + escapedMain + u"/gone/(\\w+)$\thttp://"_s +
                                  nowhere + u"/img/(1).png\r\n"_s;
@@ -501,6 +501,17 @@ Plan Soak::plan(int index)
         p.after = soakShortUrl(p.input);
         break;
     case Kind::Probe: {
+        if (fault && m_options.probeSocketErrors && m_random.bounded(2) == 0) {
+            // Reset, closed without an answer, or refused: each shows its message box.
+            const quint32 how = m_random.bounded(3);
+            p.faulted = true;
+            if (how == 2)
+                p.input = u"http://127.0.0.1:"_s + QString::number(m_closed) + u"/p/"_s + code;
+            else
+                p.input = u"http://"_s + main + u"/p/"_s + code +
+                          faultWord(Service::Probe, how == 0 ? Fault::Reset : Fault::Close);
+            break;
+        }
         const Fault f = choose(answered);
         p.faulted = f != Fault::None;
         const QString linkCode = code + faultWord(Service::Probe, f);

@@ -20,6 +20,9 @@ struct SoakOptions
     quint32 seed = 20261207;
     /// Allowed growth of resident memory from the baseline to the end, in percent.
     double memoryGrowthGoalPercent = 10.0;
+    /// Also probes that end in a socket error (reset, closed, refused). Each shows a message box
+    /// that waits for a user, and nothing closes them during a soak.
+    bool probeSocketErrors = false;
     /// Set in the environment of the programs started (besides the private folders and bus).
     QList<std::pair<QString, QString>> programEnvironment;
     /// Each printed line (progress and figures).

@@ -11,6 +11,7 @@
 #include <QUrl>
 #include <QUrlQuery>
 
+#include <cctype>
 #include <memory>
 
 #include <sys/socket.h>
