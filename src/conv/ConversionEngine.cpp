@@ -44,7 +44,9 @@ ConversionEngine::ConversionEngine(ConversionView& view, platform::MessageBoxes&
     , m_today(&QDate::currentDate)
 {
     connect(m_probe, &RedirectProbe::answered, this, &ConversionEngine::onProbeAnswered);
-    connect(m_probe, &RedirectProbe::failed, this, &ConversionEngine::onProbeFailed);
+    // The failure's box waits for its user in an event loop of its own. Not inside the probe socket's
+    // signal: there the socket, and its descriptor, would be kept until the box is closed.
+    connect(m_probe, &RedirectProbe::failed, this, &ConversionEngine::onProbeFailed, Qt::QueuedConnection);
     connect(m_picture, &PictureDownload::finished, this, &ConversionEngine::onPictureFinished);
 }
 

@@ -100,7 +100,7 @@ double residentMb(qint64 pid)
     return -1;
 }
 
-/// What each open descriptor of a process refers to; sockets and pipes without their inode.
+/// What each open descriptor of a process refers to (a socket with its inode).
 QStringList openDescriptors(qint64 pid)
 {
     QStringList targets;
@@ -110,23 +110,57 @@ QStringList openDescriptors(qint64 pid)
         char buffer[512];
         const QByteArray path = (folder + u'/' + name).toLocal8Bit();
         const ssize_t length = ::readlink(path.constData(), buffer, sizeof buffer - 1);
-        if (length < 0)
-            continue; // closed meanwhile
-        QString target = QString::fromLocal8Bit(buffer, length);
-        if (target.startsWith(u"socket:"_s))
-            target = u"socket"_s;
-        else if (target.startsWith(u"pipe:"_s))
-            target = u"pipe"_s;
-        targets.append(target);
+        if (length >= 0) // else closed meanwhile
+            targets.append(QString::fromLocal8Bit(buffer, length));
     }
     return targets;
 }
 
-QStringList added(QStringList later, const QStringList& earlier)
+/// Sockets and pipes without their inode numbers, which differ from run to run.
+QString kindOf(const QString& target)
 {
+    if (target.startsWith(u"socket:"_s))
+        return u"socket"_s;
+    if (target.startsWith(u"pipe:"_s))
+        return u"pipe"_s;
+    return target;
+}
+
+/// A socket named by its inode in /proc/PID/net: protocol, addresses and TCP state.
+QString describeSocket(qint64 pid, const QString& target)
+{
+    const QString inode = target.mid(8, target.size() - 9);
+    for (const QString& table : {u"tcp"_s, u"tcp6"_s, u"udp"_s, u"unix"_s}) {
+        QFile file(u"/proc/%1/net/%2"_s.arg(pid).arg(table));
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        for (const QByteArray& line : file.readAll().split('\n')) {
+            const QList<QByteArray> fields = line.simplified().split(' ');
+            if (table == u"unix"_s) {
+                if (fields.size() > 6 && QString::fromLatin1(fields[6]) == inode)
+                    return u"unix socket "_s + QString::fromLatin1(fields.value(7));
+            } else if (fields.size() > 9 && QString::fromLatin1(fields[9]) == inode) {
+                return u"%1 %2 -> %3 state %4"_s.arg(table, QString::fromLatin1(fields[1]),
+                                                     QString::fromLatin1(fields[2]),
+                                                     QString::fromLatin1(fields[3]));
+            }
+        }
+    }
+    return target;
+}
+
+/// The descriptors of `later` beyond those of `earlier`, compared by kind, described.
+QStringList added(qint64 pid, const QStringList& later, const QStringList& earlier)
+{
+    QStringList left;
     for (const QString& target : earlier)
-        later.removeOne(target);
-    return later;
+        left.append(kindOf(target));
+    QStringList extra;
+    for (const QString& target : later) {
+        if (!left.removeOne(kindOf(target)))
+            extra.append(target.startsWith(u"socket:"_s) ? describeSocket(pid, target) : target);
+    }
+    return extra;
 }
 
 double median(QList<double> values)
@@ -871,7 +905,7 @@ void Soak::finish()
 
     m_figures.fdsAtEnd = settledDescriptors(m_figures.fdsAtStart);
     if (m_figures.fdsAtEnd > m_figures.fdsAtStart) {
-        m_figures.fdsAdded = added(openDescriptors(m_main.processId()), m_fdsAtStart);
+        m_figures.fdsAdded = added(m_main.processId(), openDescriptors(m_main.processId()), m_fdsAtStart);
         failures.append(u"open descriptors %1 at the start, %2 at the end"_s.arg(m_figures.fdsAtStart)
                             .arg(m_figures.fdsAtEnd));
     }
