@@ -97,6 +97,7 @@ private Q_SLOTS:
     void probeFailuresEndWithMessage();
     void probeFailureBoxFollowsTheSocket_data();
     void probeFailureBoxFollowsTheSocket();
+    void replacedProbeFailureShowsNoBox();
     void probeRefusesLineBreaks();
     void tlsProbe_data();
     void tlsProbe();
@@ -521,6 +522,30 @@ void TestConversionEngine::probeFailureBoxFollowsTheSocket()
     run(u"http://127.0.0.1:"_s + QString::number(port) + u"/abc"_s, 8000);
     QCOMPARE(m_boxes->socketsAtShow, QList<int>{0});
     QCOMPARE(m_boxes->shown().first().title, u"ERROR"_s);
+}
+
+void TestConversionEngine::replacedProbeFailureShowsNoBox()
+{
+    loadRules(
+        u"127.0.0.1:\tLocation:\t\r\n^http://local\\.example/(\\w+)$\thttp://target.example/(1)\t\r\n"_s);
+    auto* probe = m_engine->findChild<RedirectProbe*>();
+    QVERIFY(probe);
+    // A second conversion starts between the failure and its box, as a mailbox tick could.
+    bool replaced = false;
+    connect(probe, &RedirectProbe::failed, m_engine.get(), [this, &replaced] {
+        if (replaced)
+            return;
+        replaced = true;
+        m_view->setBeforeUrl(u"http://local.example/next"_s);
+        m_engine->StartConv();
+    });
+    m_view->setBeforeUrl(u"http://127.0.0.1:"_s + QString::number(HttpTestServer::closedPort()) + u"/abc"_s);
+    m_engine->StartConv();
+    QTRY_VERIFY_WITH_TIMEOUT(replaced, 8000);
+    QCoreApplication::sendPostedEvents();
+    QVERIFY(m_boxes->shown().isEmpty());
+    QCOMPARE(m_view->afterUrl(), u"http://target.example/next"_s);
+    QCOMPARE(m_engine->lConvMode(), 1);
 }
 
 void TestConversionEngine::probeRefusesLineBreaks()
