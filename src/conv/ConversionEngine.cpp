@@ -44,7 +44,18 @@ ConversionEngine::ConversionEngine(ConversionView& view, platform::MessageBoxes&
     , m_today(&QDate::currentDate)
 {
     connect(m_probe, &RedirectProbe::answered, this, &ConversionEngine::onProbeAnswered);
-    connect(m_probe, &RedirectProbe::failed, this, &ConversionEngine::onProbeFailed);
+    // The failure's box waits for its user in an event loop of its own. Not inside the probe socket's
+    // signal: there the socket, and its descriptor, would be kept until the box is closed. A run
+    // started meanwhile has replaced the failed one, whose box is then not shown.
+    connect(m_probe, &RedirectProbe::failed, this, [this](const QString& description) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, run = m_run, description] {
+                if (run == m_run)
+                    onProbeFailed(description);
+            },
+            Qt::QueuedConnection);
+    });
     connect(m_picture, &PictureDownload::finished, this, &ConversionEngine::onPictureFinished);
 }
 

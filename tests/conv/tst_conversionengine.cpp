@@ -15,6 +15,7 @@
 #include "TestPictures.h"
 #include "TlsTestHost.h"
 
+#include <QAbstractSocket>
 #include <QFile>
 #include <QLocale>
 #include <QSignalSpy>
@@ -28,6 +29,20 @@ using namespace linvera;
 using namespace linvera::test;
 
 namespace {
+
+/// Records, with each box, how many sockets the engine still held when the box was shown.
+class SocketCountingBoxes : public RecordingMessageBoxes
+{
+public:
+    Answer show(Icon icon, const QString& title, const QString& text, Buttons buttons = Buttons::Ok) override
+    {
+        socketsAtShow.append(engine ? int(engine->findChildren<QAbstractSocket*>().size()) : -1);
+        return RecordingMessageBoxes::show(icon, title, text, buttons);
+    }
+
+    const ConversionEngine* engine = nullptr;
+    QList<int> socketsAtShow;
+};
 
 // What the application would have read from the store; the engine never reads the store itself.
 Endpoints g_endpoints;
@@ -80,6 +95,9 @@ private Q_SLOTS:
     void probeWithoutPortGoesToPort80();
     void probeFailuresEndWithMessage_data();
     void probeFailuresEndWithMessage();
+    void probeFailureBoxFollowsTheSocket_data();
+    void probeFailureBoxFollowsTheSocket();
+    void replacedProbeFailureShowsNoBox();
     void probeRefusesLineBreaks();
     void tlsProbe_data();
     void tlsProbe();
@@ -105,7 +123,7 @@ private:
 
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<RecordingView> m_view;
-    std::unique_ptr<RecordingMessageBoxes> m_boxes;
+    std::unique_ptr<SocketCountingBoxes> m_boxes;
     std::unique_ptr<ConversionEngine> m_engine;
     std::unique_ptr<ShortenerService> m_shortener;
     QDate m_today{2026, 12, 7};
@@ -132,8 +150,9 @@ void TestConversionEngine::init()
     setHttpTimeouts({std::chrono::milliseconds(3000), std::chrono::milliseconds(10000)});
 
     m_view = std::make_unique<RecordingView>();
-    m_boxes = std::make_unique<RecordingMessageBoxes>();
+    m_boxes = std::make_unique<SocketCountingBoxes>();
     m_engine = std::make_unique<ConversionEngine>(*m_view, *m_boxes);
+    m_boxes->engine = m_engine.get();
     m_engine->setEndpoints(g_endpoints);
     m_engine->setLogFilePath(m_dir->filePath(u"log.txt"_s));
     m_engine->setTempFolder(m_dir->path());
@@ -480,6 +499,55 @@ void TestConversionEngine::probeFailuresEndWithMessage()
     QVERIFY(!m_boxes->shown().first().text.isEmpty());
     QVERIFY(!m_engine->isWaiting());
     QCOMPARE(m_view->afterUrl(), QString());
+}
+
+void TestConversionEngine::probeFailureBoxFollowsTheSocket_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("connection refused") << u"refused"_s;
+    QTest::newRow("connection reset") << u"reset"_s;
+    QTest::newRow("closed without answer") << u"closed"_s;
+}
+
+// A box left open (nobody at the screen) must not keep the failed probe's socket: each later
+// failure would keep one more.
+void TestConversionEngine::probeFailureBoxFollowsTheSocket()
+{
+    QFETCH(QString, kind);
+    RedirectHost host;
+    if (kind == u"reset"_s)
+        host.setDelivery(HttpTestDelivery::reset());
+    else if (kind == u"closed"_s)
+        host.setDelivery(HttpTestDelivery::closeWithoutAnswer());
+    const quint16 port = kind == u"refused"_s ? HttpTestServer::closedPort() : host.port();
+    loadRules(u"127.0.0.1:\tLocation:\t\r\n"_s);
+    run(u"http://127.0.0.1:"_s + QString::number(port) + u"/abc"_s, 8000);
+    QCOMPARE(m_boxes->socketsAtShow, QList<int>{0});
+    QCOMPARE(m_boxes->shown().first().title, u"ERROR"_s);
+}
+
+void TestConversionEngine::replacedProbeFailureShowsNoBox()
+{
+    loadRules(
+        u"127.0.0.1:\tLocation:\t\r\n^http://local\\.example/(\\w+)$\thttp://target.example/(1)\t\r\n"_s);
+    auto* probe = m_engine->findChild<RedirectProbe*>();
+    QVERIFY(probe);
+    // A second conversion starts between the failure and its box, as a mailbox tick could.
+    bool replaced = false;
+    connect(probe, &RedirectProbe::failed, m_engine.get(), [this, &replaced] {
+        if (replaced)
+            return;
+        replaced = true;
+        m_view->setBeforeUrl(u"http://local.example/next"_s);
+        m_engine->StartConv();
+    });
+    m_view->setBeforeUrl(u"http://127.0.0.1:"_s + QString::number(HttpTestServer::closedPort()) + u"/abc"_s);
+    m_engine->StartConv();
+    QTRY_VERIFY_WITH_TIMEOUT(replaced, 8000);
+    QCoreApplication::sendPostedEvents();
+    QVERIFY(m_boxes->shown().isEmpty());
+    QCOMPARE(m_view->afterUrl(), u"http://target.example/next"_s);
+    QCOMPARE(m_engine->lConvMode(), 1);
 }
 
 void TestConversionEngine::probeRefusesLineBreaks()
