@@ -359,6 +359,8 @@ bool Soak::prepareHome()
             {Endpoints::ShortenerAltApiHost, main},
             {Endpoints::LiveShortDomain, live},
             {Endpoints::LiveHost, u"live.soak.example"_s},
+            {Endpoints::StoreHost, u"www.store.example"_s},
+            {Endpoints::StoreHostPrefix, u"www.store."_s},
             {Endpoints::MicroblogHost, nowhere},
             {Endpoints::PictureHost, nowhere},
             {Endpoints::MakerSiteHost, nowhere},
