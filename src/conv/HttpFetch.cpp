@@ -104,6 +104,7 @@ void HttpFetch::start(const QString& url, const QString& headers, const QString&
     m_headers = headers;
     m_proxy = proxy;
     m_redirectsLeft = kMaxRedirects;
+    m_posting = m_post;
     m_total.start(httpTimeouts().total);
     begin(url);
 }
@@ -171,10 +172,15 @@ void HttpFetch::begin(const QString& url)
         {"Connection", "close"},
     };
     applyHeaders(headers, m_headers);
-    m_request = "GET " + (absoluteForm ? withoutFragment : originForm) + " HTTP/1.1\r\n";
+    if (m_posting)
+        setHeader(headers, "Content-Length", QByteArray::number(m_postBody.size()));
+    m_request =
+        (m_posting ? "POST " : "GET ") + (absoluteForm ? withoutFragment : originForm) + " HTTP/1.1\r\n";
     for (const auto& [name, value] : std::as_const(headers))
         m_request += name + ": " + value + "\r\n";
     m_request += "\r\n";
+    if (m_posting)
+        m_request += m_postBody;
 
     if (secure) {
 #if QT_CONFIG(ssl)
@@ -229,6 +235,11 @@ void HttpFetch::sendRequest()
     m_socket->write(m_request);
 }
 
+qint64 HttpFetch::bodyLimit() const
+{
+    return m_bodyLimit > 0 ? m_bodyLimit : httpBodyLimit();
+}
+
 void HttpFetch::touch()
 {
     m_idle.start(httpTimeouts().idle);
@@ -271,8 +282,8 @@ void HttpFetch::process(bool closed)
     }
     m_body += m_buffer;
     m_buffer.clear();
-    if (m_body.size() > httpBodyLimit()) {
-        fail(Outcome::Failed, u"the body is larger than %1 bytes"_s.arg(httpBodyLimit()));
+    if (m_body.size() > bodyLimit()) {
+        fail(Outcome::Failed, u"the body is larger than %1 bytes"_s.arg(bodyLimit()));
         return;
     }
     if (m_contentLength >= 0 && m_body.size() >= m_contentLength) {
@@ -327,8 +338,8 @@ bool HttpFetch::parseHead(const QByteArray& head)
     }
     if (m_chunked)
         m_contentLength = -1;
-    if (m_contentLength > httpBodyLimit()) {
-        fail(Outcome::Failed, u"the body is larger than %1 bytes"_s.arg(httpBodyLimit()));
+    if (m_contentLength > bodyLimit()) {
+        fail(Outcome::Failed, u"the body is larger than %1 bytes"_s.arg(bodyLimit()));
         return false;
     }
     m_headDone = true;
@@ -360,8 +371,8 @@ bool HttpFetch::takeChunks()
             m_chunksDone = true;
             return true;
         }
-        if (m_body.size() + size > httpBodyLimit()) {
-            fail(Outcome::Failed, u"the body is larger than %1 bytes"_s.arg(httpBodyLimit()));
+        if (m_body.size() + size > bodyLimit()) {
+            fail(Outcome::Failed, u"the body is larger than %1 bytes"_s.arg(bodyLimit()));
             return false;
         }
         if (m_buffer.size() < lineEnd + 2 + size + 2)
@@ -386,6 +397,8 @@ void HttpFetch::complete()
             return;
         }
         const QString next = redirectTarget();
+        if (m_status != 307 && m_status != 308)
+            m_posting = false;
         if (m_url.scheme() == u"https"_s && !next.startsWith(u"https:"_s, Qt::CaseInsensitive)) {
             fail(Outcome::Failed, u"a redirect from https to another scheme is refused"_s);
             return;
