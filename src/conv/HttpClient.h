@@ -74,6 +74,10 @@ public:
     }
     /// The largest body this fetch accepts; 0 leaves it to httpBodyLimit().
     void setBodyLimit(qint64 bytes) { m_bodyLimit = bytes; }
+    /// false: a redirect is the answer itself, not followed.
+    void setFollowRedirects(bool follow) { m_followRedirects = follow; }
+    /// true: without a proxy given to start(), connect straight to the host whatever the system says.
+    void setDirect(bool direct) { m_direct = direct; }
     /// Drops a running fetch without sending finished().
     void abort();
 
@@ -110,6 +114,8 @@ private:
     bool m_post = false;
     bool m_posting = false;
     qint64 m_bodyLimit = 0;
+    bool m_followRedirects = true;
+    bool m_direct = false;
     QString m_proxy;
     QUrl m_url;
     /// Scheme and authority of the current URL, as written.

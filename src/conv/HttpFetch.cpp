@@ -158,7 +158,8 @@ void HttpFetch::begin(const QString& url)
         originForm.prepend('/');
 
     const bool secure = m_url.scheme() == u"https"_s;
-    const QNetworkProxy proxy = proxyFor(m_url, m_proxy);
+    const QNetworkProxy proxy =
+        m_direct && m_proxy.isEmpty() ? QNetworkProxy(QNetworkProxy::NoProxy) : proxyFor(m_url, m_proxy);
     const bool httpProxy =
         proxy.type() == QNetworkProxy::HttpProxy || proxy.type() == QNetworkProxy::HttpCachingProxy;
     // A plain request goes to an HTTP proxy with the whole URL; an encrypted one through a tunnel.
@@ -391,7 +392,7 @@ void HttpFetch::complete()
 {
     m_idle.stop();
     dropSocket();
-    if (isRedirect(m_status) && !m_location.isEmpty()) {
+    if (m_followRedirects && isRedirect(m_status) && !m_location.isEmpty()) {
         if (m_redirectsLeft-- <= 0) {
             fail(Outcome::Failed, u"too many redirects"_s);
             return;
