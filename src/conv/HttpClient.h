@@ -108,6 +108,7 @@ private:
     void dropSocket();
     void touch();
     qint64 bodyLimit() const;
+    void addToBody(QByteArray piece);
 
     QString m_headers;
     QByteArray m_postBody;
@@ -136,6 +137,10 @@ private:
     bool m_chunked = false;
     bool m_chunksDone = false;
     QByteArray m_location;
+    /// The body as it arrives, in pieces: one block is put together only for a whole answer, so a
+    /// large body is never copied over and over as it grows.
+    QList<QByteArray> m_pieces;
+    qint64 m_bodySize = 0;
     QByteArray m_body;
     QString m_error;
 };

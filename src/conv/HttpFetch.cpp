@@ -17,6 +17,9 @@ namespace {
 constexpr int kMaxRedirects = 10;
 // An answer head longer than this is not an answer we want to read.
 constexpr qsizetype kMaxHeadBytes = 64 * 1024;
+// What the socket takes from the system before we have read it: a fast host then waits for us,
+// and no single arrival is so large that handling it holds up the window's events.
+constexpr qint64 kSocketReadBuffer = 256 * 1024;
 
 using HeaderList = QList<std::pair<QByteArray, QByteArray>>;
 
@@ -136,6 +139,8 @@ void HttpFetch::begin(const QString& url)
     m_chunksDone = false;
     m_location.clear();
     m_body.clear();
+    m_pieces.clear();
+    m_bodySize = 0;
     m_error.clear();
 
     const QString problem = RequestUrlProblem(url);
@@ -208,6 +213,7 @@ void HttpFetch::begin(const QString& url)
         m_socket->setProxy(tunnel);
     }
 
+    m_socket->setReadBufferSize(kSocketReadBuffer);
     connect(m_socket, &QTcpSocket::readyRead, this, [this] { process(false); });
     connect(m_socket, &QTcpSocket::bytesWritten, this, &HttpFetch::touch);
     connect(m_socket, &QTcpSocket::disconnected, this, [this] { process(true); });
@@ -234,6 +240,14 @@ void HttpFetch::sendRequest()
 {
     touch();
     m_socket->write(m_request);
+}
+
+void HttpFetch::addToBody(QByteArray piece)
+{
+    if (piece.isEmpty())
+        return;
+    m_bodySize += piece.size();
+    m_pieces.append(std::move(piece));
 }
 
 qint64 HttpFetch::bodyLimit() const
@@ -281,14 +295,21 @@ void HttpFetch::process(bool closed)
             fail(Outcome::Failed, u"the connection closed inside a chunked body"_s);
         return;
     }
-    m_body += m_buffer;
-    m_buffer.clear();
-    if (m_body.size() > bodyLimit()) {
+    addToBody(std::exchange(m_buffer, {}));
+    if (m_bodySize > bodyLimit()) {
         fail(Outcome::Failed, u"the body is larger than %1 bytes"_s.arg(bodyLimit()));
         return;
     }
-    if (m_contentLength >= 0 && m_body.size() >= m_contentLength) {
-        m_body.truncate(m_contentLength);
+    if (m_contentLength >= 0 && m_bodySize >= m_contentLength) {
+        // Whatever came after the announced length is not part of the body.
+        while (m_bodySize > m_contentLength) {
+            QByteArray& last = m_pieces.last();
+            const qint64 excess = qMin<qint64>(m_bodySize - m_contentLength, last.size());
+            last.chop(excess);
+            m_bodySize -= excess;
+            if (last.isEmpty())
+                m_pieces.removeLast();
+        }
         complete();
     } else if (closed) {
         // A connection closed before the announced length is a broken transfer, not an answer.
@@ -372,7 +393,7 @@ bool HttpFetch::takeChunks()
             m_chunksDone = true;
             return true;
         }
-        if (m_body.size() + size > bodyLimit()) {
+        if (m_bodySize + size > bodyLimit()) {
             fail(Outcome::Failed, u"the body is larger than %1 bytes"_s.arg(bodyLimit()));
             return false;
         }
@@ -382,7 +403,7 @@ bool HttpFetch::takeChunks()
             fail(Outcome::Failed, u"a chunk does not end with CR LF"_s);
             return false;
         }
-        m_body += m_buffer.mid(lineEnd + 2, size);
+        addToBody(m_buffer.mid(lineEnd + 2, size));
         m_buffer.remove(0, lineEnd + 2 + size + 2);
     }
     return true;
@@ -408,6 +429,11 @@ void HttpFetch::complete()
         return;
     }
     m_total.stop();
+    if (m_bodySize > 0)
+        m_body.reserve(m_bodySize);
+    for (const QByteArray& piece : std::as_const(m_pieces))
+        m_body += piece;
+    m_pieces.clear();
     m_outcome = Outcome::Answered;
     announce();
 }
@@ -435,6 +461,8 @@ void HttpFetch::fail(Outcome outcome, const QString& error)
     m_outcome = outcome;
     m_error = error;
     m_body.clear();
+    m_pieces.clear();
+    m_bodySize = 0;
     announce();
 }
 
