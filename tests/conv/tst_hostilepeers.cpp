@@ -6,6 +6,7 @@
 #include "HostilePeer.h"
 #include "RecordingMessageBoxes.h"
 #include "RecordingView.h"
+#include "RedirectHost.h"
 #include "ShortenerService.h"
 #include "TestPictures.h"
 
@@ -23,7 +24,7 @@ namespace {
 using Fault = HostilePeer::Fault;
 using std::chrono::milliseconds;
 
-enum class Path { Shorten, Isgd, Yourls, Shlink, InfoApi, RuleApi, Picture, Probe };
+enum class Path { Shorten, Isgd, Yourls, Shlink, InfoApi, RuleApi, Picture, Probe, LiveChannel };
 
 const char* pathName(Path path)
 {
@@ -44,6 +45,8 @@ const char* pathName(Path path)
         return "picture";
     case Path::Probe:
         return "probe";
+    case Path::LiveChannel:
+        return "live channel";
     }
     return "";
 }
@@ -62,8 +65,8 @@ bool endsByCap(Fault fault)
 }
 
 // Short enough that a row takes well under a second; the drip (5 ms a byte) beats the idle time.
-constexpr milliseconds kIdle{300};
-constexpr milliseconds kTotal{800};
+constexpr milliseconds kIdle{250};
+constexpr milliseconds kTotal{600};
 // Rows that a cap must end get a total far beyond the time the cap needs.
 constexpr milliseconds kLongTotal{4000};
 // The event loop may not stall longer than this while a path waits.
@@ -82,6 +85,7 @@ const QString kGoodShortUrl = u"http://good.example/s"_s;
 const QString kShortened = u"URL短縮化を実行しました"_s;
 const QString kShorteningFailed = u"URL短縮化に失敗しました"_s;
 const QString kPictureDownloadFailed = u"画像を取得できませんでした。"_s;
+const QString kChannelPageFailed = u"チャンネルページを取得できませんでした。"_s;
 
 } // namespace
 
@@ -109,7 +113,7 @@ void TestHostilePeers::everyPathSurvivesEveryFault_data()
     QTest::addColumn<Fault>("fault");
     const QMetaEnum faults = QMetaEnum::fromType<Fault>();
     for (Path path : {Path::Shorten, Path::Isgd, Path::Yourls, Path::Shlink, Path::InfoApi, Path::RuleApi,
-                      Path::Picture, Path::Probe}) {
+                      Path::Picture, Path::Probe, Path::LiveChannel}) {
         for (int i = 0; i < faults.keyCount(); ++i) {
             const auto fault = Fault(faults.value(i));
             QTest::addRow("%s %s", pathName(path), faults.key(i)) << path << fault;
@@ -128,6 +132,9 @@ void TestHostilePeers::everyPathSurvivesEveryFault()
     QVERIFY(peer.isListening());
     ShortenerService good;
     good.setShortUrl(kGoodShortUrl);
+    // The live-video short link leads to a channel page on the peer.
+    RedirectHost liveShort;
+    liveShort.redirect("/live", peer.url(u"/channel/abc#top"_s).toLatin1(), 302);
 
     const milliseconds total = endsByCap(fault) ? kLongTotal : kTotal;
     setHttpTimeouts({kIdle, total});
@@ -204,6 +211,15 @@ void TestHostilePeers::everyPathSurvivesEveryFault()
         peer.setBody("<html>moved</html>\n");
         cap = RedirectProbe::kMaxAnswerBytes;
         break;
+    case Path::LiveChannel:
+        endpoints.set(Endpoints::LiveShortDomain, liveShort.hostAndPort());
+        endpoints.set(Endpoints::LiveHost, u"live.example"_s);
+        input = liveShort.url(u"/live"_s).toString();
+        peer.setHead("HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\nConnection: close\r\n");
+        peer.setBody(R"(<html><head><title>tempting</title></head><body channelUrl="tempting"></body>)"
+                     "\n");
+        cap = httpTextBodyLimit();
+        break;
     }
     if (fault == Fault::EndlessHead || fault == Fault::HugeLocation || fault == Fault::Binary)
         cap = qMin<qint64>(cap, 64 * 1024);
@@ -248,6 +264,7 @@ void TestHostilePeers::everyPathSurvivesEveryFault()
     // The probe reads only the header block: after a whole one the body does not matter.
     const bool wholeHead = path == Path::Probe && (fault == Fault::Drip || fault == Fault::EndlessBody);
     QVERIFY2(!view.afterUrl().contains(u"tempting"_s) || wholeHead, qPrintable(view.afterUrl()));
+    QVERIFY2(!view.afterInfo.contains(u"tempting"_s), qPrintable(view.afterInfo));
     switch (path) {
     case Path::Shorten:
     case Path::Isgd:
@@ -284,6 +301,13 @@ void TestHostilePeers::everyPathSurvivesEveryFault()
             QCOMPARE(boxes.shown().size(), 1);
             QCOMPARE(boxes.shown().constFirst().title, u"ERROR"_s);
         }
+        break;
+    case Path::LiveChannel:
+        // The redirect's target stands; the page that never came whole is not read.
+        QCOMPARE(engine.lConvMode(), 3);
+        QCOMPARE(view.afterUrl(), peer.url(u"/channel/abc"_s));
+        QCOMPARE(view.messages.constLast(), kChannelPageFailed);
+        QCOMPARE(boxes.shown().size(), 0);
         break;
     }
 }
