@@ -4,7 +4,12 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <sys/resource.h>
 #include <sys/socket.h>
+
+#include <ctime>
+#include <tuple>
+#include <utility>
 
 namespace linvera::test {
 namespace {
@@ -259,13 +264,28 @@ void HostilePeer::reset(QTcpSocket* socket)
     socket->abort();
 }
 
+namespace {
+
+// The processor time this thread has used, and how often the system has switched it out against its
+// will.
+std::pair<qint64, long> threadUsage()
+{
+    timespec cpu{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu);
+    rusage usage{};
+    getrusage(RUSAGE_THREAD, &usage);
+    return {qint64(cpu.tv_sec) * 1000000000 + cpu.tv_nsec, usage.ru_nivcsw};
+}
+
+} // namespace
+
 StallMeter::StallMeter(QObject* parent)
     : QObject(parent)
     , m_timer(new QTimer(this))
 {
     m_timer->setTimerType(Qt::PreciseTimer);
     m_timer->setInterval(10);
-    connect(m_timer, &QTimer::timeout, this, [this] { m_longest = qMax(m_longest, m_since.restart()); });
+    connect(m_timer, &QTimer::timeout, this, &StallMeter::tick);
 }
 
 StallMeter::~StallMeter() = default;
@@ -273,14 +293,31 @@ StallMeter::~StallMeter() = default;
 void StallMeter::start()
 {
     m_longest = 0;
+    m_longestOwn = 0;
+    m_preempted = 0;
+    std::tie(m_cpuNs, m_involuntary) = threadUsage();
     m_since.start();
     m_timer->start();
 }
 
+void StallMeter::tick()
+{
+    const qint64 gap = m_since.restart();
+    const auto [cpuNs, involuntary] = threadUsage();
+    const qint64 cpuMs = (cpuNs - m_cpuNs) / 1000000;
+    const bool preempted = involuntary > m_involuntary;
+    m_cpuNs = cpuNs;
+    m_involuntary = involuntary;
+    m_longest = qMax(m_longest, gap);
+    m_longestOwn = qMax(m_longestOwn, preempted ? cpuMs : gap);
+    if (preempted && gap > 100)
+        ++m_preempted;
+}
+
 void StallMeter::stop()
 {
+    tick();
     m_timer->stop();
-    m_longest = qMax(m_longest, m_since.elapsed());
 }
 
 } // namespace linvera::test

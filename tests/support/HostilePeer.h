@@ -102,7 +102,9 @@ private:
 };
 
 /// Records the longest gap between the ticks of a 10 ms timer: how long the event loop of this
-/// thread stalled while it ran, nested loops included.
+/// thread stalled while it ran, nested loops included. On a loaded machine the system may take the
+/// processor away in the middle of a gap; such a gap counts with the processor time this thread
+/// spent in it, since the waiting was not the program's doing.
 class StallMeter : public QObject
 {
     Q_OBJECT
@@ -112,12 +114,23 @@ public:
     ~StallMeter() override;
     void start();
     void stop();
+    /// The longest gap as the wall clock saw it.
     qint64 longestGapMs() const { return m_longest; }
+    /// The longest stall of the program's own making.
+    qint64 longestOwnStallMs() const { return m_longestOwn; }
+    /// Gaps over 100 ms in which the system had taken the processor away.
+    int preemptedLongGaps() const { return m_preempted; }
 
 private:
+    void tick();
+
     QTimer* m_timer;
     QElapsedTimer m_since;
+    qint64 m_cpuNs = 0;
+    long m_involuntary = 0;
     qint64 m_longest = 0;
+    qint64 m_longestOwn = 0;
+    int m_preempted = 0;
 };
 
 } // namespace linvera::test
