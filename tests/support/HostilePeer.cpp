@@ -4,12 +4,9 @@
 #include <QTcpSocket>
 #include <QTimer>
 
-#include <sys/resource.h>
 #include <sys/socket.h>
 
-#include <ctime>
-#include <tuple>
-#include <utility>
+#include <cstdio>
 
 namespace linvera::test {
 namespace {
@@ -266,15 +263,18 @@ void HostilePeer::reset(QTcpSocket* socket)
 
 namespace {
 
-// The processor time this thread has used, and how often the system has switched it out against its
-// will.
-std::pair<qint64, long> threadUsage()
+// Nanoseconds this thread has spent ready to run but waiting for a processor (the second figure of
+// the scheduler's statistics); 0 where the system keeps none.
+qint64 runQueueWaitNs()
 {
-    timespec cpu{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu);
-    rusage usage{};
-    getrusage(RUSAGE_THREAD, &usage);
-    return {qint64(cpu.tv_sec) * 1000000000 + cpu.tv_nsec, usage.ru_nivcsw};
+    FILE* file = std::fopen("/proc/thread-self/schedstat", "r");
+    if (!file)
+        return 0;
+    unsigned long long running = 0;
+    unsigned long long waiting = 0;
+    const int read = std::fscanf(file, "%llu %llu", &running, &waiting);
+    std::fclose(file);
+    return read == 2 ? qint64(waiting) : 0;
 }
 
 } // namespace
@@ -294,8 +294,8 @@ void StallMeter::start()
 {
     m_longest = 0;
     m_longestOwn = 0;
-    m_preempted = 0;
-    std::tie(m_cpuNs, m_involuntary) = threadUsage();
+    m_ownWait = 0;
+    m_waitNs = runQueueWaitNs();
     m_since.start();
     m_timer->start();
 }
@@ -303,15 +303,15 @@ void StallMeter::start()
 void StallMeter::tick()
 {
     const qint64 gap = m_since.restart();
-    const auto [cpuNs, involuntary] = threadUsage();
-    const qint64 cpuMs = (cpuNs - m_cpuNs) / 1000000;
-    const bool preempted = involuntary > m_involuntary;
-    m_cpuNs = cpuNs;
-    m_involuntary = involuntary;
+    const qint64 waitNs = runQueueWaitNs();
+    const qint64 waitMs = (waitNs - m_waitNs) / 1000000;
+    m_waitNs = waitNs;
     m_longest = qMax(m_longest, gap);
-    m_longestOwn = qMax(m_longestOwn, preempted ? cpuMs : gap);
-    if (preempted && gap > 100)
-        ++m_preempted;
+    const qint64 own = qMax<qint64>(0, gap - waitMs);
+    if (own > m_longestOwn) {
+        m_longestOwn = own;
+        m_ownWait = waitMs;
+    }
 }
 
 void StallMeter::stop()

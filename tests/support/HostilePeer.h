@@ -102,9 +102,9 @@ private:
 };
 
 /// Records the longest gap between the ticks of a 10 ms timer: how long the event loop of this
-/// thread stalled while it ran, nested loops included. On a loaded machine the system may take the
-/// processor away in the middle of a gap; such a gap counts with the processor time this thread
-/// spent in it, since the waiting was not the program's doing.
+/// thread stalled while it ran, nested loops included. On a loaded machine a thread that is ready to
+/// run may wait for a processor, after a wake-up or when switched out; that waiting, as the system
+/// counts it for the thread, is not the program's doing and is taken off its stalls.
 class StallMeter : public QObject
 {
     Q_OBJECT
@@ -116,21 +116,20 @@ public:
     void stop();
     /// The longest gap as the wall clock saw it.
     qint64 longestGapMs() const { return m_longest; }
-    /// The longest stall of the program's own making.
+    /// The longest gap less the time the thread waited for a processor in it.
     qint64 longestOwnStallMs() const { return m_longestOwn; }
-    /// Gaps over 100 ms in which the system had taken the processor away.
-    int preemptedLongGaps() const { return m_preempted; }
+    /// The time the thread waited for a processor in that gap.
+    qint64 ownStallWaitMs() const { return m_ownWait; }
 
 private:
     void tick();
 
     QTimer* m_timer;
     QElapsedTimer m_since;
-    qint64 m_cpuNs = 0;
-    long m_involuntary = 0;
+    qint64 m_waitNs = 0;
     qint64 m_longest = 0;
     qint64 m_longestOwn = 0;
-    int m_preempted = 0;
+    qint64 m_ownWait = 0;
 };
 
 } // namespace linvera::test
