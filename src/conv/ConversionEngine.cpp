@@ -29,6 +29,7 @@ const QString kProcessing = u"処理中です..."_s;
 const QString kPictureShown = u"画像を表示しました。"_s;
 const QString kPictureDownloadFailed = u"画像を取得できませんでした。"_s;
 const QString kPictureUnreadable = u"画像を表示できませんでした。"_s;
+const QString kChannelPageFailed = u"チャンネルページを取得できませんでした。"_s;
 const QString kChainLoop = u"リダイレクトがループしているため、たどるのをやめました。"_s;
 const QString kChainTooLong = u"リダイレクトが10回を超えたため、たどるのをやめました。"_s;
 
@@ -339,9 +340,16 @@ void ConversionEngine::onProbeAnswered(const QString& headerBlock)
         return;
     }
     QByteArray page;
-    HttpGetBytes(liveLocation, page);
+    const qint64 got = HttpGetBytes(liveLocation, page, {}, {}, httpTextBodyLimit());
     if (run != m_run)
         return;
+    if (got == 0) {
+        // Without the page only the redirect's own target is known; no preview ran.
+        m_view.setAfterUrl(liveLocation);
+        m_view.setMessage(kChannelPageFailed);
+        Q_EMIT conversionFinished(m_mode);
+        return;
+    }
     const QString text = PageBytesToText(page);
     m_view.setMessage(kPreviewed);
     static const RuleRegex channelUrl(u"channelUrl=\"(.*?)\""_s);

@@ -19,6 +19,7 @@ namespace {
 
 HttpTimeouts g_timeouts;
 qint64 g_bodyLimit = 32 * 1024 * 1024;
+qint64 g_textBodyLimit = 4 * 1024 * 1024;
 
 } // namespace
 
@@ -89,6 +90,16 @@ void setHttpBodyLimit(qint64 bytes)
     g_bodyLimit = bytes;
 }
 
+qint64 httpTextBodyLimit()
+{
+    return qMin(g_textBodyLimit, g_bodyLimit);
+}
+
+void setHttpTextBodyLimit(qint64 bytes)
+{
+    g_textBodyLimit = bytes;
+}
+
 QString RequestUrlProblem(const QString& url)
 {
     if (url.isEmpty())
@@ -122,7 +133,8 @@ QString RequestUrlProblem(const QString& url)
     return {};
 }
 
-qint64 HttpGetBytes(const QString& url, QByteArray& body, const QString& headers, const QString& proxy)
+qint64 HttpGetBytes(const QString& url, QByteArray& body, const QString& headers, const QString& proxy,
+                    qint64 bodyLimit)
 {
     body.clear();
     if (url.isEmpty())
@@ -130,6 +142,7 @@ qint64 HttpGetBytes(const QString& url, QByteArray& body, const QString& headers
     HttpFetch fetch;
     QEventLoop loop;
     QObject::connect(&fetch, &HttpFetch::finished, &loop, &QEventLoop::quit);
+    fetch.setBodyLimit(bodyLimit);
     fetch.start(url, headers, proxy);
     loop.exec();
     if (fetch.outcome() == HttpFetch::Outcome::BadUrl)

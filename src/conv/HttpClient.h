@@ -41,6 +41,9 @@ bool TrustExtraAuthorities(const QString& pemFile, QString* problem = nullptr);
 /// Largest answer body a fetch accepts; a longer one is a failed transfer.
 qint64 httpBodyLimit();
 void setHttpBodyLimit(qint64 bytes);
+/// Largest answer a service API gives as text (shortening, expansion); far below httpBodyLimit().
+qint64 httpTextBodyLimit();
+void setHttpTextBodyLimit(qint64 bytes);
 
 /// Why a URL the program assembled cannot be requested exactly as written, or empty text when it
 /// can. Accepted: an http or https URL of printable ASCII without user info, every "%" followed by
@@ -72,6 +75,19 @@ public:
     /// separated by CR LF; `proxy` ("host:port") replaces the system proxy when not empty.
     /// finished() always comes later from the event loop, also for a refused URL.
     void start(const QString& url, const QString& headers = {}, const QString& proxy = {});
+    /// Makes every later start() a POST of `body` with its Content-Length. A 301, 302 or 303 answer
+    /// is followed with a GET; a 307 or 308 repeats the POST.
+    void setPostBody(const QByteArray& body)
+    {
+        m_postBody = body;
+        m_post = true;
+    }
+    /// The largest body this fetch accepts; 0 leaves it to httpBodyLimit().
+    void setBodyLimit(qint64 bytes) { m_bodyLimit = bytes; }
+    /// false: a redirect is the answer itself, not followed.
+    void setFollowRedirects(bool follow) { m_followRedirects = follow; }
+    /// true: without a proxy given to start(), connect straight to the host whatever the system says.
+    void setDirect(bool direct) { m_direct = direct; }
     /// Drops a running fetch without sending finished().
     void abort();
 
@@ -101,8 +117,16 @@ private:
     void announce();
     void dropSocket();
     void touch();
+    qint64 bodyLimit() const;
+    void addToBody(QByteArray piece);
 
     QString m_headers;
+    QByteArray m_postBody;
+    bool m_post = false;
+    bool m_posting = false;
+    qint64 m_bodyLimit = 0;
+    bool m_followRedirects = true;
+    bool m_direct = false;
     QString m_proxy;
     QUrl m_url;
     /// Scheme and authority of the current URL, as written.
@@ -123,6 +147,10 @@ private:
     bool m_chunked = false;
     bool m_chunksDone = false;
     QByteArray m_location;
+    /// The body as it arrives, in pieces: one block is put together only for a whole answer, so a
+    /// large body is never copied over and over as it grows.
+    QList<QByteArray> m_pieces;
+    qint64 m_bodySize = 0;
     QByteArray m_body;
     QString m_error;
 };
@@ -131,8 +159,9 @@ private:
 /// answer body (also for an HTTP error page, as a browser would show it) and returns its length;
 /// 0 and an empty body on any transport failure, time-out or refused URL. The request carries the
 /// URL exactly as given (see HttpFetch). `headers` are extra "Name: value" lines separated by CR LF;
-/// `proxy` ("host:port") replaces the system proxy when not empty.
+/// `proxy` ("host:port") replaces the system proxy when not empty. A body over `bodyLimit` (0:
+/// httpBodyLimit()) is a failure.
 qint64 HttpGetBytes(const QString& url, QByteArray& body, const QString& headers = {},
-                    const QString& proxy = {});
+                    const QString& proxy = {}, qint64 bodyLimit = 0);
 
 } // namespace linvera

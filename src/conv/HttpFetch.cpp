@@ -17,6 +17,9 @@ namespace {
 constexpr int kMaxRedirects = 10;
 // An answer head longer than this is not an answer we want to read.
 constexpr qsizetype kMaxHeadBytes = 64 * 1024;
+// What the socket takes from the system before we have read it: a fast host then waits for us,
+// and no single arrival is so large that handling it holds up the window's events.
+constexpr qint64 kSocketReadBuffer = 256 * 1024;
 
 using HeaderList = QList<std::pair<QByteArray, QByteArray>>;
 
@@ -104,6 +107,7 @@ void HttpFetch::start(const QString& url, const QString& headers, const QString&
     m_headers = headers;
     m_proxy = proxy;
     m_redirectsLeft = kMaxRedirects;
+    m_posting = m_post;
     m_total.start(httpTimeouts().total);
     begin(url);
 }
@@ -135,6 +139,8 @@ void HttpFetch::begin(const QString& url)
     m_chunksDone = false;
     m_location.clear();
     m_body.clear();
+    m_pieces.clear();
+    m_bodySize = 0;
     m_error.clear();
 
     const QString problem = RequestUrlProblem(url);
@@ -157,7 +163,8 @@ void HttpFetch::begin(const QString& url)
         originForm.prepend('/');
 
     const bool secure = m_url.scheme() == u"https"_s;
-    const QNetworkProxy proxy = proxyFor(m_url, m_proxy);
+    const QNetworkProxy proxy =
+        m_direct && m_proxy.isEmpty() ? QNetworkProxy(QNetworkProxy::NoProxy) : proxyFor(m_url, m_proxy);
     const bool httpProxy =
         proxy.type() == QNetworkProxy::HttpProxy || proxy.type() == QNetworkProxy::HttpCachingProxy;
     // A plain request goes to an HTTP proxy with the whole URL; an encrypted one through a tunnel.
@@ -171,10 +178,15 @@ void HttpFetch::begin(const QString& url)
         {"Connection", "close"},
     };
     applyHeaders(headers, m_headers);
-    m_request = "GET " + (absoluteForm ? withoutFragment : originForm) + " HTTP/1.1\r\n";
+    if (m_posting)
+        setHeader(headers, "Content-Length", QByteArray::number(m_postBody.size()));
+    m_request =
+        (m_posting ? "POST " : "GET ") + (absoluteForm ? withoutFragment : originForm) + " HTTP/1.1\r\n";
     for (const auto& [name, value] : std::as_const(headers))
         m_request += name + ": " + value + "\r\n";
     m_request += "\r\n";
+    if (m_posting)
+        m_request += m_postBody;
 
     if (secure) {
 #if QT_CONFIG(ssl)
@@ -201,6 +213,7 @@ void HttpFetch::begin(const QString& url)
         m_socket->setProxy(tunnel);
     }
 
+    m_socket->setReadBufferSize(kSocketReadBuffer);
     connect(m_socket, &QTcpSocket::readyRead, this, [this] { process(false); });
     connect(m_socket, &QTcpSocket::bytesWritten, this, &HttpFetch::touch);
     connect(m_socket, &QTcpSocket::disconnected, this, [this] { process(true); });
@@ -227,6 +240,19 @@ void HttpFetch::sendRequest()
 {
     touch();
     m_socket->write(m_request);
+}
+
+void HttpFetch::addToBody(QByteArray piece)
+{
+    if (piece.isEmpty())
+        return;
+    m_bodySize += piece.size();
+    m_pieces.append(std::move(piece));
+}
+
+qint64 HttpFetch::bodyLimit() const
+{
+    return m_bodyLimit > 0 ? m_bodyLimit : httpBodyLimit();
 }
 
 void HttpFetch::touch()
@@ -269,14 +295,21 @@ void HttpFetch::process(bool closed)
             fail(Outcome::Failed, u"the connection closed inside a chunked body"_s);
         return;
     }
-    m_body += m_buffer;
-    m_buffer.clear();
-    if (m_body.size() > httpBodyLimit()) {
-        fail(Outcome::Failed, u"the body is larger than %1 bytes"_s.arg(httpBodyLimit()));
+    addToBody(std::exchange(m_buffer, {}));
+    if (m_bodySize > bodyLimit()) {
+        fail(Outcome::Failed, u"the body is larger than %1 bytes"_s.arg(bodyLimit()));
         return;
     }
-    if (m_contentLength >= 0 && m_body.size() >= m_contentLength) {
-        m_body.truncate(m_contentLength);
+    if (m_contentLength >= 0 && m_bodySize >= m_contentLength) {
+        // Whatever came after the announced length is not part of the body.
+        while (m_bodySize > m_contentLength) {
+            QByteArray& last = m_pieces.last();
+            const qint64 excess = qMin<qint64>(m_bodySize - m_contentLength, last.size());
+            last.chop(excess);
+            m_bodySize -= excess;
+            if (last.isEmpty())
+                m_pieces.removeLast();
+        }
         complete();
     } else if (closed) {
         // A connection closed before the announced length is a broken transfer, not an answer.
@@ -327,8 +360,8 @@ bool HttpFetch::parseHead(const QByteArray& head)
     }
     if (m_chunked)
         m_contentLength = -1;
-    if (m_contentLength > httpBodyLimit()) {
-        fail(Outcome::Failed, u"the body is larger than %1 bytes"_s.arg(httpBodyLimit()));
+    if (m_contentLength > bodyLimit()) {
+        fail(Outcome::Failed, u"the body is larger than %1 bytes"_s.arg(bodyLimit()));
         return false;
     }
     m_headDone = true;
@@ -360,8 +393,8 @@ bool HttpFetch::takeChunks()
             m_chunksDone = true;
             return true;
         }
-        if (m_body.size() + size > httpBodyLimit()) {
-            fail(Outcome::Failed, u"the body is larger than %1 bytes"_s.arg(httpBodyLimit()));
+        if (m_bodySize + size > bodyLimit()) {
+            fail(Outcome::Failed, u"the body is larger than %1 bytes"_s.arg(bodyLimit()));
             return false;
         }
         if (m_buffer.size() < lineEnd + 2 + size + 2)
@@ -370,7 +403,7 @@ bool HttpFetch::takeChunks()
             fail(Outcome::Failed, u"a chunk does not end with CR LF"_s);
             return false;
         }
-        m_body += m_buffer.mid(lineEnd + 2, size);
+        addToBody(m_buffer.mid(lineEnd + 2, size));
         m_buffer.remove(0, lineEnd + 2 + size + 2);
     }
     return true;
@@ -380,12 +413,14 @@ void HttpFetch::complete()
 {
     m_idle.stop();
     dropSocket();
-    if (isRedirect(m_status) && !m_location.isEmpty()) {
+    if (m_followRedirects && isRedirect(m_status) && !m_location.isEmpty()) {
         if (m_redirectsLeft-- <= 0) {
             fail(Outcome::Failed, u"too many redirects"_s);
             return;
         }
         const QString next = redirectTarget();
+        if (m_status != 307 && m_status != 308)
+            m_posting = false;
         if (m_url.scheme() == u"https"_s && !next.startsWith(u"https:"_s, Qt::CaseInsensitive)) {
             fail(Outcome::Failed, u"a redirect from https to another scheme is refused"_s);
             return;
@@ -398,6 +433,11 @@ void HttpFetch::complete()
         return;
     }
     m_total.stop();
+    if (m_bodySize > 0)
+        m_body.reserve(m_bodySize);
+    for (const QByteArray& piece : std::as_const(m_pieces))
+        m_body += piece;
+    m_pieces.clear();
     m_outcome = Outcome::Answered;
     announce();
 }
@@ -425,6 +465,8 @@ void HttpFetch::fail(Outcome outcome, const QString& error)
     m_outcome = outcome;
     m_error = error;
     m_body.clear();
+    m_pieces.clear();
+    m_bodySize = 0;
     announce();
 }
 

@@ -322,10 +322,8 @@ void RedirectProbe::onTimeout()
 {
     if (m_done)
         return;
-    if (m_connected && !m_answer.isEmpty()) {
-        finishWithAnswer();
-        return;
-    }
+    // A header block still open at the time-out is no answer, whatever part of it came: a host
+    // that drips it must not have its first lines taken for the whole.
     fail(u"Socket operation timed out"_s);
 }
 

@@ -13,7 +13,7 @@ namespace {
 QString fetchText(const QString& url)
 {
     QByteArray body;
-    HttpGetBytes(url, body);
+    HttpGetBytes(url, body, {}, {}, httpTextBodyLimit());
     return platform::AnsiCodec::decode(body);
 }
 

@@ -7,10 +7,6 @@
 #include <QEventLoop>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
-#include <QTimer>
 #include <QUrl>
 
 using namespace Qt::StringLiterals;
@@ -64,34 +60,25 @@ QString hideSecret(QString message, const QString& secret)
     return message;
 }
 
-/// A blocking JSON POST through the process's network access; the body is read also for an error
-/// status, since that is where the service explains itself. Empty on a transport failure.
+/// A blocking JSON POST that keeps the window's events running; the body is read also for an
+/// error status, since that is where the service explains itself. Empty on a transport failure,
+/// a time-out or an answer over the text limit.
 QByteArray postJson(const QString& url, const QByteArray& body, const QByteArray& apiKey)
 {
-    QNetworkRequest request{QUrl(url)};
-    request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArray("application/json"));
-    request.setRawHeader("Accept", "application/json");
-    request.setRawHeader("X-Api-Key", apiKey);
-    request.setHeader(QNetworkRequest::UserAgentHeader, HttpAgentText());
-    request.setTransferTimeout(int(httpTimeouts().idle.count()));
-    QNetworkReply* reply = sharedNetworkAccess().post(request, body);
+    // A key with a line break would write headers of its own.
+    if (apiKey.contains('\r') || apiKey.contains('\n'))
+        return {};
+    HttpFetch fetch;
     QEventLoop loop;
-    QTimer guard;
-    guard.setSingleShot(true);
-    QObject::connect(&guard, &QTimer::timeout, reply, &QNetworkReply::abort);
-    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    guard.start(httpTimeouts().total);
-    if (!reply->isFinished())
-        loop.exec();
-    QByteArray answer;
-    const bool answered = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid();
-    if (answered) {
-        answer = reply->read(httpBodyLimit() + 1);
-        if (answer.size() > httpBodyLimit())
-            answer.clear();
-    }
-    reply->deleteLater();
-    return answer;
+    QObject::connect(&fetch, &HttpFetch::finished, &loop, &QEventLoop::quit);
+    fetch.setPostBody(body);
+    fetch.setBodyLimit(httpTextBodyLimit());
+    fetch.start(url, u"Content-Type: application/json\r\nAccept: application/json\r\nX-Api-Key: "_s +
+                         QString::fromUtf8(apiKey));
+    loop.exec();
+    if (fetch.outcome() == HttpFetch::Outcome::BadUrl)
+        qWarning("postJson: %s", qUtf8Printable(fetch.errorText()));
+    return fetch.outcome() == HttpFetch::Outcome::Answered ? fetch.body() : QByteArray();
 }
 
 /// The port a URL names, with a scheme's own default counted as none: a link may be written http
@@ -239,13 +226,14 @@ ShortenOutcome ShortenWithService(const QString& longUrl, int shortUrlType, cons
     case ShortUrlVgd: {
         const QString base =
             endpoints.value(shortUrlType == ShortUrlIsgd ? Endpoints::IsgdApiBase : Endpoints::VgdApiBase);
-        HttpGetBytes(IsgdRequestUrl(base, longUrl), body);
+        HttpGetBytes(IsgdRequestUrl(base, longUrl), body, {}, {}, httpTextBodyLimit());
         return ReadIsgdAnswer(body);
     }
     case ShortUrlYourls: {
         if (accounts.yourlsUrl.trimmed().isEmpty())
             return {QString(), kNotConfigured};
-        HttpGetBytes(YourlsRequestUrl(accounts.yourlsUrl, accounts.yourlsSignature, longUrl), body);
+        HttpGetBytes(YourlsRequestUrl(accounts.yourlsUrl, accounts.yourlsSignature, longUrl), body, {}, {},
+                     httpTextBodyLimit());
         ShortenOutcome outcome = ReadYourlsAnswer(body);
         outcome.message = hideSecret(outcome.message, accounts.yourlsSignature);
         return outcome;
@@ -325,7 +313,7 @@ ServiceExpansion ExpandServiceLink(const QString& url, const ServiceLinkRule& ru
     if (!rule.matched())
         return {};
     QByteArray body;
-    HttpGetBytes(RuleRequestUrl(url.trimmed(), rule.templ), body, rule.headers);
+    HttpGetBytes(RuleRequestUrl(url.trimmed(), rule.templ), body, rule.headers, {}, httpTextBodyLimit());
     ServiceExpansion expansion =
         rule.service == ShortUrlYourls ? ReadYourlsExpandAnswer(body) : ReadShlinkExpandAnswer(body);
     // The signature also travels percent-encoded; a server that echoes its request must not show it.

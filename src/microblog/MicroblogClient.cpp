@@ -8,10 +8,7 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
-#include <QNetworkAccessManager>
 #include <QNetworkProxy>
-#include <QNetworkReply>
-#include <QNetworkRequest>
 #include <QTcpSocket>
 
 using namespace Qt::StringLiterals;
@@ -24,6 +21,11 @@ using Icon = platform::MessageBoxes::Icon;
 const QString kErrorTitle = u"ERROR"_s;
 const QString kProxyMessage = u"プロキシサーバーの設定が正しくありません。"_s;
 const QString kTimedOut = u"Socket operation timed out"_s;
+
+QString tooLongReply()
+{
+    return u"The reply is larger than %1 bytes"_s.arg(MicroblogClient::kReplyCap);
+}
 
 } // namespace
 
@@ -46,24 +48,23 @@ MicroblogClient::MicroblogClient(platform::MessageBoxes& boxes, QObject* parent)
     : QObject(parent)
     , m_boxes(boxes)
     , m_socket(new QTcpSocket(this))
-    , m_network(new QNetworkAccessManager(this))
 {
     m_socket->setObjectName(u"Winsock1"_s);
     m_replyTimer.setSingleShot(true);
     connect(&m_replyTimer, &QTimer::timeout, this, [this] {
-        if (!m_awaitingReply)
-            return;
-        m_awaitingReply = false;
-        m_socket->abort();
-        m_busy = false;
-        m_boxes.show(Icon::Exclamation, kErrorTitle, kTimedOut);
-        Q_EMIT replyFailed(kTimedOut);
+        if (m_awaitingReply)
+            failReply(kTimedOut);
     });
     connect(m_socket, &QTcpSocket::readyRead, this, [this] {
         const QByteArray arrived = m_socket->readAll();
         if (!m_awaitingReply)
             return;
-        m_reply += arrived.left(kReplyCap - m_reply.size());
+        if (m_reply.size() + arrived.size() > kReplyCap) {
+            // No reply of these services is that long; reading on would only feed the host.
+            failReply(tooLongReply());
+            return;
+        }
+        m_reply += arrived;
         Q_EMIT responseArrived(platform::AnsiCodec::decode(m_reply));
     });
     connect(m_socket, &QTcpSocket::disconnected, this, &MicroblogClient::finishReply);
@@ -75,13 +76,7 @@ MicroblogClient::MicroblogClient(platform::MessageBoxes& boxes, QObject* parent)
             finishReply();
             return;
         }
-        const QString description = m_socket->errorString();
-        m_awaitingReply = false;
-        m_replyTimer.stop();
-        m_socket->abort();
-        m_busy = false;
-        m_boxes.show(Icon::Exclamation, kErrorTitle, description);
-        Q_EMIT replyFailed(description);
+        failReply(m_socket->errorString());
     });
 }
 
@@ -181,14 +176,28 @@ bool MicroblogClient::sendUpload(const UploadTarget& target, const QString& pict
     return true;
 }
 
+void MicroblogClient::failReply(const QString& description)
+{
+    m_awaitingReply = false;
+    m_replyTimer.stop();
+    m_socket->abort();
+    m_busy = false;
+    m_boxes.show(Icon::Exclamation, kErrorTitle, description);
+    Q_EMIT replyFailed(description);
+}
+
 void MicroblogClient::finishReply()
 {
     if (!m_awaitingReply)
         return;
+    const QByteArray rest = m_socket->readAll();
+    if (m_reply.size() + rest.size() > kReplyCap) {
+        failReply(tooLongReply());
+        return;
+    }
     m_awaitingReply = false;
     m_replyTimer.stop();
-    const QByteArray rest = m_socket->readAll();
-    m_reply += rest.left(kReplyCap - m_reply.size());
+    m_reply += rest;
     m_socket->abort();
     m_busy = false;
     const QString reply = platform::AnsiCodec::decode(m_reply);
@@ -218,14 +227,8 @@ bool MicroblogClient::postForm(const QString& path, const QString& body, const Q
                                const QString& password, bool* apiError)
 {
     m_formUrl = u"http://"_s + m_endpoints.value(Endpoints::MicroblogHost) + path;
-    QNetworkRequest request{QUrl(m_formUrl)};
-    request.setHeader(QNetworkRequest::UserAgentHeader, HttpAgentText());
-    request.setHeader(QNetworkRequest::ContentTypeHeader, u"application/x-www-form-urlencoded"_s);
-    request.setRawHeader("Authorization", "Basic " + BasicCredentials(login, password).toLatin1());
-    request.setHeader(QNetworkRequest::ContentLengthHeader, body.size());
-    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
 
+    QString proxyServer;
     const ProxySetting proxySetting = proxy();
     if (proxySetting.enabled) {
         const ProbeRoute route = RouteFor(proxySetting, QString(), 80);
@@ -233,33 +236,31 @@ bool MicroblogClient::postForm(const QString& path, const QString& body, const Q
             m_boxes.show(Icon::Exclamation, kErrorTitle, kProxyMessage);
             return false;
         }
-        m_network->setProxy(QNetworkProxy(QNetworkProxy::HttpProxy, route.connectHost, route.connectPort));
-    } else {
-        // The user's own settings say there is no proxy.
-        m_network->setProxy(QNetworkProxy(QNetworkProxy::NoProxy));
+        proxyServer = route.connectHost + u':' + QString::number(route.connectPort);
     }
 
-    QNetworkReply* reply = m_network->post(request, body.toLatin1());
-    QByteArray answer;
+    // Our own fetch, not the network access manager: its answer head, body and time are bounded.
+    HttpFetch fetch;
+    fetch.setPostBody(body.toLatin1());
+    fetch.setBodyLimit(kReplyCap);
+    fetch.setFollowRedirects(false);
+    // Without a proxy in the user's own settings, there is none.
+    fetch.setDirect(true);
     QEventLoop loop;
     QTimer timer;
     timer.setSingleShot(true);
-    connect(reply, &QNetworkReply::readyRead, &loop, [&] {
-        const QByteArray arrived = reply->readAll();
-        answer += arrived.left(kReplyCap - answer.size());
-    });
-    connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    connect(&fetch, &HttpFetch::finished, &loop, &QEventLoop::quit);
     connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
     timer.start(m_timeouts.form);
-    if (!reply->isFinished())
-        loop.exec();
-    const bool finished = reply->isFinished();
-    if (!finished)
-        reply->abort();
-    answer += reply->readAll().left(kReplyCap - answer.size());
+    fetch.start(m_formUrl,
+                u"Content-Type: application/x-www-form-urlencoded\r\nAuthorization: Basic "_s +
+                    BasicCredentials(login, password),
+                proxyServer);
+    loop.exec();
     // A reply with a status line is an answer, error statuses included: their body says what went wrong.
-    const bool answered = finished && reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid();
-    reply->deleteLater();
+    const bool answered = fetch.outcome() == HttpFetch::Outcome::Answered;
+    const QByteArray answer = fetch.body();
+    fetch.abort();
     if (!answered)
         return false;
     if (const auto error = ApiReplyError(platform::AnsiCodec::decode(answer))) {

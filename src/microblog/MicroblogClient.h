@@ -11,7 +11,6 @@
 #include <chrono>
 #include <functional>
 
-class QNetworkAccessManager;
 class QTcpSocket;
 
 namespace linvera {
@@ -40,7 +39,7 @@ public:
         /// The whole status update or follow request.
         std::chrono::milliseconds form{60000};
     };
-    /// The most of a reply that is kept; the rest is read and dropped.
+    /// The longest reply accepted; a longer one fails the request.
     static constexpr qsizetype kReplyCap = 1 << 20;
 
     explicit MicroblogClient(platform::MessageBoxes& boxes, QObject* parent = nullptr);
@@ -76,9 +75,10 @@ Q_SIGNALS:
     void requestSent(const QString& text);
     /// The reply so far, after every arrival.
     void responseArrived(const QString& textSoFar);
-    /// The whole reply once the server closed the connection (or the reply time ran out).
+    /// The whole reply once the server closed the connection.
     void replyComplete(const QString& reply);
-    /// The reply ended in a socket error or ran out of time; the error was already shown.
+    /// The reply ended in a socket error, ran out of time or grew past kReplyCap; the error was
+    /// already shown.
     void replyFailed(const QString& description);
 
 private:
@@ -89,6 +89,7 @@ private:
     bool postForm(const QString& path, const QString& body, const QString& login, const QString& password,
                   bool* apiError);
     void finishReply();
+    void failReply(const QString& description);
     ProxySetting proxy() const;
 
     platform::MessageBoxes& m_boxes;
@@ -97,7 +98,6 @@ private:
     Timeouts m_timeouts;
     QString m_title;
     QTcpSocket* m_socket = nullptr;
-    QNetworkAccessManager* m_network = nullptr;
     QTimer m_replyTimer;
     ProbeRoute m_route;
     QByteArray m_request;

@@ -10,13 +10,8 @@
 #include <QDomDocument>
 #include <QEventLoop>
 #include <QFile>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
-#include <QPointer>
 #include <QRegularExpression>
 #include <QSaveFile>
-#include <QTimer>
 #include <QUrl>
 
 using namespace Qt::StringLiterals;
@@ -124,43 +119,19 @@ bool DownloadToFile(const QString& url, const QString& filePath)
     if (!file.open(QIODevice::WriteOnly))
         return false;
 
-    QNetworkRequest request(target);
-    request.setHeader(QNetworkRequest::UserAgentHeader, HttpAgentText());
-    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
-    request.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
-    const HttpTimeouts timeouts = httpTimeouts();
-    request.setTransferTimeout(int(timeouts.idle.count()));
-
-    QPointer<QNetworkReply> reply = sharedNetworkAccess().get(request);
-    bool writeFailed = false;
-    const auto takeBody = [&] {
-        if (!reply || writeFailed || !reply->isOpen())
-            return;
-        const QByteArray chunk = reply->readAll();
-        if (file.size() + chunk.size() > kMaxNoticeFileBytes || file.write(chunk) != chunk.size()) {
-            writeFailed = true;
-            reply->abort();
-        }
-    };
-
+    // Our own fetch: its answer head, its body and its whole time are bounded, and it never answers
+    // from a cache.
+    HttpFetch fetch;
+    fetch.setBodyLimit(kMaxNoticeFileBytes);
     QEventLoop loop;
-    QTimer limit;
-    limit.setSingleShot(true);
-    QObject::connect(&limit, &QTimer::timeout, reply.data(), &QNetworkReply::abort);
-    QObject::connect(reply.data(), &QNetworkReply::readyRead, &loop, takeBody);
-    QObject::connect(reply.data(), &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    limit.start(timeouts.total);
-    if (!reply->isFinished())
-        loop.exec();
-    if (!reply)
+    QObject::connect(&fetch, &HttpFetch::finished, &loop, &QEventLoop::quit);
+    fetch.start(url);
+    loop.exec();
+    const int status = fetch.statusCode();
+    if (fetch.outcome() != HttpFetch::Outcome::Answered || status < 200 || status > 299)
         return false;
-    takeBody();
-
-    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    const bool complete =
-        reply->error() == QNetworkReply::NoError && status >= 200 && status < 300 && !writeFailed;
-    delete reply.data();
-    return complete && file.commit();
+    const QByteArray body = fetch.body();
+    return file.write(body) == body.size() && file.commit();
 }
 
 void FetchNoticeFiles(const Endpoints& endpoints, const QString& dataFolder)

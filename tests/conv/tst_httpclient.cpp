@@ -41,6 +41,10 @@ private Q_SLOTS:
     void answerShapes();
     void followsRedirects_data();
     void followsRedirects();
+    void postsAndFollowsAsTheStatusSays_data();
+    void postsAndFollowsAsTheStatusSays();
+    void bodyLimitOfOneFetch_data();
+    void bodyLimitOfOneFetch();
     void bodyLimit_data();
     void bodyLimit();
     void sendsTargetAsAssembled_data();
@@ -233,6 +237,86 @@ void TestHttpClient::followsRedirects()
     QCOMPARE(HttpGetBytes(server.url(u"/r"_s).toString(), received), qint64(body.size()));
     QCOMPARE(received, body);
     QCOMPARE(server.lastRequest().target, lastTarget);
+}
+
+void TestHttpClient::postsAndFollowsAsTheStatusSays_data()
+{
+    QTest::addColumn<int>("status");
+    QTest::addColumn<bool>("follow");
+    QTest::addColumn<QByteArray>("secondMethod");
+    QTest::addColumn<QByteArray>("answer");
+    QTest::newRow("no redirect") << 200 << true << QByteArray() << QByteArray("first");
+    QTest::newRow("301 goes on as GET") << 301 << true << QByteArray("GET") << QByteArray("second");
+    QTest::newRow("302 goes on as GET") << 302 << true << QByteArray("GET") << QByteArray("second");
+    QTest::newRow("303 goes on as GET") << 303 << true << QByteArray("GET") << QByteArray("second");
+    QTest::newRow("307 posts again") << 307 << true << QByteArray("POST") << QByteArray("second");
+    QTest::newRow("308 posts again") << 308 << true << QByteArray("POST") << QByteArray("second");
+    QTest::newRow("not followed: the redirect is the answer")
+        << 303 << false << QByteArray() << QByteArray("first");
+}
+
+void TestHttpClient::postsAndFollowsAsTheStatusSays()
+{
+    QFETCH(int, status);
+    QFETCH(bool, follow);
+    QFETCH(QByteArray, secondMethod);
+    QFETCH(QByteArray, answer);
+    HttpTestServer server;
+    HttpTestResponse first = HttpTestResponse::withStatus(status, "Status", "first");
+    if (status != 200)
+        first.addHeader("Location", "/second");
+    server.setRoute("/first", first);
+    server.setRoute("/second", HttpTestResponse::ok("second"));
+    const QByteArray body = R"({"longUrl":"http://example.com/a b"})";
+
+    HttpFetch fetch;
+    QSignalSpy finished(&fetch, &HttpFetch::finished);
+    fetch.setPostBody(body);
+    fetch.setFollowRedirects(follow);
+    fetch.setDirect(true);
+    fetch.start(server.url(u"/first"_s).toString(), u"Content-Type: application/json"_s);
+    QVERIFY(finished.wait(5000));
+    QCOMPARE(fetch.outcome(), HttpFetch::Outcome::Answered);
+    QCOMPARE(fetch.body(), answer);
+    QCOMPARE(fetch.statusCode(), answer == "second" ? 200 : status);
+
+    const QList<HttpTestRequest> requests = server.requests();
+    QCOMPARE(requests.size(), secondMethod.isEmpty() ? 1 : 2);
+    QCOMPARE(requests.first().method, QByteArray("POST"));
+    QCOMPARE(requests.first().body, body);
+    QCOMPARE(requests.first().header("Content-Length"), QByteArray::number(body.size()));
+    QCOMPARE(requests.first().header("Content-Type"), QByteArray("application/json"));
+    if (!secondMethod.isEmpty()) {
+        const HttpTestRequest& second = requests.at(1);
+        QCOMPARE(second.method, secondMethod);
+        QCOMPARE(second.body, secondMethod == "POST" ? body : QByteArray());
+        QCOMPARE(second.hasHeader("Content-Length"), secondMethod == "POST");
+    }
+}
+
+void TestHttpClient::bodyLimitOfOneFetch_data()
+{
+    QTest::addColumn<qint64>("limit");
+    QTest::addColumn<int>("size");
+    QTest::addColumn<bool>("answered");
+    QTest::newRow("at the fetch's limit") << qint64(5000) << 5000 << true;
+    QTest::newRow("one byte over the fetch's limit") << qint64(5000) << 5001 << false;
+    QTest::newRow("no limit of its own") << qint64(0) << 5001 << true;
+}
+
+void TestHttpClient::bodyLimitOfOneFetch()
+{
+    QFETCH(qint64, limit);
+    QFETCH(int, size);
+    QFETCH(bool, answered);
+    HttpTestServer server;
+    // Without a length the size is learnt only from the bytes themselves.
+    server.setRoute(
+        "/b", HttpTestResponse::raw("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" + QByteArray(size, 'b')));
+    QByteArray received;
+    const qint64 got = HttpGetBytes(server.url(u"/b"_s).toString(), received, {}, {}, limit);
+    QCOMPARE(got, answered ? qint64(size) : 0);
+    QCOMPARE(received.size(), answered ? size : 0);
 }
 
 void TestHttpClient::bodyLimit_data()
