@@ -559,6 +559,8 @@ Plan Soak::plan(int index)
     case Kind::Live: {
         QString word;
         bool whole = true;
+        // A channel page that never came whole leaves the live link's own target as the result.
+        QString pageHost;
         if (fault) {
             // The live link's own answer, the channel page, or a channel page nobody serves.
             const quint32 where = m_random.bounded(3);
@@ -570,9 +572,12 @@ Plan Soak::plan(int index)
                 const Fault f = all[int(m_random.bounded(qsizetype(all.size())))];
                 word = faultWord(Service::Channel, f);
                 whole = f == Fault::Split || f == Fault::Drip;
+                if (f == Fault::Reset || f == Fault::Close || f == Fault::Cut)
+                    pageHost = main;
             } else {
                 word = u"deadchannel"_s;
                 whole = false;
+                pageHost = u"127.0.0.1:"_s + QString::number(m_closed);
             }
             p.faulted = true;
         }
@@ -581,6 +586,8 @@ Plan Soak::plan(int index)
         if (whole) {
             p.later = u"http://live.soak.example/channel/ch"_s + linkCode;
             p.laterInfo = u"Live "_s + linkCode;
+        } else if (!pageHost.isEmpty()) {
+            p.later = u"http://"_s + pageHost + u"/channel/"_s + linkCode;
         }
         break;
     }
