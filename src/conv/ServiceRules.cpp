@@ -225,6 +225,9 @@ bool IsLiveShortLink(const QString& url, const QString& liveShortDomain)
 
 QString PreviewPicturePath(const QString& url, const QString& tempFolder)
 {
+    // No private folder: no preview file at all rather than one in the file system's root.
+    if (tempFolder.isEmpty())
+        return {};
     const QString ending = url.right(3).toLower();
     QString name = u"hvxlinvera.jpg"_s;
     if (ending == u"png"_s)
