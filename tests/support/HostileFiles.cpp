@@ -51,8 +51,19 @@ HonourFileModes::~HonourFileModes()
 
 void dropFileModeOverrideForGood()
 {
-    for (const int cap : kOverrides)
+    // Out of the bounding and inheritable sets too, or root gets them back at exec.
+    __user_cap_data_struct data[2] = {};
+    if (capabilities(data, false)) {
+        for (const int cap : kOverrides) {
+            data[cap / 32].effective &= ~(1u << (cap % 32));
+            data[cap / 32].inheritable &= ~(1u << (cap % 32));
+        }
+        capabilities(data, true);
+    }
+    for (const int cap : kOverrides) {
+        ::prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_LOWER, cap, 0, 0);
         ::prctl(PR_CAPBSET_DROP, cap, 0, 0, 0);
+    }
 }
 
 FileSizeLimit::FileSizeLimit(rlim_t bytes)
