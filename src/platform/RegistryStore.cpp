@@ -8,6 +8,8 @@
 #include <QScopeGuard>
 #include <QThread>
 
+#include <cerrno>
+
 namespace linvera::platform {
 
 using namespace registry;
@@ -84,6 +86,7 @@ template <typename Body> qint32 RegistryStore::transactLocked(bool write, Body&&
         qint32 status = openLocked();
         fileProblem = status != Success;
         if (status == Success) {
+            errno = 0;
             int rc = exec(m_db, write ? "BEGIN IMMEDIATE" : "BEGIN");
             m_turn.setWaiting(false);
             if (rc == SQLITE_OK) {
@@ -98,10 +101,18 @@ template <typename Body> qint32 RegistryStore::transactLocked(bool write, Body&&
                         m_turn.yieldToWaiters();
                     return result.status;
                 }
-                if (!sqlite3_get_autocommit(m_db))
-                    exec(m_db, "ROLLBACK");
             }
+            // What the failed call met, before a rollback sets errno again. Successful calls leave
+            // errno alone, so it still holds the write's.
+            const int systemError = sqlite3_system_errno(m_db) ? sqlite3_system_errno(m_db) : errno;
+            if (rc != SQLITE_OK && !sqlite3_get_autocommit(m_db))
+                exec(m_db, "ROLLBACK");
             status = statusFromSqlite(rc);
+            // A write the file system refused for want of room (or of the file size allowed) is a
+            // full disk, not a broken file: the store stays open and readable.
+            if ((rc & 0xFF) == SQLITE_IOERR &&
+                (systemError == ENOSPC || systemError == EFBIG || systemError == EDQUOT))
+                status = DiskFull;
             // Failures of the file, as against a key with subkeys or a missing value.
             fileProblem = isFileFailure(status) || status == AccessDenied || status == DiskFull;
             if (isFileFailure(status))

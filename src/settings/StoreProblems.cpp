@@ -16,7 +16,7 @@ QString StoreProblemMessage(qint32 status, const QString& storeFile)
         text = u"設定ファイルが壊れているため読み込めません。既定の設定で動作します。"_s;
         break;
     case RegistryStore::RegistryIoFailed:
-        text = u"設定ファイルを開けません。既定の設定で動作します。"_s;
+        text = u"設定ファイルを読み書きできません。既定の設定で動作します。"_s;
         break;
     case RegistryStore::AccessDenied:
         text = u"設定ファイルに書き込めないため、設定を保存できません。"_s;

@@ -47,6 +47,8 @@ private Q_SLOTS:
     void readOnlyStore();
     void damagedWhileRunning_data();
     void damagedWhileRunning();
+    void fullDisk_data();
+    void fullDisk();
 
 private:
     QString storePath() const { return m_dir->filePath(u"config/halvex-linvera/registry.sqlite3"_s); }
@@ -162,6 +164,43 @@ void TestStoreDamage::damagedWhileRunning()
     if (damage != u"replaced")
         QCOMPARE(QFile::exists(storePath() + u"-wal"_s), logBefore);
     QCOMPARE(problems, QList<qint32>{RegistryStore::RegistryCorrupt});
+}
+
+void TestStoreDamage::fullDisk_data()
+{
+    QTest::addColumn<int>("room");
+    QTest::newRow("no room") << 0;
+    QTest::newRow("room for part of the change") << 3000;
+}
+
+void TestStoreDamage::fullDisk()
+{
+    QFETCH(int, room);
+    RegistryStore store(storePath(), 200);
+    QCOMPARE(write(store, u"lstImageType"_s, "1"), qint32(RegistryStore::Success));
+    QCOMPARE(write(store, u"Version"_s, "2_1_0"), qint32(RegistryStore::Success));
+    QList<qint32> problems;
+    store.setProblemHandler([&problems](qint32 status) { problems.append(status); });
+    const qint64 used = qMax(QFileInfo(storePath()).size(), QFileInfo(storePath() + u"-wal"_s).size());
+    QByteArray data;
+    {
+        FileSizeLimit full(rlim_t(used + room));
+        QVERIFY(full.isActive());
+        for (int round = 0; round < 3; ++round) {
+            const qint32 status = write(store, u"big"_s + QString::number(round), QByteArray(64 * 1024, 'x'));
+            QVERIFY2(status == RegistryStore::DiskFull, qPrintable(RegistryStore::statusText(status)));
+            // What was written before stays readable, also while the disk is full.
+            QCOMPARE(read(store, u"lstImageType"_s, data), qint32(RegistryStore::Success));
+            QCOMPARE(data, QByteArray("1"));
+        }
+    }
+    QCOMPARE(problems, QList<qint32>{RegistryStore::DiskFull});
+    // With room again the store works and is whole.
+    QCOMPARE(write(store, u"big"_s, QByteArray(64 * 1024, 'x')), qint32(RegistryStore::Success));
+    QCOMPARE(read(store, u"Version"_s, data), qint32(RegistryStore::Success));
+    QCOMPARE(data, QByteArray("2_1_0"));
+    QString details;
+    QCOMPARE(store.checkIntegrity(&details), qint32(RegistryStore::Success));
 }
 
 QTEST_GUILESS_MAIN(TestStoreDamage)
