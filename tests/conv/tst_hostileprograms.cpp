@@ -59,12 +59,16 @@ private Q_SLOTS:
     void plantedLinksInSharedTemp();
     void damagedStore_data();
     void damagedStore();
+    void registryToolOnBadStore_data();
+    void registryToolOnBadStore();
     void fullDiskForLog();
     void unwritableDataFolder();
     void hugeRuleFile();
 
 private:
     Result run(const QStringList& urls, std::function<void()> inChild = {});
+    Result runProgram(const QString& program, const QStringList& arguments,
+                      std::function<void()> inChild = {});
     QString dataFolder() const { return m_home->path() + u"/Documents/halvex-linvera"_s; }
     void writeRules(const QByteArray& shortLinkRules, const QByteArray& pictureRules = {});
 
@@ -109,13 +113,19 @@ void TestHostilePrograms::writeRules(const QByteArray& shortLinkRules, const QBy
 
 Result TestHostilePrograms::run(const QStringList& urls, std::function<void()> inChild)
 {
+    return runProgram(u"linvera"_s, urls, inChild);
+}
+
+Result TestHostilePrograms::runProgram(const QString& program, const QStringList& urls,
+                                       std::function<void()> inChild)
+{
     Result result;
     QProcess process;
     process.setProcessEnvironment(m_env);
     if (inChild)
         process.setChildProcessModifier(inChild);
     QSignalSpy finished(&process, &QProcess::finished);
-    process.start(programDir() + u"/linvera"_s, urls);
+    process.start(programDir() + u'/' + program, urls);
     if (!process.waitForStarted(10000))
         return result;
     // The picture server lives in this thread: serve it while the program runs.
@@ -248,6 +258,50 @@ void TestHostilePrograms::damagedStore()
     QCOMPARE(count(r.err, u"設定ファイル"_s), message.isEmpty() ? 0 : 1);
     if (!message.isEmpty())
         QCOMPARE(count(r.err, message), 1);
+    QCOMPARE(fileDigest(store), before);
+}
+
+void TestHostilePrograms::registryToolOnBadStore_data()
+{
+    QTest::addColumn<QString>("damage");
+    QTest::addColumn<int>("queryExit");
+    QTest::newRow("read-only folder") << u"readonly"_s << 0;
+    QTest::newRow("read-only file and folder") << u"readonlyfile"_s << 0;
+    QTest::newRow("garbage") << u"garbage"_s << 1;
+}
+
+void TestHostilePrograms::registryToolOnBadStore()
+{
+    QFETCH(QString, damage);
+    QFETCH(int, queryExit);
+    const QString config = m_home->path() + u"/config"_s;
+    const QString store = config + u"/halvex-linvera/registry.sqlite3"_s;
+    const QString folder = QFileInfo(store).absolutePath();
+    m_env.insert(u"XDG_CONFIG_HOME"_s, config);
+    const QStringList key{u"HKLM\\SOFTWARE\\HALVEX\\linvera\\param"_s, u"/v"_s, u"Version"_s};
+    Result r =
+        runProgram(u"linvera-reg"_s, QStringList{u"add"_s} + key + QStringList{u"/d"_s, u"2_1_0"_s, u"/f"_s});
+    QCOMPARE(r.exitCode, 0);
+    if (damage == u"garbage") {
+        QVERIFY(writeFile(store + u".new"_s, QByteArray("garbage ").repeated(1000)));
+        QVERIFY(::rename(QFile::encodeName(store + u".new"_s).constData(),
+                         QFile::encodeName(store).constData()) == 0);
+    } else {
+        if (damage == u"readonlyfile")
+            QVERIFY(::chmod(QFile::encodeName(store).constData(), 0400) == 0);
+        QVERIFY(::chmod(QFile::encodeName(folder).constData(), 0500) == 0);
+    }
+    const QByteArray before = fileDigest(store);
+    const auto drop = [] { dropFileModeOverrideForGood(); };
+    r = runProgram(u"linvera-reg"_s, QStringList{u"query"_s} + key, drop);
+    QCOMPARE(r.exitCode, queryExit);
+    QCOMPARE(r.out.contains(u"2_1_0"_s), queryExit == 0);
+    // A change is refused with a reason, and the file stays as it was.
+    r = runProgram(u"linvera-reg"_s, QStringList{u"add"_s} + key + QStringList{u"/d"_s, u"3"_s, u"/f"_s},
+                   drop);
+    ::chmod(QFile::encodeName(folder).constData(), 0700);
+    QCOMPARE(r.exitCode, 1);
+    QVERIFY2(!r.err.isEmpty() || !r.out.isEmpty(), "no reason given");
     QCOMPARE(fileDigest(store), before);
 }
 
