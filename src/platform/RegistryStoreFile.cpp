@@ -79,23 +79,41 @@ enum class Header { Missing, Empty, Store, NotStore, Unreadable };
 
 /// What the file's first bytes say, read by us: a file that is not a database never reaches SQLite,
 /// which would otherwise lay a write-ahead log left beside it by the file it replaced over it.
+/// Read through SQLite's own file layer: closing a descriptor of our own would drop every lock this
+/// process holds on the file, and let another process write under a transaction of ours.
 Header readHeader(const QByteArray& path)
 {
-    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return errno == ENOENT ? Header::Missing : Header::Unreadable;
+    const QFileInfo info(QFile::decodeName(path));
+    if (!info.exists())
+        return Header::Missing;
+    if (!info.isFile())
+        return Header::Unreadable;
+    sqlite3_vfs* vfs = sqlite3_vfs_find(nullptr);
+    if (!vfs)
+        return Header::Unreadable;
+    QByteArray storage(vfs->szOsFile, '\0');
+    auto* file = reinterpret_cast<sqlite3_file*>(storage.data());
+    int flags = 0;
+    if (vfs->xOpen(vfs, path.constData(), file, SQLITE_OPEN_READONLY | SQLITE_OPEN_MAIN_DB, &flags) !=
+        SQLITE_OK) {
+        if (file->pMethods)
+            file->pMethods->xClose(file);
+        return Header::Unreadable;
+    }
     static constexpr char kMagic[] = "SQLite format 3"; // with its NUL: 16 bytes
     char head[sizeof kMagic] = {};
-    ssize_t n = 0;
-    do
-        n = ::pread(fd, head, sizeof head, 0);
-    while (n < 0 && errno == EINTR);
-    ::close(fd);
-    if (n < 0)
-        return Header::Unreadable;
-    if (n == 0)
-        return Header::Empty;
-    return n == sizeof head && std::memcmp(head, kMagic, sizeof head) == 0 ? Header::Store : Header::NotStore;
+    sqlite3_int64 size = 0;
+    Header header = Header::Unreadable;
+    if (file->pMethods->xFileSize(file, &size) == SQLITE_OK) {
+        if (size == 0)
+            header = Header::Empty;
+        else if (size < qint64(sizeof head))
+            header = Header::NotStore;
+        else if (file->pMethods->xRead(file, head, int(sizeof head), 0) == SQLITE_OK)
+            header = std::memcmp(head, kMagic, sizeof head) == 0 ? Header::Store : Header::NotStore;
+    }
+    file->pMethods->xClose(file);
+    return header;
 }
 
 /// Whether a write-ahead log with content lies beside the file.
