@@ -1,6 +1,7 @@
 #include "ConversionEngine.h"
 
 #include "AnsiCodec.h"
+#include "AppInfo.h"
 #include "ConversionView.h"
 #include "FileAppend.h"
 #include "HttpClient.h"
@@ -70,7 +71,7 @@ ProbeRoute ConversionEngine::lastProbeRoute() const
 void ConversionEngine::loadRules(const QString& shortLinkRulesPath, const QString& pictureRulesPath)
 {
     m_shortLinkRules.LoadShortLinkRules(shortLinkRulesPath, m_boxes);
-    m_pictureRules.LoadPictureRules(pictureRulesPath);
+    m_pictureRules.LoadPictureRules(pictureRulesPath, &m_boxes);
 }
 
 bool ConversionEngine::isWaiting() const
@@ -92,8 +93,14 @@ void ConversionEngine::appendLog(const QString& input, const QString& afterUrl)
 {
     if (m_logFilePath.isEmpty())
         return;
-    platform::AppendToFile(
+    const bool written = platform::AppendToFile(
         m_logFilePath, platform::AnsiCodec::encode(QString(LogLine(m_today(), input, afterUrl) + u"\r\n"_s)));
+    // Told once a run: a full disk or a read-only folder would otherwise interrupt every conversion.
+    if (!written && !m_logFailureShown) {
+        m_logFailureShown = true;
+        m_boxes.show(platform::MessageBoxes::Icon::Exclamation, AppTitle(),
+                     u"ログファイルに書き込めません。変換の記録は残りません。\n"_s + m_logFilePath);
+    }
 }
 
 void ConversionEngine::StartConv()

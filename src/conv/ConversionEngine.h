@@ -98,6 +98,7 @@ private:
     PictureDownload* m_picture;
     QString m_logFilePath;
     QString m_tempFolder;
+    bool m_logFailureShown = false;
     QString m_previewPicturePath;
     std::function<int()> m_shortUrlType;
     std::function<ProxySetting()> m_proxy;

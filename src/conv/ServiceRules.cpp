@@ -3,6 +3,7 @@
 #include "AnsiCodec.h"
 #include "AppInfo.h"
 #include "AppPaths.h"
+#include "FileAppend.h"
 #include "MessageBoxes.h"
 #include "RuleLiterals.h"
 #include "UrlParts.h"
@@ -58,17 +59,56 @@ QStringList SplitRuleLines(const QString& text)
     return lines;
 }
 
-QString ReadRuleFile(const QString& path)
+RuleFileText ReadRuleFile(const QString& path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return platform::AnsiCodec::decode(file.readAll());
+    RuleFileText read;
+    QByteArray bytes;
+    switch (platform::ReadSmallFile(path, kMaxRuleFileBytes, bytes)) {
+    case platform::ReadOutcome::Read:
+        break;
+    case platform::ReadOutcome::Missing:
+        read.problem = RuleFileText::Problem::Missing;
+        return read;
+    case platform::ReadOutcome::Unreadable:
+        read.problem = RuleFileText::Problem::Unreadable;
+        return read;
+    case platform::ReadOutcome::TooLarge:
+        read.problem = RuleFileText::Problem::TooLarge;
+        return read;
+    }
+    // No text file holds NUL bytes: this is a picture, an archive or a broken download.
+    if (bytes.contains('\0')) {
+        read.problem = RuleFileText::Problem::NotText;
+        return read;
+    }
+    read.text = platform::AnsiCodec::decode(bytes, read.invalidBytes);
+    return read;
+}
+
+QString RuleFileMessage(const QString& head, const RuleFileText& read)
+{
+    switch (read.problem) {
+    case RuleFileText::Problem::Missing:
+        return {}; // a first run without default files: nothing to tell
+    case RuleFileText::Problem::Unreadable:
+        return head + u"(ファイルを読めません)"_s;
+    case RuleFileText::Problem::TooLarge:
+        return head + u"(ファイルが大きすぎます。上限は"_s +
+               QString::number(kMaxRuleFileBytes / (1024 * 1024)) + u"MBです)"_s;
+    case RuleFileText::Problem::NotText:
+        return head + u"(テキストファイルではありません)"_s;
+    case RuleFileText::Problem::None:
+        break;
+    }
+    return read.invalidBytes ? head + u"(文字コードの誤りがあります)"_s : QString();
 }
 
 void ShortLinkRules::LoadShortLinkRules(const QString& path, platform::MessageBoxes& boxes)
 {
-    loadFromText(ReadRuleFile(path), boxes);
+    const RuleFileText read = ReadRuleFile(path);
+    if (const QString message = RuleFileMessage(u"tinyurls読み込みエラー"_s, read); !message.isEmpty())
+        boxes.show(platform::MessageBoxes::Icon::Stop, AppTitle(), message);
+    loadFromText(read.text, boxes);
 }
 
 void ShortLinkRules::loadFromText(const QString& text, platform::MessageBoxes& boxes)
@@ -79,11 +119,14 @@ void ShortLinkRules::loadFromText(const QString& text, platform::MessageBoxes& b
     std::vector<RuleCandidates::Needs> needs;
     needs.reserve(size_t(lines.size()));
     QHash<QString, RuleRegex> answers;
+    qsizetype badLines = 0;
     for (const QString& line : lines) {
         const qsizetype tab1 = line.indexOf(u'\t');
         const qsizetype tab2 = tab1 >= 0 ? line.indexOf(u'\t', tab1 + 1) : -1;
         if (tab2 < 0) {
-            boxes.show(platform::MessageBoxes::Icon::Stop, AppTitle(), u"tinyurls読み込みエラー"_s);
+            // One box per line, but a file of thousands of such lines must not bury the user.
+            if (++badLines <= kMaxLineMessages)
+                boxes.show(platform::MessageBoxes::Icon::Stop, AppTitle(), u"tinyurls読み込みエラー"_s);
             continue;
         }
         Rule rule;
@@ -104,6 +147,10 @@ void ShortLinkRules::loadFromText(const QString& text, platform::MessageBoxes& b
         m_rules.push_back(std::move(rule));
     }
     m_candidates = RuleCandidates(needs);
+    if (badLines > kMaxLineMessages)
+        boxes.show(platform::MessageBoxes::Icon::Stop, AppTitle(),
+                   u"tinyurls読み込みエラー(ほかに"_s + QString::number(badLines - kMaxLineMessages) +
+                       u"行)"_s);
 }
 
 ShortLinkRules::Match ShortLinkRules::MatchShortLinkRule(const QString& url) const
@@ -131,9 +178,13 @@ ShortLinkRules::Match ShortLinkRules::MatchShortLinkRule(const QString& url) con
     return result;
 }
 
-void PictureRules::LoadPictureRules(const QString& path)
+void PictureRules::LoadPictureRules(const QString& path, platform::MessageBoxes* boxes)
 {
-    loadFromText(ReadRuleFile(path));
+    const RuleFileText read = ReadRuleFile(path);
+    const QString message = RuleFileMessage(u"picturls読み込みエラー"_s, read);
+    if (boxes && !message.isEmpty())
+        boxes->show(platform::MessageBoxes::Icon::Stop, AppTitle(), message);
+    loadFromText(read.text);
 }
 
 void PictureRules::loadFromText(const QString& text)
@@ -174,6 +225,9 @@ bool IsLiveShortLink(const QString& url, const QString& liveShortDomain)
 
 QString PreviewPicturePath(const QString& url, const QString& tempFolder)
 {
+    // No private folder: no preview file at all rather than one in the file system's root.
+    if (tempFolder.isEmpty())
+        return {};
     const QString ending = url.right(3).toLower();
     QString name = u"hvxlinvera.jpg"_s;
     if (ending == u"png"_s)

@@ -16,8 +16,27 @@ class MessageBoxes;
 /// Splits a rule file's text into lines: a line ends at CR LF or a lone CR; a lone LF stays in the line.
 QStringList SplitRuleLines(const QString& text);
 
-/// Reads a rule file through the ANSI code page. A missing file reads as no text.
-QString ReadRuleFile(const QString& path);
+/// A rule file lists a few hundred services at most; anything far larger is not a rule file, and is
+/// refused before it is read rather than held in memory whole.
+inline constexpr qint64 kMaxRuleFileBytes = 8 * 1024 * 1024;
+
+/// A rule file as read, and what kept it from being read as one.
+struct RuleFileText
+{
+    enum class Problem { None, Missing, Unreadable, TooLarge, NotText };
+    QString text;
+    Problem problem = Problem::None;
+    /// Some bytes were not valid in the ANSI code page (they read as U+FFFD).
+    bool invalidBytes = false;
+};
+
+/// Reads a rule file through the ANSI code page. A missing, unreadable or too large file, or one
+/// holding NUL bytes (not a text file), reads as no text with its problem set.
+RuleFileText ReadRuleFile(const QString& path);
+
+/// The message for a rule file that was refused or holds invalid bytes, headed by `head`
+/// ("tinyurls読み込みエラー"); empty when there is nothing to tell.
+QString RuleFileMessage(const QString& head, const RuleFileText& read);
 
 /// The short-link services of "tinyurls.txt": match text, template ("Location:" or a URL with "($)" or
 /// "(1)", "(2)", …) and the answer pattern of a service API.
@@ -47,9 +66,12 @@ public:
     };
 
     /// Replaces the rules by the file's. Each line without two TABs is skipped after the message
-    /// "tinyurls読み込みエラー". Columns lose their leading and trailing spaces (spaces only). An expression
-    /// in the first or the third column that does not compile is reported once, here.
+    /// "tinyurls読み込みエラー" (for the first kMaxLineMessages such lines; one more message counts the
+    /// rest). Columns lose their leading and trailing spaces (spaces only). An expression in the first
+    /// or the third column that does not compile is reported once, here. A file that is not a rule
+    /// file (too large, not text) leaves the list empty after one message.
     void LoadShortLinkRules(const QString& path, platform::MessageBoxes& boxes);
+    static constexpr int kMaxLineMessages = 10;
     /// The same from text already read.
     void loadFromText(const QString& text, platform::MessageBoxes& boxes);
 
@@ -77,7 +99,9 @@ public:
         RuleRegex regex;
     };
 
-    void LoadPictureRules(const QString& path);
+    /// Replaces the rules by the file's; lines are never rejected. A file that is not a rule file
+    /// (too large, not text) leaves the list empty, with one message when `boxes` is given.
+    void LoadPictureRules(const QString& path, platform::MessageBoxes* boxes = nullptr);
     void loadFromText(const QString& text);
 
     /// The picture URL built by the first rule that matches, or an empty text.

@@ -164,6 +164,16 @@ QString AnsiCodec::decode(QByteArrayView bytes)
     return decode(bytes, current());
 }
 
+QString AnsiCodec::decode(QByteArrayView bytes, bool& invalid)
+{
+    const CodePage codePage = current();
+    const QString text = decode(bytes, codePage);
+    const qsizetype replaced = text.count(QChar(QChar::ReplacementCharacter));
+    // windows-31j has no U+FFFD; UTF-8 spells it EF BF BD.
+    invalid = replaced > (codePage == CodePage::Utf8 ? bytes.count("\xEF\xBF\xBD") : 0);
+    return text;
+}
+
 QByteArray AnsiCodec::encode(QStringView text, CodePage codePage)
 {
     if (codePage != CodePage::Windows31J)

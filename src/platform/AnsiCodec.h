@@ -32,6 +32,10 @@ public:
     /// Bytes to text. Invalid sequences become U+FFFD; decoding never fails.
     static QString decode(QByteArrayView bytes);
 
+    /// The same, telling whether any sequence was invalid (a U+FFFD that the bytes spelled out
+    /// does not count).
+    static QString decode(QByteArrayView bytes, bool& invalid);
+
     static QByteArray encode(QStringView text, CodePage codePage);
     static QString decode(QByteArrayView bytes, CodePage codePage);
 };

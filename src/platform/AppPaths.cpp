@@ -26,20 +26,59 @@ QString JoinPath(const QString& folder, const QString& name)
     return joined + u'/' + rest;
 }
 
-QString PrivateTempFolder(const QString& tempRoot)
+namespace {
+
+// A real folder (not a link) of this user that nobody else can enter.
+bool isPrivateFolder(const QByteArray& path)
 {
-    const QString named = JoinPath(tempRoot, u"halvex-linvera-"_s + QString::number(getuid()));
+    struct stat info = {};
+    return lstat(path.constData(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == getuid() &&
+           (info.st_mode & 077) == 0;
+}
+
+// `name` in `root`, made 0700 when missing, used only when private; else a new folder of a random
+// name beside it, so that nothing another user planted can redirect, block or read the files.
+QString privateFolderIn(const QString& root, const QString& name)
+{
+    if (!QDir::isAbsolutePath(root))
+        return {};
+    const QString named = JoinPath(root, name);
     const QByteArray path = QFile::encodeName(named);
     if (mkdir(path.constData(), 0700) != 0 && errno != EEXIST)
         return {};
     // lstat: a link planted under the name is not followed, and fails the check.
-    struct stat info = {};
-    if (lstat(path.constData(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == getuid() &&
-        (info.st_mode & 077) == 0)
+    if (isPrivateFolder(path))
         return named;
-    // The name is taken by something not ours: a folder of a random name instead.
     QByteArray pattern = path + "-XXXXXX";
     return mkdtemp(pattern.data()) ? QFile::decodeName(pattern) : QString();
+}
+
+} // namespace
+
+QString PrivateTempFolder(const QString& tempRoot)
+{
+    return privateFolderIn(tempRoot, u"halvex-linvera-"_s + QString::number(getuid()));
+}
+
+QString RuntimeTempFolder(const QString& runtimeFolder)
+{
+    // The session's runtime folder must itself be the user's alone, as the XDG rules require.
+    if (runtimeFolder.isEmpty() || !QDir::isAbsolutePath(runtimeFolder) ||
+        !isPrivateFolder(QFile::encodeName(runtimeFolder)))
+        return {};
+    return privateFolderIn(runtimeFolder, u"halvex-linvera"_s);
+}
+
+QString ChooseTempFolder(const QString& runtimeFolder, const QString& tempRoot, const QString& cacheFolder)
+{
+    QString folder = RuntimeTempFolder(runtimeFolder);
+    if (folder.isEmpty())
+        folder = PrivateTempFolder(tempRoot);
+    // The shared folder refused us (not writable, or full of other users' things): the cache folder,
+    // never the shared folder itself.
+    if (folder.isEmpty() && QDir::isAbsolutePath(cacheFolder) && QDir().mkpath(cacheFolder))
+        folder = privateFolderIn(cacheFolder, u"tmp"_s);
+    return folder;
 }
 
 AppPaths AppPaths::fromEnvironment()
@@ -52,9 +91,10 @@ AppPaths AppPaths::fromEnvironment()
         documents = JoinPath(paths.homeFolder, u"Documents"_s);
     paths.dataFolder = JoinPath(documents, u"halvex-linvera"_s);
     paths.desktopFolder = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
-    paths.tempFolder = PrivateTempFolder(QDir::tempPath());
-    if (paths.tempFolder.isEmpty())
-        paths.tempFolder = QDir::tempPath();
+    QString cache = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
+    if (!cache.isEmpty())
+        cache = JoinPath(cache, u"halvex-linvera"_s);
+    paths.tempFolder = ChooseTempFolder(qEnvironmentVariable("XDG_RUNTIME_DIR"), QDir::tempPath(), cache);
     paths.logFilePath = JoinPath(paths.dataFolder, u"log.txt"_s);
     paths.noticeFilePath = JoinPath(paths.dataFolder, u"notice.xml"_s);
     return paths;
@@ -65,12 +105,14 @@ bool AppPaths::prepareDataFolder() const
     // The documents folder itself may be missing on a fresh Linux account: make the whole path.
     if (!QDir().mkpath(dataFolder))
         return false;
+    bool copied = true;
     for (const QString& name : {u"notice.xml"_s, u"tinyurls.txt"_s, u"picturls.txt"_s}) {
         const QString target = dataFile(name);
-        if (!QFile::exists(target))
-            QFile::copy(programFile(name), target);
+        const QString source = programFile(name);
+        if (!QFile::exists(target) && QFile::exists(source) && !QFile::copy(source, target))
+            copied = false;
     }
-    return true;
+    return copied;
 }
 
 } // namespace linvera::platform

@@ -14,6 +14,15 @@ QString JoinPath(const QString& folder, const QString& name);
 /// only when no folder can be made at all.
 QString PrivateTempFolder(const QString& tempRoot);
 
+/// "halvex-linvera" in the session's runtime folder ($XDG_RUNTIME_DIR), on the same terms; empty when
+/// that folder is not given, not absolute, or not the user's alone.
+QString RuntimeTempFolder(const QString& runtimeFolder);
+
+/// The program's temporary folder: in the runtime folder when there is a usable one, else in the
+/// shared temporary folder, else "tmp" in `cacheFolder` (made when missing). Never the shared
+/// folder itself; empty only when none of them can hold a private folder.
+QString ChooseTempFolder(const QString& runtimeFolder, const QString& tempRoot, const QString& cacheFolder);
+
 /// The process-wide folders and files, settled once at start-up.
 struct AppPaths
 {
@@ -23,7 +32,8 @@ struct AppPaths
     /// The documents folder joined with "halvex-linvera".
     QString dataFolder;
     QString desktopFolder;
-    /// The user's private folder for temporary files (`PrivateTempFolder`), never the shared one itself.
+    /// The user's private folder for temporary files (`ChooseTempFolder`), never the shared one itself;
+    /// empty when no private folder could be made (then nothing is written there).
     QString tempFolder;
     QString logFilePath;
     QString noticeFilePath;
@@ -36,7 +46,7 @@ struct AppPaths
 
     /// Creates the data folder with every missing parent, then copies each default file from the
     /// program folder when the data folder has none yet. Existing user files are never replaced.
-    /// Returns false when the folder could not be made.
+    /// Returns false when the folder could not be made or a default file not copied into it.
     bool prepareDataFolder() const;
 };
 

@@ -8,6 +8,8 @@
 #include <QScopeGuard>
 #include <QThread>
 
+#include <cerrno>
+
 namespace linvera::platform {
 
 using namespace registry;
@@ -76,14 +78,15 @@ int RegistryStore::onBusy(void* store, int count)
     return 1;
 }
 
-template <typename Body> qint32 RegistryStore::transact(bool write, Body&& body)
+template <typename Body> qint32 RegistryStore::transactLocked(bool write, Body&& body, bool& fileProblem)
 {
-    QMutexLocker lock(&m_mutex);
     m_deadline = QDeadlineTimer(m_busyTimeoutMs);
     const auto stopWaiting = qScopeGuard([this] { m_turn.setWaiting(false); });
     for (;;) {
         qint32 status = openLocked();
+        fileProblem = status != Success;
         if (status == Success) {
+            errno = 0;
             int rc = exec(m_db, write ? "BEGIN IMMEDIATE" : "BEGIN");
             m_turn.setWaiting(false);
             if (rc == SQLITE_OK) {
@@ -98,12 +101,22 @@ template <typename Body> qint32 RegistryStore::transact(bool write, Body&& body)
                         m_turn.yieldToWaiters();
                     return result.status;
                 }
-                if (!sqlite3_get_autocommit(m_db))
-                    exec(m_db, "ROLLBACK");
             }
+            // What the failed call met, before a rollback sets errno again. Successful calls leave
+            // errno alone, so it still holds the write's.
+            const int systemError = sqlite3_system_errno(m_db) ? sqlite3_system_errno(m_db) : errno;
+            if (rc != SQLITE_OK && !sqlite3_get_autocommit(m_db))
+                exec(m_db, "ROLLBACK");
             status = statusFromSqlite(rc);
+            // A write the file system refused for want of room (or of the file size allowed) is a
+            // full disk, not a broken file: the store stays open and readable.
+            if ((rc & 0xFF) == SQLITE_IOERR &&
+                (systemError == ENOSPC || systemError == EFBIG || systemError == EDQUOT))
+                status = DiskFull;
+            // Failures of the file, as against a key with subkeys or a missing value.
+            fileProblem = isFileFailure(status) || status == AccessDenied || status == DiskFull;
             if (isFileFailure(status))
-                closeLocked();
+                dropDamagedLocked();
         }
         // The busy handler already waited; this covers the cases where SQLite does not call it
         // (a snapshot gone stale, recovery by another process, a store being set up).
@@ -111,6 +124,36 @@ template <typename Body> qint32 RegistryStore::transact(bool write, Body&& body)
             return status;
         QThread::msleep(5);
     }
+}
+
+template <typename Body> qint32 RegistryStore::transact(bool write, Body&& body)
+{
+    std::function<void(qint32)> handler;
+    qint32 status = Success;
+    {
+        QMutexLocker lock(&m_mutex);
+        bool fileProblem = false;
+        status = transactLocked(write, std::forward<Body>(body), fileProblem);
+        if (!fileProblem || status == Busy || !m_problemHandler)
+            return status;
+        const quint32 kind = status == RegistryCorrupt ? 1u
+                             : status == DiskFull      ? 2u
+                             : status == AccessDenied  ? 4u
+                                                       : 8u;
+        if (m_reported & kind)
+            return status;
+        m_reported |= kind;
+        handler = m_problemHandler;
+    }
+    handler(status);
+    return status;
+}
+
+void RegistryStore::setProblemHandler(std::function<void(qint32 status)> handler)
+{
+    QMutexLocker lock(&m_mutex);
+    m_problemHandler = std::move(handler);
+    m_reported = 0;
 }
 
 qint32 RegistryStore::createKey(RegRoot root, const QString& keyPath)

@@ -9,6 +9,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <sys/types.h>
 
 struct sqlite3;
@@ -131,6 +132,12 @@ public:
     /// Values in the order they were first written.
     qint32 enumValues(RegRoot root, const QString& keyPath, QList<Value>& values);
 
+    /// Called the first time each kind of trouble with the file itself shows (RegistryCorrupt,
+    /// RegistryIoFailed, DiskFull, and AccessDenied for a store that cannot be written), with that
+    /// status; never again for the same kind, so a caller can tell the user once instead of at every
+    /// read. Runs outside the store's lock: it may use the store.
+    void setProblemHandler(std::function<void(qint32 status)> handler);
+
     /// SQLite's integrity check of the whole file; details gets its report.
     qint32 checkIntegrity(QString* details = nullptr);
 
@@ -143,8 +150,11 @@ private:
     // set up and watched for replacement in RegistryStoreFile.cpp; the process-wide instance is
     // in RegistryStoreShared.cpp.
     template <typename Body> qint32 transact(bool write, Body&& body);
+    template <typename Body> qint32 transactLocked(bool write, Body&& body, bool& fileProblem);
     qint32 openLocked();
+    qint32 openReadOnlyLocked();
     void closeLocked();
+    void dropDamagedLocked();
     bool fileReplacedLocked() const;
     static int onBusy(void* store, int count);
 
@@ -154,6 +164,9 @@ private:
     sqlite3* m_db = nullptr;
     dev_t m_device = 0;
     ino_t m_inode = 0;
+    bool m_readOnly = false; // opened as an unchanging file: the folder or file cannot be written
+    quint32 m_reported = 0;  // the kinds of trouble already handed to the problem handler
+    std::function<void(qint32)> m_problemHandler;
     RegistryWriterTurn m_turn;
     QDeadlineTimer m_deadline; // of the operation under way
 };

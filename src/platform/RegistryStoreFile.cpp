@@ -9,8 +9,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <QUrl>
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -73,6 +75,70 @@ qint32 setUpNewFile(sqlite3* db)
     return status;
 }
 
+enum class Header { Missing, Empty, Store, NotStore, Unreadable };
+
+/// What the file's first bytes say, read by us: a file that is not a database never reaches SQLite,
+/// which would otherwise lay a write-ahead log left beside it by the file it replaced over it.
+/// Read through SQLite's own file layer: closing a descriptor of our own would drop every lock this
+/// process holds on the file, and let another process write under a transaction of ours.
+Header readHeader(const QByteArray& path)
+{
+    const QFileInfo info(QFile::decodeName(path));
+    if (!info.exists())
+        return Header::Missing;
+    if (!info.isFile())
+        return Header::Unreadable;
+    sqlite3_vfs* vfs = sqlite3_vfs_find(nullptr);
+    if (!vfs)
+        return Header::Unreadable;
+    QByteArray storage(vfs->szOsFile, '\0');
+    auto* file = reinterpret_cast<sqlite3_file*>(storage.data());
+    int flags = 0;
+    if (vfs->xOpen(vfs, path.constData(), file, SQLITE_OPEN_READONLY | SQLITE_OPEN_MAIN_DB, &flags) !=
+        SQLITE_OK) {
+        if (file->pMethods)
+            file->pMethods->xClose(file);
+        return Header::Unreadable;
+    }
+    static constexpr char kMagic[] = "SQLite format 3"; // with its NUL: 16 bytes
+    char head[sizeof kMagic] = {};
+    sqlite3_int64 size = 0;
+    Header header = Header::Unreadable;
+    if (file->pMethods->xFileSize(file, &size) == SQLITE_OK) {
+        if (size == 0)
+            header = Header::Empty;
+        else if (size < qint64(sizeof head))
+            header = Header::NotStore;
+        else if (file->pMethods->xRead(file, head, int(sizeof head), 0) == SQLITE_OK)
+            header = std::memcmp(head, kMagic, sizeof head) == 0 ? Header::Store : Header::NotStore;
+    }
+    file->pMethods->xClose(file);
+    return header;
+}
+
+/// Whether a write-ahead log with content lies beside the file.
+bool hasLog(const QByteArray& path)
+{
+    struct stat st = {};
+    const QByteArray log = path + QByteArrayLiteral("-wal");
+    return ::stat(log.constData(), &st) == 0 && st.st_size > 0;
+}
+
+/// Checks that an open file is one of our stores, of a version this program reads.
+qint32 checkOurs(sqlite3* db)
+{
+    int appId = 0;
+    int version = 0;
+    int rc = readPragma(db, "PRAGMA application_id", appId);
+    if (rc == SQLITE_ROW)
+        rc = readPragma(db, "PRAGMA user_version", version);
+    if (rc != SQLITE_ROW)
+        return statusFromSqlite(rc);
+    if (appId != 0 && (appId != kApplicationId || version > kSchemaVersion))
+        return RegistryStore::RegistryCorrupt;
+    return RegistryStore::Success;
+}
+
 /// Creates the store's folder private to the user, and its parents.
 bool makeFolder(const QString& folder)
 {
@@ -104,7 +170,48 @@ void RegistryStore::closeLocked()
         sqlite3_close_v2(m_db);
         m_db = nullptr;
     }
+    m_readOnly = false;
     m_turn.close();
+}
+
+void RegistryStore::dropDamagedLocked()
+{
+    // Closing the last connection folds the log into the file: not into a damaged one. The log
+    // stays on disk with the latest changes in it.
+    if (m_db)
+        sqlite3_db_config(m_db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+    closeLocked();
+}
+
+qint32 RegistryStore::openReadOnlyLocked()
+{
+    // A store the user cannot write (a read-only folder gives SQLite no room for the log's index):
+    // read as an unchanging file, so the settings it holds are still read. Only when no log holds
+    // changes that the file lacks.
+    const QByteArray path = QFile::encodeName(m_filePath);
+    if (readHeader(path) != Header::Store || hasLog(path))
+        return AccessDenied;
+    const QByteArray uri = QUrl::fromLocalFile(m_filePath).toEncoded() + "?immutable=1";
+    sqlite3* db = nullptr;
+    int rc = sqlite3_open_v2(uri.constData(), &db,
+                             SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX, nullptr);
+    qint32 status = statusFromSqlite(rc);
+    if (rc == SQLITE_OK) {
+        sqlite3_extended_result_codes(db, 1);
+        status = checkOurs(db);
+    }
+    struct stat st = {};
+    if (status == Success && ::stat(path.constData(), &st) != 0)
+        status = RegistryIoFailed;
+    if (status != Success) {
+        sqlite3_close_v2(db);
+        return status;
+    }
+    m_device = st.st_dev;
+    m_inode = st.st_ino;
+    m_db = db;
+    m_readOnly = true;
+    return Success;
 }
 
 bool RegistryStore::fileReplacedLocked() const
@@ -117,13 +224,26 @@ bool RegistryStore::fileReplacedLocked() const
 
 qint32 RegistryStore::openLocked()
 {
-    if (m_db && !fileReplacedLocked())
-        return Success;
-    closeLocked();
-
     const QByteArray path = QFile::encodeName(m_filePath);
+    // A read-only store is opened afresh each time: the file may have become writable meanwhile.
+    if (m_db && !m_readOnly && !fileReplacedLocked()) {
+        if (readHeader(path) != Header::NotStore)
+            return Success;
+        dropDamagedLocked(); // overwritten while open
+        return RegistryCorrupt;
+    }
+    closeLocked();
+    if (readHeader(path) == Header::NotStore)
+        return RegistryCorrupt;
+
     if (!makeFolder(QFileInfo(m_filePath).absolutePath()))
         return RegistryIoFailed;
+    const auto orReadOnly = [this](qint32 status) {
+        if (status != AccessDenied && status != RegistryIoFailed)
+            return status;
+        const qint32 readOnly = openReadOnlyLocked();
+        return readOnly == Success ? Success : status;
+    };
     // SQLite would create the file 0644; create it 0600. Its log and index files take this mode.
     // (A log left behind by a removed store is dropped by SQLite when it finds the file empty.)
     const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
@@ -137,24 +257,17 @@ qint32 RegistryStore::openLocked()
     int rc = sqlite3_open_v2(path.constData(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc != SQLITE_OK) {
         sqlite3_close_v2(db);
-        return statusFromSqlite(rc);
+        return orReadOnly(statusFromSqlite(rc));
     }
     sqlite3_extended_result_codes(db, 1);
     sqlite3_busy_handler(db, &RegistryStore::onBusy, this);
 
     // Reading the header first: a file that is not a database fails here, before anything writes.
     int appId = 0;
-    int version = 0;
     rc = readPragma(db, "PRAGMA application_id", appId);
-    if (rc == SQLITE_ROW)
-        rc = readPragma(db, "PRAGMA user_version", version);
-    if (rc != SQLITE_ROW) {
+    if (const qint32 status = checkOurs(db); status != Success) {
         sqlite3_close_v2(db);
-        return statusFromSqlite(rc);
-    }
-    if (appId != 0 && (appId != kApplicationId || version > kSchemaVersion)) {
-        sqlite3_close_v2(db);
-        return RegistryCorrupt;
+        return orReadOnly(status);
     }
     if (appId == 0) {
         const qint32 status = setUpNewFile(db);
@@ -173,7 +286,7 @@ qint32 RegistryStore::openLocked()
         rc = exec(db, "PRAGMA synchronous = NORMAL; PRAGMA foreign_keys = ON");
     if (rc != SQLITE_OK) {
         sqlite3_close_v2(db);
-        return statusFromSqlite(rc);
+        return orReadOnly(statusFromSqlite(rc));
     }
 
     struct stat st = {};

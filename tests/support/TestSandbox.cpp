@@ -102,6 +102,7 @@ bool makeSandbox()
         {"XDG_STATE_HOME", "home/.local/state"},
         {"XDG_CACHE_HOME", "home/.cache"},
         {"TMPDIR", "tmp"},
+        {"XDG_RUNTIME_DIR", "runtime"},
     };
     for (const Folder& folder : kFolders) {
         char path[sizeof g_root];
@@ -143,6 +144,7 @@ void requireSandbox()
         {u"XDG_DATA_HOME"_s, qEnvironmentVariable("XDG_DATA_HOME")},
         {u"XDG_CACHE_HOME"_s, qEnvironmentVariable("XDG_CACHE_HOME")},
         {u"TMPDIR"_s, qEnvironmentVariable("TMPDIR")},
+        {u"XDG_RUNTIME_DIR"_s, qEnvironmentVariable("XDG_RUNTIME_DIR")},
         {u"the configuration folder"_s,
          QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)},
         {u"the data folder"_s, QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)},

@@ -1,11 +1,13 @@
 // linvera: converts each URL given on its command line exactly as the window's convert button would,
 // and prints the after URL with its information lines.
+#include "AppInfo.h"
 #include "AppPaths.h"
 #include "ConsoleView.h"
 #include "ConversionEngine.h"
 #include "HttpClient.h"
 #include "ProgramOptions.h"
 #include "SettingsTable.h"
+#include "StoreProblems.h"
 
 #include <QCoreApplication>
 #include <QDate>
@@ -14,6 +16,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QScopeGuard>
 #include <QTimer>
 
 #include <cstdio>
@@ -154,11 +157,20 @@ int main(int argc, char* argv[])
                                                            authorities, problem));
     }
 
-    const platform::AppPaths paths = platform::AppPaths::fromEnvironment();
-    paths.prepareDataFolder();
-
     ConsoleView view;
     ConsoleMessageBoxes boxes;
+    // A damaged or unwritable store is told once; the settings fall back to their defaults.
+    WatchSettingsStore([&boxes](const QString& message) {
+        boxes.show(platform::MessageBoxes::Icon::Exclamation, AppTitle(), message,
+                   platform::MessageBoxes::Buttons::Ok);
+    });
+    const auto unwatch = qScopeGuard([] { WatchSettingsStore({}); });
+
+    const platform::AppPaths paths = platform::AppPaths::fromEnvironment();
+    if (!paths.prepareDataFolder())
+        boxes.show(platform::MessageBoxes::Icon::Exclamation, AppTitle(),
+                   u"データフォルダに書き込めません。\n"_s + paths.dataFolder,
+                   platform::MessageBoxes::Buttons::Ok);
     ConversionEngine engine(view, boxes);
     engine.setEndpoints(ReadEndpoints());
     engine.setProxySource(&ReadProxySetting);

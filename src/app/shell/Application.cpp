@@ -20,6 +20,7 @@
 #include "ServiceFiles.h"
 #include "SettingsTable.h"
 #include "ShellOpen.h"
+#include "StoreProblems.h"
 #include "Twips.h"
 #include "WindowSettings.h"
 #include "frmMain.h"
@@ -39,6 +40,7 @@
 #include <QPushButton>
 #include <QSaveFile>
 #include <QScreen>
+#include <QTimer>
 
 using namespace Qt::StringLiterals;
 
@@ -71,7 +73,11 @@ Application::Application(platform::MessageBoxes& boxes, Options options, QObject
         m_options.helperProgram = m_options.paths.programFile(u"H-LinveraHelper"_s);
 }
 
-Application::~Application() = default;
+Application::~Application()
+{
+    if (m_watchesStore)
+        WatchSettingsStore({});
+}
 
 QString Application::CommandLineText(const QStringList& arguments)
 {
@@ -114,6 +120,14 @@ Application::Role Application::start(const QStringList& arguments)
     }
     if (m_options.writeServiceFiles)
         WriteUserServiceFiles(m_options.paths.programFolder);
+    // A damaged or read-only store: the settings fall back to their defaults and the user is told
+    // once, after the step that noticed it (a box in the middle of a store call could re-enter it).
+    m_watchesStore = true;
+    WatchSettingsStore([this](const QString& message) {
+        QTimer::singleShot(0, this, [this, message] {
+            m_boxes.show(platform::MessageBoxes::Icon::Exclamation, AppTitle(), message);
+        });
+    });
 
     // 6. The arguments; the bus starts us with "-Embedding".
     m_argList = SplitArgs(commandLine, 10);
@@ -204,7 +218,9 @@ void Application::buildWindows()
 void Application::prepareDataFiles()
 {
     const platform::AppPaths& paths = m_options.paths;
-    paths.prepareDataFolder();
+    if (!paths.prepareDataFolder())
+        m_boxes.show(platform::MessageBoxes::Icon::Exclamation, AppTitle(),
+                     u"データフォルダに書き込めません。\n"_s + paths.dataFolder);
     m_endpoints = ReadEndpoints();
     m_engine->setEndpoints(m_endpoints);
     m_engine->setProxySource(&ReadProxySetting);

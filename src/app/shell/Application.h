@@ -110,6 +110,7 @@ private:
     ProcessRunner& processRunner() const;
 
     platform::MessageBoxes& m_boxes;
+    bool m_watchesStore = false;
     Options m_options;
     Endpoints m_endpoints;
     std::unique_ptr<frmMain> m_main;

@@ -166,6 +166,7 @@ private Q_SLOTS:
     void markerFile();
     void dataFolder_data();
     void dataFolder();
+    void damagedStoreToldOnce();
     void noticeButton();
     void noticeWarning_data();
     void noticeWarning();
@@ -779,6 +780,29 @@ void TestApplicationStart::markerFile()
         QVERIFY(writeAll(marker, before));
     startApp();
     QCOMPARE(readAll(marker), platform::AnsiCodec::encode(QString(program + u"\r\n"_s)));
+}
+
+void TestApplicationStart::damagedStoreToldOnce()
+{
+    // Replaced by garbage while this process holds the store open: its log lies beside the garbage.
+    const QString store = m_sandbox->registryFile();
+    QVERIFY(writeAll(store + u".new"_s, QByteArray("garbage ").repeated(1000)));
+    QVERIFY(QFile::remove(store) && QFile::rename(store + u".new"_s, store));
+    const QByteArray garbage = readAll(store);
+
+    // A URL on the command line: the conversion reads the store too.
+    Application& app = startApp({u"http://long.example/x"_s});
+    QVERIFY(app.mainWindow()->isVisible());
+    QCOMPARE(app.mainWindow()->chkClipboard()->checkState(), Qt::Checked);
+    QCOMPARE(app.settingsWindow()->lstShortURLType()->currentIndex(), 0);
+    const QString message = u"設定ファイルが壊れているため読み込めません。既定の設定で動作します。\n"_s +
+                            m_sandbox->store().filePath();
+    QTRY_COMPARE(m_boxes.texts().filter(u"設定ファイル"_s), QStringList{message});
+    // The writes of the shutdown tell nothing more, and never touch the garbage.
+    endApp();
+    QCoreApplication::processEvents();
+    QCOMPARE(m_boxes.texts().filter(u"設定ファイル"_s), QStringList{message});
+    QCOMPARE(readAll(store), garbage);
 }
 
 void TestApplicationStart::dataFolder_data()

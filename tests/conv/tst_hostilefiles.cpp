@@ -1,0 +1,375 @@
+// Rule files, the log and the preview picture against full disks, unwritable folders and files
+// that are not what they claim to be.
+#include "AnsiCodec.h"
+#include "ConversionEngine.h"
+#include "FileAppend.h"
+#include "NoticeFeed.h"
+#include "ServiceRules.h"
+
+#include "HostileFiles.h"
+#include "NoticeHost.h"
+#include "PictureHost.h"
+#include "RecordingMessageBoxes.h"
+#include "RecordingView.h"
+#include "TestFiles.h"
+#include "TestPictures.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+using namespace Qt::StringLiterals;
+using namespace linvera;
+using namespace linvera::test;
+using platform::AnsiCodec;
+
+namespace {
+
+const QString kTiny = u"tinyurls読み込みエラー"_s;
+const QString kPict = u"picturls読み込みエラー"_s;
+const QString kLogFailed = u"ログファイルに書き込めません。変換の記録は残りません。\n"_s;
+
+long peakResidentKiB()
+{
+    rusage usage = {};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+QStringList texts(const RecordingMessageBoxes& boxes)
+{
+    return boxes.texts();
+}
+
+/// Files in the folder other than the ones named.
+QStringList othersIn(const QString& folder, const QStringList& known)
+{
+    QStringList names = QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System);
+    for (const QString& name : known)
+        names.removeAll(name);
+    return names;
+}
+
+} // namespace
+
+class TestHostileFiles : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+    void shortLinkRuleFiles_data();
+    void shortLinkRuleFiles();
+    void pictureRuleFiles_data();
+    void pictureRuleFiles();
+    void hugeRuleFileNeverInMemory();
+    void appendIsAllOrNothing_data();
+    void appendIsAllOrNothing();
+    void logFailureToldOnce_data();
+    void logFailureToldOnce();
+    void previewPictureOnFullDisk_data();
+    void previewPictureOnFullDisk();
+    void downloadOnFullDisk_data();
+    void downloadOnFullDisk();
+
+private:
+    QString file(const QString& name) const { return m_dir->filePath(name); }
+    std::unique_ptr<QTemporaryDir> m_dir;
+    AnsiCodec::CodePage m_codePage = AnsiCodec::CodePage::Utf8;
+};
+
+void TestHostileFiles::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+    m_codePage = AnsiCodec::current();
+}
+
+void TestHostileFiles::cleanup()
+{
+    AnsiCodec::select(m_codePage);
+    ::chmod(QFile::encodeName(m_dir->path()).constData(), 0700);
+    m_dir.reset();
+}
+
+// What a rule file holds: "sparse:<bytes>" for a file of NUL bytes after one good line, "folder",
+// "missing", else the bytes themselves.
+static void makeRuleFile(const QString& path, const QByteArray& content)
+{
+    if (content.startsWith("sparse:")) {
+        QVERIFY(makeSparseFile(path, content.mid(7).toLongLong(), "a.example/\tLocation:\t\r\n"));
+    } else if (content == "folder") {
+        QVERIFY(QDir().mkpath(path));
+    } else if (content != "missing") {
+        QVERIFY(writeFile(path, content));
+    }
+}
+
+void TestHostileFiles::shortLinkRuleFiles_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<bool>("windows31j");
+    QTest::addColumn<QStringList>("messages");
+    QTest::addColumn<int>("rules");
+
+    const QByteArray good = "a.example/\tLocation:\t\r\n";
+    const QString tooLarge = kTiny + u"(ファイルが大きすぎます。上限は8MBです)"_s;
+    const QString notText = kTiny + u"(テキストファイルではありません)"_s;
+    const QString badBytes = kTiny + u"(文字コードの誤りがあります)"_s;
+    const qint64 cap = kMaxRuleFileBytes;
+
+    QTest::newRow("missing: nothing to tell") << QByteArray("missing") << false << QStringList() << 0;
+    QTest::newRow("a folder in its place")
+        << QByteArray("folder") << false << QStringList{kTiny + u"(ファイルを読めません)"_s} << 0;
+    QTest::newRow("100 MB") << "sparse:" + QByteArray::number(100 * 1024 * 1024) << false
+                            << QStringList{tooLarge} << 0;
+    QTest::newRow("one byte over the cap")
+        << "sparse:" + QByteArray::number(cap + 1) << false << QStringList{tooLarge} << 0;
+    // One rule whose third column, spaces only, pads the file to the cap exactly.
+    QTest::newRow("exactly the cap") << good.left(good.size() - 2) + QByteArray(int(cap - good.size()), ' ') +
+                                            "\r\n"
+                                     << false << QStringList() << 1;
+    QTest::newRow("a NUL byte among good lines")
+        << good + "b.exa" + QByteArray(1, '\0') + "mple/\tLocation:\t\r\n"
+        << false << QStringList{notText} << 0;
+    QTest::newRow("invalid Shift_JIS")
+        << good + "c\x82\xff\x81.example/\tLocation:\t\x83" << true << QStringList{badBytes} << 2;
+    QTest::newRow("valid Shift_JIS") << good + "\x82\xa0.example/\tLocation:\t\r\n"
+                                     << true << QStringList() << 2;
+    QTest::newRow("invalid UTF-8") << good + "c\xc3\x28.example/\tLocation:\t\r\n"
+                                   << false << QStringList{badBytes} << 2;
+    QTest::newRow("UTF-8 spelling out U+FFFD") << good + "\xEF\xBF\xBD.example/\tLocation:\t\r\n"
+                                               << false << QStringList() << 2;
+    QStringList ten;
+    for (int i = 0; i < 10; ++i)
+        ten.append(kTiny);
+    QTest::newRow("ten lines without TABs")
+        << QByteArray("no tab\r\n").repeated(10) + good << false << ten << 1;
+    QTest::newRow("five thousand lines without TABs")
+        << QByteArray("no tab\r\n").repeated(5000) + good << false
+        << QStringList(ten) + QStringList{kTiny + u"(ほかに4990行)"_s} << 1;
+}
+
+void TestHostileFiles::shortLinkRuleFiles()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(bool, windows31j);
+    QFETCH(QStringList, messages);
+    QFETCH(int, rules);
+    AnsiCodec::select(windows31j ? AnsiCodec::CodePage::Windows31J : AnsiCodec::CodePage::Utf8);
+    const QString path = file(u"tinyurls.txt"_s);
+    makeRuleFile(path, content);
+    const QByteArray before = fileDigest(path);
+
+    RecordingMessageBoxes boxes;
+    ShortLinkRules list;
+    list.LoadShortLinkRules(path, boxes);
+    QCOMPARE(texts(boxes), messages);
+    QCOMPARE(list.size(), qsizetype(rules));
+    if (rules > 0)
+        QVERIFY(list.MatchShortLinkRule(u"http://a.example/x"_s).matched);
+    QCOMPARE(fileDigest(path), before);
+}
+
+void TestHostileFiles::pictureRuleFiles_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QStringList>("messages");
+    QTest::addColumn<int>("rules");
+    const QByteArray good = "^http://p\\.example/(\\w+)$\thttp://img.example/(1).png\r\n";
+    QTest::newRow("good") << good << QStringList() << 1;
+    QTest::newRow("100 MB") << "sparse:" + QByteArray::number(100 * 1024 * 1024)
+                            << QStringList{kPict + u"(ファイルが大きすぎます。上限は8MBです)"_s} << 0;
+    QTest::newRow("NUL bytes") << good + QByteArray(64, '\0')
+                               << QStringList{kPict + u"(テキストファイルではありません)"_s} << 0;
+    QTest::newRow("invalid UTF-8") << good + "^http://q\xff\\.example/\tx\r\n"
+                                   << QStringList{kPict + u"(文字コードの誤りがあります)"_s} << 2;
+    QTest::newRow("lines without TABs are rules, no message") << good + "no tab\r\n" << QStringList() << 2;
+}
+
+void TestHostileFiles::pictureRuleFiles()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QStringList, messages);
+    QFETCH(int, rules);
+    AnsiCodec::select(AnsiCodec::CodePage::Utf8);
+    const QString path = file(u"picturls.txt"_s);
+    makeRuleFile(path, content);
+    RecordingMessageBoxes boxes;
+    PictureRules list;
+    list.LoadPictureRules(path, &boxes);
+    QCOMPARE(texts(boxes), messages);
+    QCOMPARE(list.size(), qsizetype(rules));
+    QString picture;
+    QCOMPARE(list.MatchPictureRule(u"http://p.example/k1"_s, picture), rules > 0);
+}
+
+void TestHostileFiles::hugeRuleFileNeverInMemory()
+{
+    // 400 MB of NUL bytes would take 400 MB to read and twice that to decode.
+    const QString path = file(u"tinyurls.txt"_s);
+    QVERIFY(makeSparseFile(path, qint64(400) * 1024 * 1024, "a.example/\tLocation:\t\r\n"));
+    const long before = peakResidentKiB();
+    RecordingMessageBoxes boxes;
+    ShortLinkRules list;
+    list.LoadShortLinkRules(path, boxes);
+    PictureRules pictures;
+    pictures.LoadPictureRules(path, &boxes);
+    QCOMPARE(boxes.shown().size(), 2);
+    QVERIFY2(peakResidentKiB() - before < 64 * 1024,
+             qPrintable(u"peak grew by %1 KiB"_s.arg(peakResidentKiB() - before)));
+}
+
+void TestHostileFiles::appendIsAllOrNothing_data()
+{
+    QTest::addColumn<int>("room");
+    QTest::addColumn<bool>("written");
+    QTest::newRow("no room at all") << 0 << false;
+    QTest::newRow("room for one byte") << 1 << false;
+    QTest::newRow("room for all but one byte") << 29 << false;
+    QTest::newRow("room for exactly the line") << 30 << true;
+    QTest::newRow("room to spare") << 4096 << true;
+}
+
+void TestHostileFiles::appendIsAllOrNothing()
+{
+    QFETCH(int, room);
+    QFETCH(bool, written);
+    const QString path = file(u"log.txt"_s);
+    const QByteArray old = QByteArray("2026/12/07, http://a, http://b\r\n").repeated(100);
+    QVERIFY(writeFile(path, old));
+    const QByteArray line = "2026/12/08, http://c, http://d";
+    QCOMPARE(line.size(), 30);
+    bool ok = false;
+    {
+        FileSizeLimit full(rlim_t(old.size() + room));
+        QVERIFY(full.isActive());
+        ok = platform::AppendToFile(path, line);
+    }
+    QCOMPARE(ok, written);
+    // Never half a line: the old bytes, with the whole line or without it.
+    QCOMPARE(readFile(path), written ? old + line : old);
+}
+
+void TestHostileFiles::logFailureToldOnce_data()
+{
+    QTest::addColumn<QString>("cause");
+    QTest::newRow("full disk") << u"full"_s;
+    QTest::newRow("read-only data folder") << u"readonly"_s;
+    QTest::newRow("a folder in place of the log") << u"folder"_s;
+}
+
+void TestHostileFiles::logFailureToldOnce()
+{
+    QFETCH(QString, cause);
+    const QString data = file(u"data"_s);
+    QVERIFY(QDir().mkpath(data));
+    const QString log = data + u"/log.txt"_s;
+    const QByteArray old = "2026/12/07, http://a, http://b\r\n";
+    if (cause == u"folder")
+        QVERIFY(QDir().mkpath(log));
+    else
+        QVERIFY(writeFile(log, old));
+    if (cause == u"readonly") {
+        QVERIFY(::chmod(QFile::encodeName(log).constData(), 0400) == 0);
+        QVERIFY(::chmod(QFile::encodeName(data).constData(), 0500) == 0);
+    }
+
+    RecordingView view;
+    RecordingMessageBoxes boxes;
+    ConversionEngine engine(view, boxes);
+    engine.setLogFilePath(log);
+    engine.setTempFolder(m_dir->path());
+    engine.setClock([] { return QDate(2026, 12, 8); });
+    engine.shortLinkRules().loadFromText(u"^http://yt\\.example/(\\w+)$\thttp://video.example/(1)\t\r\n"_s,
+                                         boxes);
+    {
+        HonourFileModes modes;
+        if (!modes.isActive())
+            QSKIP("file modes cannot be enforced for this test");
+        FileSizeLimit full(cause == u"full" ? rlim_t(old.size()) : RLIM_INFINITY);
+        QVERIFY(full.isActive());
+        for (const QString& url :
+             {u"http://yt.example/a"_s, u"http://yt.example/b"_s, u"http://yt.example/c"_s}) {
+            view.setBeforeUrl(url);
+            engine.StartConv();
+            // The conversion itself still happens.
+            QCOMPARE(view.afterUrl(), u"http://video.example/"_s + url.right(1));
+        }
+    }
+    QCOMPARE(texts(boxes), QStringList{kLogFailed + log});
+    if (cause != u"folder")
+        QCOMPARE(readFile(log), old);
+}
+
+void TestHostileFiles::previewPictureOnFullDisk_data()
+{
+    QTest::addColumn<bool>("full");
+    QTest::newRow("room for it") << false;
+    QTest::newRow("disk full") << true;
+}
+
+void TestHostileFiles::previewPictureOnFullDisk()
+{
+    QFETCH(bool, full);
+    PictureHost pictures;
+    const QByteArray fresh = TestPictures::make(TestPictures::Format::Png, QSize(300, 300));
+    const QByteArray old = TestPictures::make(TestPictures::Format::Png, QSize(20, 20));
+    QVERIFY(fresh.size() > old.size() + 100);
+    pictures.setFile("/p.png", fresh, "image/png");
+    const QString preview = file(u"hvxlinvera.png"_s);
+    QVERIFY(writeFile(preview, old));
+
+    PictureDownload download;
+    QSignalSpy finished(&download, &PictureDownload::finished);
+    {
+        FileSizeLimit limit(full ? rlim_t(old.size()) : RLIM_INFINITY);
+        QVERIFY(limit.isActive());
+        download.start(u"http://"_s + pictures.hostAndPort() + u"/p.png"_s, preview);
+        QVERIFY(finished.wait(10000));
+    }
+    const auto outcome = finished.first().first().value<PictureDownload::Outcome>();
+    QCOMPARE(outcome, full ? PictureDownload::Outcome::DownloadFailed : PictureDownload::Outcome::Shown);
+    // The old picture whole, or the new one whole; no leftover of the attempt beside it.
+    QCOMPARE(readFile(preview), full ? old : fresh);
+    QCOMPARE(othersIn(m_dir->path(), {u"hvxlinvera.png"_s}), QStringList());
+}
+
+void TestHostileFiles::downloadOnFullDisk_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::newRow("rule file") << u"tinyurls.txt"_s;
+    QTest::newRow("notice file") << u"notice.xml"_s;
+}
+
+void TestHostileFiles::downloadOnFullDisk()
+{
+    QFETCH(QString, name);
+    NoticeHost host;
+    QVERIFY(host.isListening());
+    const QByteArray fresh = QByteArray("b.example/\tLocation:\t\r\n").repeated(2000);
+    host.setFile(name.toLatin1(), fresh);
+    const QString target = file(name);
+    const QByteArray old = "a.example/\tLocation:\t\r\n";
+    QVERIFY(writeFile(target, old));
+    const QString url = u"http://"_s + host.noticeHost() + u"/linvera/notice/"_s + name;
+    {
+        FileSizeLimit full(rlim_t(fresh.size() / 2));
+        QVERIFY(full.isActive());
+        QVERIFY(!DownloadToFile(url, target));
+    }
+    QCOMPARE(readFile(target), old);
+    QCOMPARE(othersIn(m_dir->path(), {name}), QStringList());
+    // With room again the same download goes through.
+    QVERIFY(DownloadToFile(url, target));
+    QCOMPARE(readFile(target), fresh);
+}
+
+QTEST_GUILESS_MAIN(TestHostileFiles)
+#include "tst_hostilefiles.moc"
