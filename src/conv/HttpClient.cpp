@@ -4,8 +4,6 @@
 
 #include <QEventLoop>
 #include <QFile>
-#include <QNetworkAccessManager>
-#include <QNetworkProxyFactory>
 #if QT_CONFIG(ssl)
 #include <QSslConfiguration>
 #endif
@@ -26,17 +24,6 @@ qint64 g_textBodyLimit = 4 * 1024 * 1024;
 QString HttpAgentText()
 {
     return u"Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.1; SV1; .NET CLR 1.1.4322; .NET CLR 2.0.50727)"_s;
-}
-
-QNetworkAccessManager& sharedNetworkAccess()
-{
-    static QNetworkAccessManager* manager = [] {
-        QNetworkProxyFactory::setUseSystemConfiguration(true);
-        auto* m = new QNetworkAccessManager;
-        m->setAutoDeleteReplies(false);
-        return m;
-    }();
-    return *manager;
 }
 
 bool TrustExtraAuthorities(const QString& pemFile, QString* problem)

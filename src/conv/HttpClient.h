@@ -8,16 +8,12 @@
 
 #include <chrono>
 
-class QNetworkAccessManager;
 class QTcpSocket;
 
 namespace linvera {
 
 /// Agent text every fetch announces.
 QString HttpAgentText();
-
-/// The network access of the process: one manager, used from the UI thread.
-QNetworkAccessManager& sharedNetworkAccess();
 
 /// Bounds of every blocking fetch. The idle time-out ends a transfer that stops delivering bytes.
 struct HttpTimeouts

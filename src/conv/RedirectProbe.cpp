@@ -186,7 +186,6 @@ void RedirectProbe::StartRedirectProbe(const QString& host, const QString& path,
 {
     cancel();
     m_answer.clear();
-    m_connected = false;
     m_done = false;
     m_secure = secure;
     m_certificateProblem.clear();
@@ -253,7 +252,6 @@ void RedirectProbe::onConnected()
 {
     if (m_done)
         return;
-    m_connected = true;
     m_timer.start(g_timeouts.answer);
     m_socket->write(m_request);
 }

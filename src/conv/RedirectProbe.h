@@ -121,7 +121,6 @@ private:
     ProbeRoute m_route;
     QByteArray m_request;
     QByteArray m_answer;
-    bool m_connected = false;
     bool m_done = true;
 };
 
