@@ -4,6 +4,7 @@
 
 #include <QEventLoop>
 #include <QFile>
+#include <QtNetwork/qtnetworkglobal.h>
 #if QT_CONFIG(ssl)
 #include <QSslConfiguration>
 #endif
