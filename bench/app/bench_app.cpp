@@ -12,6 +12,7 @@
 #include "Endpoints.h"
 #include "MailboxClient.h"
 #include "MailboxNames.h"
+#include "ProcessFigures.h"
 #include "RegAccess.h"
 #include "RegistryStore.h"
 
@@ -40,7 +41,9 @@
 
 using namespace Qt::StringLiterals;
 using namespace linvera;
+using linvera::bench::closedPort;
 using linvera::bench::median;
+using linvera::bench::residentMb;
 
 namespace {
 
@@ -69,29 +72,6 @@ void print(const QString& line)
 {
     std::puts(qUtf8Printable(line));
     std::fflush(stdout);
-}
-
-quint16 closedPort()
-{
-    QTcpServer probe;
-    if (!probe.listen(QHostAddress::LocalHost, 0))
-        return 0;
-    const quint16 port = probe.serverPort();
-    probe.close();
-    return port;
-}
-
-/// VmRSS of a process in MB, from /proc.
-double residentMb(qint64 pid)
-{
-    QFile status(u"/proc/%1/status"_s.arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').constFirst().toDouble() / 1024.0;
-    }
-    return -1;
 }
 
 /// utime + stime of a process in clock ticks, from /proc.

@@ -3,6 +3,7 @@
 #include "Endpoints.h"
 #include "LinveraAutomation.h"
 #include "MailboxNames.h"
+#include "ProcessFigures.h"
 #include "RegAccess.h"
 #include "RegistryStore.h"
 #include "SoakPeer.h"
@@ -35,6 +36,9 @@ using namespace Qt::StringLiterals;
 
 namespace linvera::soak {
 namespace {
+
+using bench::closedPort;
+using bench::residentMb;
 
 constexpr int kCallTimeoutMs = 30000;
 constexpr int kStartWaitMs = 60000;
@@ -77,28 +81,6 @@ struct Plan
     QString later;
     QString laterInfo;
 };
-
-quint16 closedPort()
-{
-    QTcpServer probe;
-    if (!probe.listen(QHostAddress::LocalHost, 0))
-        return 0;
-    const quint16 port = probe.serverPort();
-    probe.close();
-    return port;
-}
-
-double residentMb(qint64 pid)
-{
-    QFile status(u"/proc/%1/status"_s.arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').constFirst().toDouble() / 1024.0;
-    }
-    return -1;
-}
 
 /// What each open descriptor of a process refers to (a socket with its inode).
 QStringList openDescriptors(qint64 pid)
