@@ -131,6 +131,10 @@ bool DownloadToFile(const QString& url, const QString& filePath)
     if (fetch.outcome() != HttpFetch::Outcome::Answered || status < 200 || status > 299)
         return false;
     const QByteArray body = fetch.body();
+    // Every file of the feed is text; one with NUL bytes (a picture, an archive, a broken answer)
+    // would be refused when read, so the old file stays.
+    if (body.contains('\0'))
+        return false;
     return file.write(body) == body.size() && file.commit();
 }
 

@@ -307,7 +307,7 @@ void TestNoticeFeed::fetchFailureKeepsOldFile_data()
     };
     for (const auto& [name, file] : files) {
         for (const QString& failure : {u"404"_s, u"500"_s, u"301 without target"_s, u"broken midway"_s,
-                                       u"larger than any notice file"_s}) {
+                                       u"larger than any notice file"_s, u"not text"_s}) {
             QTest::addRow("%s, %s", qPrintable(file), qPrintable(failure)) << name << file << failure;
         }
     }
@@ -331,6 +331,8 @@ void TestNoticeFeed::fetchFailureKeepsOldFile()
     else if (failure == u"broken midway"_s) {
         m_host->setFile(name, fresh);
         m_host->setBroken(name);
+    } else if (failure == u"not text"_s) {
+        m_host->setFile(name, QByteArrayLiteral("\x89PNG\r\n\x1a\n\0\0\0\rIHDR"));
     } else {
         m_host->setFile(name, QByteArray(9 * 1024 * 1024, 'x'));
     }
