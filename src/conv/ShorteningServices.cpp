@@ -132,9 +132,32 @@ QString firstText(const QJsonObject& object, std::initializer_list<QString> keys
     return kNotJson;
 }
 
-ServiceExpansion expansionFailure(const ShortenOutcome& outcome)
+// The JSON answers of YOURLS and Shlink: the link under urlKey, or the reason under the first of
+// messageKeys the answer has.
+ShortenOutcome readShortenAnswer(const QByteArray& body, const QString& urlKey,
+                                 std::initializer_list<QString> messageKeys)
 {
-    return {QString(), QString(), outcome.message};
+    ShortenOutcome outcome;
+    QJsonObject object;
+    if (!readObject(body, object, outcome))
+        return outcome;
+    outcome.shortUrl = text(object, urlKey);
+    if (outcome.shortUrl.isEmpty())
+        outcome.message = firstText(object, messageKeys);
+    return outcome;
+}
+
+ServiceExpansion readExpandAnswer(const QByteArray& body, const QString& urlKey,
+                                  std::initializer_list<QString> messageKeys)
+{
+    ShortenOutcome outcome;
+    QJsonObject object;
+    if (!readObject(body, object, outcome))
+        return {QString(), QString(), outcome.message};
+    const QString longUrl = text(object, urlKey);
+    if (longUrl.isEmpty())
+        return {QString(), QString(), firstText(object, messageKeys)};
+    return {longUrl, text(object, u"title"_s), QString()};
 }
 
 } // namespace
@@ -185,36 +208,14 @@ ShortenOutcome ReadIsgdAnswer(const QByteArray& body)
 
 ShortenOutcome ReadYourlsAnswer(const QByteArray& body)
 {
-    ShortenOutcome outcome;
-    QJsonObject object;
-    if (!readObject(body, object, outcome))
-        return outcome;
     // A URL the installation already knows comes back as "fail" with its existing short link.
-    outcome.shortUrl = text(object, u"shorturl"_s);
-    if (outcome.shortUrl.isEmpty()) {
-        outcome.message = text(object, u"message"_s);
-        if (outcome.message.isEmpty())
-            outcome.message = kNotJson;
-    }
-    return outcome;
+    return readShortenAnswer(body, u"shorturl"_s, {u"message"_s});
 }
 
 ShortenOutcome ReadShlinkAnswer(const QByteArray& body)
 {
-    ShortenOutcome outcome;
-    QJsonObject object;
-    if (!readObject(body, object, outcome))
-        return outcome;
-    outcome.shortUrl = text(object, u"shortUrl"_s);
-    if (outcome.shortUrl.isEmpty()) {
-        // Errors come as problem details: a title, and usually a detail.
-        outcome.message = text(object, u"detail"_s);
-        if (outcome.message.isEmpty())
-            outcome.message = text(object, u"title"_s);
-        if (outcome.message.isEmpty())
-            outcome.message = kNotJson;
-    }
-    return outcome;
+    // Errors come as problem details: a title, and usually a detail.
+    return readShortenAnswer(body, u"shortUrl"_s, {u"detail"_s, u"title"_s});
 }
 
 ShortenOutcome ShortenWithService(const QString& longUrl, int shortUrlType, const ShortenerAccounts& accounts,
@@ -286,26 +287,12 @@ ServiceLinkRule MatchServiceLink(const QString& url, const ShortenerAccounts& ac
 
 ServiceExpansion ReadYourlsExpandAnswer(const QByteArray& body)
 {
-    ShortenOutcome outcome;
-    QJsonObject object;
-    if (!readObject(body, object, outcome))
-        return expansionFailure(outcome);
-    const QString longUrl = text(object, u"longurl"_s);
-    if (longUrl.isEmpty())
-        return {QString(), QString(), firstText(object, {u"message"_s, u"simple"_s})};
-    return {longUrl, text(object, u"title"_s), QString()};
+    return readExpandAnswer(body, u"longurl"_s, {u"message"_s, u"simple"_s});
 }
 
 ServiceExpansion ReadShlinkExpandAnswer(const QByteArray& body)
 {
-    ShortenOutcome outcome;
-    QJsonObject object;
-    if (!readObject(body, object, outcome))
-        return expansionFailure(outcome);
-    const QString longUrl = text(object, u"longUrl"_s);
-    if (longUrl.isEmpty())
-        return {QString(), QString(), firstText(object, {u"detail"_s, u"title"_s})};
-    return {longUrl, text(object, u"title"_s), QString()};
+    return readExpandAnswer(body, u"longUrl"_s, {u"detail"_s, u"title"_s});
 }
 
 ServiceExpansion ExpandServiceLink(const QString& url, const ServiceLinkRule& rule)
