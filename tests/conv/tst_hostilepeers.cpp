@@ -246,11 +246,8 @@ void TestHostilePeers::everyPathSurvivesEveryFault()
     QTRY_COMPARE_WITH_TIMEOUT(peer.openConnections(), qsizetype(0), 3000);
     QVERIFY(peer.requestCount() >= 1);
 
-    qInfo("waited %lld ms, longest gap %lld ms (own %lld after %lld ms waiting for a processor), peer sent "
-          "%lld bytes, hang-up at "
-          "%lld ms",
-          waited, meter.longestGapMs(), meter.longestOwnStallMs(), meter.ownStallWaitMs(), peer.bytesSent(),
-          peer.lastHangUpMs());
+    qInfo("waited %lld ms, %s, peer sent %lld bytes, hang-up at %lld ms", waited, qPrintable(meter.summary()),
+          peer.bytesSent(), peer.lastHangUpMs());
 
     // Bounded in time: the clock faults end by the total time-out at the latest (with the time the
     // fallback shortening and a loaded machine need), the others by a cap long before theirs.

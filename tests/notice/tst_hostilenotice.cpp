@@ -96,10 +96,8 @@ void TestHostileNotice::fetchesSurviveEveryFault()
     const qint64 waited = clock.elapsed();
     meter.stop();
     QTRY_COMPARE_WITH_TIMEOUT(peer.openConnections(), qsizetype(0), 3000);
-    qInfo("waited %lld ms, longest gap %lld ms (own %lld after %lld ms waiting for a processor), peer sent "
-          "%lld bytes, requests %d",
-          waited, meter.longestGapMs(), meter.longestOwnStallMs(), meter.ownStallWaitMs(), peer.bytesSent(),
-          peer.requestCount());
+    qInfo("waited %lld ms, %s, peer sent %lld bytes, requests %d", waited, qPrintable(meter.summary()),
+          peer.bytesSent(), peer.requestCount());
 
     // All three fetches were made, one after the other, each within its own time.
     QCOMPARE(peer.requestCount(), 3);

@@ -290,6 +290,14 @@ StallMeter::StallMeter(QObject* parent)
 
 StallMeter::~StallMeter() = default;
 
+QString StallMeter::summary() const
+{
+    return QStringLiteral("longest gap %1 ms (own %2 after %3 ms waiting for a processor)")
+        .arg(m_longest)
+        .arg(m_longestOwn)
+        .arg(m_ownWait);
+}
+
 void StallMeter::start()
 {
     m_longest = 0;

@@ -120,6 +120,8 @@ public:
     qint64 longestOwnStallMs() const { return m_longestOwn; }
     /// The time the thread waited for a processor in that gap.
     qint64 ownStallWaitMs() const { return m_ownWait; }
+    /// The three figures in one line, for the test's log.
+    QString summary() const;
 
 private:
     void tick();
