@@ -173,10 +173,12 @@ int main(int argc, char* argv[])
                    platform::MessageBoxes::Buttons::Ok);
     ConversionEngine engine(view, boxes);
     engine.setEndpoints(ReadEndpoints());
-    engine.setProxySource(&ReadProxySetting);
-    engine.setShortUrlTypeSource(&StoredShortUrlType);
-    engine.setFollowChainSource(&StoredFollowRedirects);
-    engine.setShortenerAccountsSource(&ReadShortenerAccounts);
+    // One run converts with the settings it started with; asking the store again for every URL of
+    // a long list costs more than the conversion itself.
+    engine.setProxySource([proxy = ReadProxySetting()] { return proxy; });
+    engine.setShortUrlTypeSource([type = StoredShortUrlType()] { return type; });
+    engine.setFollowChainSource([follow = StoredFollowRedirects()] { return follow; });
+    engine.setShortenerAccountsSource([accounts = ReadShortenerAccounts()] { return accounts; });
     // Thousands of URLs in one run: asking the C library for today's date re-reads the time zone file
     // at every call, so the date is read again at most once a second.
     engine.setClock([clock = QElapsedTimer(), today = QDate()]() mutable {
