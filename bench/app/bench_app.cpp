@@ -209,12 +209,14 @@ private:
 
 bool Bench::startBus()
 {
-    // A bus of our own: nothing of the user's session is touched and no installed service answers.
+    // A bus of our own: nothing of the user's session is touched, and the tests' bus configuration
+    // activates no installed service (a standard session bus would, from XDG_DATA_DIRS).
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(u"HOME"_s, m_daemonHome.path());
     env.insert(u"XDG_DATA_HOME"_s, m_daemonHome.path() + u"/share"_s);
     m_daemon.setProcessEnvironment(env);
-    m_daemon.start(u"dbus-daemon"_s, {u"--session"_s, u"--nofork"_s, u"--print-address=1"_s});
+    m_daemon.start(u"dbus-daemon"_s, {u"--config-file="_s + QStringLiteral(LINVERA_TEST_BUS_CONFIG),
+                                      u"--nofork"_s, u"--print-address=1"_s});
     if (!m_daemon.waitForStarted(10000))
         return false;
     QByteArray line;

@@ -92,6 +92,7 @@ private Q_SLOTS:
     void probesLocationHeader();
     void probeSendsExactRequest_data();
     void probeSendsExactRequest();
+    void probeWithoutPortGoesToPort80_data();
     void probeWithoutPortGoesToPort80();
     void probeFailuresEndWithMessage_data();
     void probeFailuresEndWithMessage();
@@ -456,16 +457,29 @@ void TestConversionEngine::probeSendsExactRequest()
     }
 }
 
+void TestConversionEngine::probeWithoutPortGoesToPort80_data()
+{
+    QTest::addColumn<QString>("link");
+    QTest::newRow("http") << u"http://127.0.0.1/abc"_s;
+    // The probe's other branch: the link is probed as a plain one all the same.
+    QTest::newRow("neither http nor https") << u"ftp://127.0.0.1/abc"_s;
+    QTest::newRow("neither http nor https, port past 65535") << u"ftp://127.0.0.1:70000/abc"_s;
+}
+
 void TestConversionEngine::probeWithoutPortGoesToPort80()
 {
+    QFETCH(QString, link);
     // Nothing need listen on port 80: where the probe went is what counts.
     RedirectProbe::setTimeouts({std::chrono::milliseconds(300), std::chrono::milliseconds(300)});
     loadRules(u"127.0.0.1\tLocation:\t\r\n"_s);
-    run(u"http://127.0.0.1/abc"_s);
+    run(link);
     QCOMPARE(m_engine->lConvMode(), 4);
     QCOMPARE(m_engine->lastProbeRoute().connectHost, u"127.0.0.1"_s);
     QCOMPARE(m_engine->lastProbeRoute().connectPort, quint16(80));
     QVERIFY(!m_engine->lastProbeRoute().viaProxy);
+    // No proxy is set: a failure there must not blame its settings.
+    for (const auto& box : m_boxes->shown())
+        QVERIFY2(box.text != u"プロキシサーバーの設定が正しくありません。"_s, qPrintable(box.text));
 }
 
 void TestConversionEngine::probeFailuresEndWithMessage_data()
@@ -476,6 +490,8 @@ void TestConversionEngine::probeFailuresEndWithMessage_data()
     QTest::newRow("connection reset") << u"reset"_s;
     QTest::newRow("closed without answer") << u"closed"_s;
     QTest::newRow("proxy without port") << u"badproxy"_s;
+    QTest::newRow("proxy port past 65535") << u"proxy 70000"_s;
+    QTest::newRow("proxy port 65535, nobody there") << u"proxy 65535"_s;
 }
 
 void TestConversionEngine::probeFailuresEndWithMessage()
@@ -490,6 +506,8 @@ void TestConversionEngine::probeFailuresEndWithMessage()
         host.setDelivery(HttpTestDelivery::closeWithoutAnswer());
     else if (kind == u"badproxy"_s)
         setProxy(true, u"proxyhost"_s);
+    else if (kind.startsWith(u"proxy "_s))
+        setProxy(true, u"127.0.0.1:"_s + kind.mid(6));
     const quint16 port = kind == u"refused"_s ? HttpTestServer::closedPort() : host.port();
     loadRules(u"127.0.0.1:\tLocation:\t\r\n"_s);
     run(u"http://127.0.0.1:"_s + QString::number(port) + u"/abc"_s, 8000);
@@ -497,6 +515,10 @@ void TestConversionEngine::probeFailuresEndWithMessage()
     QCOMPARE(m_boxes->shown().first().title, u"ERROR"_s);
     QCOMPARE(m_boxes->shown().first().icon, platform::MessageBoxes::Icon::Exclamation);
     QVERIFY(!m_boxes->shown().first().text.isEmpty());
+    // Only a setting that names no usable port is the settings' fault; a port is never wrapped round.
+    const bool settingRefused = kind == u"badproxy"_s || kind == u"proxy 70000"_s;
+    QCOMPARE(m_boxes->shown().first().text == u"プロキシサーバーの設定が正しくありません。"_s,
+             settingRefused);
     QVERIFY(!m_engine->isWaiting());
     QCOMPARE(m_view->afterUrl(), QString());
 }

@@ -36,6 +36,8 @@ private Q_SLOTS:
     void returnsWholeBody();
     void failuresGiveNothing_data();
     void failuresGiveNothing();
+    void idleTimeRestartsWithEachArrival_data();
+    void idleTimeRestartsWithEachArrival();
     void sendsAgentAndExtraHeaders();
     void answerShapes_data();
     void answerShapes();
@@ -136,6 +138,49 @@ void TestHttpClient::failuresGiveNothing()
     QVERIFY2(timer.elapsed() < 4500, qPrintable(QString::number(timer.elapsed())));
 }
 
+void TestHttpClient::idleTimeRestartsWithEachArrival_data()
+{
+    QTest::addColumn<int>("pauseMs"); // between the head and each of ten pieces of the body
+    QTest::addColumn<bool>("answered");
+    QTest::newRow("pieces 100 ms apart over a second") << 100 << true;
+    QTest::newRow("one pause longer than the idle time") << 400 << false;
+}
+
+void TestHttpClient::idleTimeRestartsWithEachArrival()
+{
+    QFETCH(int, pauseMs);
+    QFETCH(bool, answered);
+    // The whole answer takes four idle times; each arrival starts the idle time again.
+    const HttpTimeouts saved = httpTimeouts();
+    const auto restore = qScopeGuard([saved] { setHttpTimeouts(saved); });
+    setHttpTimeouts({std::chrono::milliseconds(250), std::chrono::seconds(4)});
+    const QByteArray body = QByteArray("0123456789").repeated(100);
+    const QByteArray head = "HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n";
+    QList<qsizetype> pieces;
+    for (int i = 0; i < 10; ++i)
+        pieces << head.size() + i * 100;
+    HttpTestServer server;
+    server.setRoute("/slow", HttpTestResponse::raw(head + body));
+    server.setDelivery(HttpTestDelivery::splitAt(pieces, pauseMs));
+
+    HttpFetch fetch;
+    fetch.setDirect(true);
+    QSignalSpy finished(&fetch, &HttpFetch::finished);
+    QElapsedTimer timer;
+    timer.start();
+    fetch.start(server.url(u"/slow"_s).toString());
+    QVERIFY(finished.wait(8000));
+    if (answered) {
+        QVERIFY2(fetch.outcome() == HttpFetch::Outcome::Answered, qPrintable(fetch.errorText()));
+        QCOMPARE(fetch.body(), body);
+        QVERIFY2(timer.elapsed() >= 900, qPrintable(QString::number(timer.elapsed())));
+    } else {
+        QVERIFY(fetch.outcome() == HttpFetch::Outcome::Failed);
+        QVERIFY2(fetch.errorText().contains(u"no answer bytes for 250 ms"_s), qPrintable(fetch.errorText()));
+        QVERIFY(fetch.body().isEmpty());
+    }
+}
+
 void TestHttpClient::sendsAgentAndExtraHeaders()
 {
     HttpTestServer server;
@@ -215,6 +260,11 @@ void TestHttpClient::followsRedirects_data()
         << 308 << QByteArray("/b%7E") << QByteArray("target page") << QByteArray("/b%7E");
     QTest::newRow("endless loop ends as a failure")
         << 302 << QByteArray("/r") << QByteArray() << QByteArray("/r");
+    // "/nK" is K more redirects before the page: ten in all is the most followed.
+    QTest::newRow("ten redirects reach the page")
+        << 302 << QByteArray("/n9") << QByteArray("target page") << QByteArray("/b");
+    QTest::newRow("eleven redirects end as a failure")
+        << 302 << QByteArray("/n10") << QByteArray() << QByteArray("/n1");
     // Not a redirect: the answer is the page itself.
     QTest::newRow("300 is an answer")
         << 300 << QByteArray("/b") << QByteArray("moved page") << QByteArray("/r");
@@ -233,6 +283,11 @@ void TestHttpClient::followsRedirects()
     server.setRoute("/r", moved);
     server.setRoute("/b", HttpTestResponse::ok("target page"));
     server.setRoute("/b%7E", HttpTestResponse::ok("target page"));
+    for (int k = 1; k <= 10; ++k) {
+        HttpTestResponse hop = HttpTestResponse::withStatus(302, "Found", "moved page");
+        hop.addHeader("Location", k == 1 ? QByteArray("/b") : "/n" + QByteArray::number(k - 1));
+        server.setRoute("/n" + QByteArray::number(k), hop);
+    }
     QByteArray received;
     QCOMPARE(HttpGetBytes(server.url(u"/r"_s).toString(), received), qint64(body.size()));
     QCOMPARE(received, body);
@@ -522,12 +577,16 @@ void TestHttpClient::httpsKeepsBytesAndChecksTheServer_data()
     QTest::addColumn<bool>("trusted");
     QTest::addColumn<QByteArray>("answer");
     QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<bool>("viaProxy"); // a named HTTP proxy whose tunnels lead to the TLS host
     const QByteArray page("HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\npage");
-    QTest::newRow("trusted server") << true << page << QByteArray("page");
-    QTest::newRow("server of an unknown authority") << false << page << QByteArray();
+    QTest::newRow("trusted server") << true << page << QByteArray("page") << false;
+    QTest::newRow("server of an unknown authority") << false << page << QByteArray() << false;
     QTest::newRow("redirect from https to http is refused")
         << true << QByteArray("HTTP/1.1 302 Found\r\nLocation: http://%1/b\r\nContent-Length: 0\r\n\r\n")
-        << QByteArray();
+        << QByteArray() << false;
+    QTest::newRow("through a proxy: CONNECT, then the request as to the server")
+        << true << page << QByteArray("page") << true;
+    QTest::newRow("through a proxy, server of an unknown authority") << false << page << QByteArray() << true;
 }
 
 void TestHttpClient::httpsKeepsBytesAndChecksTheServer()
@@ -537,21 +596,37 @@ void TestHttpClient::httpsKeepsBytesAndChecksTheServer()
     QFETCH(bool, trusted);
     QFETCH(QByteArray, answer);
     QFETCH(QByteArray, body);
+    QFETCH(bool, viaProxy);
     HttpTestServer plain;
     plain.setHandler([](const HttpTestRequest&) { return HttpTestResponse::ok("plain"); });
     answer.replace("%1", plain.hostAndPort().toLatin1());
     TlsTestHost host(answer);
+    TunnelProxy tunnel(host.port());
     // The test's own authority, never the system's store.
     const TrustTestAuthority authority(trusted);
 
+    // Through the proxy the name is the proxy's to resolve; the certificate names it.
+    const QString authorityPart = u"short.test:"_s + QString::number(host.port());
+    const QString url =
+        viaProxy ? u"https://"_s + authorityPart + u"/t?v=%7E%7e"_s : host.url(u"/t?v=%7E%7e"_s);
+    const QString proxy = viaProxy ? u"127.0.0.1:"_s + QString::number(tunnel.port()) : QString();
     QByteArray received("stale");
-    QCOMPARE(HttpGetBytes(host.url(u"/t?v=%7E%7e"_s), received), qint64(body.size()));
+    QCOMPARE(HttpGetBytes(url, received, {}, proxy), qint64(body.size()));
     QCOMPARE(received, body);
     QCOMPARE(plain.requestCount(), qsizetype(0));
     if (trusted)
         QCOMPARE(host.requestLines, QByteArrayList{"GET /t?v=%7E%7e HTTP/1.1"});
     else
         QVERIFY(host.requestLines.isEmpty());
+    if (viaProxy) {
+        QCOMPARE(tunnel.connectHeads.size(), 1);
+        QVERIFY2(tunnel.connectHeads.first().startsWith("CONNECT " + authorityPart.toLatin1() + " HTTP/1."),
+                 tunnel.connectHeads.first().constData());
+        // The server's name travels in the TLS greeting inside the tunnel, not to the proxy.
+        QVERIFY(tunnel.firstTunnelBytes.value(0).contains("short.test"));
+    } else {
+        QVERIFY(tunnel.connectHeads.isEmpty());
+    }
 }
 
 void TestHttpClient::extraAuthoritiesAreAdded_data()

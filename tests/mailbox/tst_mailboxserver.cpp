@@ -2,7 +2,7 @@
 #include "MailboxClient.h"
 #include "MailboxFixture.h"
 #include "MailboxNames.h"
-#include "PrivateBus.h"
+#include "TestBus.h"
 
 #include <QDBusConnection>
 #include <QDBusServiceWatcher>
@@ -487,8 +487,10 @@ void TestMailboxServer::callsToStoppedServerTimeOut()
 
 void TestMailboxServer::busActivatesServerFromServiceFile()
 {
-    linvera::test::PrivateBus privateBus;
-    QVERIFY2(privateBus.start(QStringLiteral(MAILBOX_SESSION_CONF)), qPrintable(privateBus.errorText()));
+    // A bus that activates from the build tree's service files, as a session does from the installed ones.
+    linvera::test::TestBus privateBus;
+    QVERIFY2(privateBus.start(linvera::test::TestBus::buildServiceFolder()),
+             qPrintable(privateBus.errorText()));
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(u"DBUS_SESSION_BUS_ADDRESS"_s, privateBus.address());
 

@@ -297,14 +297,15 @@ Soak::~Soak()
 
 bool Soak::startBus()
 {
-    // A bus of its own: nothing of the user's session is touched and no installed service answers.
+    // A bus of its own: nothing of the user's session is touched, and the tests' bus configuration
+    // activates no installed service (a standard session bus would, whatever XDG_DATA_DIRS says).
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(u"HOME"_s, m_busHome.path());
     env.insert(u"XDG_DATA_HOME"_s, m_busHome.path() + u"/share"_s);
-    env.remove(u"XDG_DATA_DIRS"_s);
     m_bus.setProcessEnvironment(env);
     m_bus.setStandardErrorFile(QProcess::nullDevice());
-    m_bus.start(u"dbus-daemon"_s, {u"--session"_s, u"--nofork"_s, u"--print-address=1"_s});
+    m_bus.start(u"dbus-daemon"_s, {u"--config-file="_s + QStringLiteral(LINVERA_TEST_BUS_CONFIG),
+                                   u"--nofork"_s, u"--print-address=1"_s});
     if (!m_bus.waitForStarted(10000))
         return false;
     QByteArray line;

@@ -11,6 +11,7 @@
 #include "SettingsTable.h"
 #include "ShellSandbox.h"
 #include "ShortenerService.h"
+#include "TestBus.h"
 #include "TestEnvironment.h"
 #include "TestHome.h"
 
@@ -22,7 +23,6 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QScopeGuard>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>
@@ -98,47 +98,18 @@ QString serviceFile(const QString& name, const QString& exec)
     return u"[D-BUS Service]\nName="_s + name + u"\nExec="_s + exec + u'\n';
 }
 
-/// A dbus-daemon of this test with its own service folder and the environment the programs it
-/// starts get.
+/// A bus of the tests' configuration with its own service folder, and this process's connection to it.
+/// The programs it starts get the environment given.
 class ActivatingBus
 {
 public:
     ~ActivatingBus() { stop(); }
 
-    bool start(const QString& serviceFolder, QProcessEnvironment environment)
+    bool start(const QString& serviceFolder, const QProcessEnvironment& environment)
     {
-        if (!m_socketDir.isValid())
-            return fail(u"no folder for the socket"_s);
-        m_address = u"unix:path="_s + m_socketDir.path() + u"/bus"_s;
-        const QString config = m_socketDir.path() + u"/session.conf"_s;
-        const QString text =
-            u"<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
-            " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-            "<busconfig>\n  <type>session</type>\n  <listen>"_s +
-            m_address + u"</listen>\n  <auth>EXTERNAL</auth>\n  <servicedir>"_s + serviceFolder +
-            u"</servicedir>\n  <policy context=\"default\">\n    <allow send_destination=\"*\" "
-            u"eavesdrop=\"true\"/>\n"
-            "    <allow eavesdrop=\"true\"/>\n    <allow own=\"*\"/>\n  </policy>\n</busconfig>\n"_s;
-        if (!writeAll(config, text.toUtf8()))
-            return fail(u"cannot write the bus configuration"_s);
-        // The programs the bus starts find this bus as their session bus.
-        environment.insert(u"DBUS_SESSION_BUS_ADDRESS"_s, m_address);
-        m_daemon.setProcessEnvironment(environment);
-        m_daemon.start(u"dbus-daemon"_s,
-                       {u"--config-file="_s + config, u"--nofork"_s, u"--print-address=1"_s});
-        if (!m_daemon.waitForStarted(10000))
-            return fail(u"dbus-daemon did not start: "_s + m_daemon.errorString());
-        QByteArray line;
-        (void)QTest::qWaitFor(
-            [&] {
-                line += m_daemon.readAllStandardOutput();
-                return line.contains('\n') || m_daemon.state() == QProcess::NotRunning;
-            },
-            10000);
-        if (!line.contains('\n'))
-            return fail(u"dbus-daemon gave no address: "_s +
-                        QString::fromUtf8(m_daemon.readAllStandardError()));
-        m_connection = std::make_unique<QDBusConnection>(QDBusConnection::connectToBus(m_address, m_name));
+        if (!m_bus.start(serviceFolder, environment))
+            return fail(m_bus.errorText());
+        m_connection = std::make_unique<QDBusConnection>(QDBusConnection::connectToBus(address(), m_name));
         if (!m_connection->isConnected())
             return fail(u"cannot connect to the private bus"_s);
         return true;
@@ -150,16 +121,10 @@ public:
             m_connection.reset();
             QDBusConnection::disconnectFromBus(m_name);
         }
-        if (m_daemon.state() != QProcess::NotRunning) {
-            m_daemon.terminate();
-            if (!m_daemon.waitForFinished(5000)) {
-                m_daemon.kill();
-                m_daemon.waitForFinished(5000);
-            }
-        }
+        m_bus.stop();
     }
 
-    QString address() const { return m_address; }
+    QString address() const { return m_bus.address(); }
     const QDBusConnection& connection() const { return *m_connection; }
     QString errorText() const { return m_error; }
 
@@ -170,9 +135,7 @@ private:
         return false;
     }
 
-    QTemporaryDir m_socketDir{u"/tmp/linvera-bus-XXXXXX"_s};
-    QProcess m_daemon;
-    QString m_address;
+    TestBus m_bus;
     QString m_error;
     const QString m_name = u"activating-bus"_s;
     std::unique_ptr<QDBusConnection> m_connection;
