@@ -620,7 +620,8 @@ void TestHttpClient::httpsKeepsBytesAndChecksTheServer()
         QVERIFY(host.requestLines.isEmpty());
     if (viaProxy) {
         QCOMPARE(tunnel.connectHeads.size(), 1);
-        QVERIFY2(tunnel.connectHeads.first().startsWith("CONNECT " + authorityPart.toLatin1() + " HTTP/1."),
+        const QByteArray connectLine = "CONNECT " + authorityPart.toLatin1() + " HTTP/1.";
+        QVERIFY2(tunnel.connectHeads.first().startsWith(connectLine),
                  tunnel.connectHeads.first().constData());
         // The server's name travels in the TLS greeting inside the tunnel, not to the proxy.
         QVERIFY(tunnel.firstTunnelBytes.value(0).contains("short.test"));

@@ -3,6 +3,8 @@
 #include <QDeadlineTimer>
 #include <QFile>
 
+#include <algorithm>
+
 using namespace Qt::StringLiterals;
 
 namespace linvera::test {
@@ -62,7 +64,7 @@ bool TestBus::start(const QString& serviceFolder, QProcessEnvironment environmen
     const QDeadlineTimer deadline(10000);
     QByteArray line;
     while (!line.contains('\n') && !deadline.hasExpired() && m_daemon.state() == QProcess::Running) {
-        if (m_daemon.waitForReadyRead(int(qBound<qint64>(1, deadline.remainingTime(), 1000))))
+        if (m_daemon.waitForReadyRead(int(std::clamp<qint64>(deadline.remainingTime(), 1, 1000))))
             line += m_daemon.readAllStandardOutput();
     }
     if (!line.contains('\n'))

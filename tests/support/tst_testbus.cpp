@@ -52,13 +52,18 @@ private:
     QTemporaryDir m_dir;
 };
 
-/// StartServiceByName, waited for with events running; the error name, or empty when it started.
-QString startService(const QDBusConnection& bus, const QString& name)
+QDBusMessage startServiceCall(const QString& name)
 {
     QDBusMessage call = QDBusMessage::createMethodCall(u"org.freedesktop.DBus"_s, u"/org/freedesktop/DBus"_s,
                                                        u"org.freedesktop.DBus"_s, u"StartServiceByName"_s);
     call << name << 0u;
-    QDBusPendingCall pending = bus.asyncCall(call, 20000);
+    return call;
+}
+
+/// StartServiceByName, waited for with events running; the error name, or empty when it started.
+QString startService(const QDBusConnection& bus, const QString& name)
+{
+    QDBusPendingCall pending = bus.asyncCall(startServiceCall(name), 20000);
     if (!QTest::qWaitFor([&pending] { return pending.isFinished(); }, 25000))
         return u"no answer"_s;
     const QDBusMessage reply = pending.reply();
@@ -151,15 +156,22 @@ void TestTestBus::installedServicesAreNotStarted()
                                            : QDBusConnection::connectToBus(address, connectionName);
     QVERIFY2(connection.isConnected(), "needs a session bus (run under the tests' dbus-run-session)");
 
+    if (started) {
+        // The bus answers only once it gives up on a service that never takes its name: the marks
+        // are the answer here.
+        for (const QString& name : kProgramNames)
+            connection.asyncCall(startServiceCall(name));
+        QTRY_COMPARE_WITH_TIMEOUT(decoys.marks(), kProgramNames, 20000);
+        return;
+    }
     for (const QString& name : kProgramNames) {
         // The build's own mailbox server is started for real by the build's bus: that is not asked here.
         if (bus == u"build"_s && name != u"HVXLinvera.Linvera"_s)
             continue;
         const QString error = startService(connection, name);
-        if (!started)
-            QVERIFY2(error == kServiceUnknown, qPrintable(name + u": "_s + error));
+        QVERIFY2(error == kServiceUnknown, qPrintable(name + u": "_s + error));
     }
-    QCOMPARE(decoys.marks(), started ? kProgramNames : QStringList());
+    QCOMPARE(decoys.marks(), QStringList());
 }
 
 QTEST_GUILESS_MAIN(TestTestBus)
