@@ -19,21 +19,38 @@ namespace {
 
 Q_LOGGING_CATEGORY(lcRules, "linvera.rules")
 
-RuleRegex compileRule(const QString& pattern)
+// What is wrong with a file's expressions is told for the first few; a file of thousands of broken
+// lines would otherwise write thousands of warnings. The rest are counted in one warning at the end.
+class BrokenExpressions
+{
+public:
+    ~BrokenExpressions()
+    {
+        if (m_count > ShortLinkRules::kMaxLineMessages)
+            qCWarning(lcRules) << "and" << m_count - ShortLinkRules::kMaxLineMessages
+                               << "more expressions that do not compile";
+    }
+    bool tell() { return ++m_count <= ShortLinkRules::kMaxLineMessages; }
+
+private:
+    qsizetype m_count = 0;
+};
+
+RuleRegex compileRule(const QString& pattern, BrokenExpressions& broken)
 {
     RuleRegex regex(pattern);
-    if (!regex.isValid())
+    if (!regex.isValid() && broken.tell())
         qCWarning(lcRules) << "skipping rule" << pattern << ":" << regex.errorString();
     return regex;
 }
 
 // Answer patterns repeat from rule to rule (services of one kind answer alike): each is compiled once.
-RuleRegex compileAnswer(const QString& pattern, QHash<QString, RuleRegex>& compiled)
+RuleRegex compileAnswer(const QString& pattern, QHash<QString, RuleRegex>& compiled, BrokenExpressions& broken)
 {
     if (const auto it = compiled.constFind(pattern); it != compiled.cend())
         return *it;
     RuleRegex regex(pattern);
-    if (!regex.isValid())
+    if (!regex.isValid() && broken.tell())
         qCWarning(lcRules) << "rule answer pattern" << pattern << "does not compile:" << regex.errorString();
     compiled.insert(pattern, regex);
     return regex;
@@ -47,10 +64,10 @@ QStringList SplitRuleLines(const QString& text)
     qsizetype start = 0;
     const qsizetype n = text.size();
     for (qsizetype i = 0; i < n; ++i) {
-        if (text[i] != u'\r')
+        if (text[i] != u'\r' && text[i] != u'\n')
             continue;
         lines.append(text.mid(start, i - start));
-        if (i + 1 < n && text[i + 1] == u'\n')
+        if (text[i] == u'\r' && i + 1 < n && text[i + 1] == u'\n')
             ++i;
         start = i + 1;
     }
@@ -119,6 +136,7 @@ void ShortLinkRules::loadFromText(const QString& text, platform::MessageBoxes& b
     std::vector<RuleCandidates::Needs> needs;
     needs.reserve(size_t(lines.size()));
     QHash<QString, RuleRegex> answers;
+    BrokenExpressions broken;
     qsizetype badLines = 0;
     for (const QString& line : lines) {
         const qsizetype tab1 = line.indexOf(u'\t');
@@ -136,9 +154,9 @@ void ShortLinkRules::loadFromText(const QString& text, platform::MessageBoxes& b
         rule.matcher.setPattern(rule.matchText);
         rule.isLocation = rule.templ == u"Location:"_s;
         if (!rule.isLocation)
-            rule.regex = compileRule(rule.matchText);
+            rule.regex = compileRule(rule.matchText, broken);
         if (!rule.pattern.isEmpty())
-            rule.answer = compileAnswer(rule.pattern, answers);
+            rule.answer = compileAnswer(rule.pattern, answers, broken);
         RuleCandidates::Needs& need = needs.emplace_back();
         need.plainText = rule.matchText;
         need.hasExpression = rule.regex.isValid();
@@ -153,7 +171,7 @@ void ShortLinkRules::loadFromText(const QString& text, platform::MessageBoxes& b
                        u"行)"_s);
 }
 
-ShortLinkRules::Match ShortLinkRules::MatchShortLinkRule(const QString& url) const
+ShortLinkRules::Match ShortLinkRules::MatchShortLinkRule(const QString& url, const QDeadlineTimer& deadline) const
 {
     // An input of spaces only arrives empty: no rule claims it, not even one that matches anything.
     if (url.isEmpty())
@@ -169,9 +187,16 @@ ShortLinkRules::Match ShortLinkRules::MatchShortLinkRule(const QString& url) con
             result = {true, rule.templ, rule.pattern, rule.answer};
             return true;
         }
-        if (expressionPossible && !rule.isLocation && validText && rule.regex.matchValid(url, &groups)) {
-            result = {true, RuleRegex::fillGroups(rule.templ, groups), QString(), RuleRegex()};
-            return true;
+        if (expressionPossible && !rule.isLocation && validText) {
+            if (rule.regex.matchValid(url, &groups)) {
+                result = {true, RuleRegex::fillGroups(rule.templ, groups), QString(), RuleRegex()};
+                return true;
+            }
+            // Each expression is bounded, but a list of thousands of costly ones is not.
+            if (deadline.hasExpired()) {
+                result.outOfTime = true;
+                return true;
+            }
         }
         return false;
     });
@@ -192,6 +217,7 @@ void PictureRules::loadFromText(const QString& text)
     m_rules.clear();
     const QStringList lines = SplitRuleLines(text);
     m_rules.reserve(size_t(lines.size()));
+    BrokenExpressions broken;
     for (const QString& line : lines) {
         // A blank line would match every URL and turn every conversion into a picture preview.
         if (line.isEmpty())
@@ -200,19 +226,27 @@ void PictureRules::loadFromText(const QString& text)
         const qsizetype tab = line.indexOf(u'\t');
         rule.pattern = tab >= 0 ? line.left(tab) : line;
         rule.templ = tab >= 0 ? line.mid(tab + 1) : QString();
-        rule.regex = compileRule(rule.pattern);
+        rule.regex = compileRule(rule.pattern, broken);
         m_rules.push_back(std::move(rule));
     }
 }
 
-bool PictureRules::MatchPictureRule(const QString& url, QString& pictureUrl) const
+bool PictureRules::MatchPictureRule(const QString& url, QString& pictureUrl, const QDeadlineTimer& deadline,
+                                    bool* outOfTime) const
 {
     pictureUrl.clear();
+    if (outOfTime)
+        *outOfTime = false;
     QStringList groups;
     for (const Rule& rule : m_rules) {
         if (rule.regex.match(url, &groups)) {
             pictureUrl = RuleRegex::fillGroups(rule.templ, groups);
             return true;
+        }
+        if (rule.regex.isValid() && deadline.hasExpired()) {
+            if (outOfTime)
+                *outOfTime = true;
+            return false;
         }
     }
     return false;

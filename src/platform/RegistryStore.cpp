@@ -134,11 +134,13 @@ template <typename Body> qint32 RegistryStore::transact(bool write, Body&& body)
         QMutexLocker lock(&m_mutex);
         bool fileProblem = false;
         status = transactLocked(write, std::forward<Body>(body), fileProblem);
-        if (!fileProblem || status == Busy || !m_problemHandler)
+        // A store another program held past the time-out: its settings were not read or not kept.
+        if ((!fileProblem && status != Busy) || !m_problemHandler)
             return status;
         const quint32 kind = status == RegistryCorrupt ? 1u
                              : status == DiskFull      ? 2u
                              : status == AccessDenied  ? 4u
+                             : status == Busy          ? 16u
                                                        : 8u;
         if (m_reported & kind)
             return status;

@@ -133,7 +133,8 @@ public:
     qint32 enumValues(RegRoot root, const QString& keyPath, QList<Value>& values);
 
     /// Called the first time each kind of trouble with the file itself shows (RegistryCorrupt,
-    /// RegistryIoFailed, DiskFull, and AccessDenied for a store that cannot be written), with that
+    /// RegistryIoFailed, DiskFull, AccessDenied for a store that cannot be written, and Busy for one
+    /// another program held past the time-out), with that
     /// status; never again for the same kind, so a caller can tell the user once instead of at every
     /// read. Runs outside the store's lock: it may use the store.
     void setProblemHandler(std::function<void(qint32 status)> handler);
