@@ -26,8 +26,8 @@ pcre2_match_context* matchContext()
 }
 
 // One match buffer for every expression of the thread, grown to the most groups asked for. A buffer
-// per expression cost each rule of a long list its own copy, and the interpreter keeps its frames
-// (20 KiB and more) in the buffer after a match.
+// per expression cost each rule of a long list its own copy, which the interpreter also fills with
+// its backtracking frames.
 struct SharedMatchData
 {
     pcre2_match_data* data = nullptr;
@@ -44,41 +44,65 @@ struct SharedMatchData
     }
 };
 
-} // namespace
-
-struct RuleRegex::Code
-{
-    pcre2_code* code = nullptr;
-    uint32_t captures = 0;
-    // Machine code is made on first use: a long rule list loads fast and pays only for what it matches.
-    bool jitTried = false;
-    bool jitReady = false;
-    ~Code() { pcre2_code_free(code); }
-};
-
-RuleRegex::RuleRegex(const QString& pattern)
-    : m_pattern(pattern)
+pcre2_code* compilePattern(const QString& pattern, QString* error)
 {
     // One context for every compile: made once, never changed afterwards.
-    static pcre2_compile_context* const compile = [] {
+    static pcre2_compile_context* const context = [] {
         pcre2_compile_context* c = pcre2_compile_context_create(nullptr);
         pcre2_set_newline(c, PCRE2_NEWLINE_ANYCRLF);
         return c;
     }();
     int errorCode = 0;
     PCRE2_SIZE errorOffset = 0;
-    pcre2_code* code =
-        pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern.utf16()), PCRE2_SIZE(pattern.size()),
-                      PCRE2_CASELESS | PCRE2_UTF, &errorCode, &errorOffset, compile);
-    if (!code) {
+    pcre2_code* code = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern.utf16()), PCRE2_SIZE(pattern.size()),
+                                     PCRE2_CASELESS | PCRE2_UTF, &errorCode, &errorOffset, context);
+    if (!code && error) {
         PCRE2_UCHAR buffer[256];
         const int len = pcre2_get_error_message(errorCode, buffer, 256);
-        m_error = len > 0 ? QString::fromUtf16(reinterpret_cast<const char16_t*>(buffer), len) : QString();
-        return;
+        *error = len > 0 ? QString::fromUtf16(reinterpret_cast<const char16_t*>(buffer), len) : QString();
     }
-    m_code = std::make_shared<Code>();
-    m_code->code = code;
-    pcre2_pattern_info(code, PCRE2_INFO_CAPTURECOUNT, &m_code->captures);
+    return code;
+}
+
+} // namespace
+
+struct RuleRegex::Code
+{
+    QString pattern;
+    QString error;
+    // Compiled at load to be checked, then dropped, and compiled again on first use: a list of
+    // thousands of rules holds its texts, not thousands of compiled expressions it never tries.
+    pcre2_code* code = nullptr;
+    uint32_t captures = 0;
+    bool valid = false;
+    // Machine code is made on first use too, and only for matches that run it.
+    bool jitTried = false;
+    bool jitReady = false;
+    ~Code() { pcre2_code_free(code); }
+};
+
+RuleRegex::RuleRegex(const QString& pattern)
+    : m_code(std::make_shared<Code>())
+{
+    m_code->pattern = pattern;
+    pcre2_code* code = compilePattern(pattern, &m_code->error);
+    m_code->valid = code != nullptr;
+    pcre2_code_free(code);
+}
+
+bool RuleRegex::isValid() const
+{
+    return m_code && m_code->valid;
+}
+
+QString RuleRegex::pattern() const
+{
+    return m_code ? m_code->pattern : QString();
+}
+
+QString RuleRegex::errorString() const
+{
+    return m_code ? m_code->error : QString();
 }
 
 bool RuleRegex::match(QStringView subject, QStringList* groups) const
@@ -93,9 +117,15 @@ bool RuleRegex::matchValid(QStringView subject, QStringList* groups) const
 
 bool RuleRegex::matchImpl(QStringView subject, QStringList* groups, bool checked) const
 {
-    if (!m_code)
+    if (!isValid())
         return false;
-    if (!m_code->jitTried) {
+    if (!m_code->code) {
+        m_code->code = compilePattern(m_code->pattern, nullptr);
+        if (!m_code->code)
+            return false;
+        pcre2_pattern_info(m_code->code, PCRE2_INFO_CAPTURECOUNT, &m_code->captures);
+    }
+    if (checked && !m_code->jitTried) {
         m_code->jitTried = true;
         m_code->jitReady = pcre2_jit_compile(m_code->code, PCRE2_JIT_COMPLETE) == 0;
     }

@@ -5,7 +5,6 @@
 
 #include <QDeadlineTimer>
 #include <QString>
-#include <QStringMatcher>
 
 #include <vector>
 
@@ -54,7 +53,6 @@ public:
         RuleRegex regex;
         /// The answer pattern, compiled once when it is not empty.
         RuleRegex answer;
-        QStringMatcher matcher;
         bool isLocation = false;
     };
 

@@ -77,6 +77,8 @@ public:
     /// How long an operation waits for another process that holds the store, unless the store is
     /// made with another time-out.
     static constexpr int kBusyTimeoutMs = 5000;
+    /// How long an operation waits when the one before it was given up as Busy.
+    static constexpr int kBusyAgainMs = 100;
 
     /// busyTimeoutMs: how long each operation waits for another process that holds the store
     /// before it reports Busy; a negative time-out counts as 0 (no wait).
@@ -161,6 +163,7 @@ private:
 
     const QString m_filePath;
     const int m_busyTimeoutMs;
+    bool m_lastBusy = false; // the last operation gave up on another program's hold
     QMutex m_mutex;
     sqlite3* m_db = nullptr;
     dev_t m_device = 0;

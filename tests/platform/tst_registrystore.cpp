@@ -655,7 +655,9 @@ void TestRegistryStore::permissions()
     const QString folder = m_dir->filePath(QStringLiteral("config/halvex-linvera"));
     const QString path = folder + u"/registry.sqlite3";
     if (!existing.isEmpty()) {
+        // The folder was there already too, private as the store makes it.
         QVERIFY(QDir().mkpath(folder));
+        QVERIFY(::chmod(QFile::encodeName(folder).constData(), 0700) == 0);
         const QString target = existing == u"link"_s ? m_dir->filePath(u"elsewhere"_s) : path;
         if (existing == u"store"_s) {
             RegistryStore first(path);
