@@ -98,7 +98,8 @@ bool splitsRecord(char16_t c)
 // as before, and the URL it shows still means the same address.
 QString logField(const QString& text)
 {
-    const auto first = std::find_if(text.cbegin(), text.cend(), [](QChar c) { return splitsRecord(c.unicode()); });
+    const auto first =
+        std::find_if(text.cbegin(), text.cend(), [](QChar c) { return splitsRecord(c.unicode()); });
     if (first == text.cend())
         return text;
     QString escaped = text.left(first - text.cbegin());
@@ -209,7 +210,8 @@ void ConversionEngine::StartConv()
     } else if (rule.outOfTime) {
         rulesOutOfTime = true;
     } else {
-        const bool isPicture = m_pictureRules.MatchPictureRule(input, pictureUrl, matchDeadline, &rulesOutOfTime);
+        const bool isPicture =
+            m_pictureRules.MatchPictureRule(input, pictureUrl, matchDeadline, &rulesOutOfTime);
         m_previewPicturePath = PreviewPicturePath(input, m_tempFolder);
         if (isPicture) {
             mode = Picture;
@@ -220,7 +222,8 @@ void ConversionEngine::StartConv()
         // Which rule would have matched is not known: neither shortened nor previewed.
         m_mode = Shorten;
         m_view.setAfterUrl(QString());
-        m_view.setMessage(u"規則ファイルの照合が"_s + QString::number(double(m_ruleMatchBudgetMs) / 1000, 'g', 3) +
+        m_view.setMessage(u"規則ファイルの照合が"_s +
+                          QString::number(double(m_ruleMatchBudgetMs) / 1000, 'g', 3) +
                           u"秒で終わらないため、変換をやめました。"_s);
         appendLog(input, QString());
         Q_EMIT conversionFinished(Shorten);

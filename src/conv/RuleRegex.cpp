@@ -54,8 +54,9 @@ pcre2_code* compilePattern(const QString& pattern, QString* error)
     }();
     int errorCode = 0;
     PCRE2_SIZE errorOffset = 0;
-    pcre2_code* code = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern.utf16()), PCRE2_SIZE(pattern.size()),
-                                     PCRE2_CASELESS | PCRE2_UTF, &errorCode, &errorOffset, context);
+    pcre2_code* code =
+        pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern.utf16()), PCRE2_SIZE(pattern.size()),
+                      PCRE2_CASELESS | PCRE2_UTF, &errorCode, &errorOffset, context);
     if (!code && error) {
         PCRE2_UCHAR buffer[256];
         const int len = pcre2_get_error_message(errorCode, buffer, 256);
@@ -135,11 +136,11 @@ bool RuleRegex::matchImpl(QStringView subject, QStringList* groups, bool checked
         return false;
     // Invalid UTF-16 (a lone surrogate) is reported by PCRE2 as an error and counts as no match.
     const auto text = reinterpret_cast<PCRE2_SPTR>(subject.utf16());
-    const int rc = checked && m_code->jitReady
-                       ? pcre2_jit_match(m_code->code, text, PCRE2_SIZE(subject.size()), 0, 0, data,
-                                         matchContext())
-                       : pcre2_match(m_code->code, text, PCRE2_SIZE(subject.size()), 0,
-                                     checked ? PCRE2_NO_UTF_CHECK : 0, data, matchContext());
+    const int rc =
+        checked && m_code->jitReady
+            ? pcre2_jit_match(m_code->code, text, PCRE2_SIZE(subject.size()), 0, 0, data, matchContext())
+            : pcre2_match(m_code->code, text, PCRE2_SIZE(subject.size()), 0, checked ? PCRE2_NO_UTF_CHECK : 0,
+                          data, matchContext());
     if (rc < 0)
         return false;
     if (groups) {

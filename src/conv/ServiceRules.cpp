@@ -45,7 +45,8 @@ RuleRegex compileRule(const QString& pattern, BrokenExpressions& broken)
 }
 
 // Answer patterns repeat from rule to rule (services of one kind answer alike): each is compiled once.
-RuleRegex compileAnswer(const QString& pattern, QHash<QString, RuleRegex>& compiled, BrokenExpressions& broken)
+RuleRegex compileAnswer(const QString& pattern, QHash<QString, RuleRegex>& compiled,
+                        BrokenExpressions& broken)
 {
     if (const auto it = compiled.constFind(pattern); it != compiled.cend())
         return *it;
@@ -170,7 +171,8 @@ void ShortLinkRules::loadFromText(const QString& text, platform::MessageBoxes& b
                        u"行)"_s);
 }
 
-ShortLinkRules::Match ShortLinkRules::MatchShortLinkRule(const QString& url, const QDeadlineTimer& deadline) const
+ShortLinkRules::Match ShortLinkRules::MatchShortLinkRule(const QString& url,
+                                                         const QDeadlineTimer& deadline) const
 {
     // An input of spaces only arrives empty: no rule claims it, not even one that matches anything.
     if (url.isEmpty())

@@ -312,7 +312,8 @@ void TestHostileFiles::appendsOfTwoProgramsOnFullDisk()
     QProcess full;
     QProcess roomy;
     // Both append for the same second and a half; only the first meets a full disk.
-    full.start(appender, {path, u"A"_s, QString::number(bigLine), u"1500"_s, QString::number(old.size() + room)});
+    full.start(appender,
+               {path, u"A"_s, QString::number(bigLine), u"1500"_s, QString::number(old.size() + room)});
     roomy.start(appender, {path, u"B"_s, u"40"_s, u"1500"_s});
     QVERIFY(full.waitForFinished(60000) && roomy.waitForFinished(60000));
     QCOMPARE(full.exitCode(), 0);
@@ -348,15 +349,18 @@ void TestHostileFiles::logRecordStaysOneLine_data()
     const QString forged = u"1 Jan 2020, http://forged.example/, http://forged.example/evil"_s;
     QTest::newRow("CR LF and a forged record")
         << u"http://yt.example/ok\r\n"_s + forged << u"http://yt.example/ok%0D%0A"_s + forged;
-    QTest::newRow("LF alone") << u"http://yt.example/ok\n"_s + forged << u"http://yt.example/ok%0A"_s + forged;
-    QTest::newRow("CR alone") << u"http://yt.example/ok\r"_s + forged << u"http://yt.example/ok%0D"_s + forged;
-    QTest::newRow("NUL, TAB and DEL") << u"http://yt.example/a\u0000b\tc\u007Fd"_s
-                                      << u"http://yt.example/a%00b%09c%7Fd"_s;
-    QTest::newRow("next line and line separator")
-        << u"http://yt.example/a\u0085b\u2028c\u2029d"_s << u"http://yt.example/a%C2%85b%E2%80%A8c%E2%80%A9d"_s;
+    QTest::newRow("LF alone") << u"http://yt.example/ok\n"_s + forged
+                              << u"http://yt.example/ok%0A"_s + forged;
+    QTest::newRow("CR alone") << u"http://yt.example/ok\r"_s + forged
+                              << u"http://yt.example/ok%0D"_s + forged;
+    QTest::newRow("NUL, TAB and DEL")
+        << u"http://yt.example/a\u0000b\tc\u007Fd"_s << u"http://yt.example/a%00b%09c%7Fd"_s;
+    QTest::newRow("next line and line separator") << u"http://yt.example/a\u0085b\u2028c\u2029d"_s
+                                                  << u"http://yt.example/a%C2%85b%E2%80%A8c%E2%80%A9d"_s;
     QTest::newRow("escapes already in the URL stay as they are")
         << u"http://yt.example/a%0D%0Ab"_s << u"http://yt.example/a%0D%0Ab"_s;
-    QTest::newRow("kanji and half-width kana stay") << u"http://yt.example/東京ｶﾅ"_s << u"http://yt.example/東京ｶﾅ"_s;
+    QTest::newRow("kanji and half-width kana stay")
+        << u"http://yt.example/東京ｶﾅ"_s << u"http://yt.example/東京ｶﾅ"_s;
 }
 
 void TestHostileFiles::logRecordStaysOneLine()
@@ -372,8 +376,8 @@ void TestHostileFiles::logRecordStaysOneLine()
     engine.setTempFolder(m_dir->path());
     engine.setClock([] { return QDate(2026, 12, 8); });
     // The after URL takes the whole path, control characters and all.
-    engine.shortLinkRules().loadFromText(u"^http://yt\\.example/([\\s\\S]+)$\thttp://video.example/(1)\t\r\n"_s,
-                                         boxes);
+    engine.shortLinkRules().loadFromText(
+        u"^http://yt\\.example/([\\s\\S]+)$\thttp://video.example/(1)\t\r\n"_s, boxes);
     view.setBeforeUrl(input);
     engine.StartConv();
     QCOMPARE(view.afterUrl(), u"http://video.example/"_s + input.mid(18));
@@ -467,7 +471,8 @@ void TestHostileFiles::ruleMatchingHasOneBudget_data()
     for (int i = 0; i < 20000; ++i)
         many.append(costly);
     QTest::newRow("20,000 costly short-link expressions")
-        << many.join(u"\thttp://x/(1)\t\r\n"_s) + u"\thttp://x/(1)\t\r\n"_s << QString() << slowUrl << QString();
+        << many.join(u"\thttp://x/(1)\t\r\n"_s) + u"\thttp://x/(1)\t\r\n"_s << QString() << slowUrl
+        << QString();
     QTest::newRow("20,000 costly picture expressions")
         << QString() << many.join(u"\thttp://x/(1).png\r\n"_s) + u"\thttp://x/(1).png\r\n"_s << slowUrl
         << QString();
@@ -476,7 +481,8 @@ void TestHostileFiles::ruleMatchingHasOneBudget_data()
     const QString closed = u"http://127.0.0.1:"_s + QString::number(HttpTestServer::closedPort());
     QStringList cheap;
     for (int i = 0; i < 20000; ++i)
-        cheap.append(u"^http://c\\.example/"_s + QString::number(i) + u"/(\\w+)$\t"_s + closed + u"/(1).png"_s);
+        cheap.append(u"^http://c\\.example/"_s + QString::number(i) + u"/(\\w+)$\t"_s + closed +
+                     u"/(1).png"_s);
     QTest::newRow("20,000 cheap picture expressions, the last one matches")
         << QString() << cheap.join(u"\r\n"_s) << u"http://c.example/19999/k"_s << closed + u"/k.png"_s;
 }

@@ -330,7 +330,8 @@ void TestHostilePrograms::forgedLogRecord_data()
     QTest::addColumn<QString>("url");
     QTest::addColumn<QString>("written");
     const QString forged = u"1 Jan 2020, http://forged.example/, http://forged.example/evil"_s;
-    QTest::newRow("CR LF") << u"http://a.example/ok\r\n"_s + forged << u"http://a.example/ok%0D%0A"_s + forged;
+    QTest::newRow("CR LF") << u"http://a.example/ok\r\n"_s + forged
+                           << u"http://a.example/ok%0D%0A"_s + forged;
     QTest::newRow("LF") << u"http://a.example/ok\n"_s + forged << u"http://a.example/ok%0A"_s + forged;
 }
 
@@ -345,7 +346,8 @@ void TestHostilePrograms::forgedLogRecord()
     const QByteArray log = readFile(dataFolder() + u"/log.txt"_s);
     // One record, the input in it whole.
     QCOMPARE(log.count('\n'), 1);
-    QVERIFY2(log.endsWith(QByteArray(", " + written.toUtf8() + ", http://after.example/\r\n")), log.constData());
+    QVERIFY2(log.endsWith(QByteArray(", " + written.toUtf8() + ", http://after.example/\r\n")),
+             log.constData());
 }
 
 void TestHostilePrograms::storeHeldByAnotherProgram()
@@ -374,7 +376,10 @@ void TestHostilePrograms::storeHeldByAnotherProgram()
     // One wait of the store's time-out (5 s), not one for every setting read.
     QVERIFY2(elapsed < 15000, qPrintable(u"linvera took %1 ms"_s.arg(elapsed)));
     QCOMPARE(r.out.split(u'\n', Qt::SkipEmptyParts).value(0), u"http://video.example/a"_s);
-    QCOMPARE(count(r.err, u"設定ファイルをほかのプログラムが使用中のため読み書きできません。既定の設定で動作します。"_s), 1);
+    QCOMPARE(
+        count(r.err,
+              u"設定ファイルをほかのプログラムが使用中のため読み書きできません。既定の設定で動作します。"_s),
+        1);
     QCOMPARE(count(r.err, u"設定ファイル"_s), 1);
 }
 

@@ -40,10 +40,11 @@ public:
     RuleWarnings()
     {
         g_ruleWarnings = &texts;
-        m_previous = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext& context, const QString& text) {
-            if (type == QtWarningMsg && QByteArrayView(context.category) == "linvera.rules")
-                g_ruleWarnings->append(text);
-        });
+        m_previous = qInstallMessageHandler(
+            [](QtMsgType type, const QMessageLogContext& context, const QString& text) {
+                if (type == QtWarningMsg && QByteArrayView(context.category) == "linvera.rules")
+                    g_ruleWarnings->append(text);
+            });
     }
     ~RuleWarnings()
     {
@@ -172,7 +173,8 @@ void TestUrlAnalysis::ruleLines_data()
     QTest::newRow("CR CR LF is two line ends") << u"a\r\r\nb"_s << QStringList{u"a"_s, QString(), u"b"_s};
     QTest::newRow("lone LF before column 1")
         << u"\na.example/\tLocation:\t\r\n"_s << QStringList{QString(), u"a.example/\tLocation:\t"_s};
-    QTest::newRow("lone LF after column 3") << u"a\tT\t p(.)\n\r\n"_s << QStringList{u"a\tT\t p(.)"_s, QString()};
+    QTest::newRow("lone LF after column 3")
+        << u"a\tT\t p(.)\n\r\n"_s << QStringList{u"a\tT\t p(.)"_s, QString()};
     QTest::newRow("empty line kept") << u"a\r\n\r\nb"_s << QStringList{u"a"_s, QString(), u"b"_s};
     QTest::newRow("no text") << QString() << QStringList();
 }
@@ -310,7 +312,8 @@ void TestUrlAnalysis::brokenExpressionsWarnedOfTenTimes_data()
     QTest::newRow("one broken expression") << u"match"_s << 1 << 1 << u"skipping rule"_s;
     QTest::newRow("ten broken expressions") << u"match"_s << 10 << 10 << u"skipping rule"_s;
     QTest::newRow("eleven broken expressions") << u"match"_s << 11 << 11 << u"and 1 more expressions"_s;
-    QTest::newRow("50,000 broken expressions") << u"match"_s << 50000 << 11 << u"and 49990 more expressions"_s;
+    QTest::newRow("50,000 broken expressions")
+        << u"match"_s << 50000 << 11 << u"and 49990 more expressions"_s;
     QTest::newRow("50,000 broken answer patterns")
         << u"answer"_s << 50000 << 11 << u"and 49990 more expressions"_s;
     QTest::newRow("50,000 broken picture expressions")
