@@ -59,21 +59,39 @@ RuleRegex compileAnswer(const QString& pattern, QHash<QString, RuleRegex>& compi
 
 } // namespace
 
-QStringList SplitRuleLines(const QString& text)
+namespace {
+
+// Calls `line` with each line of the text, a view into it: a list of copies of every line would
+// hold the whole file a second time while the rules are made.
+template <typename Line> void forEachRuleLine(QStringView text, Line&& line)
 {
-    QStringList lines;
     qsizetype start = 0;
     const qsizetype n = text.size();
     for (qsizetype i = 0; i < n; ++i) {
         if (text[i] != u'\r' && text[i] != u'\n')
             continue;
-        lines.append(text.mid(start, i - start));
+        line(text.mid(start, i - start));
         if (text[i] == u'\r' && i + 1 < n && text[i + 1] == u'\n')
             ++i;
         start = i + 1;
     }
     if (start < n)
-        lines.append(text.mid(start));
+        line(text.mid(start));
+}
+
+qsizetype countRuleLines(QStringView text)
+{
+    qsizetype count = 0;
+    forEachRuleLine(text, [&count](QStringView) { ++count; });
+    return count;
+}
+
+} // namespace
+
+QStringList SplitRuleLines(const QString& text)
+{
+    QStringList lines;
+    forEachRuleLine(text, [&lines](QStringView line) { lines.append(line.toString()); });
     return lines;
 }
 
@@ -132,26 +150,27 @@ void ShortLinkRules::LoadShortLinkRules(const QString& path, platform::MessageBo
 void ShortLinkRules::loadFromText(const QString& text, platform::MessageBoxes& boxes)
 {
     m_rules.clear();
-    const QStringList lines = SplitRuleLines(text);
-    m_rules.reserve(size_t(lines.size()));
+    m_rules.shrink_to_fit();
+    const qsizetype lineCount = countRuleLines(text);
+    m_rules.reserve(size_t(lineCount));
     std::vector<RuleCandidates::Needs> needs;
-    needs.reserve(size_t(lines.size()));
+    needs.reserve(size_t(lineCount));
     QHash<QString, RuleRegex> answers;
     BrokenExpressions broken;
     qsizetype badLines = 0;
-    for (const QString& line : lines) {
+    forEachRuleLine(text, [&](QStringView line) {
         const qsizetype tab1 = line.indexOf(u'\t');
         const qsizetype tab2 = tab1 >= 0 ? line.indexOf(u'\t', tab1 + 1) : -1;
         if (tab2 < 0) {
             // One box per line, but a file of thousands of such lines must not bury the user.
             if (++badLines <= kMaxLineMessages)
                 boxes.show(platform::MessageBoxes::Icon::Stop, AppTitle(), u"tinyurls読み込みエラー"_s);
-            continue;
+            return;
         }
         Rule rule;
-        rule.matchText = TrimSpaces(line.left(tab1));
-        rule.templ = TrimSpaces(line.mid(tab1 + 1, tab2 - tab1 - 1));
-        rule.pattern = TrimSpaces(line.mid(tab2 + 1));
+        rule.matchText = TrimSpaces(line.left(tab1).toString());
+        rule.templ = TrimSpaces(line.mid(tab1 + 1, tab2 - tab1 - 1).toString());
+        rule.pattern = TrimSpaces(line.mid(tab2 + 1).toString());
         rule.isLocation = rule.templ == u"Location:"_s;
         if (!rule.isLocation)
             rule.regex = compileRule(rule.matchText, broken);
@@ -163,7 +182,7 @@ void ShortLinkRules::loadFromText(const QString& text, platform::MessageBoxes& b
         if (need.hasExpression)
             need.expressionLiterals = RequiredLiterals(rule.matchText);
         m_rules.push_back(std::move(rule));
-    }
+    });
     m_candidates = RuleCandidates(needs);
     if (badLines > kMaxLineMessages)
         boxes.show(platform::MessageBoxes::Icon::Stop, AppTitle(),
@@ -217,20 +236,20 @@ void PictureRules::LoadPictureRules(const QString& path, platform::MessageBoxes*
 void PictureRules::loadFromText(const QString& text)
 {
     m_rules.clear();
-    const QStringList lines = SplitRuleLines(text);
-    m_rules.reserve(size_t(lines.size()));
+    m_rules.shrink_to_fit();
+    m_rules.reserve(size_t(countRuleLines(text)));
     BrokenExpressions broken;
-    for (const QString& line : lines) {
+    forEachRuleLine(text, [&](QStringView line) {
         // A blank line would match every URL and turn every conversion into a picture preview.
         if (line.isEmpty())
-            continue;
+            return;
         Rule rule;
         const qsizetype tab = line.indexOf(u'\t');
-        rule.pattern = tab >= 0 ? line.left(tab) : line;
-        rule.templ = tab >= 0 ? line.mid(tab + 1) : QString();
+        rule.pattern = (tab >= 0 ? line.left(tab) : line).toString();
+        rule.templ = tab >= 0 ? line.mid(tab + 1).toString() : QString();
         rule.regex = compileRule(rule.pattern, broken);
         m_rules.push_back(std::move(rule));
-    }
+    });
 }
 
 bool PictureRules::MatchPictureRule(const QString& url, QString& pictureUrl, const QDeadlineTimer& deadline,
