@@ -18,6 +18,8 @@
 #include <QScopeGuard>
 #include <QUrl>
 
+#include <algorithm>
+
 using namespace Qt::StringLiterals;
 
 namespace linvera {
@@ -84,9 +86,40 @@ int ConversionEngine::shortUrlType() const
     return m_shortUrlType ? m_shortUrlType() : 0;
 }
 
+namespace {
+
+bool splitsRecord(char16_t c)
+{
+    return c < 0x20 || c == 0x7F || (c >= 0x80 && c <= 0x9F) || c == 0x2028 || c == 0x2029;
+}
+
+// A field written as it came could end the record and start an invented one: a control character
+// is written as a URL writes it, in %XX of its UTF-8 bytes. The record stays one line that reads
+// as before, and the URL it shows still means the same address.
+QString logField(const QString& text)
+{
+    const auto first =
+        std::find_if(text.cbegin(), text.cend(), [](QChar c) { return splitsRecord(c.unicode()); });
+    if (first == text.cend())
+        return text;
+    QString escaped = text.left(first - text.cbegin());
+    for (auto it = first; it != text.cend(); ++it) {
+        if (!splitsRecord(it->unicode())) {
+            escaped.append(*it);
+            continue;
+        }
+        for (const char byte : QString(*it).toUtf8())
+            escaped += u'%' + QString::number(uchar(byte), 16).toUpper().rightJustified(2, u'0');
+    }
+    return escaped;
+}
+
+} // namespace
+
 QString ConversionEngine::LogLine(const QDate& date, const QString& input, const QString& afterUrl)
 {
-    return QLocale::system().toString(date, QLocale::ShortFormat) + u", "_s + input + u", "_s + afterUrl;
+    return logField(QLocale::system().toString(date, QLocale::ShortFormat)) + u", "_s + logField(input) +
+           u", "_s + logField(afterUrl);
 }
 
 void ConversionEngine::appendLog(const QString& input, const QString& afterUrl)
@@ -131,6 +164,9 @@ void ConversionEngine::StartConv()
     QString expansionMessage;
     int mode = Shorten;
     bool shortened = false;
+    // One budget for all the rules a conversion tries, whichever file they come from.
+    const QDeadlineTimer matchDeadline(m_ruleMatchBudgetMs);
+    bool rulesOutOfTime = false;
 
     if (m_forceFollow) {
         mode = HeaderProbe;
@@ -151,7 +187,8 @@ void ConversionEngine::StartConv()
             mode = Preview;
             afterUrl = expansion.longUrl;
         }
-    } else if (const ShortLinkRules::Match rule = m_shortLinkRules.MatchShortLinkRule(input); rule.matched) {
+    } else if (const ShortLinkRules::Match rule = m_shortLinkRules.MatchShortLinkRule(input, matchDeadline);
+               rule.matched) {
         if (!rule.pattern.isEmpty()) {
             const Expansion expansion = ExpandShortLink(input, rule.templ, rule.answer, m_endpoints);
             if (run != m_run) {
@@ -170,13 +207,27 @@ void ConversionEngine::StartConv()
         } else {
             mode = HeaderProbe;
         }
+    } else if (rule.outOfTime) {
+        rulesOutOfTime = true;
     } else {
-        const bool isPicture = m_pictureRules.MatchPictureRule(input, pictureUrl);
+        const bool isPicture =
+            m_pictureRules.MatchPictureRule(input, pictureUrl, matchDeadline, &rulesOutOfTime);
         m_previewPicturePath = PreviewPicturePath(input, m_tempFolder);
         if (isPicture) {
             mode = Picture;
             afterUrl = pictureUrl;
         }
+    }
+    if (rulesOutOfTime) {
+        // Which rule would have matched is not known: neither shortened nor previewed.
+        m_mode = Shorten;
+        m_view.setAfterUrl(QString());
+        m_view.setMessage(u"規則ファイルの照合が"_s +
+                          QString::number(double(m_ruleMatchBudgetMs) / 1000, 'g', 3) +
+                          u"秒で終わらないため、変換をやめました。"_s);
+        appendLog(input, QString());
+        Q_EMIT conversionFinished(Shorten);
+        return;
     }
     QString serviceMessage;
     if (mode == Shorten) {

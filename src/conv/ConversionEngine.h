@@ -70,7 +70,13 @@ public:
     /// True while a probe or a picture download of the last run is under way.
     bool isWaiting() const;
 
-    /// The log line of one run, without its CR LF.
+    /// How long one conversion may spend matching the rules of both files together; past it the
+    /// conversion ends with a message.
+    static constexpr int kRuleMatchBudgetMs = 2000;
+    void setRuleMatchBudget(int ms) { m_ruleMatchBudgetMs = ms; }
+
+    /// The log line of one run, without its CR LF. A control character in a field is written as
+    /// %XX (its UTF-8 bytes), so that no field can end the line.
     static QString LogLine(const QDate& date, const QString& input, const QString& afterUrl);
 
 Q_SIGNALS:
@@ -99,6 +105,7 @@ private:
     QString m_logFilePath;
     QString m_tempFolder;
     bool m_logFailureShown = false;
+    int m_ruleMatchBudgetMs = kRuleMatchBudgetMs;
     QString m_previewPicturePath;
     std::function<int()> m_shortUrlType;
     std::function<ProxySetting()> m_proxy;

@@ -3,6 +3,8 @@
 #define PCRE2_CODE_UNIT_WIDTH 16
 #include <pcre2.h>
 
+#include <algorithm>
+
 using namespace Qt::StringLiterals;
 
 namespace linvera {
@@ -23,42 +25,85 @@ pcre2_match_context* matchContext()
     return context;
 }
 
-} // namespace
-
-struct RuleRegex::Code
+// One match buffer for every expression of the thread, grown to the most groups asked for. A buffer
+// per expression cost each rule of a long list its own copy, which the interpreter also fills with
+// its backtracking frames.
+struct SharedMatchData
 {
-    pcre2_code* code = nullptr;
     pcre2_match_data* data = nullptr;
-    // Machine code is made on first use: a long rule list loads fast and pays only for what it matches.
-    bool jitTried = false;
-    bool jitReady = false;
-    ~Code()
+    uint32_t pairs = 0;
+    ~SharedMatchData() { pcre2_match_data_free(data); }
+    pcre2_match_data* forPairs(uint32_t needed)
     {
-        pcre2_match_data_free(data);
-        pcre2_code_free(code);
+        if (!data || pairs < needed) {
+            pcre2_match_data_free(data);
+            pairs = std::max<uint32_t>(needed, 16);
+            data = pcre2_match_data_create(pairs, nullptr);
+        }
+        return data;
     }
 };
 
-RuleRegex::RuleRegex(const QString& pattern)
-    : m_pattern(pattern)
+pcre2_code* compilePattern(const QString& pattern, QString* error)
 {
-    pcre2_compile_context* compile = pcre2_compile_context_create(nullptr);
-    pcre2_set_newline(compile, PCRE2_NEWLINE_ANYCRLF);
+    // One context for every compile: made once, never changed afterwards.
+    static pcre2_compile_context* const context = [] {
+        pcre2_compile_context* c = pcre2_compile_context_create(nullptr);
+        pcre2_set_newline(c, PCRE2_NEWLINE_ANYCRLF);
+        return c;
+    }();
     int errorCode = 0;
     PCRE2_SIZE errorOffset = 0;
     pcre2_code* code =
         pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern.utf16()), PCRE2_SIZE(pattern.size()),
-                      PCRE2_CASELESS | PCRE2_UTF, &errorCode, &errorOffset, compile);
-    pcre2_compile_context_free(compile);
-    if (!code) {
+                      PCRE2_CASELESS | PCRE2_UTF, &errorCode, &errorOffset, context);
+    if (!code && error) {
         PCRE2_UCHAR buffer[256];
         const int len = pcre2_get_error_message(errorCode, buffer, 256);
-        m_error = len > 0 ? QString::fromUtf16(reinterpret_cast<const char16_t*>(buffer), len) : QString();
-        return;
+        *error = len > 0 ? QString::fromUtf16(reinterpret_cast<const char16_t*>(buffer), len) : QString();
     }
-    m_code = std::make_shared<Code>();
-    m_code->code = code;
-    m_code->data = pcre2_match_data_create_from_pattern(code, nullptr);
+    return code;
+}
+
+} // namespace
+
+struct RuleRegex::Code
+{
+    QString pattern;
+    QString error;
+    // Compiled at load to be checked, then dropped, and compiled again on first use: a list of
+    // thousands of rules holds its texts, not thousands of compiled expressions it never tries.
+    pcre2_code* code = nullptr;
+    uint32_t captures = 0;
+    bool valid = false;
+    // Machine code is made on first use too, and only for matches that run it.
+    bool jitTried = false;
+    bool jitReady = false;
+    ~Code() { pcre2_code_free(code); }
+};
+
+RuleRegex::RuleRegex(const QString& pattern)
+    : m_code(std::make_shared<Code>())
+{
+    m_code->pattern = pattern;
+    pcre2_code* code = compilePattern(pattern, &m_code->error);
+    m_code->valid = code != nullptr;
+    pcre2_code_free(code);
+}
+
+bool RuleRegex::isValid() const
+{
+    return m_code && m_code->valid;
+}
+
+QString RuleRegex::pattern() const
+{
+    return m_code ? m_code->pattern : QString();
+}
+
+QString RuleRegex::errorString() const
+{
+    return m_code ? m_code->error : QString();
 }
 
 bool RuleRegex::match(QStringView subject, QStringList* groups) const
@@ -73,26 +118,35 @@ bool RuleRegex::matchValid(QStringView subject, QStringList* groups) const
 
 bool RuleRegex::matchImpl(QStringView subject, QStringList* groups, bool checked) const
 {
-    if (!m_code)
+    if (!isValid())
         return false;
-    if (!m_code->jitTried) {
+    if (!m_code->code) {
+        m_code->code = compilePattern(m_code->pattern, nullptr);
+        if (!m_code->code)
+            return false;
+        pcre2_pattern_info(m_code->code, PCRE2_INFO_CAPTURECOUNT, &m_code->captures);
+    }
+    if (checked && !m_code->jitTried) {
         m_code->jitTried = true;
         m_code->jitReady = pcre2_jit_compile(m_code->code, PCRE2_JIT_COMPLETE) == 0;
     }
+    thread_local SharedMatchData shared;
+    pcre2_match_data* data = shared.forPairs(m_code->captures + 1);
+    if (!data)
+        return false;
     // Invalid UTF-16 (a lone surrogate) is reported by PCRE2 as an error and counts as no match.
     const auto text = reinterpret_cast<PCRE2_SPTR>(subject.utf16());
-    const int rc = checked && m_code->jitReady
-                       ? pcre2_jit_match(m_code->code, text, PCRE2_SIZE(subject.size()), 0, 0, m_code->data,
-                                         matchContext())
-                       : pcre2_match(m_code->code, text, PCRE2_SIZE(subject.size()), 0,
-                                     checked ? PCRE2_NO_UTF_CHECK : 0, m_code->data, matchContext());
+    const int rc =
+        checked && m_code->jitReady
+            ? pcre2_jit_match(m_code->code, text, PCRE2_SIZE(subject.size()), 0, 0, data, matchContext())
+            : pcre2_match(m_code->code, text, PCRE2_SIZE(subject.size()), 0, checked ? PCRE2_NO_UTF_CHECK : 0,
+                          data, matchContext());
     if (rc < 0)
         return false;
     if (groups) {
         groups->clear();
-        uint32_t count = 0;
-        pcre2_pattern_info(m_code->code, PCRE2_INFO_CAPTURECOUNT, &count);
-        const PCRE2_SIZE* ovector = pcre2_get_ovector_pointer(m_code->data);
+        const uint32_t count = m_code->captures;
+        const PCRE2_SIZE* ovector = pcre2_get_ovector_pointer(data);
         for (uint32_t k = 1; k <= count; ++k) {
             const PCRE2_SIZE start = ovector[2 * k];
             const PCRE2_SIZE end = ovector[2 * k + 1];

@@ -18,9 +18,9 @@ public:
     RuleRegex() = default;
     explicit RuleRegex(const QString& pattern);
 
-    bool isValid() const { return m_code != nullptr; }
-    QString pattern() const { return m_pattern; }
-    QString errorString() const { return m_error; }
+    bool isValid() const;
+    QString pattern() const;
+    QString errorString() const;
 
     /// True when the expression matches somewhere in `subject`; `groups` (when given) receives the
     /// texts of groups 1..n of the first match (an unset group gives an empty text).
@@ -37,8 +37,6 @@ public:
 private:
     bool matchImpl(QStringView subject, QStringList* groups, bool checked) const;
     struct Code;
-    QString m_pattern;
-    QString m_error;
     std::shared_ptr<Code> m_code;
 };
 

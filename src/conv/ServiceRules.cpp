@@ -19,21 +19,39 @@ namespace {
 
 Q_LOGGING_CATEGORY(lcRules, "linvera.rules")
 
-RuleRegex compileRule(const QString& pattern)
+// What is wrong with a file's expressions is told for the first few; a file of thousands of broken
+// lines would otherwise write thousands of warnings. The rest are counted in one warning at the end.
+class BrokenExpressions
+{
+public:
+    ~BrokenExpressions()
+    {
+        if (m_count > ShortLinkRules::kMaxLineMessages)
+            qCWarning(lcRules) << "and" << m_count - ShortLinkRules::kMaxLineMessages
+                               << "more expressions that do not compile";
+    }
+    bool tell() { return ++m_count <= ShortLinkRules::kMaxLineMessages; }
+
+private:
+    qsizetype m_count = 0;
+};
+
+RuleRegex compileRule(const QString& pattern, BrokenExpressions& broken)
 {
     RuleRegex regex(pattern);
-    if (!regex.isValid())
+    if (!regex.isValid() && broken.tell())
         qCWarning(lcRules) << "skipping rule" << pattern << ":" << regex.errorString();
     return regex;
 }
 
 // Answer patterns repeat from rule to rule (services of one kind answer alike): each is compiled once.
-RuleRegex compileAnswer(const QString& pattern, QHash<QString, RuleRegex>& compiled)
+RuleRegex compileAnswer(const QString& pattern, QHash<QString, RuleRegex>& compiled,
+                        BrokenExpressions& broken)
 {
     if (const auto it = compiled.constFind(pattern); it != compiled.cend())
         return *it;
     RuleRegex regex(pattern);
-    if (!regex.isValid())
+    if (!regex.isValid() && broken.tell())
         qCWarning(lcRules) << "rule answer pattern" << pattern << "does not compile:" << regex.errorString();
     compiled.insert(pattern, regex);
     return regex;
@@ -41,21 +59,39 @@ RuleRegex compileAnswer(const QString& pattern, QHash<QString, RuleRegex>& compi
 
 } // namespace
 
-QStringList SplitRuleLines(const QString& text)
+namespace {
+
+// Calls `line` with each line of the text, a view into it: a list of copies of every line would
+// hold the whole file a second time while the rules are made.
+template <typename Line> void forEachRuleLine(QStringView text, Line&& line)
 {
-    QStringList lines;
     qsizetype start = 0;
     const qsizetype n = text.size();
     for (qsizetype i = 0; i < n; ++i) {
-        if (text[i] != u'\r')
+        if (text[i] != u'\r' && text[i] != u'\n')
             continue;
-        lines.append(text.mid(start, i - start));
-        if (i + 1 < n && text[i + 1] == u'\n')
+        line(text.mid(start, i - start));
+        if (text[i] == u'\r' && i + 1 < n && text[i + 1] == u'\n')
             ++i;
         start = i + 1;
     }
     if (start < n)
-        lines.append(text.mid(start));
+        line(text.mid(start));
+}
+
+qsizetype countRuleLines(QStringView text)
+{
+    qsizetype count = 0;
+    forEachRuleLine(text, [&count](QStringView) { ++count; });
+    return count;
+}
+
+} // namespace
+
+QStringList SplitRuleLines(const QString& text)
+{
+    QStringList lines;
+    forEachRuleLine(text, [&lines](QStringView line) { lines.append(line.toString()); });
     return lines;
 }
 
@@ -114,38 +150,39 @@ void ShortLinkRules::LoadShortLinkRules(const QString& path, platform::MessageBo
 void ShortLinkRules::loadFromText(const QString& text, platform::MessageBoxes& boxes)
 {
     m_rules.clear();
-    const QStringList lines = SplitRuleLines(text);
-    m_rules.reserve(size_t(lines.size()));
+    m_rules.shrink_to_fit();
+    const qsizetype lineCount = countRuleLines(text);
+    m_rules.reserve(size_t(lineCount));
     std::vector<RuleCandidates::Needs> needs;
-    needs.reserve(size_t(lines.size()));
+    needs.reserve(size_t(lineCount));
     QHash<QString, RuleRegex> answers;
+    BrokenExpressions broken;
     qsizetype badLines = 0;
-    for (const QString& line : lines) {
+    forEachRuleLine(text, [&](QStringView line) {
         const qsizetype tab1 = line.indexOf(u'\t');
         const qsizetype tab2 = tab1 >= 0 ? line.indexOf(u'\t', tab1 + 1) : -1;
         if (tab2 < 0) {
             // One box per line, but a file of thousands of such lines must not bury the user.
             if (++badLines <= kMaxLineMessages)
                 boxes.show(platform::MessageBoxes::Icon::Stop, AppTitle(), u"tinyurls読み込みエラー"_s);
-            continue;
+            return;
         }
         Rule rule;
-        rule.matchText = TrimSpaces(line.left(tab1));
-        rule.templ = TrimSpaces(line.mid(tab1 + 1, tab2 - tab1 - 1));
-        rule.pattern = TrimSpaces(line.mid(tab2 + 1));
-        rule.matcher.setPattern(rule.matchText);
+        rule.matchText = TrimSpaces(line.left(tab1).toString());
+        rule.templ = TrimSpaces(line.mid(tab1 + 1, tab2 - tab1 - 1).toString());
+        rule.pattern = TrimSpaces(line.mid(tab2 + 1).toString());
         rule.isLocation = rule.templ == u"Location:"_s;
         if (!rule.isLocation)
-            rule.regex = compileRule(rule.matchText);
+            rule.regex = compileRule(rule.matchText, broken);
         if (!rule.pattern.isEmpty())
-            rule.answer = compileAnswer(rule.pattern, answers);
+            rule.answer = compileAnswer(rule.pattern, answers, broken);
         RuleCandidates::Needs& need = needs.emplace_back();
         need.plainText = rule.matchText;
         need.hasExpression = rule.regex.isValid();
         if (need.hasExpression)
             need.expressionLiterals = RequiredLiterals(rule.matchText);
         m_rules.push_back(std::move(rule));
-    }
+    });
     m_candidates = RuleCandidates(needs);
     if (badLines > kMaxLineMessages)
         boxes.show(platform::MessageBoxes::Icon::Stop, AppTitle(),
@@ -153,7 +190,8 @@ void ShortLinkRules::loadFromText(const QString& text, platform::MessageBoxes& b
                        u"行)"_s);
 }
 
-ShortLinkRules::Match ShortLinkRules::MatchShortLinkRule(const QString& url) const
+ShortLinkRules::Match ShortLinkRules::MatchShortLinkRule(const QString& url,
+                                                         const QDeadlineTimer& deadline) const
 {
     // An input of spaces only arrives empty: no rule claims it, not even one that matches anything.
     if (url.isEmpty())
@@ -164,14 +202,22 @@ ShortLinkRules::Match ShortLinkRules::MatchShortLinkRule(const QString& url) con
     Match result;
     m_candidates.firstMatch(url, [&](qsizetype index, bool expressionPossible) {
         const Rule& rule = m_rules[size_t(index)];
-        // An empty match text is found in every text.
-        if (rule.matcher.indexIn(url) >= 0) {
+        // An empty match text is found in every text. A plain search: a matcher kept per rule cost
+        // each rule a table of 256 bytes.
+        if (url.contains(rule.matchText)) {
             result = {true, rule.templ, rule.pattern, rule.answer};
             return true;
         }
-        if (expressionPossible && !rule.isLocation && validText && rule.regex.matchValid(url, &groups)) {
-            result = {true, RuleRegex::fillGroups(rule.templ, groups), QString(), RuleRegex()};
-            return true;
+        if (expressionPossible && !rule.isLocation && validText) {
+            if (rule.regex.matchValid(url, &groups)) {
+                result = {true, RuleRegex::fillGroups(rule.templ, groups), QString(), RuleRegex()};
+                return true;
+            }
+            // Each expression is bounded, but a list of thousands of costly ones is not.
+            if (deadline.hasExpired()) {
+                result.outOfTime = true;
+                return true;
+            }
         }
         return false;
     });
@@ -190,29 +236,38 @@ void PictureRules::LoadPictureRules(const QString& path, platform::MessageBoxes*
 void PictureRules::loadFromText(const QString& text)
 {
     m_rules.clear();
-    const QStringList lines = SplitRuleLines(text);
-    m_rules.reserve(size_t(lines.size()));
-    for (const QString& line : lines) {
+    m_rules.shrink_to_fit();
+    m_rules.reserve(size_t(countRuleLines(text)));
+    BrokenExpressions broken;
+    forEachRuleLine(text, [&](QStringView line) {
         // A blank line would match every URL and turn every conversion into a picture preview.
         if (line.isEmpty())
-            continue;
+            return;
         Rule rule;
         const qsizetype tab = line.indexOf(u'\t');
-        rule.pattern = tab >= 0 ? line.left(tab) : line;
-        rule.templ = tab >= 0 ? line.mid(tab + 1) : QString();
-        rule.regex = compileRule(rule.pattern);
+        rule.pattern = (tab >= 0 ? line.left(tab) : line).toString();
+        rule.templ = tab >= 0 ? line.mid(tab + 1).toString() : QString();
+        rule.regex = compileRule(rule.pattern, broken);
         m_rules.push_back(std::move(rule));
-    }
+    });
 }
 
-bool PictureRules::MatchPictureRule(const QString& url, QString& pictureUrl) const
+bool PictureRules::MatchPictureRule(const QString& url, QString& pictureUrl, const QDeadlineTimer& deadline,
+                                    bool* outOfTime) const
 {
     pictureUrl.clear();
+    if (outOfTime)
+        *outOfTime = false;
     QStringList groups;
     for (const Rule& rule : m_rules) {
         if (rule.regex.match(url, &groups)) {
             pictureUrl = RuleRegex::fillGroups(rule.templ, groups);
             return true;
+        }
+        if (rule.regex.isValid() && deadline.hasExpired()) {
+            if (outOfTime)
+                *outOfTime = true;
+            return false;
         }
     }
     return false;

@@ -3,8 +3,8 @@
 #include "RuleCandidates.h"
 #include "RuleRegex.h"
 
+#include <QDeadlineTimer>
 #include <QString>
-#include <QStringMatcher>
 
 #include <vector>
 
@@ -13,7 +13,8 @@ namespace platform {
 class MessageBoxes;
 }
 
-/// Splits a rule file's text into lines: a line ends at CR LF or a lone CR; a lone LF stays in the line.
+/// Splits a rule file's text into lines: a line ends at CR LF, a lone CR or a lone LF (files written on
+/// Linux end their lines with LF alone).
 QStringList SplitRuleLines(const QString& text);
 
 /// A rule file lists a few hundred services at most; anything far larger is not a rule file, and is
@@ -52,7 +53,6 @@ public:
         RuleRegex regex;
         /// The answer pattern, compiled once when it is not empty.
         RuleRegex answer;
-        QStringMatcher matcher;
         bool isLocation = false;
     };
 
@@ -63,12 +63,15 @@ public:
         QString pattern;
         /// `pattern` compiled (shared with the rule); invalid when the pattern is empty or broken.
         RuleRegex answer;
+        /// The deadline passed before a rule matched: the rules after it were not tried.
+        bool outOfTime = false;
     };
 
     /// Replaces the rules by the file's. Each line without two TABs is skipped after the message
     /// "tinyurls読み込みエラー" (for the first kMaxLineMessages such lines; one more message counts the
     /// rest). Columns lose their leading and trailing spaces (spaces only). An expression in the first
-    /// or the third column that does not compile is reported once, here. A file that is not a rule
+    /// or the third column that does not compile is warned of once, here (the first kMaxLineMessages
+    /// of them; one more warning counts the rest). A file that is not a rule
     /// file (too large, not text) leaves the list empty after one message.
     void LoadShortLinkRules(const QString& path, platform::MessageBoxes& boxes);
     static constexpr int kMaxLineMessages = 10;
@@ -77,8 +80,10 @@ public:
 
     /// First rule whose match text the URL contains, or whose expression matches it (then the template's
     /// group placeholders are filled and the pattern is empty). Only rules that can match are tried: those
-    /// whose match text or whose expression's required literals the URL holds.
-    Match MatchShortLinkRule(const QString& url) const;
+    /// whose match text or whose expression's required literals the URL holds. Once `deadline` has passed
+    /// no further expression is tried: no match, with `outOfTime` set.
+    Match MatchShortLinkRule(const QString& url,
+                             const QDeadlineTimer& deadline = QDeadlineTimer(QDeadlineTimer::Forever)) const;
 
     qsizetype size() const { return qsizetype(m_rules.size()); }
     const Rule& at(qsizetype index) const { return m_rules[size_t(index)]; }
@@ -99,13 +104,17 @@ public:
         RuleRegex regex;
     };
 
-    /// Replaces the rules by the file's; lines are never rejected. A file that is not a rule file
+    /// Replaces the rules by the file's; lines are never rejected (expressions that do not compile are
+    /// warned of as for short-link rules). A file that is not a rule file
     /// (too large, not text) leaves the list empty, with one message when `boxes` is given.
     void LoadPictureRules(const QString& path, platform::MessageBoxes* boxes = nullptr);
     void loadFromText(const QString& text);
 
-    /// The picture URL built by the first rule that matches, or an empty text.
-    bool MatchPictureRule(const QString& url, QString& pictureUrl) const;
+    /// The picture URL built by the first rule that matches, or an empty text. Once `deadline` has passed
+    /// no further rule is tried: no match, with `outOfTime` set.
+    bool MatchPictureRule(const QString& url, QString& pictureUrl,
+                          const QDeadlineTimer& deadline = QDeadlineTimer(QDeadlineTimer::Forever),
+                          bool* outOfTime = nullptr) const;
 
     qsizetype size() const { return qsizetype(m_rules.size()); }
     const Rule& at(qsizetype index) const { return m_rules[size_t(index)]; }

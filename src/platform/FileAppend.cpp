@@ -1,23 +1,60 @@
 #include "FileAppend.h"
 
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace linvera::platform {
 
-bool AppendToFile(const QString& path, QByteArrayView bytes)
+namespace {
+
+/// The file's own lock, polled: a program that holds it for long costs an append, not a frozen
+/// window. False when it was not had in time; true too where the file system has no such locks.
+bool lockForAppend(int fd, bool& locked)
 {
-    const int fd =
-        ::open(QFile::encodeName(path).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    QDeadlineTimer deadline(kAppendLockWaitMs);
+    for (;;) {
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            locked = true;
+            return true;
+        }
+        if (errno == EINTR)
+            continue;
+        if (errno != EWOULDBLOCK)
+            return true; // no locks here: appended, but never taken back
+        if (deadline.hasExpired())
+            return false;
+        ::usleep(500);
+    }
+}
+
+} // namespace
+
+AppendOutcome AppendToFileChecked(const QString& path, QByteArrayView bytes)
+{
+    // Without O_NONBLOCK a pipe in the file's place would hold the open until someone reads it.
+    const int fd = ::open(QFile::encodeName(path).constData(),
+                          O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
     if (fd < 0)
-        return false;
-    struct stat before = {};
-    const bool sized = ::fstat(fd, &before) == 0;
+        return errno == ENXIO || errno == EISDIR ? AppendOutcome::NotPlainFile : AppendOutcome::Failed;
+    const auto closeFd = qScopeGuard([fd] { ::close(fd); }); // drops the lock too
+    struct stat info = {};
+    if (::fstat(fd, &info) != 0)
+        return AppendOutcome::Failed;
+    if (!S_ISREG(info.st_mode))
+        return AppendOutcome::NotPlainFile;
+    bool locked = false;
+    if (!lockForAppend(fd, locked))
+        return AppendOutcome::Failed;
+    // The size once the lock is ours: no append of ours can come between it and the take-back.
+    const bool sized = locked && ::fstat(fd, &info) == 0;
     qsizetype done = 0;
     while (done < bytes.size()) {
         const ssize_t n = ::write(fd, bytes.data() + done, size_t(bytes.size() - done));
@@ -31,11 +68,15 @@ bool AppendToFile(const QString& path, QByteArrayView bytes)
     if (done != bytes.size() && done > 0 && sized) {
         int rc = 0;
         do
-            rc = ::ftruncate(fd, before.st_size);
+            rc = ::ftruncate(fd, info.st_size);
         while (rc < 0 && errno == EINTR);
     }
-    ::close(fd);
-    return done == bytes.size();
+    return done == bytes.size() ? AppendOutcome::Written : AppendOutcome::Failed;
+}
+
+bool AppendToFile(const QString& path, QByteArrayView bytes)
+{
+    return AppendToFileChecked(path, bytes) == AppendOutcome::Written;
 }
 
 ReadOutcome ReadSmallFile(const QString& path, qint64 cap, QByteArray& bytes)
@@ -47,9 +88,17 @@ ReadOutcome ReadSmallFile(const QString& path, qint64 cap, QByteArray& bytes)
     // A pipe or a device has no size to check and may never end.
     if (!info.isFile())
         return ReadOutcome::Unreadable;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    // Checked again on the open file: a pipe put in its place meanwhile must not hold the open.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
         return ReadOutcome::Unreadable;
+    struct stat opened = {};
+    QFile file;
+    if (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode) ||
+        !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return ReadOutcome::Unreadable;
+    }
     const qint64 size = file.size();
     if (size > cap)
         return ReadOutcome::TooLarge;

@@ -6,10 +6,24 @@
 
 namespace linvera::platform {
 
+/// How an append went.
+enum class AppendOutcome {
+    Written,
+    /// A pipe, a device or a folder in the file's place: never opened for good, never waited on.
+    NotPlainFile,
+    /// Not written: no room, no access, or another program's append did not end in time.
+    Failed,
+};
+
 /// Appends the bytes to the file in one write, creating it when missing. Cheaper than a QFile in
 /// append mode (which stats and seeks), and the file is closed again before it returns. All or
 /// nothing: when the disk is full (or the file may grow no further) the part already written is
-/// cut off again, so the file never ends in half a line. False when the bytes were not written.
+/// cut off again, so the file never ends in half a line. The append and its taking back hold the
+/// file's lock, which every append of these programs takes: the cut never reaches a line another
+/// program appended meanwhile. Waits at most kAppendLockWaitMs for that lock.
+AppendOutcome AppendToFileChecked(const QString& path, QByteArrayView bytes);
+inline constexpr int kAppendLockWaitMs = 50;
+/// The same; false when the bytes were not written.
 bool AppendToFile(const QString& path, QByteArrayView bytes);
 
 /// How reading a whole small file went.

@@ -80,7 +80,9 @@ int RegistryStore::onBusy(void* store, int count)
 
 template <typename Body> qint32 RegistryStore::transactLocked(bool write, Body&& body, bool& fileProblem)
 {
-    m_deadline = QDeadlineTimer(m_busyTimeoutMs);
+    // After an operation gave up on a store another program holds, the next ones ask only briefly:
+    // one wait of the whole time-out, not one for each of the dozen reads a start makes.
+    m_deadline = QDeadlineTimer(m_lastBusy ? qMin(m_busyTimeoutMs, kBusyAgainMs) : m_busyTimeoutMs);
     const auto stopWaiting = qScopeGuard([this] { m_turn.setWaiting(false); });
     for (;;) {
         qint32 status = openLocked();
@@ -134,11 +136,14 @@ template <typename Body> qint32 RegistryStore::transact(bool write, Body&& body)
         QMutexLocker lock(&m_mutex);
         bool fileProblem = false;
         status = transactLocked(write, std::forward<Body>(body), fileProblem);
-        if (!fileProblem || status == Busy || !m_problemHandler)
+        m_lastBusy = status == Busy;
+        // A store another program held past the time-out: its settings were not read or not kept.
+        if ((!fileProblem && status != Busy) || !m_problemHandler)
             return status;
         const quint32 kind = status == RegistryCorrupt ? 1u
                              : status == DiskFull      ? 2u
                              : status == AccessDenied  ? 4u
+                             : status == Busy          ? 16u
                                                        : 8u;
         if (m_reported & kind)
             return status;

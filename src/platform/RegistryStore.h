@@ -77,6 +77,8 @@ public:
     /// How long an operation waits for another process that holds the store, unless the store is
     /// made with another time-out.
     static constexpr int kBusyTimeoutMs = 5000;
+    /// How long an operation waits when the one before it was given up as Busy.
+    static constexpr int kBusyAgainMs = 100;
 
     /// busyTimeoutMs: how long each operation waits for another process that holds the store
     /// before it reports Busy; a negative time-out counts as 0 (no wait).
@@ -133,7 +135,8 @@ public:
     qint32 enumValues(RegRoot root, const QString& keyPath, QList<Value>& values);
 
     /// Called the first time each kind of trouble with the file itself shows (RegistryCorrupt,
-    /// RegistryIoFailed, DiskFull, and AccessDenied for a store that cannot be written), with that
+    /// RegistryIoFailed, DiskFull, AccessDenied for a store that cannot be written, and Busy for one
+    /// another program held past the time-out), with that
     /// status; never again for the same kind, so a caller can tell the user once instead of at every
     /// read. Runs outside the store's lock: it may use the store.
     void setProblemHandler(std::function<void(qint32 status)> handler);
@@ -160,6 +163,7 @@ private:
 
     const QString m_filePath;
     const int m_busyTimeoutMs;
+    bool m_lastBusy = false; // the last operation gave up on another program's hold
     QMutex m_mutex;
     sqlite3* m_db = nullptr;
     dev_t m_device = 0;

@@ -139,6 +139,19 @@ qint32 checkOurs(sqlite3* db)
     return RegistryStore::Success;
 }
 
+/// Makes the store file (through a link to it) and its log and index files beside it readable by the
+/// user alone. By path: a descriptor of our own, once closed, would drop the locks SQLite holds.
+void makePrivate(const QByteArray& path)
+{
+    const QByteArray target = QFile::encodeName(QFileInfo(QFile::decodeName(path)).canonicalFilePath());
+    for (const QByteArray& file : {target, QByteArray(target + "-wal"), QByteArray(target + "-shm")}) {
+        struct stat st = {};
+        if (!file.isEmpty() && ::lstat(file.constData(), &st) == 0 && S_ISREG(st.st_mode) &&
+            (st.st_mode & 07777) != 0600)
+            ::chmod(file.constData(), 0600);
+    }
+}
+
 /// Creates the store's folder private to the user, and its parents.
 bool makeFolder(const QString& folder)
 {
@@ -261,6 +274,10 @@ qint32 RegistryStore::openLocked()
     }
     sqlite3_extended_result_codes(db, 1);
     sqlite3_busy_handler(db, &RegistryStore::onBusy, this);
+    // A file that was there already (an empty one, or a link to one) still has its own mode: the
+    // store is private whenever it is opened for writing, before its log and index take that mode.
+    if (sqlite3_db_readonly(db, "main") == 0)
+        makePrivate(path);
 
     // Reading the header first: a file that is not a database fails here, before anything writes.
     int appId = 0;

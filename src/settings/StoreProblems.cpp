@@ -21,6 +21,9 @@ QString StoreProblemMessage(qint32 status, const QString& storeFile)
     case RegistryStore::AccessDenied:
         text = u"設定ファイルに書き込めないため、設定を保存できません。"_s;
         break;
+    case RegistryStore::Busy:
+        text = u"設定ファイルをほかのプログラムが使用中のため読み書きできません。既定の設定で動作します。"_s;
+        break;
     case RegistryStore::DiskFull:
         text = u"ディスクに空きがないため、設定を保存できません。"_s;
         break;

@@ -7,7 +7,8 @@
 namespace linvera {
 
 /// The message for trouble with the settings store's file (damaged, cannot be opened, cannot be
-/// written, disk full), naming the file; empty for any other status.
+/// written, disk full, held by another program past the time-out), naming the file; empty for any
+/// other status.
 QString StoreProblemMessage(qint32 status, const QString& storeFile);
 
 /// Hands `tell` the message for each kind of trouble with the process-wide settings store, the

@@ -7,10 +7,12 @@
 #include "ServiceRules.h"
 
 #include "HostileFiles.h"
+#include "HttpTestServer.h"
 #include "NoticeHost.h"
 #include "PictureHost.h"
 #include "RecordingMessageBoxes.h"
 #include "RecordingView.h"
+#include "TestEnvironment.h"
 #include "TestFiles.h"
 #include "TestPictures.h"
 
@@ -20,8 +22,17 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSet>
+
+#include <atomic>
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 using namespace linvera;
@@ -71,6 +82,14 @@ private Q_SLOTS:
     void hugeRuleFileNeverInMemory();
     void appendIsAllOrNothing_data();
     void appendIsAllOrNothing();
+    void appendsOfTwoProgramsOnFullDisk_data();
+    void appendsOfTwoProgramsOnFullDisk();
+    void logRecordStaysOneLine_data();
+    void logRecordStaysOneLine();
+    void logThatIsNotAFile_data();
+    void logThatIsNotAFile();
+    void ruleMatchingHasOneBudget_data();
+    void ruleMatchingHasOneBudget();
     void logFailureToldOnce_data();
     void logFailureToldOnce();
     void previewPictureOnFullDisk_data();
@@ -151,6 +170,18 @@ void TestHostileFiles::shortLinkRuleFiles_data()
         ten.append(kTiny);
     QTest::newRow("ten lines without TABs")
         << QByteArray("no tab\r\n").repeated(10) + good << false << ten << 1;
+    // Files written on Linux end their lines with LF alone; every rule of them counts.
+    QTest::newRow("LF line ends") << QByteArray("a.example/\tLocation:\t\nb.example/\tLocation:\t\n"
+                                                "c.example/\tLocation:\t\n")
+                                  << false << QStringList() << 3;
+    QTest::newRow("LF line ends, no line end at the end")
+        << QByteArray("a.example/\tLocation:\t\nb.example/\tLocation:\t") << false << QStringList() << 2;
+    QTest::newRow("CR LF and LF mixed")
+        << QByteArray("a.example/\tLocation:\t\r\nb.example/\tLocation:\t\nc.example/\tLocation:\t\r\n")
+        << false << QStringList() << 3;
+    QTest::newRow("LF line ends, a line without TABs among them")
+        << QByteArray("a.example/\tLocation:\t\nno tab\nb.example/\tLocation:\t\n") << false
+        << QStringList{kTiny} << 2;
     QTest::newRow("five thousand lines without TABs")
         << QByteArray("no tab\r\n").repeated(5000) + good << false
         << QStringList(ten) + QStringList{kTiny + u"(ほかに4990行)"_s} << 1;
@@ -191,6 +222,9 @@ void TestHostileFiles::pictureRuleFiles_data()
     QTest::newRow("invalid UTF-8") << good + "^http://q\xff\\.example/\tx\r\n"
                                    << QStringList{kPict + u"(文字コードの誤りがあります)"_s} << 2;
     QTest::newRow("lines without TABs are rules, no message") << good + "no tab\r\n" << QStringList() << 2;
+    QTest::newRow("LF line ends") << QByteArray("^http://p\\.example/(\\w+)$\thttp://img.example/(1).png\n"
+                                                "^http://q\\.example/(\\w+)$\thttp://img.example/(1).png\n")
+                                  << QStringList() << 2;
 }
 
 void TestHostileFiles::pictureRuleFiles()
@@ -255,6 +289,235 @@ void TestHostileFiles::appendIsAllOrNothing()
     QCOMPARE(ok, written);
     // Never half a line: the old bytes, with the whole line or without it.
     QCOMPARE(readFile(path), written ? old + line : old);
+}
+
+void TestHostileFiles::appendsOfTwoProgramsOnFullDisk_data()
+{
+    // Lines of the second program, and the first program's lines that never fit: each of its tries
+    // writes part of a line before the disk is full, and gives that part back.
+    QTest::addColumn<int>("bigLine");
+    QTest::addColumn<int>("room");
+    QTest::newRow("4 MiB of room, 8 MiB lines") << 8 * 1024 * 1024 << 4 * 1024 * 1024;
+    QTest::newRow("64 KiB of room, 128 KiB lines") << 128 * 1024 << 64 * 1024;
+}
+
+void TestHostileFiles::appendsOfTwoProgramsOnFullDisk()
+{
+    QFETCH(int, bigLine);
+    QFETCH(int, room);
+    const QString path = file(u"log.txt"_s);
+    const QByteArray old = QByteArray("2026/12/07, http://a, http://b\r\n").repeated(32);
+    QVERIFY(writeFile(path, old));
+    const QString appender = programDir() + u"/log_appender"_s;
+    QProcess full;
+    QProcess roomy;
+    // Both append for the same second and a half; only the first meets a full disk.
+    full.start(appender,
+               {path, u"A"_s, QString::number(bigLine), u"1500"_s, QString::number(old.size() + room)});
+    roomy.start(appender, {path, u"B"_s, u"40"_s, u"1500"_s});
+    QVERIFY(full.waitForFinished(60000) && roomy.waitForFinished(60000));
+    QCOMPARE(full.exitCode(), 0);
+    QCOMPARE(roomy.exitCode(), 0);
+    QVERIFY2(full.readAllStandardOutput().isEmpty(), "a line larger than the room was written");
+    const QList<QByteArray> written = roomy.readAllStandardOutput().split('\n');
+    QVERIFY(written.size() > 10);
+
+    const QByteArray log = readFile(path);
+    QVERIFY(log.startsWith(old));
+    QVERIFY2(log.endsWith("\r\n"), "the log ends in half a line");
+    QList<QByteArray> lines = log.mid(old.size()).split('\n');
+    lines.removeLast();
+    QSet<QByteArray> found;
+    for (const QByteArray& line : std::as_const(lines)) {
+        QVERIFY2(line.startsWith('B') && line.endsWith('\r') && line.size() == 39, line.left(60).constData());
+        found.insert(line.mid(1, line.indexOf(' ') - 1));
+    }
+    // Every line the second program was told it wrote is there.
+    int lost = 0;
+    for (const QByteArray& number : written) {
+        if (!number.isEmpty() && !found.contains(number))
+            ++lost;
+    }
+    QCOMPARE(lost, 0);
+    QCOMPARE(lines.size(), written.size() - 1);
+}
+
+void TestHostileFiles::logRecordStaysOneLine_data()
+{
+    QTest::addColumn<QString>("input");
+    QTest::addColumn<QString>("written");
+    const QString forged = u"1 Jan 2020, http://forged.example/, http://forged.example/evil"_s;
+    QTest::newRow("CR LF and a forged record")
+        << u"http://yt.example/ok\r\n"_s + forged << u"http://yt.example/ok%0D%0A"_s + forged;
+    QTest::newRow("LF alone") << u"http://yt.example/ok\n"_s + forged
+                              << u"http://yt.example/ok%0A"_s + forged;
+    QTest::newRow("CR alone") << u"http://yt.example/ok\r"_s + forged
+                              << u"http://yt.example/ok%0D"_s + forged;
+    QTest::newRow("NUL, TAB and DEL")
+        << u"http://yt.example/a\u0000b\tc\u007Fd"_s << u"http://yt.example/a%00b%09c%7Fd"_s;
+    QTest::newRow("next line and line separator") << u"http://yt.example/a\u0085b\u2028c\u2029d"_s
+                                                  << u"http://yt.example/a%C2%85b%E2%80%A8c%E2%80%A9d"_s;
+    QTest::newRow("escapes already in the URL stay as they are")
+        << u"http://yt.example/a%0D%0Ab"_s << u"http://yt.example/a%0D%0Ab"_s;
+    QTest::newRow("kanji and half-width kana stay")
+        << u"http://yt.example/東京ｶﾅ"_s << u"http://yt.example/東京ｶﾅ"_s;
+}
+
+void TestHostileFiles::logRecordStaysOneLine()
+{
+    QFETCH(QString, input);
+    QFETCH(QString, written);
+    AnsiCodec::select(AnsiCodec::CodePage::Utf8);
+    const QString log = file(u"log.txt"_s);
+    RecordingView view;
+    RecordingMessageBoxes boxes;
+    ConversionEngine engine(view, boxes);
+    engine.setLogFilePath(log);
+    engine.setTempFolder(m_dir->path());
+    engine.setClock([] { return QDate(2026, 12, 8); });
+    // The after URL takes the whole path, control characters and all.
+    engine.shortLinkRules().loadFromText(
+        u"^http://yt\\.example/([\\s\\S]+)$\thttp://video.example/(1)\t\r\n"_s, boxes);
+    view.setBeforeUrl(input);
+    engine.StartConv();
+    QCOMPARE(view.afterUrl(), u"http://video.example/"_s + input.mid(18));
+    const QByteArray bytes = readFile(log);
+    QCOMPARE(bytes.count('\n'), 1);
+    QCOMPARE(bytes.count('\r'), 1);
+    QVERIFY(bytes.endsWith("\r\n"));
+    const QString record = QString::fromUtf8(bytes.chopped(2));
+    QVERIFY2(record.endsWith(u", "_s + written + u", http://video.example/"_s + written.mid(18)),
+             qPrintable(record));
+    QCOMPARE(texts(boxes), QStringList());
+}
+
+void TestHostileFiles::logThatIsNotAFile_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("named pipe nobody reads") << u"pipe"_s;
+    QTest::newRow("named pipe with a reader") << u"pipe-read"_s;
+    QTest::newRow("link to a named pipe") << u"pipe-link"_s;
+    QTest::newRow("link to a device") << u"device"_s;
+}
+
+void TestHostileFiles::logThatIsNotAFile()
+{
+    QFETCH(QString, kind);
+    const QString log = file(u"log.txt"_s);
+    const QString pipe = kind == u"pipe-link"_s ? file(u"fifo"_s) : log;
+    if (kind == u"device"_s) {
+        QVERIFY(QFile::link(u"/dev/null"_s, log));
+    } else {
+        QVERIFY(::mkfifo(QFile::encodeName(pipe).constData(), 0600) == 0);
+        if (pipe != log)
+            QVERIFY(QFile::link(pipe, log));
+    }
+    int reader = -1;
+    if (kind == u"pipe-read"_s)
+        reader = ::open(QFile::encodeName(pipe).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    // A program that would wait on the pipe for ever is let go after ten seconds, to fail below.
+    std::atomic<bool> done = false;
+    std::thread rescue;
+    if (kind != u"device"_s) {
+        rescue = std::thread([&done, path = QFile::encodeName(pipe)] {
+            for (int i = 0; i < 1000 && !done; ++i)
+                ::usleep(10000);
+            if (!done) {
+                const int fd = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+                while (!done)
+                    ::usleep(10000);
+                ::close(fd);
+            }
+        });
+    }
+    RecordingView view;
+    RecordingMessageBoxes boxes;
+    ConversionEngine engine(view, boxes);
+    engine.setLogFilePath(log);
+    engine.setTempFolder(m_dir->path());
+    engine.shortLinkRules().loadFromText(u"^http://yt\\.example/(\\w+)$\thttp://video.example/(1)\t\r\n"_s,
+                                         boxes);
+    QElapsedTimer clock;
+    clock.start();
+    for (const QString& url : {u"http://yt.example/a"_s, u"http://yt.example/b"_s}) {
+        view.setBeforeUrl(url);
+        engine.StartConv();
+        QCOMPARE(view.afterUrl(), u"http://video.example/"_s + url.right(1));
+    }
+    const qint64 elapsed = clock.elapsed();
+    done = true;
+    if (rescue.joinable())
+        rescue.join();
+    QVERIFY2(elapsed < 2000, qPrintable(u"the conversions took %1 ms"_s.arg(elapsed)));
+    // Told once, and nothing went into the pipe.
+    QCOMPARE(texts(boxes), QStringList{kLogFailed + log});
+    if (reader >= 0) {
+        char byte = 0;
+        QVERIFY(::read(reader, &byte, 1) <= 0);
+        ::close(reader);
+    }
+}
+
+void TestHostileFiles::ruleMatchingHasOneBudget_data()
+{
+    QTest::addColumn<QString>("shortLinkRules");
+    QTest::addColumn<QString>("pictureRules");
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<QString>("afterUrl");
+    // Each expression gives up at its own bound; 20,000 of them took minutes.
+    const QString costly = u"^http://s\\.example/(a|aa)+$"_s;
+    const QString slowUrl = u"http://s.example/"_s + QString(28, u'a') + u'b';
+    QStringList many;
+    for (int i = 0; i < 20000; ++i)
+        many.append(costly);
+    QTest::newRow("20,000 costly short-link expressions")
+        << many.join(u"\thttp://x/(1)\t\r\n"_s) + u"\thttp://x/(1)\t\r\n"_s << QString() << slowUrl
+        << QString();
+    QTest::newRow("20,000 costly picture expressions")
+        << QString() << many.join(u"\thttp://x/(1).png\r\n"_s) + u"\thttp://x/(1).png\r\n"_s << slowUrl
+        << QString();
+    // Within the budget a long list is tried to its end.
+    // (The picture is asked of a closed loopback port.)
+    const QString closed = u"http://127.0.0.1:"_s + QString::number(HttpTestServer::closedPort());
+    QStringList cheap;
+    for (int i = 0; i < 20000; ++i)
+        cheap.append(u"^http://c\\.example/"_s + QString::number(i) + u"/(\\w+)$\t"_s + closed +
+                     u"/(1).png"_s);
+    QTest::newRow("20,000 cheap picture expressions, the last one matches")
+        << QString() << cheap.join(u"\r\n"_s) << u"http://c.example/19999/k"_s << closed + u"/k.png"_s;
+}
+
+void TestHostileFiles::ruleMatchingHasOneBudget()
+{
+    QFETCH(QString, shortLinkRules);
+    QFETCH(QString, pictureRules);
+    QFETCH(QString, url);
+    QFETCH(QString, afterUrl);
+    RecordingView view;
+    RecordingMessageBoxes boxes;
+    ConversionEngine engine(view, boxes);
+    engine.setLogFilePath(file(u"log.txt"_s));
+    engine.setTempFolder(m_dir->path());
+    // No shortening service is asked: a shortened URL would come from the closed port as nothing.
+    engine.shortLinkRules().loadFromText(shortLinkRules, boxes);
+    engine.pictureRules().loadFromText(pictureRules);
+    view.setBeforeUrl(url);
+    QElapsedTimer clock;
+    clock.start();
+    engine.StartConv();
+    const qint64 elapsed = clock.elapsed();
+    const bool cut = afterUrl.isEmpty();
+    if (cut) {
+        QCOMPARE(view.message, u"規則ファイルの照合が2秒で終わらないため、変換をやめました。"_s);
+        QCOMPARE(view.afterUrl(), QString());
+        QCOMPARE(engine.lConvMode(), int(ConversionEngine::Shorten));
+    } else {
+        QVERIFY2(view.afterUrl() == afterUrl, qPrintable(view.message));
+    }
+    // The budget and one expression beyond it.
+    QVERIFY2(elapsed < ConversionEngine::kRuleMatchBudgetMs + 1500,
+             qPrintable(u"the conversion took %1 ms"_s.arg(elapsed)));
+    QCOMPARE(texts(boxes), QStringList());
 }
 
 void TestHostileFiles::logFailureToldOnce_data()

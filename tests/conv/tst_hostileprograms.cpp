@@ -14,6 +14,7 @@
 
 #include <QDir>
 #include <QDirIterator>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -21,6 +22,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <fcntl.h>
 #include <functional>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -62,6 +64,9 @@ private Q_SLOTS:
     void registryToolOnBadStore_data();
     void registryToolOnBadStore();
     void fullDiskForLog();
+    void forgedLogRecord_data();
+    void forgedLogRecord();
+    void storeHeldByAnotherProgram();
     void unwritableDataFolder();
     void hugeRuleFile();
 
@@ -318,6 +323,64 @@ void TestHostilePrograms::fullDiskForLog()
     QCOMPARE(r.out.split(u'\n', Qt::SkipEmptyParts).size(), 3);
     QCOMPARE(count(r.err, u"ログファイルに書き込めません。"_s), 1);
     QCOMPARE(readFile(dataFolder() + u"/log.txt"_s), old);
+}
+
+void TestHostilePrograms::forgedLogRecord_data()
+{
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<QString>("written");
+    const QString forged = u"1 Jan 2020, http://forged.example/, http://forged.example/evil"_s;
+    QTest::newRow("CR LF") << u"http://a.example/ok\r\n"_s + forged
+                           << u"http://a.example/ok%0D%0A"_s + forged;
+    QTest::newRow("LF") << u"http://a.example/ok\n"_s + forged << u"http://a.example/ok%0A"_s + forged;
+}
+
+void TestHostilePrograms::forgedLogRecord()
+{
+    QFETCH(QString, url);
+    QFETCH(QString, written);
+    // A rule that answers at once, so that no service is asked.
+    writeRules("a.example/\thttp://after.example/\t\r\n");
+    const Result r = run({u"--"_s, url});
+    QCOMPARE(r.exitCode, 0);
+    const QByteArray log = readFile(dataFolder() + u"/log.txt"_s);
+    // One record, the input in it whole.
+    QCOMPARE(log.count('\n'), 1);
+    QVERIFY2(log.endsWith(QByteArray(", " + written.toUtf8() + ", http://after.example/\r\n")),
+             log.constData());
+}
+
+void TestHostilePrograms::storeHeldByAnotherProgram()
+{
+    writeRules("^http://yt\\.example/(\\w+)$\thttp://video.example/(1)\t\r\n");
+    const QString config = m_home->path() + u"/config"_s;
+    const QString store = config + u"/halvex-linvera/registry.sqlite3"_s;
+    {
+        platform::RegistryStore writer(store);
+        QCOMPARE(writer.createKey(platform::RegRoot::LocalMachine, kEndpointsKey),
+                 qint32(platform::RegistryStore::Success));
+    }
+    m_env.insert(u"XDG_CONFIG_HOME"_s, config);
+    // Another program's lock over the whole file: every read of the store waits, then gives up.
+    const int fd = ::open(QFile::encodeName(store).constData(), O_RDWR | O_CLOEXEC);
+    QVERIFY(fd >= 0);
+    struct flock lock = {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    QVERIFY(::fcntl(fd, F_SETLK, &lock) == 0);
+    QElapsedTimer clock;
+    clock.start();
+    const Result r = run({u"http://yt.example/a"_s});
+    const qint64 elapsed = clock.elapsed();
+    ::close(fd);
+    // One wait of the store's time-out (5 s), not one for every setting read.
+    QVERIFY2(elapsed < 15000, qPrintable(u"linvera took %1 ms"_s.arg(elapsed)));
+    QCOMPARE(r.out.split(u'\n', Qt::SkipEmptyParts).value(0), u"http://video.example/a"_s);
+    QCOMPARE(
+        count(r.err,
+              u"設定ファイルをほかのプログラムが使用中のため読み書きできません。既定の設定で動作します。"_s),
+        1);
+    QCOMPARE(count(r.err, u"設定ファイル"_s), 1);
 }
 
 void TestHostilePrograms::unwritableDataFolder()

@@ -31,6 +31,32 @@ public:
     QStringList texts;
 };
 
+// The warnings of the rule loader, kept while it lives.
+QStringList* g_ruleWarnings = nullptr;
+
+class RuleWarnings
+{
+public:
+    RuleWarnings()
+    {
+        g_ruleWarnings = &texts;
+        m_previous = qInstallMessageHandler(
+            [](QtMsgType type, const QMessageLogContext& context, const QString& text) {
+                if (type == QtWarningMsg && QByteArrayView(context.category) == "linvera.rules")
+                    g_ruleWarnings->append(text);
+            });
+    }
+    ~RuleWarnings()
+    {
+        qInstallMessageHandler(m_previous);
+        g_ruleWarnings = nullptr;
+    }
+    QStringList texts;
+
+private:
+    QtMessageHandler m_previous = nullptr;
+};
+
 } // namespace
 
 class TestUrlAnalysis : public QObject
@@ -49,6 +75,8 @@ private Q_SLOTS:
     void ruleColumnsLoseSpacesOnly();
     void answerPatternsCompiledAtLoad_data();
     void answerPatternsCompiledAtLoad();
+    void brokenExpressionsWarnedOfTenTimes_data();
+    void brokenExpressionsWarnedOfTenTimes();
     void shortLinkMatching_data();
     void shortLinkMatching();
     void pictureMatching_data();
@@ -139,7 +167,14 @@ void TestUrlAnalysis::ruleLines_data()
     QTest::addColumn<QStringList>("lines");
     QTest::newRow("CR LF") << u"a\r\nb\r\n"_s << QStringList{u"a"_s, u"b"_s};
     QTest::newRow("lone CR") << u"a\rb"_s << QStringList{u"a"_s, u"b"_s};
-    QTest::newRow("lone LF stays in the line") << u"a\nb\r\n"_s << QStringList{u"a\nb"_s};
+    QTest::newRow("lone LF ends a line") << u"a\nb\r\n"_s << QStringList{u"a"_s, u"b"_s};
+    QTest::newRow("LF only") << u"a\nb\n"_s << QStringList{u"a"_s, u"b"_s};
+    QTest::newRow("LF CR is two line ends") << u"a\n\rb"_s << QStringList{u"a"_s, QString(), u"b"_s};
+    QTest::newRow("CR CR LF is two line ends") << u"a\r\r\nb"_s << QStringList{u"a"_s, QString(), u"b"_s};
+    QTest::newRow("lone LF before column 1")
+        << u"\na.example/\tLocation:\t\r\n"_s << QStringList{QString(), u"a.example/\tLocation:\t"_s};
+    QTest::newRow("lone LF after column 3")
+        << u"a\tT\t p(.)\n\r\n"_s << QStringList{u"a\tT\t p(.)"_s, QString()};
     QTest::newRow("empty line kept") << u"a\r\n\r\nb"_s << QStringList{u"a"_s, QString(), u"b"_s};
     QTest::newRow("no text") << QString() << QStringList();
 }
@@ -186,10 +221,10 @@ void TestUrlAnalysis::ruleColumnsLoseSpacesOnly_data()
         << u"a\tT(1)\tp(.)\t"_s << u"a"_s << u"T(1)"_s << u"p(.)\t"_s << false;
     QTest::newRow("TAB between spaces at the end of column 3")
         << u"a\tT\t p(.) \t "_s << u"a"_s << u"T"_s << u"p(.) \t"_s << false;
-    QTest::newRow("lone LF leading column 1 stays")
-        << u"\na.example/\tLocation:\t"_s << u"\na.example/"_s << u"Location:"_s << QString() << true;
-    QTest::newRow("lone LF ending column 3 stays")
-        << u"a\tT\t p(.)\n"_s << u"a"_s << u"T"_s << u"p(.)\n"_s << false;
+    QTest::newRow("vertical tab leading column 1 stays")
+        << u"\u000Ba.example/\tLocation:\t"_s << u"\u000Ba.example/"_s << u"Location:"_s << QString() << true;
+    QTest::newRow("form feed ending column 3 stays")
+        << u"a\tT\t p(.)\u000C"_s << u"a"_s << u"T"_s << u"p(.)\u000C"_s << false;
     QTest::newRow("ideographic spaces around column 1 stay")
         << u"\u3000a.example/\u3000\tLocation:\t"_s << u"\u3000a.example/\u3000"_s << u"Location:"_s
         << QString() << true;
@@ -268,6 +303,57 @@ void TestUrlAnalysis::answerPatternsCompiledAtLoad()
     }
 }
 
+void TestUrlAnalysis::brokenExpressionsWarnedOfTenTimes_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<int>("broken");
+    QTest::addColumn<int>("warnings");
+    QTest::addColumn<QString>("last");
+    QTest::newRow("one broken expression") << u"match"_s << 1 << 1 << u"skipping rule"_s;
+    QTest::newRow("ten broken expressions") << u"match"_s << 10 << 10 << u"skipping rule"_s;
+    QTest::newRow("eleven broken expressions") << u"match"_s << 11 << 11 << u"and 1 more expressions"_s;
+    QTest::newRow("50,000 broken expressions")
+        << u"match"_s << 50000 << 11 << u"and 49990 more expressions"_s;
+    QTest::newRow("50,000 broken answer patterns")
+        << u"answer"_s << 50000 << 11 << u"and 49990 more expressions"_s;
+    QTest::newRow("50,000 broken picture expressions")
+        << u"picture"_s << 50000 << 11 << u"and 49990 more expressions"_s;
+}
+
+void TestUrlAnalysis::brokenExpressionsWarnedOfTenTimes()
+{
+    QFETCH(QString, kind);
+    QFETCH(int, broken);
+    QFETCH(int, warnings);
+    QFETCH(QString, last);
+    QString file;
+    for (int i = 0; i < broken; ++i) {
+        const QString n = QString::number(i);
+        if (kind == u"match"_s)
+            file += u"[b"_s + n + u"\thttp://x/(1)\t\r\n"_s;
+        else if (kind == u"answer"_s)
+            file += u"s"_s + n + u".example/\thttp://api/($)\t([a"_s + n + u"\r\n"_s;
+        else
+            file += u"[p"_s + n + u"\thttp://x/(1).png\r\n"_s;
+    }
+    file += u"ok.example/\thttp://ok/\t\r\n"_s;
+    CountingBoxes boxes;
+    RuleWarnings told;
+    if (kind == u"picture"_s) {
+        PictureRules rules;
+        rules.loadFromText(file);
+        QCOMPARE(rules.size(), qsizetype(broken + 1));
+    } else {
+        ShortLinkRules rules;
+        rules.loadFromText(file, boxes);
+        QCOMPARE(rules.size(), qsizetype(broken + 1));
+        QVERIFY(rules.MatchShortLinkRule(u"http://ok.example/"_s).matched);
+    }
+    QCOMPARE(told.texts.size(), warnings);
+    QVERIFY2(told.texts.last().contains(last), qPrintable(told.texts.last()));
+    QCOMPARE(boxes.texts, QStringList());
+}
+
 void TestUrlAnalysis::shortLinkMatching_data()
 {
     QTest::addColumn<QString>("file");
@@ -306,8 +392,10 @@ void TestUrlAnalysis::shortLinkMatching_data()
     QTest::newRow("ideographic space is part of the match text")
         << u"\u3000a.example/\tLocation:\t\r\n"_s << u"http://a.example/x"_s << false << QString()
         << QString();
-    QTest::newRow("LF is part of the match text")
-        << u"a.example/\n\tLocation:\t\r\n"_s << u"http://a.example/x"_s << false << QString() << QString();
+    // The LF ends a line without TABs; the next line's empty match text is found in every URL.
+    QTest::newRow("LF ends the line before the TABs")
+        << u"a.example/\n\tLocation:\t\r\n"_s << u"http://other.example/x"_s << true << u"Location:"_s
+        << QString();
     QTest::newRow("spaces are not part of the match text")
         << u"  a.example/  \tLocation:\t\r\n"_s << u"http://a.example/x"_s << true << u"Location:"_s
         << QString();

@@ -35,6 +35,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     const QStringList lines = linvera::SplitRuleLines(rules);
     FUZZ_CHECK(!lines.isEmpty() || rules.isEmpty(), rules);
+    // Whatever the line ends, no line holds one.
+    for (const QString& line : lines)
+        FUZZ_CHECK(!line.contains(u'\r') && !line.contains(u'\n'), line);
 
     QuietBoxes boxes;
     linvera::ShortLinkRules shortLinks;

@@ -637,17 +637,41 @@ void TestRegistryStore::sharedOverride()
 void TestRegistryStore::permissions_data()
 {
     QTest::addColumn<int>("mask");
-    QTest::newRow("umask 022") << 022;
-    QTest::newRow("umask 000") << 000;
-    QTest::newRow("umask 077") << 077;
+    // What is in the store's place before the first write, mode 0644.
+    QTest::addColumn<QString>("existing");
+    QTest::newRow("umask 022") << 022 << QString();
+    QTest::newRow("umask 000") << 000 << QString();
+    QTest::newRow("umask 077") << 077 << QString();
+    QTest::newRow("an empty file") << 022 << u"empty"_s;
+    QTest::newRow("a link to an empty file") << 022 << u"link"_s;
+    QTest::newRow("a store of ours") << 022 << u"store"_s;
 }
 
 void TestRegistryStore::permissions()
 {
     QFETCH(int, mask);
+    QFETCH(QString, existing);
     const mode_t saved = ::umask(mode_t(mask));
     const QString folder = m_dir->filePath(QStringLiteral("config/halvex-linvera"));
     const QString path = folder + u"/registry.sqlite3";
+    if (!existing.isEmpty()) {
+        // The folder was there already too, private as the store makes it.
+        QVERIFY(QDir().mkpath(folder));
+        QVERIFY(::chmod(QFile::encodeName(folder).constData(), 0700) == 0);
+        const QString target = existing == u"link"_s ? m_dir->filePath(u"elsewhere"_s) : path;
+        if (existing == u"store"_s) {
+            RegistryStore first(path);
+            QCOMPARE(first.createKey(RegRoot::LocalMachine, u"SOFTWARE"_s), qint32(RegistryStore::Success));
+        } else {
+            writeFile(target, QByteArray());
+        }
+        if (target != path)
+            QVERIFY(QFile::link(target, path));
+        for (const QString& suffix : {QString(), u"-wal"_s, u"-shm"_s}) {
+            if (QFile::exists(target + suffix))
+                QVERIFY(::chmod(QFile::encodeName(target + suffix).constData(), 0644) == 0);
+        }
+    }
     {
         RegistryStore store(path);
         QCOMPARE(store.setValue(RegRoot::LocalMachine, u"SOFTWARE"_s, u"v"_s, RegistryStore::RegSz, "x",
