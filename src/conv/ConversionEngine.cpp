@@ -295,9 +295,10 @@ void ConversionEngine::chainHop(const QString& location)
         Q_EMIT conversionFinished(m_mode);
         return;
     }
-    // A relative Location is read against the link that answered it.
+    // A relative Location is read against the link that answered it; a "://" later in it (in a
+    // query) does not make it absolute.
     QString next = location;
-    if (!location.contains(u"://"_s))
+    if (!HasUrlScheme(location))
         next = QUrl(m_probeUrl).resolved(QUrl(location)).toString(QUrl::FullyEncoded);
     const bool seen = next == m_view.beforeUrl() || m_hops.contains(next);
     // The hop past the last one allowed is not taken; the box says why the chain stopped there.

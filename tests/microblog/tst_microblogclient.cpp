@@ -381,7 +381,7 @@ void TestMicroblogClient::replyJudgedOnceWhenClosed()
 {
     m_pictureHost->setDelivery(
         HttpTestDelivery::splitAfterTexts({"\r\n\r\n", "<mediaurl>", "</mediaurl>"}, 100));
-    QSignalSpy arrived(m_client.get(), &MicroblogClient::responseArrived);
+    QSignalSpy arrived(m_client.get(), &MicroblogClient::responsePart);
     QSignalSpy complete(m_client.get(), &MicroblogClient::replyComplete);
     QVERIFY(m_client->SendPictureUpload(QString(), QString::fromLatin1(kLogin),
                                         QString::fromLatin1(kPassword), m_picturePath));
@@ -389,7 +389,11 @@ void TestMicroblogClient::replyJudgedOnceWhenClosed()
     QTest::qWait(200);
     QCOMPARE(complete.size(), 1);
     QVERIFY(arrived.size() >= 2);
-    QCOMPARE(arrived.last().first().toString(), complete.first().first().toString());
+    // The parts, put together, are the whole reply.
+    QString parts;
+    for (const QList<QVariant>& part : std::as_const(arrived))
+        parts += part.first().toString();
+    QCOMPARE(parts, complete.first().first().toString());
     QCOMPARE(JudgeSocketReply(complete.first().first().toString()).kind, SocketVerdict::PictureUrl);
 }
 
