@@ -84,6 +84,11 @@ int ConversionEngine::shortUrlType() const
     return m_shortUrlType ? m_shortUrlType() : 0;
 }
 
+QString ConversionEngine::processingMessage()
+{
+    return kProcessing;
+}
+
 QString ConversionEngine::LogLine(const QDate& date, const QString& input, const QString& afterUrl)
 {
     return QLocale::system().toString(date, QLocale::ShortFormat) + u", "_s + input + u", "_s + afterUrl;

@@ -70,6 +70,8 @@ public:
     /// True while a probe or a picture download of the last run is under way.
     bool isWaiting() const;
 
+    /// The message of a run whose probe or picture download is under way (it stays when it ends).
+    static QString processingMessage();
     /// The log line of one run, without its CR LF.
     static QString LogLine(const QDate& date, const QString& input, const QString& afterUrl);
 

@@ -12,6 +12,8 @@
 #include "TempRegistry.h"
 
 #include <QElapsedTimer>
+#include <QNetworkProxyFactory>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -71,6 +73,8 @@ private Q_SLOTS:
     void emptyPictureIsSent();
     void proxyFromTheRegistry_data();
     void proxyFromTheRegistry();
+    void environmentProxyNeverTaken_data();
+    void environmentProxyNeverTaken();
 
 private:
     void route(bool viaProxy);
@@ -504,6 +508,55 @@ void TestMicroblogClient::proxyFromTheRegistry()
     QCOMPARE(m_api->requestCount(), 2);
     QCOMPARE(m_proxy->requestCount(), viaProxy ? 2 : 0);
     QCOMPARE(m_client->lastRequest().startsWith("POST http://"), viaProxy);
+}
+
+void TestMicroblogClient::environmentProxyNeverTaken_data()
+{
+    QTest::addColumn<bool>("viaProxy");
+    QTest::newRow("direct") << false;
+    QTest::newRow("through the proxy of the settings") << true;
+}
+
+// Once the application has let Qt read the system's proxy configuration (the service fetches do),
+// a proxy of the environment would apply to every socket left to its default: the uploads and the
+// form posts go only directly or through the proxy of the user's settings.
+void TestMicroblogClient::environmentProxyNeverTaken()
+{
+    QFETCH(bool, viaProxy);
+    HttpTestServer decoy;
+    QVERIFY(decoy.isListening());
+    const QByteArray names[] = {"http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY", "no_proxy", "NO_PROXY"};
+    QHash<QByteArray, QByteArray> saved;
+    for (const QByteArray& name : names) {
+        if (qEnvironmentVariableIsSet(name.constData()))
+            saved.insert(name, qgetenv(name.constData()));
+    }
+    const auto restore = qScopeGuard([&] {
+        for (const QByteArray& name : names) {
+            if (saved.contains(name))
+                qputenv(name.constData(), saved.value(name));
+            else
+                qunsetenv(name.constData());
+        }
+        QNetworkProxyFactory::setUseSystemConfiguration(false);
+    });
+    for (const QByteArray& name : names)
+        qunsetenv(name.constData());
+    const QByteArray decoyUrl = "http://" + decoy.hostAndPort().toLatin1();
+    qputenv("http_proxy", decoyUrl);
+    qputenv("all_proxy", decoyUrl);
+    QNetworkProxyFactory::setUseSystemConfiguration(true);
+    route(viaProxy);
+
+    QSignalSpy complete(m_client.get(), &MicroblogClient::replyComplete);
+    QVERIFY(m_client->SendPictureUpload(QString(), QString::fromLatin1(kLogin), QString::fromLatin1(kPassword),
+                                        m_picturePath));
+    QVERIFY(complete.wait(5000));
+    QVERIFY(m_client->PostStatusUpdate(u"s"_s, QString::fromLatin1(kLogin), QString::fromLatin1(kPassword)));
+    QCOMPARE(decoy.connectionCount(), 0);
+    QCOMPARE(m_pictureHost->requestCount(), 1);
+    QCOMPARE(m_api->requestCount(), 1);
+    QCOMPARE(m_proxy->requestCount(), viaProxy ? 2 : 0);
 }
 
 QTEST_GUILESS_MAIN(TestMicroblogClient)
