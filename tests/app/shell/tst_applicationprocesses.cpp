@@ -634,7 +634,7 @@ void TestApplicationProcesses::quitEndsProcessWhateverWaits()
     QList<QDBusPendingCall> pending;
     for (int i = 0; i < calls; ++i) {
         QDBusMessage call = QDBusMessage::createMethodCall(kLinvera, kLinveraPath, kLinvera, u"StartConv"_s);
-        call.setArguments({u"http://a.example/long/"_s + QString::number(i)});
+        call.setArguments({QVariant(u"http://a.example/long/"_s + QString::number(i))});
         call.setAutoStartService(false);
         pending.append(bus().asyncCall(call, 180000));
     }
