@@ -212,7 +212,8 @@ void RedirectProbe::StartRedirectProbe(const QString& host, const QString& path,
     // (a NUL from a Location) belongs in a request line either.
     const auto hasLineBreak = [](const QString& s) { return s.contains(u'\r') || s.contains(u'\n'); };
     const auto hasControl = [](const QString& s) {
-        return std::any_of(s.cbegin(), s.cend(), [](QChar c) { return c.category() == QChar::Other_Control; });
+        return std::any_of(s.cbegin(), s.cend(),
+                           [](QChar c) { return c.category() == QChar::Other_Control; });
     };
     if (hasLineBreak(host) || hasLineBreak(path)) {
         m_request.clear();

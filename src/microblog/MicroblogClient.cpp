@@ -198,7 +198,8 @@ void MicroblogClient::emitNewText(bool all)
     }
     if (end <= m_decoded)
         return;
-    const QString text = platform::AnsiCodec::decode(QByteArrayView(m_reply).sliced(m_decoded, end - m_decoded));
+    const QString text =
+        platform::AnsiCodec::decode(QByteArrayView(m_reply).sliced(m_decoded, end - m_decoded));
     m_decoded = end;
     Q_EMIT responsePart(text);
 }

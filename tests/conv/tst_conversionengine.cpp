@@ -828,8 +828,8 @@ void TestConversionEngine::chainLocationForms_data()
         << u"http://<p>/ok?u=https://example.org/x"_s << 2 << QString();
     QTest::newRow("network-path reference")
         << QByteArray("Location") << QByteArray("//<p>/n") << u"http://<p>/n"_s << 2 << QString();
-    QTest::newRow("lower-case header") << QByteArray("location") << QByteArray("http://<p>/end")
-                                       << u"http://<p>/end"_s << 2 << QString();
+    QTest::newRow("lower-case header")
+        << QByteArray("location") << QByteArray("http://<p>/end") << u"http://<p>/end"_s << 2 << QString();
     QTest::newRow("upper-case header, relative")
         << QByteArray("LOCATION") << QByteArray("/End?x=A") << u"http://<p>/End?x=A"_s << 2 << QString();
     QTest::newRow("NUL in the path") << QByteArray("Location") << QByteArray("http://<p>/next\0evil", 20)

@@ -437,7 +437,8 @@ void TestHeadless::jsonLines()
     QCOMPARE(objects[1][u"ok"_s].toBool(), true);
     const QJsonObject empty{
         {u"input"_s, QString()},   {u"mode"_s, QJsonValue()}, {u"afterUrl"_s, QString()},
-        {u"info"_s, QJsonArray()}, {u"message"_s, QString()}, {u"ok"_s, false}, {u"error"_s, QString()},
+        {u"info"_s, QJsonArray()}, {u"message"_s, QString()}, {u"ok"_s, false},
+        {u"error"_s, QString()},
     };
     QCOMPARE(objects[2], empty);
     // The messages that the text form writes to standard error are in the objects instead.

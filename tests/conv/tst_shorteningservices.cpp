@@ -267,9 +267,11 @@ void TestShorteningServices::onlyWebAddressesAreShortLinks_data()
                                                     {int(ShortUrlYourls), "YOURLS"},
                                                     {int(ShortUrlShlink), "Shlink"}};
     const std::pair<const char*, bool> answers[] = {
-        {"javascript:alert(1)", false}, {"data:text/html,<b>x</b>", false}, {"ftp://f.example/a", false},
-        {"no link at all", false},      {"http:///no-host", false},         {"http://sp ace.example/a", false},
-        {"http://c.example/a\tb", false}, {"https://ok.example/1", true},     {"HTTP://OK.example/2", true},
+        {"javascript:alert(1)", false},   {"data:text/html,<b>x</b>", false},
+        {"ftp://f.example/a", false},     {"no link at all", false},
+        {"http:///no-host", false},       {"http://sp ace.example/a", false},
+        {"http://c.example/a\tb", false}, {"https://ok.example/1", true},
+        {"HTTP://OK.example/2", true},
     };
     for (const auto& [type, service] : services) {
         for (const auto& [answer, accepted] : answers)
@@ -303,7 +305,8 @@ void TestShorteningServices::onlyWebAddressesAreShortLinks()
     QCOMPARE(view.message, accepted ? u"URL短縮化を実行しました"_s : u"URL短縮化に失敗しました"_s);
     // The services say why; the designed API's answer has no words of its own.
     if (!accepted && type != 1)
-        QVERIFY2(view.afterInfo.contains(u"Webアドレス(http/https)ではありません"_s), qPrintable(view.afterInfo));
+        QVERIFY2(view.afterInfo.contains(u"Webアドレス(http/https)ではありません"_s),
+                 qPrintable(view.afterInfo));
     QVERIFY(boxes.shown().isEmpty());
 }
 

@@ -549,8 +549,8 @@ void TestMicroblogClient::environmentProxyNeverTaken()
     route(viaProxy);
 
     QSignalSpy complete(m_client.get(), &MicroblogClient::replyComplete);
-    QVERIFY(m_client->SendPictureUpload(QString(), QString::fromLatin1(kLogin), QString::fromLatin1(kPassword),
-                                        m_picturePath));
+    QVERIFY(m_client->SendPictureUpload(QString(), QString::fromLatin1(kLogin),
+                                        QString::fromLatin1(kPassword), m_picturePath));
     QVERIFY(complete.wait(5000));
     QVERIFY(m_client->PostStatusUpdate(u"s"_s, QString::fromLatin1(kLogin), QString::fromLatin1(kPassword)));
     QCOMPARE(decoy.connectionCount(), 0);

@@ -41,8 +41,8 @@ void TestQtTranslation::qtTextsFollowTheLocale_data()
                                   << u"Connection refused"_s;
     QTest::newRow("German") << QLocale(QLocale::German, QLocale::Germany) << false << u"Cancel"_s
                             << u"Connection refused"_s;
-    QTest::newRow("Japanese (Japan)") << QLocale(QLocale::Japanese, QLocale::Japan) << true << u"キャンセル"_s
-                                      << u"接続を拒否されました"_s;
+    QTest::newRow("Japanese (Japan)")
+        << QLocale(QLocale::Japanese, QLocale::Japan) << true << u"キャンセル"_s << u"接続を拒否されました"_s;
     QTest::newRow("Japanese, no territory")
         << QLocale(QLocale::Japanese) << true << u"キャンセル"_s << u"接続を拒否されました"_s;
 }

@@ -614,7 +614,8 @@ void TestApplicationProcesses::quitEndsProcessFromAnyState()
 
 void TestApplicationProcesses::quitEndsProcessWhateverWaits_data()
 {
-    QTest::addColumn<int>("calls"); // automation conversions waiting on a shortening service that never answers
+    QTest::addColumn<int>(
+        "calls"); // automation conversions waiting on a shortening service that never answers
     QTest::newRow("one call waiting") << 1;
     QTest::newRow("20 calls waiting") << 20;
 }
@@ -627,7 +628,8 @@ void TestApplicationProcesses::quitEndsProcessWhateverWaits()
     HttpTestServer silent;
     QVERIFY(silent.isListening());
     silent.setDelivery(HttpTestDelivery::silent());
-    PointEndpoints({{u"ShortenerApiHost"_s, silent.hostAndPort()}, {u"ShortenerAltApiHost"_s, silent.hostAndPort()}});
+    PointEndpoints(
+        {{u"ShortenerApiHost"_s, silent.hostAndPort()}, {u"ShortenerAltApiHost"_s, silent.hostAndPort()}});
     QProcess* first = nullptr;
     QVERIFY(startFirstInstance(first));
 
@@ -657,7 +659,8 @@ void TestApplicationProcesses::quitEndsProcessWhateverWaits()
     // Every waiting caller has its answer, or the bus's word that the program is gone.
     QVERIFY(QTest::qWaitFor(
         [&pending] {
-            return std::all_of(pending.cbegin(), pending.cend(), [](const QDBusPendingCall& p) { return p.isFinished(); });
+            return std::all_of(pending.cbegin(), pending.cend(),
+                               [](const QDBusPendingCall& p) { return p.isFinished(); });
         },
         5000));
 }
