@@ -13,7 +13,7 @@ ReplyTextFeed::ReplyTextFeed(QPlainTextEdit* box, QObject* parent)
 {
     m_timer.setSingleShot(true);
     m_timer.setInterval(kIntervalMs);
-    connect(&m_timer, &QTimer::timeout, this, [this] { show(false); });
+    connect(&m_timer, &QTimer::timeout, this, &ReplyTextFeed::show);
 }
 
 void ReplyTextFeed::clear()
@@ -23,6 +23,7 @@ void ReplyTextFeed::clear()
     m_shown = 0;
     m_column = 0;
     m_cut = false;
+    m_ended = false;
     m_box->clear();
 }
 
@@ -39,15 +40,16 @@ void ReplyTextFeed::add(const QString& text)
 
 void ReplyTextFeed::flush()
 {
-    show(true);
+    m_ended = true;
+    show();
 }
 
-void ReplyTextFeed::show(bool all)
+void ReplyTextFeed::show()
 {
     m_timer.stop();
+    qsizetype take = qMin(m_pending.size(), kMostPerUpdate);
     // A CR at the end may be the first half of a CR LF: it waits for its LF, or the reply's end.
-    qsizetype take = m_pending.size();
-    if (!all && take > 0 && m_pending.back() == u'\r')
+    if (take > 0 && m_pending.at(take - 1) == u'\r' && !(m_ended && take == m_pending.size()))
         --take;
     if (take == 0 || m_cut)
         return;

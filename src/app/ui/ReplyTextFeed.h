@@ -9,9 +9,10 @@ class QPlainTextEdit;
 namespace linvera {
 
 /// Shows a reply in a text box as it arrives, without holding up the window: the box is updated at
-/// most once per interval and only with what came since. A line longer than kLineWidth is shown
-/// broken (a single line of that length costs the box a whole layout at every update), and no more
-/// than kShownLimit characters are shown: the replies of these services are a few hundred bytes.
+/// most once per interval, with what came since but no more than kMostPerUpdate characters at a
+/// time (the rest follows at the next updates). A line longer than kLineWidth is shown broken (a
+/// single long line costs the box a whole layout at every update), and no more than kShownLimit
+/// characters are shown: the replies of these services are a few hundred bytes.
 class ReplyTextFeed : public QObject
 {
     Q_OBJECT
@@ -19,7 +20,8 @@ class ReplyTextFeed : public QObject
 public:
     static constexpr int kIntervalMs = 100;
     static constexpr qsizetype kLineWidth = 1024;
-    static constexpr qsizetype kShownLimit = 64 * 1024;
+    static constexpr qsizetype kShownLimit = 16 * 1024;
+    static constexpr qsizetype kMostPerUpdate = 4 * 1024;
 
     explicit ReplyTextFeed(QPlainTextEdit* box, QObject* parent = nullptr);
 
@@ -27,11 +29,12 @@ public:
     void clear();
     /// Queues text for the next update.
     void add(const QString& text);
-    /// Shows all that waits now (the reply has ended).
+    /// The reply has ended: what waits is shown now, or from now on at every update when it is
+    /// more than one update takes.
     void flush();
 
 private:
-    void show(bool all);
+    void show();
 
     QPlainTextEdit* m_box;
     QTimer m_timer;
@@ -40,6 +43,7 @@ private:
     qsizetype m_shown = 0;
     qsizetype m_column = 0;
     bool m_cut = false;
+    bool m_ended = false;
 };
 
 } // namespace linvera
