@@ -21,10 +21,11 @@ set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE https://www.halvex.example/linvera/)
 # The shared libraries are computed from the programs; what they load at run time is named here: the
-# X11 platform plugin, a session bus for the mailbox and the automation interface, and the picture
-# formats of the preview.
+# X11 platform plugin, a session bus for the mailbox and the automation interface, Qt's own Japanese
+# texts, and the picture formats of the preview.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, default-dbus-session-bus | dbus-session-bus")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS
+    "qt6-qpa-plugins, qt6-translations-l10n, default-dbus-session-bus | dbus-session-bus")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-image-formats-plugins, xdg-utils")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "chromium | firefox-esr")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)

@@ -6,6 +6,8 @@ set -euo pipefail
 packages=(
     build-essential cmake ninja-build pkg-config git
     qt6-base-dev qt6-base-dev-tools qt6-image-formats-plugins libgl-dev
+    # Qt's own texts (buttons, socket errors) in Japanese under a Japanese locale.
+    qt6-translations-l10n
     libsqlite3-dev sqlite3 libpcre2-dev
     libx11-dev libxcb1-dev
     fonts-noto-cjk

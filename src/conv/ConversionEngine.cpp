@@ -116,6 +116,11 @@ QString logField(const QString& text)
 
 } // namespace
 
+QString ConversionEngine::processingMessage()
+{
+    return kProcessing;
+}
+
 QString ConversionEngine::LogLine(const QDate& date, const QString& input, const QString& afterUrl)
 {
     return logField(QLocale::system().toString(date, QLocale::ShortFormat)) + u", "_s + logField(input) +
@@ -346,9 +351,10 @@ void ConversionEngine::chainHop(const QString& location)
         Q_EMIT conversionFinished(m_mode);
         return;
     }
-    // A relative Location is read against the link that answered it.
+    // A relative Location is read against the link that answered it; a "://" later in it (in a
+    // query) does not make it absolute.
     QString next = location;
-    if (!location.contains(u"://"_s))
+    if (!HasUrlScheme(location))
         next = QUrl(m_probeUrl).resolved(QUrl(location)).toString(QUrl::FullyEncoded);
     const bool seen = next == m_view.beforeUrl() || m_hops.contains(next);
     // The hop past the last one allowed is not taken; the box says why the chain stopped there.

@@ -75,6 +75,8 @@ public:
     static constexpr int kRuleMatchBudgetMs = 2000;
     void setRuleMatchBudget(int ms) { m_ruleMatchBudgetMs = ms; }
 
+    /// The message of a run whose probe or picture download is under way (it stays when it ends).
+    static QString processingMessage();
     /// The log line of one run, without its CR LF. A control character in a field is written as
     /// %XX (its UTF-8 bytes), so that no field can end the line.
     static QString LogLine(const QDate& date, const QString& input, const QString& afterUrl);

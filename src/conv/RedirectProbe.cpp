@@ -6,6 +6,8 @@
 
 #include <QNetworkProxy>
 #include <QTcpSocket>
+
+#include <algorithm>
 #if QT_CONFIG(ssl)
 #include <QSslError>
 #include <QSslSocket>
@@ -63,7 +65,23 @@ QString ProbeHeaderBlock(const QString& answer)
 
 QString ProbeLocation(const QString& headerBlock)
 {
-    return TextBetween(headerBlock, u"Location: "_s, u"\r\n"_s);
+    // Header names are case-insensitive ("location:" from many frameworks); the value stays as sent,
+    // up to its line's CR LF, without the blanks that may follow the colon.
+    static const QString name = u"Location:"_s;
+    qsizetype lineStart = 0;
+    for (;;) {
+        const qsizetype lineEnd = headerBlock.indexOf(u"\r\n"_s, lineStart);
+        if (lineEnd < 0)
+            return {};
+        const QStringView line = QStringView(headerBlock).mid(lineStart, lineEnd - lineStart);
+        if (line.startsWith(name, Qt::CaseInsensitive)) {
+            QStringView value = line.mid(name.size());
+            while (!value.isEmpty() && (value.front() == u' ' || value.front() == u'\t'))
+                value = value.mid(1);
+            return value.toString();
+        }
+        lineStart = lineEnd + 2;
+    }
 }
 
 QString LiveProbeLocation(const QString& headerBlock, bool* found)
@@ -190,11 +208,21 @@ void RedirectProbe::StartRedirectProbe(const QString& host, const QString& path,
     m_secure = secure;
     m_certificateProblem.clear();
 
-    // A line break would let the input write its own request headers.
+    // A line break would let the input write its own request headers; no other control character
+    // (a NUL from a Location) belongs in a request line either.
     const auto hasLineBreak = [](const QString& s) { return s.contains(u'\r') || s.contains(u'\n'); };
+    const auto hasControl = [](const QString& s) {
+        return std::any_of(s.cbegin(), s.cend(),
+                           [](QChar c) { return c.category() == QChar::Other_Control; });
+    };
     if (hasLineBreak(host) || hasLineBreak(path)) {
         m_request.clear();
         fail(u"URLに改行文字が含まれているため、接続しませんでした。"_s);
+        return;
+    }
+    if (hasControl(host) || hasControl(path)) {
+        m_request.clear();
+        fail(u"URLに制御文字が含まれているため、接続しませんでした。"_s);
         return;
     }
 

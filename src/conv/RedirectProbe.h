@@ -42,7 +42,7 @@ QByteArray ProbeRequestText(const QString& host, const QString& path, bool viaPr
 /// connection closed before the blank line came.
 QString ProbeHeaderBlock(const QString& answer);
 
-/// Mode 4: the value of the first "Location: " header line exactly as sent.
+/// Mode 4: the value of the first header line named Location (in any case), as sent up to its CR LF.
 QString ProbeLocation(const QString& headerBlock);
 
 /// Mode 3: the location up to the last "#" of its header line; `found` tells whether it matched.

@@ -4,6 +4,7 @@
 #include "HttpClient.h"
 #include "PercentCoding.h"
 #include "RuleRegex.h"
+#include "UrlParts.h"
 
 using namespace Qt::StringLiterals;
 
@@ -47,7 +48,9 @@ QString ShortenUrl(const QString& longUrl, int shortUrlType, const Endpoints& en
 QString ShortUrlFromAnswer(const QString& answer)
 {
     static const RuleRegex shortUrl(u"\"shortUrl\": \"(.*?)\""_s);
-    return shortUrl.firstGroup(answer);
+    // Only a web address is a short link; "javascript:" or any other text is no result.
+    const QString found = shortUrl.firstGroup(answer);
+    return IsWebAddress(found) ? found : QString();
 }
 
 QString ExpandRequestUrl(const QString& shortLink, const QString& templ, const Endpoints& endpoints)

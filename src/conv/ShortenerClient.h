@@ -16,7 +16,7 @@ QString ShortenerApiKey();
 /// Returns the short link, or an empty text when the answer holds none.
 QString ShortenUrl(const QString& longUrl, int shortUrlType, const Endpoints& endpoints);
 
-/// The short link in the shortening API's answer, or an empty text.
+/// The short link in the shortening API's answer when it is a web address, else an empty text.
 QString ShortUrlFromAnswer(const QString& answer);
 
 /// Builds the shorten request URL.

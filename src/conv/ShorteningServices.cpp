@@ -3,6 +3,7 @@
 #include "HttpClient.h"
 #include "PercentCoding.h"
 #include "ShortenerClient.h"
+#include "UrlParts.h"
 
 #include <QEventLoop>
 #include <QJsonDocument>
@@ -17,6 +18,16 @@ namespace {
 const QString kNoAnswer = u"サービスから答えがありませんでした。"_s;
 const QString kNotJson = u"サービスの答えを読めませんでした(JSONではありません)。"_s;
 const QString kNotConfigured = u"短縮サービスのURLが設定されていません。"_s;
+const QString kNotWebAddress = u"サービスの答えはWebアドレス(http/https)ではありませんでした。"_s;
+
+/// Only a web address stands as a short link: anything else ("javascript:", a bare word) is a failure.
+void keepOnlyWebAddress(ShortenOutcome& outcome)
+{
+    if (!outcome.shortUrl.isEmpty() && !IsWebAddress(outcome.shortUrl)) {
+        outcome.shortUrl.clear();
+        outcome.message = kNotWebAddress;
+    }
+}
 
 QString withoutTrailingSlash(QString base)
 {
@@ -144,6 +155,7 @@ ShortenOutcome readShortenAnswer(const QByteArray& body, const QString& urlKey,
     outcome.shortUrl = text(object, urlKey);
     if (outcome.shortUrl.isEmpty())
         outcome.message = firstText(object, messageKeys);
+    keepOnlyWebAddress(outcome);
     return outcome;
 }
 
@@ -203,6 +215,7 @@ ShortenOutcome ReadIsgdAnswer(const QByteArray& body)
         if (outcome.message.isEmpty())
             outcome.message = kNotJson;
     }
+    keepOnlyWebAddress(outcome);
     return outcome;
 }
 

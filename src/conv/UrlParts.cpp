@@ -1,5 +1,7 @@
 #include "UrlParts.h"
 
+#include <QUrl>
+
 using namespace Qt::StringLiterals;
 
 namespace linvera {
@@ -27,6 +29,32 @@ QString TrimSpaces(const QString& text)
     while (end > start && text[end - 1] == u' ')
         --end;
     return text.mid(start, end - start);
+}
+
+bool HasUrlScheme(QStringView reference)
+{
+    const auto letter = [](QChar c) { return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z'); };
+    const qsizetype colon = reference.indexOf(u':');
+    if (colon <= 0 || !letter(reference[0]))
+        return false;
+    for (qsizetype i = 1; i < colon; ++i) {
+        const QChar c = reference[i];
+        if (!letter(c) && !(c >= u'0' && c <= u'9') && c != u'+' && c != u'-' && c != u'.')
+            return false;
+    }
+    return true;
+}
+
+bool IsWebAddress(const QString& url)
+{
+    for (QChar c : url) {
+        if (c.isSpace() || c.category() == QChar::Other_Control)
+            return false;
+    }
+    const QUrl parsed(url, QUrl::StrictMode);
+    const QString scheme = parsed.scheme();
+    return parsed.isValid() && (scheme == u"http"_s || scheme == u"https"_s) && !parsed.host().isEmpty() &&
+           url.mid(scheme.size(), 3) == u"://"_s;
 }
 
 UrlParts SplitUrl(const QString& url)

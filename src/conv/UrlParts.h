@@ -24,6 +24,14 @@ struct UrlParts
 
 UrlParts SplitUrl(const QString& url);
 
+/// Whether `reference` starts with a scheme (RFC 3986: a letter, then letters, digits, "+", "-" or
+/// ".", then ":"). One without is a relative reference, whatever "://" comes later in it.
+bool HasUrlScheme(QStringView reference);
+
+/// An http or https address with a host, of printable characters only: what may stand as a short
+/// URL or a link's destination.
+bool IsWebAddress(const QString& url);
+
 /// The text between the first `startMarker` and the next `endMarker` after it; empty when either is missing.
 QString TextBetween(const QString& text, const QString& startMarker, const QString& endMarker);
 

@@ -50,6 +50,9 @@ MicroblogClient::MicroblogClient(platform::MessageBoxes& boxes, QObject* parent)
     , m_socket(new QTcpSocket(this))
 {
     m_socket->setObjectName(u"Winsock1"_s);
+    // The upload goes straight to the host or to the proxy of the user's settings, which the route
+    // names itself: never through a proxy the application or the environment would choose.
+    m_socket->setProxy(QNetworkProxy::NoProxy);
     m_replyTimer.setSingleShot(true);
     connect(&m_replyTimer, &QTimer::timeout, this, [this] {
         if (m_awaitingReply)
@@ -65,7 +68,7 @@ MicroblogClient::MicroblogClient(platform::MessageBoxes& boxes, QObject* parent)
             return;
         }
         m_reply += arrived;
-        Q_EMIT responseArrived(platform::AnsiCodec::decode(m_reply));
+        emitNewText(false);
     });
     connect(m_socket, &QTcpSocket::disconnected, this, &MicroblogClient::finishReply);
     connect(m_socket, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) {
@@ -134,6 +137,7 @@ bool MicroblogClient::sendUpload(const UploadTarget& target, const QString& pict
 
     m_busy = true;
     m_reply.clear();
+    m_decoded = 0;
     m_socket->abort();
 
     // The wait for the connection ends on the connection, on an error or after the time-out.
@@ -176,8 +180,33 @@ bool MicroblogClient::sendUpload(const UploadTarget& target, const QString& pict
     return true;
 }
 
+void MicroblogClient::emitNewText(bool all)
+{
+    // Only what is new is decoded, and a piece never ends inside a character: a byte below 0x40
+    // stands alone in UTF-8 and in windows-31j alike. Text without such a byte waits until a
+    // good deal of it has come (or the reply ends).
+    constexpr qsizetype kUndivided = 64 * 1024;
+    qsizetype end = m_reply.size();
+    if (!all) {
+        qsizetype cut = end;
+        while (cut > m_decoded && uchar(m_reply.at(cut - 1)) >= 0x40)
+            --cut;
+        if (cut > m_decoded)
+            end = cut;
+        else if (end - m_decoded < kUndivided)
+            return;
+    }
+    if (end <= m_decoded)
+        return;
+    const QString text =
+        platform::AnsiCodec::decode(QByteArrayView(m_reply).sliced(m_decoded, end - m_decoded));
+    m_decoded = end;
+    Q_EMIT responsePart(text);
+}
+
 void MicroblogClient::failReply(const QString& description)
 {
+    emitNewText(true);
     m_awaitingReply = false;
     m_replyTimer.stop();
     m_socket->abort();
@@ -200,10 +229,8 @@ void MicroblogClient::finishReply()
     m_reply += rest;
     m_socket->abort();
     m_busy = false;
-    const QString reply = platform::AnsiCodec::decode(m_reply);
-    if (!rest.isEmpty())
-        Q_EMIT responseArrived(reply);
-    Q_EMIT replyComplete(reply);
+    emitNewText(true);
+    Q_EMIT replyComplete(platform::AnsiCodec::decode(m_reply));
 }
 
 bool MicroblogClient::PostStatusUpdate(const QString& status, const QString& login, const QString& password)

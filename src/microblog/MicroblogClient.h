@@ -73,8 +73,8 @@ public:
 Q_SIGNALS:
     /// The request bytes as ANSI text, once they are handed to the socket.
     void requestSent(const QString& text);
-    /// The reply so far, after every arrival.
-    void responseArrived(const QString& textSoFar);
+    /// The text of the reply that arrived since the last part; the parts together are the reply.
+    void responsePart(const QString& text);
     /// The whole reply once the server closed the connection.
     void replyComplete(const QString& reply);
     /// The reply ended in a socket error, ran out of time or grew past kReplyCap; the error was
@@ -89,6 +89,8 @@ private:
     bool postForm(const QString& path, const QString& body, const QString& login, const QString& password,
                   bool* apiError);
     void finishReply();
+    /// Sends the reply's new bytes as text; `all` also those that may end inside a character.
+    void emitNewText(bool all);
     void failReply(const QString& description);
     ProxySetting proxy() const;
 
@@ -102,6 +104,8 @@ private:
     ProbeRoute m_route;
     QByteArray m_request;
     QByteArray m_reply;
+    /// How much of m_reply went out as text.
+    qsizetype m_decoded = 0;
     QString m_formUrl;
     bool m_busy = false;
     bool m_awaitingReply = false;

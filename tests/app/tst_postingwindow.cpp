@@ -1,10 +1,12 @@
 // The posting window: its controls as loaded, and its behaviour offscreen against the loopback
 // picture host, microblog API and proxy.
 #include "AnsiCodec.h"
+#include "HostilePeer.h"
 #include "MicroblogClient.h"
 #include "MicroblogHosts.h"
 #include "PictureLabel.h"
 #include "RecordingMessageBoxes.h"
+#include "ReplyTextFeed.h"
 #include "TestHome.h"
 #include "Twips.h"
 #include "frmMain.h"
@@ -121,6 +123,8 @@ private Q_SLOTS:
     void profileUpdate_data();
     void profileUpdate();
     void pictureHostRefuses();
+    void hostileUploadReplyKeepsWindowLive_data();
+    void hostileUploadReplyKeepsWindowLive();
     void profileUpdateWithoutPicture();
     void postingWindowCommand_data();
     void postingWindowCommand();
@@ -564,6 +568,58 @@ void TestPostingWindow::pictureHostRefuses()
     QVERIFY(!p.window.imgCapture()->isHidden());
     QCOMPARE(p.window.postPicturePath(), picture);
     QCOMPARE(p.window.txtStatus()->toPlainText(), u"keep me"_s);
+}
+
+void TestPostingWindow::hostileUploadReplyKeepsWindowLive_data()
+{
+    QTest::addColumn<HostilePeer::Fault>("fault");
+    QTest::addColumn<QString>("failure"); // what the box says
+    const QString cap = QString::number(MicroblogClient::kReplyCap);
+    QTest::newRow("endless body") << HostilePeer::Fault::EndlessBody << cap;
+    QTest::newRow("endless head") << HostilePeer::Fault::EndlessHead << cap;
+    QTest::newRow("binary without line ends, then silence")
+        << HostilePeer::Fault::Binary << u"Socket operation timed out"_s;
+}
+
+// The reply box of a shown window while a host pours out its reply: the window's events keep
+// turning until the cap or the time-out ends the upload, and the box shows a bounded part of it.
+void TestPostingWindow::hostileUploadReplyKeepsWindowLive()
+{
+    QFETCH(HostilePeer::Fault, fault);
+    QFETCH(QString, failure);
+    Posting p;
+    HostilePeer peer(fault);
+    QVERIFY(peer.isListening());
+    peer.setHead("HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\n");
+    peer.setBody("<?xml version=\"1.0\"?><rsp stat=\"ok\">\n");
+    Endpoints endpoints;
+    endpoints.set(Endpoints::PictureHost, peer.hostAndPort());
+    endpoints.set(Endpoints::MicroblogHost, p.api.hostAndPort());
+    p.window.setEndpoints(endpoints);
+    MicroblogClient::Timeouts timeouts;
+    timeouts.reply = std::chrono::milliseconds(4000);
+    p.window.client().setTimeouts(timeouts);
+    QVERIFY(!p.showPicture(QSize(32, 32)).isEmpty());
+    QVERIFY(QTest::qWaitForWindowExposed(&p.window));
+
+    StallMeter meter;
+    meter.start();
+    p.window.btnSend()->click();
+    QTRY_COMPARE_WITH_TIMEOUT(p.window.lblMsg()->text(), u"投稿に失敗しました。"_s, 20000);
+    // The box's last update, and its painting, count too.
+    QTest::qWait(2 * ReplyTextFeed::kIntervalMs);
+    meter.stop();
+    qInfo("%s, peer sent %lld bytes", qPrintable(meter.summary()), peer.bytesSent());
+    QVERIFY2(meter.longestOwnStallMs() <= 100, qPrintable(meter.summary()));
+    QCOMPARE(p.boxes.shown().size(), 1);
+    QVERIFY2(p.boxes.shown().first().text.contains(failure), qPrintable(p.boxes.shown().first().text));
+    const QString shown = p.window.txtResponse()->toPlainText();
+    QVERIFY(fault == HostilePeer::Fault::Binary ? !shown.isEmpty() : shown.startsWith(u"HTTP/1.1 200 OK"_s));
+    QVERIFY2(shown.size() <= ReplyTextFeed::kShownLimit + 2, qPrintable(QString::number(shown.size())));
+    const QStringList lines = shown.split(u'\n');
+    for (const QString& line : lines)
+        QVERIFY2(line.size() <= ReplyTextFeed::kLineWidth + 1, qPrintable(QString::number(line.size())));
+    QCOMPARE(p.api.requestCount(), 0);
 }
 
 void TestPostingWindow::profileUpdateWithoutPicture()

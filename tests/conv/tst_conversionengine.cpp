@@ -108,6 +108,8 @@ private Q_SLOTS:
     void upgradeHopThroughProxy();
     void redirectChain_data();
     void redirectChain();
+    void chainLocationForms_data();
+    void chainLocationForms();
     void followIgnoresRulesAndSetting();
     void chainCrossesTls();
     void liveLinkReadsChannelPage();
@@ -385,7 +387,9 @@ void TestConversionEngine::probesLocationHeader_data()
     QTest::newRow("body after the header") << target << HttpTestDelivery::splitAfterTexts({"\r\n\r\n"}, 50)
                                            << QByteArray("Location") << QString::fromLatin1(target);
     QTest::newRow("lower-case header")
-        << target << HttpTestDelivery::whole() << QByteArray("location") << QString();
+        << target << HttpTestDelivery::whole() << QByteArray("location") << QString::fromLatin1(target);
+    QTest::newRow("upper-case header")
+        << target << HttpTestDelivery::whole() << QByteArray("LOCATION") << QString::fromLatin1(target);
 }
 
 void TestConversionEngine::probesLocationHeader()
@@ -826,6 +830,68 @@ void TestConversionEngine::chainCrossesTls()
     QCOMPARE(m_view->afterInfo.split(u"\r\n"_s),
              (QStringList{QString::fromLatin1(secure + "/s"), QString::fromLatin1(secure + "/t"),
                           QString::fromLatin1(base + "/end")}));
+}
+
+void TestConversionEngine::chainLocationForms_data()
+{
+    // The Location of the first hop ("/c0"), with "<p>" for the host and its port; a second hop, when
+    // taken, is answered 404 and ends the chain.
+    QTest::addColumn<QByteArray>("locationName");
+    QTest::addColumn<QByteArray>("location");
+    QTest::addColumn<QString>("expected"); // the after URL
+    QTest::addColumn<int>("requests");
+    QTest::addColumn<QString>("problem"); // empty: no box
+    const QString refused = u"URLに制御文字が含まれているため、接続しませんでした。"_s;
+    QTest::newRow("relative, \"://\" in its query")
+        << QByteArray("Location") << QByteArray("/ok?next=http://example.org/")
+        << u"http://<p>/ok?next=http://example.org/"_s << 2 << QString();
+    QTest::newRow("relative path, \"://\" in its query")
+        << QByteArray("Location") << QByteArray("ok?u=https://example.org/x")
+        << u"http://<p>/ok?u=https://example.org/x"_s << 2 << QString();
+    QTest::newRow("network-path reference")
+        << QByteArray("Location") << QByteArray("//<p>/n") << u"http://<p>/n"_s << 2 << QString();
+    QTest::newRow("lower-case header")
+        << QByteArray("location") << QByteArray("http://<p>/end") << u"http://<p>/end"_s << 2 << QString();
+    QTest::newRow("upper-case header, relative")
+        << QByteArray("LOCATION") << QByteArray("/End?x=A") << u"http://<p>/End?x=A"_s << 2 << QString();
+    QTest::newRow("NUL in the path") << QByteArray("Location") << QByteArray("http://<p>/next\0evil", 20)
+                                     << u"http://<p>/next"_s + QChar(0) + u"evil"_s << 1 << refused;
+    QTest::newRow("tab in the path") << QByteArray("Location") << QByteArray("http://<p>/a\tb")
+                                     << u"http://<p>/a\tb"_s << 1 << refused;
+    QTest::newRow("escape in the host") << QByteArray("Location") << QByteArray("http://127.0.0.1\x1b:1/")
+                                        << u"http://127.0.0.1\x1b:1/"_s << 1 << refused;
+    QTest::newRow("DEL in the path") << QByteArray("Location") << QByteArray("http://<p>/q\x7f")
+                                     << u"http://<p>/q\x7f"_s << 1 << refused;
+}
+
+void TestConversionEngine::chainLocationForms()
+{
+    QFETCH(QByteArray, locationName);
+    QFETCH(QByteArray, location);
+    QFETCH(QString, expected);
+    QFETCH(int, requests);
+    QFETCH(QString, problem);
+    RedirectHost host;
+    location.replace("<p>", host.hostAndPort().toLatin1());
+    expected.replace(u"<p>"_s, host.hostAndPort());
+    RedirectAnswer answer = RedirectAnswer::movedTo(location, 302);
+    answer.locationName = locationName;
+    host.setAnswer("/c0", answer);
+    m_followChain = true;
+    loadRules(u"127.0.0.1\tLocation:\t\r\n"_s);
+    run(u"http://"_s + host.hostAndPort() + u"/c0"_s, 15000);
+    QTRY_COMPARE(m_boxes->shown().size(), problem.isEmpty() ? 0 : 1);
+    if (!problem.isEmpty()) {
+        QCOMPARE(m_boxes->shown().first().title, u"ERROR"_s);
+        QCOMPARE(m_boxes->shown().first().text, problem);
+    }
+    QCOMPARE(m_view->afterUrl(), expected);
+    QTest::qWait(50);
+    QCOMPARE(host.requestCount(), requests);
+    for (const QByteArray& request : host.rawRequests())
+        QVERIFY2(!request.contains('\0') && !request.contains('\x1b') && !request.contains('\x7f'),
+                 request.constData());
+    QVERIFY(!m_engine->isWaiting());
 }
 
 void TestConversionEngine::followIgnoresRulesAndSetting()

@@ -64,6 +64,8 @@ private Q_SLOTS:
     void firstRunCopiesDefaultRules();
     void usage();
     void jsonLines();
+    void finishedProbeReport_data();
+    void finishedProbeReport();
     void optionLikeUrlAfterDoubleDash();
 
 private:
@@ -426,6 +428,7 @@ void TestHeadless::jsonLines()
         {u"info"_s, QJsonArray()},
         {u"message"_s, u"URLプレビューを実行しました"_s},
         {u"ok"_s, true},
+        {u"error"_s, QString()},
     };
     QCOMPARE(objects[0], preview);
     QCOMPARE(objects[1][u"mode"_s].toString(), u"shorten"_s);
@@ -435,10 +438,50 @@ void TestHeadless::jsonLines()
     const QJsonObject empty{
         {u"input"_s, QString()},   {u"mode"_s, QJsonValue()}, {u"afterUrl"_s, QString()},
         {u"info"_s, QJsonArray()}, {u"message"_s, QString()}, {u"ok"_s, false},
+        {u"error"_s, QString()},
     };
     QCOMPARE(objects[2], empty);
     // The messages that the text form writes to standard error are in the objects instead.
     QVERIFY2(!r.err.contains(u"URLプレビューを実行しました"_s), qPrintable(r.err));
+}
+
+void TestHeadless::finishedProbeReport_data()
+{
+    QTest::addColumn<bool>("answered"); // a host answers with a Location, else nothing listens
+    QTest::addColumn<QString>("locale");
+    QTest::addColumn<QString>("error");
+    QTest::newRow("answered") << true << u"C.UTF-8"_s << QString();
+    QTest::newRow("refused") << false << u"C.UTF-8"_s << u"Connection refused"_s;
+    QTest::newRow("refused, Japanese session") << false << u"ja_JP.UTF-8"_s << u"接続を拒否されました"_s;
+}
+
+// A probe that has ended reports its end, never the window's in-progress text; why it failed is in
+// the object, in the user's language.
+void TestHeadless::finishedProbeReport()
+{
+    QFETCH(bool, answered);
+    QFETCH(QString, locale);
+    QFETCH(QString, error);
+    RedirectHost host;
+    host.setAnswer("/r1", RedirectAnswer::movedTo("http://target.example/landing"));
+    const quint16 port = answered ? host.port() : HttpTestServer::closedPort();
+    const QString url = u"http://127.0.0.1:"_s + QString::number(port) + u"/r1"_s;
+    writeRules(u"127.0.0.1:\tLocation:\t\r\n"_s);
+    const QHash<QString, QString> environment{{u"LC_ALL"_s, locale}};
+
+    const Result json = runLinvera({u"--json"_s, url}, environment);
+    QCOMPARE(json.exitCode, answered ? 0 : 1);
+    QCOMPARE(json.out.size(), 1);
+    const QJsonObject object = QJsonDocument::fromJson(json.out.first().toUtf8()).object();
+    QCOMPARE(object[u"mode"_s].toString(), u"probe"_s);
+    QCOMPARE(object[u"ok"_s].toBool(), answered);
+    QCOMPARE(object[u"afterUrl"_s].toString(), answered ? u"http://target.example/landing"_s : QString());
+    QCOMPARE(object[u"message"_s].toString(), QString());
+    QCOMPARE(object[u"error"_s].toString(), error);
+
+    const Result text = runLinvera({url}, environment);
+    QVERIFY2(!text.err.contains(u"処理中です..."_s), qPrintable(text.err));
+    QCOMPARE(text.err.contains(error), true);
 }
 
 void TestHeadless::optionLikeUrlAfterDoubleDash()

@@ -40,6 +40,8 @@ private Q_SLOTS:
     void designedEntriesKeepTheirApi();
     void engineWritesResultOrFailure_data();
     void engineWritesResultOrFailure();
+    void onlyWebAddressesAreShortLinks_data();
+    void onlyWebAddressesAreShortLinks();
     void matchesOnlyTheConfiguredHost_data();
     void matchesOnlyTheConfiguredHost();
     void expandsOwnLinks_data();
@@ -251,6 +253,60 @@ void TestShorteningServices::engineWritesResultOrFailure()
     QFile log(dir.filePath(u"log.txt"_s));
     QVERIFY(log.open(QIODevice::ReadOnly));
     QVERIFY(log.readAll().endsWith((u", "_s + longUrl + u", "_s + afterUrl + u"\r\n"_s).toLatin1()));
+    QVERIFY(boxes.shown().isEmpty());
+}
+
+void TestShorteningServices::onlyWebAddressesAreShortLinks_data()
+{
+    QTest::addColumn<int>("type"); // 1: the designed API
+    QTest::addColumn<QString>("answered");
+    QTest::addColumn<bool>("accepted");
+    const std::pair<int, const char*> services[] = {{1, "designed"},
+                                                    {int(ShortUrlIsgd), "is.gd"},
+                                                    {int(ShortUrlVgd), "v.gd"},
+                                                    {int(ShortUrlYourls), "YOURLS"},
+                                                    {int(ShortUrlShlink), "Shlink"}};
+    const std::pair<const char*, bool> answers[] = {
+        {"javascript:alert(1)", false},   {"data:text/html,<b>x</b>", false},
+        {"ftp://f.example/a", false},     {"no link at all", false},
+        {"http:///no-host", false},       {"http://sp ace.example/a", false},
+        {"http://c.example/a\tb", false}, {"https://ok.example/1", true},
+        {"HTTP://OK.example/2", true},
+    };
+    for (const auto& [type, service] : services) {
+        for (const auto& [answer, accepted] : answers)
+            QTest::addRow("%s answers %s", service, answer) << type << QString::fromUtf8(answer) << accepted;
+    }
+}
+
+void TestShorteningServices::onlyWebAddressesAreShortLinks()
+{
+    QFETCH(int, type);
+    QFETCH(QString, answered);
+    QFETCH(bool, accepted);
+    ShortenerService designed;
+    designed.setShortUrl(answered);
+    m_isgd->shortUrlAnswer = answered;
+    m_yourls->shortUrlAnswer = answered;
+    m_shlink->shortUrlAnswer = answered;
+    m_endpoints.set(Endpoints::ShortenerApiHost, designed.hostAndPort());
+    QTemporaryDir dir;
+    RecordingView view;
+    RecordingMessageBoxes boxes;
+    ConversionEngine engine(view, boxes);
+    engine.setEndpoints(m_endpoints);
+    engine.setLogFilePath(dir.filePath(u"log.txt"_s));
+    engine.setShortUrlTypeSource([type] { return type; });
+    engine.setShortenerAccountsSource([this] { return m_accounts; });
+    view.setBeforeUrl(u"http://o.example/long"_s);
+    engine.StartConv();
+    QCOMPARE(engine.lConvMode(), 0);
+    QCOMPARE(view.afterUrl(), accepted ? answered : QString());
+    QCOMPARE(view.message, accepted ? u"URL短縮化を実行しました"_s : u"URL短縮化に失敗しました"_s);
+    // The services say why; the designed API's answer has no words of its own.
+    if (!accepted && type != 1)
+        QVERIFY2(view.afterInfo.contains(u"Webアドレス(http/https)ではありません"_s),
+                 qPrintable(view.afterInfo));
     QVERIFY(boxes.shown().isEmpty());
 }
 

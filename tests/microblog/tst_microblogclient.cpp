@@ -12,7 +12,10 @@
 #include "TempRegistry.h"
 
 #include <QElapsedTimer>
+#include <QNetworkProxyFactory>
+#include <QScopeGuard>
 #include <QSignalSpy>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -71,6 +74,8 @@ private Q_SLOTS:
     void emptyPictureIsSent();
     void proxyFromTheRegistry_data();
     void proxyFromTheRegistry();
+    void environmentProxyNeverTaken_data();
+    void environmentProxyNeverTaken();
 
 private:
     void route(bool viaProxy);
@@ -381,7 +386,7 @@ void TestMicroblogClient::replyJudgedOnceWhenClosed()
 {
     m_pictureHost->setDelivery(
         HttpTestDelivery::splitAfterTexts({"\r\n\r\n", "<mediaurl>", "</mediaurl>"}, 100));
-    QSignalSpy arrived(m_client.get(), &MicroblogClient::responseArrived);
+    QSignalSpy arrived(m_client.get(), &MicroblogClient::responsePart);
     QSignalSpy complete(m_client.get(), &MicroblogClient::replyComplete);
     QVERIFY(m_client->SendPictureUpload(QString(), QString::fromLatin1(kLogin),
                                         QString::fromLatin1(kPassword), m_picturePath));
@@ -389,7 +394,11 @@ void TestMicroblogClient::replyJudgedOnceWhenClosed()
     QTest::qWait(200);
     QCOMPARE(complete.size(), 1);
     QVERIFY(arrived.size() >= 2);
-    QCOMPARE(arrived.last().first().toString(), complete.first().first().toString());
+    // The parts, put together, are the whole reply.
+    QString parts;
+    for (const QList<QVariant>& part : std::as_const(arrived))
+        parts += part.first().toString();
+    QCOMPARE(parts, complete.first().first().toString());
     QCOMPARE(JudgeSocketReply(complete.first().first().toString()).kind, SocketVerdict::PictureUrl);
 }
 
@@ -500,6 +509,60 @@ void TestMicroblogClient::proxyFromTheRegistry()
     QCOMPARE(m_api->requestCount(), 2);
     QCOMPARE(m_proxy->requestCount(), viaProxy ? 2 : 0);
     QCOMPARE(m_client->lastRequest().startsWith("POST http://"), viaProxy);
+}
+
+void TestMicroblogClient::environmentProxyNeverTaken_data()
+{
+    QTest::addColumn<bool>("viaProxy");
+    QTest::newRow("direct") << false;
+    QTest::newRow("through the proxy of the settings") << true;
+}
+
+// Once the application has let Qt read the system's proxy configuration (the service fetches do),
+// a proxy of the environment would apply to every socket left to its default: the uploads and the
+// form posts go only directly or through the proxy of the user's settings.
+void TestMicroblogClient::environmentProxyNeverTaken()
+{
+    QFETCH(bool, viaProxy);
+    HttpTestServer decoy;
+    QVERIFY(decoy.isListening());
+    const QByteArray names[] = {"http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY", "no_proxy", "NO_PROXY"};
+    QHash<QByteArray, QByteArray> saved;
+    for (const QByteArray& name : names) {
+        if (qEnvironmentVariableIsSet(name.constData()))
+            saved.insert(name, qgetenv(name.constData()));
+    }
+    const auto restore = qScopeGuard([&] {
+        for (const QByteArray& name : names) {
+            if (saved.contains(name))
+                qputenv(name.constData(), saved.value(name));
+            else
+                qunsetenv(name.constData());
+        }
+        QNetworkProxyFactory::setUseSystemConfiguration(false);
+    });
+    for (const QByteArray& name : names)
+        qunsetenv(name.constData());
+    const QByteArray decoyUrl = "http://" + decoy.hostAndPort().toLatin1();
+    qputenv("http_proxy", decoyUrl);
+    qputenv("all_proxy", decoyUrl);
+    QNetworkProxyFactory::setUseSystemConfiguration(true);
+    route(viaProxy);
+
+    QSignalSpy complete(m_client.get(), &MicroblogClient::replyComplete);
+    QVERIFY(m_client->SendPictureUpload(QString(), QString::fromLatin1(kLogin),
+                                        QString::fromLatin1(kPassword), m_picturePath));
+    QVERIFY(complete.wait(5000));
+    QVERIFY(m_client->PostStatusUpdate(u"s"_s, QString::fromLatin1(kLogin), QString::fromLatin1(kPassword)));
+    QCOMPARE(decoy.connectionCount(), 0);
+    // Qt leaves loopback addresses to themselves whatever the environment says; a named host would
+    // go to the environment's proxy unless the socket is pinned.
+    const auto* socket = m_client->findChild<QTcpSocket*>(u"Winsock1"_s);
+    QVERIFY(socket);
+    QCOMPARE(socket->proxy().type(), QNetworkProxy::NoProxy);
+    QCOMPARE(m_pictureHost->requestCount(), 1);
+    QCOMPARE(m_api->requestCount(), 1);
+    QCOMPARE(m_proxy->requestCount(), viaProxy ? 2 : 0);
 }
 
 QTEST_GUILESS_MAIN(TestMicroblogClient)

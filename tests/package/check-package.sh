@@ -28,7 +28,8 @@ version=$(grep -m1 'project(Kemo VERSION' "$(dirname "$0")/../../CMakeLists.txt"
 [ "$(field Version)" = "$version" ] || fail "Version: $(field Version), project $version"
 [ "$(field Architecture)" = "$(dpkg --print-architecture)" ] || fail "Architecture: $(field Architecture)"
 depends=$(field Depends)
-for dep in libqt6core6 libqt6widgets6 libqt6dbus6 libqt6network6 libsqlite3-0 libc6 qt6-qpa-plugins; do
+for dep in libqt6core6 libqt6widgets6 libqt6dbus6 libqt6network6 libsqlite3-0 libc6 qt6-qpa-plugins \
+    qt6-translations-l10n; do
     grep -qE "(^|, )$dep( |,|$)" <<<"$depends" || fail "Depends lacks $dep: $depends"
 done
 grep -q '^ Description: ' <<<"$info" || fail "no description"

@@ -62,7 +62,9 @@ IsgdImitation::IsgdImitation(QObject* parent)
         if (!isWebUrl(url))
             return json(
                 200, {{u"errorcode"_s, 1}, {u"errormessage"_s, u"Please specify a valid URL to shorten."_s}});
-        return json(200, {{u"shorturl"_s, QString(u"https://is.gd/"_s + QString::number(requestCount()))}});
+        return json(200, {{u"shorturl"_s, shortUrlAnswer.isNull()
+                                              ? QString(u"https://is.gd/"_s + QString::number(requestCount()))
+                                              : shortUrlAnswer}});
     });
 }
 
@@ -106,7 +108,9 @@ YourlsImitation::YourlsImitation(QString signature_, QObject* parent)
                               {u"code"_s, u"error:nourl"_s},
                               {u"message"_s, u"Missing or malformed URL"_s},
                               {u"statusCode"_s, 400}});
-        const QString shortUrl = u"http://sho.rt/"_s + QString::number(qHash(url) % 1000);
+        const QString shortUrl = shortUrlAnswer.isNull()
+                                     ? u"http://sho.rt/"_s + QString::number(qHash(url) % 1000)
+                                     : shortUrlAnswer;
         if (known.contains(url))
             return json(400, {{u"status"_s, u"fail"_s},
                               {u"code"_s, u"error:url"_s},
@@ -183,9 +187,10 @@ ShlinkImitation::ShlinkImitation(QByteArray apiKey_, QObject* parent)
                          {u"detail"_s, u"Provided data is not valid"_s},
                          {u"status"_s, 400}},
                         problem);
-        return json(200, {{u"shortCode"_s, u"12C18"_s},
-                          {u"shortUrl"_s, u"https://s.test/12C18"_s},
-                          {u"longUrl"_s, longUrl}});
+        return json(200,
+                    {{u"shortCode"_s, u"12C18"_s},
+                     {u"shortUrl"_s, shortUrlAnswer.isNull() ? u"https://s.test/12C18"_s : shortUrlAnswer},
+                     {u"longUrl"_s, longUrl}});
     });
 }
 

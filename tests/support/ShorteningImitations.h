@@ -21,6 +21,8 @@ public:
     bool rateLimited = false;
     /// Answers with an HTML error page instead of JSON.
     bool htmlError = false;
+    /// When not null, the short URL every successful shortening answers, whatever it is.
+    QString shortUrlAnswer;
 };
 
 /// YOURLS: GET /yourls-api.php?action=shorturl&format=json&url=…&signature=… answers
@@ -41,6 +43,8 @@ public:
     QHash<QString, std::pair<QString, QString>> links;
     /// The signature-failure answer repeats the request, as a careless installation might.
     bool echoRequest = false;
+    /// When not null, the short URL every successful shortening answers, whatever it is.
+    QString shortUrlAnswer;
 };
 
 /// Shlink: POST /rest/v3/short-urls with X-Api-Key and {"longUrl": …} answers {"shortUrl": …};
@@ -56,6 +60,8 @@ public:
     QByteArray apiKey;
     /// A careless server: its invalid-key answer repeats the key it was sent.
     bool echoKey = false;
+    /// When not null, the short URL every successful shortening answers, whatever it is.
+    QString shortUrlAnswer;
     /// Short codes that expand, with their long URL and title.
     QHash<QString, std::pair<QString, QString>> links;
     /// When set, every expansion request is moved there with a 302.

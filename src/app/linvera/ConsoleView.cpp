@@ -1,5 +1,7 @@
 #include "ConsoleView.h"
 
+#include "ConversionEngine.h"
+
 #include <cstdio>
 
 using namespace Qt::StringLiterals;
@@ -17,9 +19,23 @@ QStringList ConsoleView::resultLines() const
     return lines;
 }
 
+QString ConsoleView::finishedMessage() const
+{
+    return message == ConversionEngine::processingMessage() ? QString() : message;
+}
+
+QString ConsoleMessageBoxes::takeErrors()
+{
+    const QString errors = m_errors.join(u'\n');
+    m_errors.clear();
+    return errors;
+}
+
 ConsoleMessageBoxes::Answer ConsoleMessageBoxes::show(Icon, const QString& title, const QString& text,
                                                       Buttons buttons)
 {
+    if (title == u"ERROR"_s)
+        m_errors.append(text);
     std::fprintf(stderr, "%s: %s\n", title.toLocal8Bit().constData(), text.toLocal8Bit().constData());
     switch (buttons) {
     case Buttons::Ok:

@@ -6,6 +6,7 @@
 #include "ConversionEngine.h"
 #include "HttpClient.h"
 #include "ProgramOptions.h"
+#include "QtTranslation.h"
 #include "SettingsTable.h"
 #include "StoreProblems.h"
 
@@ -42,7 +43,7 @@ const QString kUsage =
     u"Converts each URL as H-Linvera's convert button would and prints the after URL, then the\n"
     u"information lines; a blank line separates the URLs. Messages go to standard error.\n"
     u"\n"
-    u"      --json     one JSON object per URL and line: input, mode, afterUrl, info, message, ok\n"
+    u"      --json     one JSON object per URL and line: input, mode, afterUrl, info, message, ok, error\n"
     u"      --follow   probe every URL and print its whole redirect chain, whatever the rules say\n"
     u"  -h, --help     show this help and exit\n"
     u"      --version  show the version and exit\n"
@@ -106,15 +107,15 @@ Outcome convert(ConversionEngine& engine, ConsoleView& view, const QString& url,
 
 void printText(const ConsoleView& view)
 {
-    if (!view.message.isEmpty())
-        printLine(stderr, view.message);
+    if (!view.finishedMessage().isEmpty())
+        printLine(stderr, view.finishedMessage());
     const QStringList lines = view.resultLines();
     for (const QString& line : lines)
         printLine(stdout, line);
     std::fflush(stdout);
 }
 
-void printJson(const ConsoleView& view, const QString& input, const Outcome& outcome)
+void printJson(const ConsoleView& view, const QString& input, const Outcome& outcome, const QString& error)
 {
     QStringList info = view.resultLines();
     info.removeFirst();
@@ -123,8 +124,9 @@ void printJson(const ConsoleView& view, const QString& input, const Outcome& out
         {u"mode"_s, outcome.mode ? QJsonValue(modeName(*outcome.mode)) : QJsonValue()},
         {u"afterUrl"_s, view.afterUrl()},
         {u"info"_s, QJsonArray::fromStringList(info)},
-        {u"message"_s, view.message},
+        {u"message"_s, view.finishedMessage()},
         {u"ok"_s, outcome.ok},
+        {u"error"_s, error},
     };
     std::fprintf(stdout, "%s\n", QJsonDocument(object).toJson(QJsonDocument::Compact).constData());
     std::fflush(stdout);
@@ -136,6 +138,7 @@ int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(u"linvera"_s);
+    platform::InstallQtTranslation();
     platform::ProgramOptions::Grammar grammar;
     grammar.flags = {u"--json"_s, u"--follow"_s};
     platform::ProgramOptions options =
@@ -192,11 +195,14 @@ int main(int argc, char* argv[])
     engine.setTempFolder(paths.tempFolder);
     engine.loadRules(paths.dataFile(u"tinyurls.txt"_s), paths.dataFile(u"picturls.txt"_s));
 
+    // What start-up reported belongs to no URL.
+    boxes.takeErrors();
     bool allConverted = true;
     for (qsizetype i = 0; i < urls.size(); ++i) {
         const Outcome outcome = convert(engine, view, urls[i], follow);
+        const QString error = boxes.takeErrors();
         if (json) {
-            printJson(view, urls[i], outcome);
+            printJson(view, urls[i], outcome, error);
         } else {
             if (i > 0)
                 printLine(stdout, QString());

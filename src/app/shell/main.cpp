@@ -1,6 +1,7 @@
 // H-Linvera: the desktop program.
 #include "Application.h"
 #include "HttpClient.h"
+#include "QtTranslation.h"
 #include "ShellCommandLine.h"
 #include "WidgetMessageBoxes.h"
 
@@ -25,6 +26,7 @@ int main(int argc, char* argv[])
     QApplication::setApplicationName(u"H-Linvera"_s);
     QApplication::setOrganizationName(u"HALVEX"_s);
     QApplication::setQuitOnLastWindowClosed(false);
+    linvera::platform::InstallQtTranslation();
 
     if (const QString authorities = qEnvironmentVariable(linvera::kExtraAuthoritiesVariable);
         !authorities.isEmpty()) {

@@ -5,6 +5,7 @@
 #include "MicroblogReplies.h"
 #include "PictureLabel.h"
 #include "PreviewPicture.h"
+#include "ReplyTextFeed.h"
 #include "TextDrop.h"
 #include "Twips.h"
 #include "WidgetMessageBoxes.h"
@@ -143,6 +144,7 @@ frmTwitter::frmTwitter(QWidget* parent)
         exchange->setReadOnly(true);
         exchange->setMaximumHeight(scale.toPixelsY(900));
     }
+    m_replyFeed = new ReplyTextFeed(m_txtResponse, this);
     auto* exchangeRow = new QHBoxLayout;
     exchangeRow->addWidget(m_txtRequest);
     exchangeRow->addWidget(m_txtResponse);
@@ -199,9 +201,14 @@ void frmTwitter::makeClient()
     m_client->setEndpoints(m_endpoints);
     m_client->setProxySource(m_proxySource);
     connect(m_client, &MicroblogClient::requestSent, m_txtRequest, &QPlainTextEdit::setPlainText);
-    connect(m_client, &MicroblogClient::responseArrived, m_txtResponse, &QPlainTextEdit::setPlainText);
+    connect(m_client, &MicroblogClient::responsePart, m_replyFeed, &ReplyTextFeed::add);
+    // The whole reply is in the box before it is judged.
+    connect(m_client, &MicroblogClient::replyComplete, m_replyFeed, &ReplyTextFeed::flush);
     connect(m_client, &MicroblogClient::replyComplete, this, &frmTwitter::onReplyComplete);
-    connect(m_client, &MicroblogClient::replyFailed, this, [this] { m_lblMsg->setText(kFailed); });
+    connect(m_client, &MicroblogClient::replyFailed, this, [this] {
+        m_replyFeed->flush();
+        m_lblMsg->setText(kFailed);
+    });
 }
 
 void frmTwitter::setMessageBoxes(platform::MessageBoxes& boxes)
@@ -281,7 +288,7 @@ void frmTwitter::btnSend_Click()
         return;
     const QString user = login();
     const QString pass = password();
-    m_txtResponse->clear();
+    m_replyFeed->clear();
     m_lblMsg->setText(kPosting);
     const QString status = m_txtStatus->toPlainText();
     bool sent = false;

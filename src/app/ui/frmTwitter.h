@@ -23,6 +23,7 @@ class MessageBoxes;
 
 class MicroblogClient;
 class PictureLabel;
+class ReplyTextFeed;
 class TextDropFilter;
 class frmMain;
 class frmSettings;
@@ -149,6 +150,7 @@ private:
     QLabel* m_lblMsg = nullptr;
     QPlainTextEdit* m_txtRequest = nullptr;
     QPlainTextEdit* m_txtResponse = nullptr;
+    ReplyTextFeed* m_replyFeed = nullptr;
 };
 
 } // namespace linvera

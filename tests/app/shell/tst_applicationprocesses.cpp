@@ -19,12 +19,14 @@
 #include <QDBusMessage>
 #include <QDBusPendingCall>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QTest>
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -163,6 +165,8 @@ private Q_SLOTS:
     void quitEndsProcessSavingNothing();
     void quitEndsProcessFromAnyState_data();
     void quitEndsProcessFromAnyState();
+    void quitEndsProcessWhateverWaits_data();
+    void quitEndsProcessWhateverWaits();
     void busStartsProgramsFromServiceFiles();
 
 private:
@@ -569,6 +573,59 @@ void TestApplicationProcesses::quitEndsProcessFromAnyState()
     for (const QString& name : {u"_Dummy"_s, u"FormX"_s, u"Clipboard"_s})
         QVERIFY2(!names.contains(name), qPrintable(name));
     QVERIFY(WaitForNameOwner(bus(), kLinvera, false, std::chrono::seconds(5)));
+}
+
+void TestApplicationProcesses::quitEndsProcessWhateverWaits_data()
+{
+    QTest::addColumn<int>(
+        "calls"); // automation conversions waiting on a shortening service that never answers
+    QTest::newRow("one call waiting") << 1;
+    QTest::newRow("20 calls waiting") << 20;
+}
+
+// However many automation calls wait on a silent service, `Quit` ends the program at once: well
+// within 2 s, not after the waits' own time-outs.
+void TestApplicationProcesses::quitEndsProcessWhateverWaits()
+{
+    QFETCH(int, calls);
+    HttpTestServer silent;
+    QVERIFY(silent.isListening());
+    silent.setDelivery(HttpTestDelivery::silent());
+    PointEndpoints(
+        {{u"ShortenerApiHost"_s, silent.hostAndPort()}, {u"ShortenerAltApiHost"_s, silent.hostAndPort()}});
+    QProcess* first = nullptr;
+    QVERIFY(startFirstInstance(first));
+
+    QList<QDBusPendingCall> pending;
+    for (int i = 0; i < calls; ++i) {
+        QDBusMessage call = QDBusMessage::createMethodCall(kLinvera, kLinveraPath, kLinvera, u"StartConv"_s);
+        call.setArguments({QVariant(u"http://a.example/long/"_s + QString::number(i))});
+        call.setAutoStartService(false);
+        pending.append(bus().asyncCall(call, 180000));
+    }
+    QVERIFY2(silent.waitForRequests(calls, 30000),
+             qPrintable(u"the silent service got %1 requests"_s.arg(silent.requestCount())));
+    QCOMPARE(first->state(), QProcess::Running);
+
+    QDBusMessage quit = QDBusMessage::createMethodCall(kLinvera, kLinveraPath, kLinvera, u"Quit"_s);
+    quit.setAutoStartService(false);
+    QElapsedTimer clock;
+    clock.start();
+    bus().asyncCall(quit, 5000);
+    const bool ended = QTest::qWaitFor([first] { return first->state() == QProcess::NotRunning; }, 30000);
+    const qint64 took = clock.elapsed();
+    qInfo("the program ended %lld ms after Quit", took);
+    QVERIFY2(ended, "the program still runs 30 s after Quit");
+    QVERIFY2(took < 2000, qPrintable(u"the program ended %1 ms after Quit"_s.arg(took)));
+    QCOMPARE(first->exitStatus(), QProcess::NormalExit);
+    QCOMPARE(first->exitCode(), 0);
+    // Every waiting caller has its answer, or the bus's word that the program is gone.
+    QVERIFY(QTest::qWaitFor(
+        [&pending] {
+            return std::all_of(pending.cbegin(), pending.cend(),
+                               [](const QDBusPendingCall& p) { return p.isFinished(); });
+        },
+        5000));
 }
 
 // ---- activation
