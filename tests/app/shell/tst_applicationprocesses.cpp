@@ -235,6 +235,8 @@ void TestApplicationProcesses::init()
     PointEndpoints({{u"ShortenerApiHost"_s, m_shortener->hostAndPort()},
                     {u"ShortenerAltApiHost"_s, m_shortener->hostAndPort()}});
     QVERIFY(SetRegString(RegRoot::LocalMachine, SettingsKey(), u"Version"_s, u"2_1_0"_s));
+    // The designed service, which the shortener imitates (a fresh store uses is.gd).
+    QVERIFY(SetRegString(RegRoot::LocalMachine, SettingsKey(), u"ShortURLType"_s, u"0"_s));
 }
 
 void TestApplicationProcesses::cleanup()

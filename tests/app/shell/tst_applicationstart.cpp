@@ -240,6 +240,8 @@ void TestApplicationStart::init()
                     {u"ShortenerAltApiHost"_s, m_shortener->hostAndPort()}});
     // No new-version box unless a test asks for one.
     setSetting(u"Version"_s, u"2_1_0"_s);
+    // The designed service, which the shortener imitates (a fresh store uses is.gd).
+    setSetting(u"ShortURLType"_s, u"0"_s);
 
     const QString program = m_sandbox->root() + u"/program"_s;
     QVERIFY(QDir().mkpath(program));
@@ -310,6 +312,7 @@ void TestApplicationStart::endApp()
 void TestApplicationStart::firstRunDefaults()
 {
     DeleteRegValue(RegRoot::LocalMachine, SettingsKey(), u"Version"_s);
+    DeleteRegValue(RegRoot::LocalMachine, SettingsKey(), u"ShortURLType"_s);
     QList<qsizetype> requestsAtShow;
     m_boxes.whileShown = [&](const QString&) { requestsAtShow.append(m_notice->requestCount()); };
     Application& app = startApp();
@@ -322,7 +325,7 @@ void TestApplicationStart::firstRunDefaults()
     QCOMPARE(outer.width(), kMainClientSize.width + kMainFrameAllowance.width);
     QCOMPARE(outer.height(), kMainClientSize.height + kMainFrameAllowance.height);
     QCOMPARE(settings->lstImageType()->currentIndex(), 0);
-    QCOMPARE(settings->lstShortURLType()->currentIndex(), 0);
+    QCOMPARE(settings->lstShortURLType()->currentIndex(), int(ShortUrlIsgd));
     QCOMPARE(settings->chkMenuExt()->checkState(), Qt::Checked);
     QCOMPARE(settings->chkToolBarIcon()->checkState(), Qt::Checked);
     QCOMPARE(settings->txtLogin()->text(), QString());
@@ -790,11 +793,15 @@ void TestApplicationStart::damagedStoreToldOnce()
     QVERIFY(QFile::remove(store) && QFile::rename(store + u".new"_s, store));
     const QByteArray garbage = readAll(store);
 
-    // A URL on the command line: the conversion reads the store too.
+    // A URL on the command line: the conversion reads the store too. A local rule previews it: the
+    // default settings would shorten through is.gd, off this machine.
+    QVERIFY(QDir().mkpath(m_sandbox->dataFolder()));
+    QVERIFY(writeAll(m_sandbox->dataFolder() + u"/tinyurls.txt"_s,
+                     QByteArray("long.example/\thttp://target.example/fixed\t\r\n")));
     Application& app = startApp({u"http://long.example/x"_s});
     QVERIFY(app.mainWindow()->isVisible());
     QCOMPARE(app.mainWindow()->chkClipboard()->checkState(), Qt::Checked);
-    QCOMPARE(app.settingsWindow()->lstShortURLType()->currentIndex(), 0);
+    QCOMPARE(app.settingsWindow()->lstShortURLType()->currentIndex(), int(ShortUrlIsgd));
     const QString message = u"設定ファイルが壊れているため読み込めません。既定の設定で動作します。\n"_s +
                             m_sandbox->store().filePath();
     QTRY_COMPARE(m_boxes.texts().filter(u"設定ファイル"_s), QStringList{message});

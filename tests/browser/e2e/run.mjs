@@ -165,6 +165,7 @@ for (const name of ['ShortenerApiHost', 'ShortenerAltApiHost', 'ShortenerDomain'
 }
 const param = 'HKLM\\SOFTWARE\\HALVEX\\linvera\\param';
 await reg('add', param, '/v', 'Version', '/d', '2_1_0', '/f'); // no first-run message
+await reg('add', param, '/v', 'ShortURLType', '/d', '0', '/f'); // the designed service, imitated above
 await reg('add', param, '/v', 'MenuExt', '/d', '1', '/f');
 await reg('add', param, '/v', 'ToolbarIcon', '/d', '0', '/f');
 
