@@ -296,8 +296,8 @@ void TestNativeHost::browserSeesEndOfOutputWhileWindowRuns()
     const test::PrivateHome home;
     QVERIFY(home.isValid());
     // No first-start message: the window stays up with nothing to answer.
-    QVERIFY(reg(home, {u"add"_s, u"HKLM\\SOFTWARE\\HALVEX\\linvera\\param"_s, u"/v"_s, u"Version"_s,
-                       u"/d"_s, u"2_1_0"_s, u"/f"_s}));
+    QVERIFY(reg(home, {u"add"_s, u"HKLM\\SOFTWARE\\HALVEX\\linvera\\param"_s, u"/v"_s, u"Version"_s, u"/d"_s,
+                       u"2_1_0"_s, u"/f"_s}));
     const QString input = home.path() + u"/message"_s;
     QFile message(input);
     QVERIFY(message.open(QIODevice::WriteOnly));
@@ -317,7 +317,8 @@ void TestNativeHost::browserSeesEndOfOutputWhileWindowRuns()
     QVERIFY(reader.waitForStarted(10000));
     const bool ended = reader.waitForFinished(30000);
     const qint64 elapsed = clock.elapsed();
-    const bool windowStarted = QTest::qWaitFor([] { return nameOwnerPid(u"HVXLinvera.Linvera"_s) != 0; }, 30000);
+    const bool windowStarted =
+        QTest::qWaitFor([] { return nameOwnerPid(u"HVXLinvera.Linvera"_s) != 0; }, 30000);
     const bool windowRuns = nameOwnerPid(u"HVXLinvera.Linvera"_s) != 0;
     if (!ended)
         reader.kill();
@@ -325,7 +326,8 @@ void TestNativeHost::browserSeesEndOfOutputWhileWindowRuns()
     endOwner(MailboxNames::service());
     QVERIFY2(ended, "the reader never saw the end of the host's output");
     QVERIFY2(elapsed < 20000, qPrintable(u"the end came after %1 ms"_s.arg(elapsed)));
-    QCOMPARE(reader.readAllStandardOutput().trimmed(), QByteArray::number(NativeMessage::answer(true).size()));
+    QCOMPARE(reader.readAllStandardOutput().trimmed(),
+             QByteArray::number(NativeMessage::answer(true).size()));
     QVERIFY2(windowStarted && windowRuns, "the host did not start the window");
 }
 
