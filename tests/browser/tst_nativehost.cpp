@@ -70,19 +70,20 @@ bool reg(const test::PrivateHome& home, const QStringList& arguments)
     return tool.waitForFinished(30000) && tool.exitStatus() == QProcess::NormalExit && tool.exitCode() == 0;
 }
 
-/// Ends a program the host started, by its bus name: asked first, then killed.
-void endOwner(const QString& name)
+/// Ends a program the host started, by its bus name: asked first, then killed. True once it is gone.
+bool endOwner(const QString& name)
 {
     const qint64 pid = nameOwnerPid(name);
     if (pid == 0)
-        return;
+        return true;
     if (name == u"HVXLinvera.Linvera"_s) {
         QDBusConnection::sessionBus().call(
             QDBusMessage::createMethodCall(name, u"/Linvera"_s, name, u"Quit"_s), QDBus::Block, 5000);
     }
-    if (!QTest::qWaitFor([&] { return nameOwnerPid(name) == 0; }, 10000))
-        ::kill(pid_t(pid), SIGKILL);
-    QTest::qWaitFor([&] { return nameOwnerPid(name) == 0; }, 10000);
+    if (QTest::qWaitFor([&] { return nameOwnerPid(name) == 0; }, 10000))
+        return true;
+    ::kill(pid_t(pid), SIGKILL);
+    return QTest::qWaitFor([&] { return nameOwnerPid(name) == 0; }, 10000);
 }
 
 } // namespace
@@ -322,13 +323,14 @@ void TestNativeHost::browserSeesEndOfOutputWhileWindowRuns()
     const bool windowRuns = nameOwnerPid(u"HVXLinvera.Linvera"_s) != 0;
     if (!ended)
         reader.kill();
-    endOwner(u"HVXLinvera.Linvera"_s);
-    endOwner(MailboxNames::service());
+    const bool windowEnded = endOwner(u"HVXLinvera.Linvera"_s);
+    const bool helperEnded = endOwner(MailboxNames::service());
     QVERIFY2(ended, "the reader never saw the end of the host's output");
     QVERIFY2(elapsed < 20000, qPrintable(u"the end came after %1 ms"_s.arg(elapsed)));
     QCOMPARE(reader.readAllStandardOutput().trimmed(),
              QByteArray::number(NativeMessage::answer(true).size()));
     QVERIFY2(windowStarted && windowRuns, "the host did not start the window");
+    QVERIFY(windowEnded && helperEnded);
 }
 
 void TestNativeHost::handsPageToMailbox()
