@@ -364,7 +364,7 @@ void TestNativeHost::handsPageToMailbox()
     QVERIFY(answers.open(QIODevice::ReadOnly));
     QJsonObject answer;
     QCOMPARE(NativeMessage::read(answers, answer), NativeMessage::Status::Message);
-    QCOMPARE(answer.value(u"ok"_s).toBool(), true);
+    QVERIFY2(answer.value(u"ok"_s).toBool(), qPrintable(answer.value(u"error"_s).toString()));
     QCOMPARE(NativeMessage::read(answers, answer), NativeMessage::Status::Message);
     QCOMPARE(answer.value(u"ok"_s).toBool(), false);
     QCOMPARE(answer.value(u"error"_s).toString(), u"no url"_s);
