@@ -37,6 +37,8 @@ const QString kUsage =
     u"\n"
     u"Exit status: 0 the browser closed the connection, 1 a broken message, 2 wrong command line.\n"_s;
 
+constexpr std::chrono::milliseconds kMailboxStartWait{5000};
+
 void reply(QFile& out, bool ok, const QString& error = {})
 {
     out.write(NativeMessage::answer(ok, error));
@@ -45,7 +47,10 @@ void reply(QFile& out, bool ok, const QString& error = {})
 
 QString handOver(MailboxClient& mailbox, const QString& command)
 {
-    if (!mailbox.isConnected() && !mailbox.connectMailbox())
+    // The browser waits for the answer: a mailbox server slow to start on a busy machine is waited for
+    // longer than the window's own quick try.
+    if (!mailbox.isConnected() &&
+        !mailbox.connectMailbox(MailboxClient::defaultHelperProgram(), kMailboxStartWait))
         return mailbox.lastError().isEmpty() ? u"mailbox unreachable"_s : mailbox.lastError();
     const auto set = mailbox.setCmdData(command);
     if (!set.ok)
