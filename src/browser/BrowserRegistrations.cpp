@@ -42,6 +42,16 @@ QString BrowserRegistrations::programFile(const QString& name) const
     return platform::JoinPath(m_programFolder, name);
 }
 
+bool BrowserRegistrations::menuExtensionRegistered()
+{
+    return platform::RegistryStore::shared().keyExists(kUser, menuExtKey());
+}
+
+bool BrowserRegistrations::toolbarButtonRegistered()
+{
+    return platform::RegistryStore::shared().keyExists(kUser, toolbarButtonKey());
+}
+
 void BrowserRegistrations::addMenuExtension() const
 {
     const QString key = menuExtKey();
@@ -88,8 +98,7 @@ void BrowserRegistrations::removeToolbarButton() const
 void BrowserRegistrations::dropManifestsWhenUnused() const
 {
     // One host serves both entries: it goes only when neither is registered any more.
-    platform::RegistryStore& store = platform::RegistryStore::shared();
-    if (store.keyExists(kUser, menuExtKey()) || store.keyExists(kUser, toolbarButtonKey()))
+    if (menuExtensionRegistered() || toolbarButtonRegistered())
         return;
     m_manifests.remove();
 }

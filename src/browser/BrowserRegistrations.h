@@ -25,6 +25,10 @@ public:
     /// The running program's folder and the user's browsers.
     BrowserRegistrations();
 
+    /// Which entries the store registers now: what the extension shows.
+    static bool menuExtensionRegistered();
+    static bool toolbarButtonRegistered();
+
     void addMenuExtension() const;
     void removeMenuExtension() const;
     void addToolbarButton() const;

@@ -91,6 +91,16 @@ QByteArray NativeMessage::answer(bool ok, const QString& error)
     return frame(object);
 }
 
+bool NativeMessage::isRegistrationsQuery(const QJsonObject& message)
+{
+    return message.value(u"query"_s).toString() == u"registrations"_s;
+}
+
+QByteArray NativeMessage::registrationsAnswer(bool menu, bool button)
+{
+    return frame({{u"ok"_s, true}, {u"menu"_s, menu}, {u"button"_s, button}});
+}
+
 QString NativeHostCommand(const QJsonObject& message)
 {
     const QString url = commandPart(message.value(u"url"_s).toString());

@@ -33,6 +33,12 @@ struct NativeMessage
 
     /// The framed answer to one message: {"ok": true} or {"ok": false, "error": text}.
     static QByteArray answer(bool ok, const QString& error = {});
+
+    /// Whether the message asks which of the browser entries are registered ({"query": "registrations"})
+    /// rather than naming a page.
+    static bool isRegistrationsQuery(const QJsonObject& message);
+    /// The framed answer to that question: {"ok": true, "menu": …, "button": …}.
+    static QByteArray registrationsAnswer(bool menu, bool button);
 };
 
 /// The mailbox command for a page the browser hands over: the quoted URL, then the quoted title when

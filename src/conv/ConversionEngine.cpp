@@ -241,6 +241,10 @@ void ConversionEngine::StartConv()
                 ShortenWithService(input, type, m_accounts ? m_accounts() : ShortenerAccounts(), m_endpoints);
             afterUrl = outcome.shortUrl;
             serviceMessage = outcome.message;
+        } else if (ShortenerHostUnset(type, m_endpoints)) {
+            // The shipped host is a placeholder that never answers: say what to set instead of failing
+            // on the name.
+            serviceMessage = ShortenerHostUnsetMessage(type);
         } else {
             afterUrl = ShortenUrl(input, type, m_endpoints);
         }

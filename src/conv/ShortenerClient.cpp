@@ -11,6 +11,11 @@ using namespace Qt::StringLiterals;
 namespace linvera {
 namespace {
 
+Endpoints::Name apiHost(int shortUrlType)
+{
+    return shortUrlType == 0 ? Endpoints::ShortenerAltApiHost : Endpoints::ShortenerApiHost;
+}
+
 QString fetchText(const QString& url)
 {
     QByteArray body;
@@ -34,10 +39,22 @@ QString ShortenerApiKey()
 
 QString ShortenRequestUrl(const QString& longUrl, int shortUrlType, const Endpoints& endpoints)
 {
-    const QString host =
-        endpoints.value(shortUrlType == 0 ? Endpoints::ShortenerAltApiHost : Endpoints::ShortenerApiHost);
+    const QString host = endpoints.value(apiHost(shortUrlType));
     return u"http://"_s + host + u"/shorten?version=2.0.1&login=clipurlx&apiKey="_s + ShortenerApiKey() +
            u"&longUrl="_s + PercentEncode(longUrl);
+}
+
+bool ShortenerHostUnset(int shortUrlType, const Endpoints& endpoints)
+{
+    const Endpoints::Name name = apiHost(shortUrlType);
+    return endpoints.value(name) == Endpoints::defaultValue(name);
+}
+
+QString ShortenerHostUnsetMessage(int shortUrlType)
+{
+    return u"この短縮サービスはアドレスが未設定です。各種設定で is.gd などを選ぶか、"
+           u"linvera-reg で HKLM\\SOFTWARE\\HALVEX\\linvera\\endpoints の "_s +
+           Endpoints::registryName(apiHost(shortUrlType)) + u" に API のホストを設定してください。"_s;
 }
 
 QString ShortenUrl(const QString& longUrl, int shortUrlType, const Endpoints& endpoints)

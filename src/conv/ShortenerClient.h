@@ -16,6 +16,11 @@ QString ShortenerApiKey();
 /// Returns the short link, or an empty text when the answer holds none.
 QString ShortenUrl(const QString& longUrl, int shortUrlType, const Endpoints& endpoints);
 
+/// Whether the API host `shortUrlType` asks is still the shipped placeholder, which cannot answer.
+bool ShortenerHostUnset(int shortUrlType, const Endpoints& endpoints);
+/// One line for the information area: that host must be set, and where.
+QString ShortenerHostUnsetMessage(int shortUrlType);
+
 /// The short link in the shortening API's answer when it is a web address, else an empty text.
 QString ShortUrlFromAnswer(const QString& answer);
 

@@ -24,7 +24,8 @@ constexpr std::array kTable{
     Setting{u"FormW", SettingType::Number, std::nullopt, kAnyBelow, kAny},
     Setting{u"FormH", SettingType::Number, std::nullopt, kAnyBelow, kAny},
     Setting{u"ImageType", SettingType::Number, 0, -1, 1},
-    Setting{u"ShortURLType", SettingType::Number, 0, -1, ShortUrlTypeCount - 1},
+    // No account is needed for is.gd: a fresh install shortens with it.
+    Setting{u"ShortURLType", SettingType::Number, ShortUrlIsgd, -1, ShortUrlTypeCount - 1},
     Setting{u"FollowRedirects", SettingType::Number, 0, 0, 2},
     Setting{u"MenuExt", SettingType::Number, 1, 0, 2},
     Setting{u"ToolbarIcon", SettingType::Number, 1, 0, 2},

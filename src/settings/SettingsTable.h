@@ -56,7 +56,7 @@ std::optional<qint32> ReadNumberSetting(const Setting& setting);
 QString ReadTextSetting(const Setting& setting);
 
 /// The short-link form as the settings dialog would show it after start-up: the stored index when
-/// usable, else the list's first entry.
+/// usable, else is.gd.
 int StoredShortUrlType();
 /// Whether the header probe follows the redirect chain to its end ("FollowRedirects" checked).
 bool StoredFollowRedirects();

@@ -1,7 +1,9 @@
 // The native-messaging host: its framing, the command it builds, and the whole program handing a page
 // to the command mailbox on a private session bus.
+#include "BrowserRegistrations.h"
 #include "CommandLine.h"
 #include "MailboxClient.h"
+#include "MailboxNames.h"
 #include "NativeMessage.h"
 
 #include "PrivateHome.h"
@@ -10,12 +12,16 @@
 #include <QBuffer>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QElapsedTimer>
 #include <QJsonObject>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
 
 #include <cstring>
+
+#include <signal.h>
 
 using namespace Qt::StringLiterals;
 using namespace linvera;
@@ -42,6 +48,44 @@ QByteArray objectOfSize(qsizetype size)
     return head + QByteArray(size - head.size() - tail.size(), 'x') + tail;
 }
 
+/// The process that owns a bus name; 0 when none does.
+qint64 nameOwnerPid(const QString& name)
+{
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(u"org.freedesktop.DBus"_s, u"/org/freedesktop/DBus"_s,
+                                       u"org.freedesktop.DBus"_s, u"GetConnectionUnixProcessID"_s);
+    call << name;
+    const QDBusMessage answer = QDBusConnection::sessionBus().call(call, QDBus::Block, 5000);
+    if (answer.type() != QDBusMessage::ReplyMessage || answer.arguments().isEmpty())
+        return 0;
+    return answer.arguments().constFirst().toLongLong();
+}
+
+/// Runs linvera-reg in the private home; true when it succeeded.
+bool reg(const test::PrivateHome& home, const QStringList& arguments)
+{
+    QProcess tool;
+    tool.setProcessEnvironment(home.environment());
+    tool.start(test::programDir() + u"/linvera-reg"_s, arguments);
+    return tool.waitForFinished(30000) && tool.exitStatus() == QProcess::NormalExit && tool.exitCode() == 0;
+}
+
+/// Ends a program the host started, by its bus name: asked first, then killed. True once it is gone.
+bool endOwner(const QString& name)
+{
+    const qint64 pid = nameOwnerPid(name);
+    if (pid == 0)
+        return true;
+    if (name == u"HVXLinvera.Linvera"_s) {
+        QDBusConnection::sessionBus().call(
+            QDBusMessage::createMethodCall(name, u"/Linvera"_s, name, u"Quit"_s), QDBus::Block, 5000);
+    }
+    if (QTest::qWaitFor([&] { return nameOwnerPid(name) == 0; }, 10000))
+        return true;
+    ::kill(pid_t(pid), SIGKILL);
+    return QTest::qWaitFor([&] { return nameOwnerPid(name) == 0; }, 10000);
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(NativeMessage::Status)
@@ -59,6 +103,9 @@ private Q_SLOTS:
     void answersStayWithinLimit();
     void buildsCommand_data();
     void buildsCommand();
+    void answersRegistrations_data();
+    void answersRegistrations();
+    void browserSeesEndOfOutputWhileWindowRuns();
     void handsPageToMailbox();
 };
 
@@ -198,6 +245,94 @@ void TestNativeHost::buildsCommand()
     QTEST(SplitArgs(command, 10), "args");
 }
 
+void TestNativeHost::answersRegistrations_data()
+{
+    QTest::addColumn<bool>("menu");
+    QTest::addColumn<bool>("button");
+    QTest::newRow("neither registered") << false << false;
+    QTest::newRow("menu entry only") << true << false;
+    QTest::newRow("toolbar button only") << false << true;
+    QTest::newRow("both") << true << true;
+}
+
+void TestNativeHost::answersRegistrations()
+{
+    QFETCH(bool, menu);
+    QFETCH(bool, button);
+    QVERIFY2(QDBusConnection::sessionBus().isConnected(), "needs a session bus (run under dbus-run-session)");
+    const test::PrivateHome home;
+    QVERIFY(home.isValid());
+    const QString user = u"HKCU\\"_s;
+    if (menu)
+        QVERIFY(reg(home, {u"add"_s, user + BrowserRegistrations::menuExtKey(), u"/f"_s}));
+    if (button)
+        QVERIFY(reg(home, {u"add"_s, user + BrowserRegistrations::toolbarButtonKey(), u"/f"_s}));
+
+    QProcess host;
+    host.setProcessEnvironment(home.environment());
+    host.start(test::programDir() + u"/linvera-native-host"_s, {});
+    QVERIFY(host.waitForStarted(10000));
+    host.write(NativeMessage::frame({{u"query"_s, u"registrations"_s}}));
+    host.closeWriteChannel();
+    QVERIFY(host.waitForFinished(20000));
+    QCOMPARE(host.exitCode(), 0);
+    QBuffer answers;
+    answers.setData(host.readAllStandardOutput());
+    QVERIFY(answers.open(QIODevice::ReadOnly));
+    QJsonObject answer;
+    QCOMPARE(NativeMessage::read(answers, answer), NativeMessage::Status::Message);
+    QCOMPARE(answer, (QJsonObject{{u"ok"_s, true}, {u"menu"_s, menu}, {u"button"_s, button}}));
+    QCOMPARE(NativeMessage::read(answers, answer), NativeMessage::Status::EndOfInput);
+    // Answered from the store: neither the window nor the mailbox server was started for it.
+    QCOMPARE(nameOwnerPid(u"HVXLinvera.Linvera"_s), 0);
+    QCOMPARE(nameOwnerPid(MailboxNames::service()), 0);
+}
+
+void TestNativeHost::browserSeesEndOfOutputWhileWindowRuns()
+{
+    // A browser may read the host's output to its end. The window and the mailbox server the host
+    // starts outlive it and must not hold that output open.
+    QVERIFY2(QDBusConnection::sessionBus().isConnected(), "needs a session bus (run under dbus-run-session)");
+    QCOMPARE(nameOwnerPid(u"HVXLinvera.Linvera"_s), 0);
+    const test::PrivateHome home;
+    QVERIFY(home.isValid());
+    // No first-start message: the window stays up with nothing to answer.
+    QVERIFY(reg(home, {u"add"_s, u"HKLM\\SOFTWARE\\HALVEX\\linvera\\param"_s, u"/v"_s, u"Version"_s, u"/d"_s,
+                       u"2_1_0"_s, u"/f"_s}));
+    const QString input = home.path() + u"/message"_s;
+    QFile message(input);
+    QVERIFY(message.open(QIODevice::WriteOnly));
+    message.write(NativeMessage::frame({{u"url"_s, u"http://page.example/eof"_s}}));
+    message.close();
+
+    // The shell ends when the byte count has read to the end of the host's output.
+    QProcess reader;
+    QProcessEnvironment environment = home.environment();
+    environment.insert(u"HOST"_s, test::programDir() + u"/linvera-native-host"_s);
+    environment.insert(u"INPUT"_s, input);
+    environment.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
+    reader.setProcessEnvironment(environment);
+    QElapsedTimer clock;
+    clock.start();
+    reader.start(u"sh"_s, {u"-c"_s, u"\"$HOST\" < \"$INPUT\" | wc -c"_s});
+    QVERIFY(reader.waitForStarted(10000));
+    const bool ended = reader.waitForFinished(30000);
+    const qint64 elapsed = clock.elapsed();
+    const bool windowStarted =
+        QTest::qWaitFor([] { return nameOwnerPid(u"HVXLinvera.Linvera"_s) != 0; }, 30000);
+    const bool windowRuns = nameOwnerPid(u"HVXLinvera.Linvera"_s) != 0;
+    if (!ended)
+        reader.kill();
+    const bool windowEnded = endOwner(u"HVXLinvera.Linvera"_s);
+    const bool helperEnded = endOwner(MailboxNames::service());
+    QVERIFY2(ended, "the reader never saw the end of the host's output");
+    QVERIFY2(elapsed < 20000, qPrintable(u"the end came after %1 ms"_s.arg(elapsed)));
+    QCOMPARE(reader.readAllStandardOutput().trimmed(),
+             QByteArray::number(NativeMessage::answer(true).size()));
+    QVERIFY2(windowStarted && windowRuns, "the host did not start the window");
+    QVERIFY(windowEnded && helperEnded);
+}
+
 void TestNativeHost::handsPageToMailbox()
 {
     QDBusConnection bus = QDBusConnection::sessionBus();
@@ -229,7 +364,7 @@ void TestNativeHost::handsPageToMailbox()
     QVERIFY(answers.open(QIODevice::ReadOnly));
     QJsonObject answer;
     QCOMPARE(NativeMessage::read(answers, answer), NativeMessage::Status::Message);
-    QCOMPARE(answer.value(u"ok"_s).toBool(), true);
+    QVERIFY2(answer.value(u"ok"_s).toBool(), qPrintable(answer.value(u"error"_s).toString()));
     QCOMPARE(NativeMessage::read(answers, answer), NativeMessage::Status::Message);
     QCOMPARE(answer.value(u"ok"_s).toBool(), false);
     QCOMPARE(answer.value(u"error"_s).toString(), u"no url"_s);

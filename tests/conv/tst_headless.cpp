@@ -50,6 +50,8 @@ private Q_SLOTS:
     void shortens();
     void storedShortUrlTypeChoosesHost_data();
     void storedShortUrlTypeChoosesHost();
+    void placeholderHostSaysWhatToSet_data();
+    void placeholderHostSaysWhatToSet();
     void previewsByLocalRule();
     void probesRedirect();
     void followsLiveLink();
@@ -89,6 +91,9 @@ void TestHeadless::init()
     SetRegString(platform::RegRoot::LocalMachine, kEndpointsKey, u"ShortenerAltApiHost"_s, self);
     SetRegString(platform::RegRoot::LocalMachine, kEndpointsKey, u"LiveHost"_s, u"live.example"_s);
     SetRegString(platform::RegRoot::LocalMachine, kEndpointsKey, u"LiveShortDomain"_s, u"lv.example"_s);
+    // The designed service, which these tests imitate; a fresh store would use is.gd.
+    SetRegString(platform::RegRoot::LocalMachine, u"SOFTWARE\\HALVEX\\linvera\\param"_s, u"ShortURLType"_s,
+                 u"0"_s);
 }
 
 void TestHeadless::cleanup()
@@ -164,24 +169,32 @@ void TestHeadless::shortens()
 void TestHeadless::storedShortUrlTypeChoosesHost_data()
 {
     QTest::addColumn<QString>("stored");
-    QTest::addColumn<bool>("primary");
-    // Read as the window reads it: decimals round, an index beyond the six-entry list keeps entry 0.
-    QTest::newRow("absent") << QString() << false;
-    QTest::newRow("0") << u"0"_s << false;
-    QTest::newRow("1") << u"1"_s << true;
-    QTest::newRow("6 is beyond the list") << u"6"_s << false;
-    QTest::newRow("0.6 rounds to 1") << u"0.6"_s << true;
-    QTest::newRow("spaces around 1") << u" 1 "_s << true;
+    QTest::addColumn<QString>("service");
+    // Read as the window reads it: decimals round; absent or unusable is is.gd, which needs no account.
+    QTest::newRow("absent: is.gd") << QString() << u"is.gd"_s;
+    QTest::newRow("blank: is.gd") << u" "_s << u"is.gd"_s;
+    QTest::newRow("0 stays the alternative host") << u"0"_s << u"alternative"_s;
+    QTest::newRow("1 stays the primary host") << u"1"_s << u"primary"_s;
+    QTest::newRow("2 is.gd") << u"2"_s << u"is.gd"_s;
+    QTest::newRow("6 is beyond the list: is.gd") << u"6"_s << u"is.gd"_s;
+    QTest::newRow("0.6 rounds to 1") << u"0.6"_s << u"primary"_s;
+    QTest::newRow("spaces around 1") << u" 1 "_s << u"primary"_s;
 }
 
 void TestHeadless::storedShortUrlTypeChoosesHost()
 {
     QFETCH(QString, stored);
-    QFETCH(bool, primary);
+    QFETCH(QString, service);
+    const bool primary = service == u"primary"_s;
+    const bool isgd = service == u"is.gd"_s;
     ShortenerService alternative;
     QVERIFY(alternative.isListening());
     SetRegString(platform::RegRoot::LocalMachine, kEndpointsKey, u"ShortenerAltApiHost"_s,
                  alternative.hostAndPort());
+    IsgdImitation isgdService;
+    QVERIFY(isgdService.isListening());
+    SetRegString(platform::RegRoot::LocalMachine, kEndpointsKey, u"IsgdApiBase"_s,
+                 QString(u"http://"_s + isgdService.hostAndPort()));
     const QString settingsKey = u"SOFTWARE\\HALVEX\\linvera\\param"_s;
     if (stored.isNull())
         DeleteRegValue(platform::RegRoot::LocalMachine, settingsKey, u"ShortURLType"_s);
@@ -193,8 +206,39 @@ void TestHeadless::storedShortUrlTypeChoosesHost()
     const Result r = runLinvera({u"http://long.example/x"_s});
     QCOMPARE(r.exitCode, 0);
     QCOMPARE(m_shortener->calls().size(), primary ? 1 : 0);
-    QCOMPARE(alternative.calls().size(), primary ? 0 : 1);
-    QCOMPARE(r.out.value(0), primary ? u"http://s.example/p"_s : u"http://s.example/a"_s);
+    QCOMPARE(alternative.calls().size(), !primary && !isgd ? 1 : 0);
+    QCOMPARE(isgdService.requestCount(), isgd ? 1 : 0);
+    QCOMPARE(r.out.value(0), isgd      ? u"https://is.gd/1"_s
+                             : primary ? u"http://s.example/p"_s
+                                       : u"http://s.example/a"_s);
+}
+
+void TestHeadless::placeholderHostSaysWhatToSet_data()
+{
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<QString>("endpoint");
+    QTest::newRow("0: the alternative host") << u"0"_s << u"ShortenerAltApiHost"_s;
+    QTest::newRow("1: the primary host") << u"1"_s << u"ShortenerApiHost"_s;
+}
+
+void TestHeadless::placeholderHostSaysWhatToSet()
+{
+    QFETCH(QString, stored);
+    QFETCH(QString, endpoint);
+    // The shipped placeholder is kept for that host; the other one is this test's service.
+    DeleteRegValue(platform::RegRoot::LocalMachine, kEndpointsKey, endpoint);
+    SetRegString(platform::RegRoot::LocalMachine, u"SOFTWARE\\HALVEX\\linvera\\param"_s, u"ShortURLType"_s,
+                 stored);
+    writeRules(QString());
+    const Result r = runLinvera({u"http://long.example/x"_s});
+    QCOMPARE(r.exitCode, 1);
+    QVERIFY(r.err.contains(u"URL短縮化に失敗しました"_s));
+    QCOMPARE(r.out.value(0), QString());
+    const QStringList told = r.out.mid(1).filter(u"未設定"_s);
+    QCOMPARE(told.size(), 1);
+    QVERIFY2(told.first().contains(endpoint) && told.first().contains(u"HALVEX\\linvera\\endpoints"_s),
+             qPrintable(told.first()));
+    QCOMPARE(m_shortener->requestCount(), 0);
 }
 
 void TestHeadless::previewsByLocalRule()

@@ -96,20 +96,20 @@ void TestSettingsTable::shortUrlTypeAsTheWindowShowsIt_data()
 {
     QTest::addColumn<QString>("stored");
     QTest::addColumn<int>("expected");
-    // The list has six entries: an index beyond it leaves the first entry selected, decimals round.
-    QTest::newRow("absent") << QString() << 0;
+    // The list has six entries: absent or an index beyond it selects is.gd, decimals round.
+    QTest::newRow("absent") << QString() << 2;
     QTest::newRow("0") << u"0"_s << 0;
     QTest::newRow("1") << u"1"_s << 1;
     QTest::newRow("2 is.gd") << u"2"_s << 2;
     QTest::newRow("5 Shlink, the last entry") << u"5"_s << 5;
-    QTest::newRow("6 is beyond the list") << u"6"_s << 0;
+    QTest::newRow("6 is beyond the list") << u"6"_s << 2;
     QTest::newRow("0.6 rounds to 1") << u"0.6"_s << 1;
     QTest::newRow("1.5 rounds to even 2") << u"1.5"_s << 2;
-    QTest::newRow("5.5 rounds to even 6, beyond") << u"5.5"_s << 0;
+    QTest::newRow("5.5 rounds to even 6, beyond") << u"5.5"_s << 2;
     QTest::newRow("0.5 rounds to even 0") << u"0.5"_s << 0;
     QTest::newRow("-1 selects none") << u"-1"_s << -1;
     QTest::newRow("spaces around") << u" 1 "_s << 1;
-    QTest::newRow("not a number") << u"x"_s << 0;
+    QTest::newRow("not a number") << u"x"_s << 2;
 }
 
 void TestSettingsTable::shortUrlTypeAsTheWindowShowsIt()

@@ -360,6 +360,10 @@ bool Soak::prepareHome()
         if (!SetRegString(platform::RegRoot::LocalMachine, u"SOFTWARE\\HALVEX\\linvera\\param"_s,
                           u"Version"_s, u"2_1_0"_s))
             return false;
+        // The designed service, which the peer imitates; a fresh store would use is.gd.
+        if (!SetRegString(platform::RegRoot::LocalMachine, u"SOFTWARE\\HALVEX\\linvera\\param"_s,
+                          u"ShortURLType"_s, u"0"_s))
+            return false;
     }
 
     const QString escapedMain = u"127\\.0\\.0\\.1:"_s + QString::number(m_peer.mainPort());

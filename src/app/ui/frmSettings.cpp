@@ -61,6 +61,7 @@ frmSettings::frmSettings(platform::MessageBoxes& boxes, QWidget* parent)
     m_lstShortURLType = named<QComboBox>(shortFrame, u"lstShortURLType"_s);
     m_lstShortURLType->addItems({QString(), QString(), u"is.gd（登録不要）"_s, u"v.gd（登録不要）"_s,
                                  u"YOURLS（自分のサーバー）"_s, u"Shlink（自分のサーバー）"_s});
+    m_lstShortURLType->setCurrentIndex(ShortUrlIsgd); // what a store without the setting means
     // The self-hosted services need their address and secret; the others need nothing.
     m_serviceFields = named<QWidget>(shortFrame, u"frameService"_s);
     auto* urlLabel = named<QLabel>(m_serviceFields, u"lblServiceUrl"_s);

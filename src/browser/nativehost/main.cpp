@@ -1,6 +1,8 @@
 // linvera-native-host: the browser extension's native-messaging host. Each message names a page
 // ({"url": …, "title": …}); its command goes into the command mailbox, where the running window picks
-// it up, and the window is started when none runs.
+// it up, and the window is started when none runs. {"query": "registrations"} is answered from the
+// registry store alone: which of the browser entries the settings register.
+#include "BrowserRegistrations.h"
 #include "MailboxClient.h"
 #include "NativeMessage.h"
 #include "ProgramOptions.h"
@@ -8,10 +10,12 @@
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDir>
 #include <QFile>
 #include <QJsonObject>
 #include <QProcess>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
@@ -25,12 +29,15 @@ const QString kUsage =
     u"The native-messaging host of Kemo's browser extension; the browser starts it and speaks to it\n"
     u"on standard input and output, one length-prefixed JSON message each way. Each message\n"
     u"{\"url\": ..., \"title\": ...} is handed to the running H-Linvera through the command mailbox\n"
-    u"(H-Linvera is started when none runs). The arguments the browser passes are not used.\n"
+    u"(H-Linvera is started when none runs); {\"query\": \"registrations\"} is answered with which\n"
+    u"browser entries are registered. The arguments the browser passes are not used.\n"
     u"\n"
     u"  -h, --help     show this help and exit\n"
     u"      --version  show the version and exit\n"
     u"\n"
     u"Exit status: 0 the browser closed the connection, 1 a broken message, 2 wrong command line.\n"_s;
+
+constexpr std::chrono::milliseconds kMailboxStartWait{5000};
 
 void reply(QFile& out, bool ok, const QString& error = {})
 {
@@ -40,7 +47,10 @@ void reply(QFile& out, bool ok, const QString& error = {})
 
 QString handOver(MailboxClient& mailbox, const QString& command)
 {
-    if (!mailbox.isConnected() && !mailbox.connectMailbox())
+    // The browser waits for the answer: a mailbox server slow to start on a busy machine is waited for
+    // longer than the window's own quick try.
+    if (!mailbox.isConnected() &&
+        !mailbox.connectMailbox(MailboxClient::defaultHelperProgram(), kMailboxStartWait))
         return mailbox.lastError().isEmpty() ? u"mailbox unreachable"_s : mailbox.lastError();
     const auto set = mailbox.setCmdData(command);
     if (!set.ok)
@@ -50,9 +60,31 @@ QString handOver(MailboxClient& mailbox, const QString& command)
         return dirty.error;
     // Nobody polls the mailbox while no window runs: start one, it takes the command at its first look.
     QDBusConnectionInterface* bus = QDBusConnection::sessionBus().interface();
-    if (bus && !bus->isServiceRegistered(u"HVXLinvera.Linvera"_s).value())
-        QProcess::startDetached(QCoreApplication::applicationDirPath() + u"/H-Linvera"_s, {});
+    if (bus && !bus->isServiceRegistered(u"HVXLinvera.Linvera"_s).value()) {
+        QProcess window;
+        window.setProgram(QCoreApplication::applicationDirPath() + u"/H-Linvera"_s);
+        window.setWorkingDirectory(QDir::rootPath());
+        window.setStandardInputFile(QProcess::nullDevice());
+        window.setStandardOutputFile(QProcess::nullDevice());
+        window.setStandardErrorFile(QProcess::nullDevice());
+        window.startDetached();
+    }
     return {};
+}
+
+/// Moves the browser's pipes off the standard descriptors, which then read and write /dev/null. The
+/// programs started from here (the mailbox server, the window) outlive the host: holding the browser's
+/// pipe, they would keep a browser that reads to the end of the host's output waiting.
+bool takeBrowserPipes(int& in, int& out)
+{
+    in = fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 3);
+    out = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
+    const int null = open("/dev/null", O_RDWR | O_CLOEXEC);
+    if (in < 0 || out < 0 || null < 0)
+        return false;
+    const bool moved = dup2(null, STDIN_FILENO) >= 0 && dup2(null, STDOUT_FILENO) >= 0;
+    close(null);
+    return moved;
 }
 
 } // namespace
@@ -65,11 +97,15 @@ int main(int argc, char* argv[])
         platform::ProgramOptions::parse(QCoreApplication::arguments().mid(1));
     if (const auto status = platform::AnswerProgramOptions(options, u"linvera-native-host"_s, kUsage))
         return *status;
+    int inFd = -1;
+    int outFd = -1;
+    if (!takeBrowserPipes(inFd, outFd))
+        return 1;
     QFile in;
     QFile out;
     // Unbuffered: a buffered read would wait for more than the browser sends before it wants an answer.
-    if (!in.open(STDIN_FILENO, QIODevice::ReadOnly | QIODevice::Unbuffered) ||
-        !out.open(STDOUT_FILENO, QIODevice::WriteOnly | QIODevice::Unbuffered))
+    if (!in.open(inFd, QIODevice::ReadOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle) ||
+        !out.open(outFd, QIODevice::WriteOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle))
         return 1;
     MailboxClient mailbox;
     for (;;) {
@@ -84,6 +120,12 @@ int main(int argc, char* argv[])
         if (status == NativeMessage::Status::Broken) {
             reply(out, false, u"broken message"_s);
             return 1;
+        }
+        if (NativeMessage::isRegistrationsQuery(message)) {
+            out.write(NativeMessage::registrationsAnswer(BrowserRegistrations::menuExtensionRegistered(),
+                                                         BrowserRegistrations::toolbarButtonRegistered()));
+            out.flush();
+            continue;
         }
         const QString command = NativeHostCommand(message);
         if (command.isEmpty()) {

@@ -202,6 +202,8 @@ void TestApplicationProcesses::init()
     PointEndpoints({{u"ShortenerApiHost"_s, m_shortener->hostAndPort()},
                     {u"ShortenerAltApiHost"_s, m_shortener->hostAndPort()}});
     QVERIFY(SetRegString(RegRoot::LocalMachine, SettingsKey(), u"Version"_s, u"2_1_0"_s));
+    // The designed service, which the shortener imitates (a fresh store uses is.gd).
+    QVERIFY(SetRegString(RegRoot::LocalMachine, SettingsKey(), u"ShortURLType"_s, u"0"_s));
 }
 
 void TestApplicationProcesses::cleanup()
@@ -364,7 +366,8 @@ void TestApplicationProcesses::secondStartHandsCommandLine()
     QCOMPARE(mailbox.checkCmdDirty().value, dirty);
 
     // A second instance reads and writes no setting and leaves no files.
-    QCOMPARE(ValueNames(RegRoot::LocalMachine, SettingsKey()), QStringList{u"Version"_s});
+    QCOMPARE(ValueNames(RegRoot::LocalMachine, SettingsKey()),
+             (QStringList{u"Version"_s, u"ShortURLType"_s}));
     QVERIFY(!QFile::exists(m_sandbox->home() + u"/.h-linvera"_s));
     QVERIFY(!QFileInfo::exists(m_sandbox->dataFolder()));
     QVERIFY(!QFileInfo::exists(m_sandbox->userServiceFolder()));
@@ -536,6 +539,8 @@ void TestApplicationProcesses::quitEndsProcessFromAnyState()
     case Waiting::Conversion:
         hosts.insert(u"ShortenerApiHost"_s, silent.hostAndPort());
         hosts.insert(u"ShortenerAltApiHost"_s, silent.hostAndPort());
+        // Converted before the settings apply, through is.gd where the list starts.
+        hosts.insert(u"IsgdApiBase"_s, u"http://"_s + silent.hostAndPort());
         arguments = QStringList{u"http://a.example/long"_s};
         break;
     case Waiting::Probe:

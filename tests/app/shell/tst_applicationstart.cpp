@@ -20,6 +20,7 @@
 #include "SettingsTable.h"
 #include "ShellSandbox.h"
 #include "ShortenerService.h"
+#include "ShorteningImitations.h"
 #include "TestEnvironment.h"
 #include "TestHome.h"
 #include "Twips.h"
@@ -196,6 +197,8 @@ private:
     std::unique_ptr<ShellSandbox> m_sandbox;
     std::unique_ptr<NoticeHost> m_notice;
     std::unique_ptr<ShortenerService> m_shortener;
+    /// The conversion of a command-line URL comes before the settings: the list is still on is.gd.
+    std::unique_ptr<IsgdImitation> m_isgd;
     BoxesWithAction m_boxes;
     RecordingRunner m_runner;
     QList<int> m_exitCodes;
@@ -235,11 +238,16 @@ void TestApplicationStart::init()
     QVERIFY(m_notice->isListening());
     QVERIFY(m_shortener->isListening());
     m_shortener->setShortUrl(kShortUrl);
+    m_isgd = std::make_unique<IsgdImitation>();
+    QVERIFY(m_isgd->isListening());
     PointEndpoints({{u"MakerNoticeHost"_s, m_notice->noticeHost()},
                     {u"ShortenerApiHost"_s, m_shortener->hostAndPort()},
-                    {u"ShortenerAltApiHost"_s, m_shortener->hostAndPort()}});
+                    {u"ShortenerAltApiHost"_s, m_shortener->hostAndPort()},
+                    {u"IsgdApiBase"_s, u"http://"_s + m_isgd->hostAndPort()}});
     // No new-version box unless a test asks for one.
     setSetting(u"Version"_s, u"2_1_0"_s);
+    // The designed service, which the shortener imitates (a fresh store uses is.gd).
+    setSetting(u"ShortURLType"_s, u"0"_s);
 
     const QString program = m_sandbox->root() + u"/program"_s;
     QVERIFY(QDir().mkpath(program));
@@ -260,6 +268,7 @@ void TestApplicationStart::cleanup()
     endApp();
     m_boxes.whileShown = nullptr;
     m_shortener.reset();
+    m_isgd.reset();
     m_notice.reset();
     m_sandbox.reset();
 }
@@ -310,6 +319,7 @@ void TestApplicationStart::endApp()
 void TestApplicationStart::firstRunDefaults()
 {
     DeleteRegValue(RegRoot::LocalMachine, SettingsKey(), u"Version"_s);
+    DeleteRegValue(RegRoot::LocalMachine, SettingsKey(), u"ShortURLType"_s);
     QList<qsizetype> requestsAtShow;
     m_boxes.whileShown = [&](const QString&) { requestsAtShow.append(m_notice->requestCount()); };
     Application& app = startApp();
@@ -322,7 +332,7 @@ void TestApplicationStart::firstRunDefaults()
     QCOMPARE(outer.width(), kMainClientSize.width + kMainFrameAllowance.width);
     QCOMPARE(outer.height(), kMainClientSize.height + kMainFrameAllowance.height);
     QCOMPARE(settings->lstImageType()->currentIndex(), 0);
-    QCOMPARE(settings->lstShortURLType()->currentIndex(), 0);
+    QCOMPARE(settings->lstShortURLType()->currentIndex(), int(ShortUrlIsgd));
     QCOMPARE(settings->chkMenuExt()->checkState(), Qt::Checked);
     QCOMPARE(settings->chkToolBarIcon()->checkState(), Qt::Checked);
     QCOMPARE(settings->txtLogin()->text(), QString());
@@ -574,6 +584,7 @@ void TestApplicationStart::settingsRoundTrip()
 
 void TestApplicationStart::shutdownWritesInTableOrder()
 {
+    DeleteRegValue(RegRoot::LocalMachine, SettingsKey(), u"ShortURLType"_s);
     Application& app = startApp();
     app.shutdown();
     app.shutdown(); // a second request while ending changes nothing
@@ -714,25 +725,28 @@ void TestApplicationStart::argumentList()
     Application& app = startApp(arguments);
     QCOMPARE(app.argList(), argList);
     QCOMPARE(app.mainWindow()->txtBeforeUrl()->text(), converted.isNull() ? QString() : converted);
-    const QList<ShortenerService::Call> calls = m_shortener->calls();
+    // Converted before the settings apply: through is.gd, where the list starts.
+    QVERIFY(m_shortener->calls().isEmpty());
     if (converted.isNull()) {
-        QVERIFY(calls.isEmpty());
+        QCOMPARE(m_isgd->requestCount(), 0);
         QVERIFY2(!QFile::exists(m_paths.logFilePath), "an empty input wrote a log line");
         QCOMPARE(app.mainWindow()->lblMsg()->text(), QString());
     } else {
-        QCOMPARE(calls.size(), 1);
-        QCOMPARE(calls.constFirst().longUrl, converted);
-        QCOMPARE(app.mainWindow()->afterUrl(), kShortUrl);
+        QCOMPARE(m_isgd->requestCount(), 1);
+        QCOMPARE(m_isgd->lastRequest().queryValue(u"url"_s), converted);
+        // Like the real service, the imitation refuses what is not a web address.
+        const QString shortUrl = converted.startsWith(u"http"_s) ? u"https://is.gd/1"_s : QString();
+        QCOMPARE(app.mainWindow()->afterUrl(), shortUrl);
         const QByteArray log = readAll(m_paths.logFilePath);
         QVERIFY2(log.endsWith(platform::AnsiCodec::encode(
-                     QString(u", "_s + converted + u", "_s + kShortUrl + u"\r\n"_s))),
+                     QString(u", "_s + converted + u", "_s + shortUrl + u"\r\n"_s))),
                  log.constData());
     }
 }
 
 void TestApplicationStart::urlArgumentConvertedBeforeSettings()
 {
-    // Form 1 of the short links goes to the primary API host; the stored choice applies only later.
+    // The stored form 1 (the primary API host) applies only after the command-line URL is converted.
     ShortenerService primary;
     primary.setShortUrl(u"http://s.example/primary"_s);
     SetRegString(RegRoot::LocalMachine, QString::fromLatin1(Endpoints::kRegistryKey), u"ShortenerApiHost"_s,
@@ -741,11 +755,12 @@ void TestApplicationStart::urlArgumentConvertedBeforeSettings()
     setSetting(u"Clipboard"_s, u"0"_s);
 
     Application& app = startApp({u"http://a.example/long"_s});
-    QCOMPARE(m_shortener->calls().size(), 1); // the alternative host: list index 0 at that time
+    QCOMPARE(m_isgd->requestCount(), 1); // is.gd: where the list starts, before the stored choice
+    QCOMPARE(m_shortener->calls().size(), 0);
     QCOMPARE(primary.calls().size(), 0);
-    QCOMPARE(app.mainWindow()->afterUrl(), kShortUrl);
+    QCOMPARE(app.mainWindow()->afterUrl(), u"https://is.gd/1"_s);
     // The clipboard box was still in its designed checked state.
-    QCOMPARE(QGuiApplication::clipboard()->text(), kShortUrl);
+    QCOMPARE(QGuiApplication::clipboard()->text(), u"https://is.gd/1"_s);
     QCOMPARE(app.settingsWindow()->lstShortURLType()->currentIndex(), 1);
     QCOMPARE(app.mainWindow()->chkClipboard()->isChecked(), false);
 
@@ -790,11 +805,15 @@ void TestApplicationStart::damagedStoreToldOnce()
     QVERIFY(QFile::remove(store) && QFile::rename(store + u".new"_s, store));
     const QByteArray garbage = readAll(store);
 
-    // A URL on the command line: the conversion reads the store too.
+    // A URL on the command line: the conversion reads the store too. A local rule previews it: the
+    // default settings would shorten through is.gd, off this machine.
+    QVERIFY(QDir().mkpath(m_sandbox->dataFolder()));
+    QVERIFY(writeAll(m_sandbox->dataFolder() + u"/tinyurls.txt"_s,
+                     QByteArray("long.example/\thttp://target.example/fixed\t\r\n")));
     Application& app = startApp({u"http://long.example/x"_s});
     QVERIFY(app.mainWindow()->isVisible());
     QCOMPARE(app.mainWindow()->chkClipboard()->checkState(), Qt::Checked);
-    QCOMPARE(app.settingsWindow()->lstShortURLType()->currentIndex(), 0);
+    QCOMPARE(app.settingsWindow()->lstShortURLType()->currentIndex(), int(ShortUrlIsgd));
     const QString message = u"設定ファイルが壊れているため読み込めません。既定の設定で動作します。\n"_s +
                             m_sandbox->store().filePath();
     QTRY_COMPARE(m_boxes.texts().filter(u"設定ファイル"_s), QStringList{message});

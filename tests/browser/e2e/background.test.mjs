@@ -13,7 +13,8 @@ const source = readFileSync(path.join(process.env.LINVERA_EXTENSION_SOURCE ??
 
 /** Loads the script against a stand-in API; `native` answers sendNativeMessage. */
 function load({native = async () => ({ok: true}), namespace = 'chrome'} = {}) {
-    const calls = {native: [], badge: [], title: [], notifications: [], menus: [], removed: 0};
+    const calls = {native: [], badge: [], title: [], notifications: [], menus: [], removed: 0, updates: [],
+                   enabled: [], alarms: [], session: [], menuRefreshes: 0};
     const listeners = {};
     const event = name => ({addListener: fn => { listeners[name] = fn; }});
     const api = {
@@ -28,16 +29,30 @@ function load({native = async () => ({ok: true}), namespace = 'chrome'} = {}) {
         contextMenus: {
             removeAll: async () => { calls.removed += 1; },
             create: properties => { calls.menus.push(properties); },
+            update: async (id, properties) => {
+                if (!calls.menus.some(menu => menu.id === id))
+                    throw new Error(`Cannot find menu item with id ${id}`);
+                calls.updates.push({id, ...properties});
+            },
             onClicked: event('menu'),
         },
+        alarms: {
+            create: async (name, info) => { calls.alarms.push({name, ...info}); },
+            onAlarm: event('alarm'),
+        },
+        storage: {session: {set: async items => { calls.session.push(items); }}},
         action: {
             setBadgeBackgroundColor: async () => {},
             setBadgeText: async details => { calls.badge.push(details); },
             setTitle: async details => { calls.title.push(details); },
+            enable: async () => { calls.enabled.push(true); },
+            disable: async () => { calls.enabled.push(false); },
             onClicked: event('button'),
         },
         notifications: {create: async options => { calls.notifications.push(options); }},
     };
+    if (namespace === 'browser')
+        api.menus = {...api.contextMenus, onShown: event('shown'), refresh: () => { calls.menuRefreshes += 1; }};
     const context = {[namespace]: api, URL};
     context.globalThis = context;
     vm.runInNewContext(source, context);
@@ -129,6 +144,8 @@ describe('what the script registers', () => {
         await new Promise(resolve => setImmediate(resolve));
         assert.equal(calls.removed, 1);
         assert.equal(calls.menus.length, 1);
+        assert.deepEqual(calls.alarms.map(a => ({...a})), [{name: linvera.POLL_ALARM, delayInMinutes: 1,
+                                                           periodInMinutes: 1}]);
         assert.equal(calls.menus[0].id, linvera.MENU_ID);
         assert.equal(calls.menus[0].title, 'KemoでURLを短縮化＆ﾌﾟﾚﾋﾞｭｰ');
         assert.deepEqual([...calls.menus[0].contexts], ['page', 'link', 'selection', 'image']);
@@ -147,5 +164,81 @@ describe('what the script registers', () => {
         const {linvera, calls} = load({namespace: 'browser'});
         assert.equal((await linvera.onButtonClicked(tab)).ok, true);
         assert.equal(calls.native.length, 1);
+    });
+});
+
+describe('the entries follow the registrations', () => {
+    const notFound = async () => { throw new Error('Specified native messaging host not found.'); };
+    const rows = [
+        // name, the host's answer to the question, then what is shown: menu visible, button enabled
+        ['both registered', async () => ({ok: true, menu: true, button: true}), {menu: true, button: true}],
+        ['menu entry only', async () => ({ok: true, menu: true, button: false}), {menu: true, button: false}],
+        ['toolbar button only', async () => ({ok: true, menu: false, button: true}), {menu: false, button: true}],
+        ['neither', async () => ({ok: true, menu: false, button: false}), {menu: false, button: false}],
+        ['no host manifest: both unticked', notFound, {menu: false, button: false}],
+        ['host not allowed', async () => { throw new Error('Access to the specified native messaging host is forbidden.'); },
+         {menu: false, button: false}],
+        ['non-boolean answers count as unticked', async () => ({ok: true, menu: 1, button: 'yes'}),
+         {menu: false, button: false}],
+    ];
+    for (const [name, native, shown] of rows) {
+        test(name, async () => {
+            const {linvera, calls, listeners} = load({native});
+            await listeners.installed();
+            await linvera.refresh();
+            assert.deepEqual({...calls.native.at(-1).message}, {query: 'registrations'});
+            assert.equal(calls.updates.at(-1).visible, shown.menu);
+            assert.equal(calls.enabled.at(-1), shown.button);
+            assert.equal(calls.title.at(-1).title,
+                         shown.button ? linvera.CAPTION : `${linvera.CAPTION}\n${linvera.MESSAGES.buttonOff}`);
+            const kept = calls.session.at(-1).registrations;
+            assert.deepEqual({menu: kept.menu, button: kept.button}, shown);
+        });
+    }
+
+    for (const [name, native] of [['host ended without answering', async () => { throw new Error('Native host has exited.'); }],
+                                  ['host answered nothing usable', async () => ({ok: false})]]) {
+        test(`${name}: the entries stay as they are`, async () => {
+            const {linvera, calls} = load({native});
+            assert.equal(await linvera.refresh(), null);
+            assert.equal(calls.updates.length + calls.enabled.length + calls.session.length, 0);
+        });
+    }
+
+    test('the period alarm asks again; another alarm does not', async () => {
+        let menu = true;
+        const {linvera, calls, listeners} = load({native: async () => ({ok: true, menu, button: true})});
+        await listeners.installed();
+        const asked = calls.native.length;
+        listeners.alarm({name: 'other'});
+        menu = false;
+        listeners.alarm({name: linvera.POLL_ALARM});
+        await new Promise(resolve => setTimeout(resolve, 10));
+        assert.equal(calls.native.length, asked + 1);
+        assert.equal(calls.updates.at(-1).visible, false);
+    });
+
+    test('a menu entry the browser forgot is made anew, hidden when unregistered', async () => {
+        const {linvera, calls} = load({native: async () => ({ok: true, menu: false, button: false})});
+        await linvera.refresh();
+        assert.equal(calls.menus.length, 1);
+        assert.equal(calls.menus[0].visible, false);
+    });
+
+    test('questions that come together share one answer', async () => {
+        const {linvera, calls} = load({native: async () => ({ok: true, menu: true, button: true})});
+        await Promise.all([linvera.refresh(), linvera.refresh(), linvera.refresh()]);
+        assert.equal(calls.native.length, 1);
+    });
+
+    test('Firefox: an opening menu is brought up to date first', async () => {
+        const {calls, listeners} = load({namespace: 'browser',
+                                         native: async () => ({ok: true, menu: false, button: true})});
+        await listeners.installed();
+        const asked = calls.native.length;
+        await listeners.shown({contexts: ['page']}, {id: 1});
+        assert.equal(calls.native.length, asked + 1);
+        assert.equal(calls.updates.at(-1).visible, false);
+        assert.equal(calls.menuRefreshes, 1);
     });
 });

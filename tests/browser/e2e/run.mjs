@@ -3,7 +3,10 @@
 // shortening service. The extension's own menu and button handlers run in its background (Chromium's
 // service worker, Firefox's background page); what H-Linvera converted is read back over its
 // automation interface (the after-URL box). Run under a private session bus (dbus-run-session):
-//   node run.mjs --browser chromium|firefox --bin <program folder> --extension <extension variant folder>
+//   node run.mjs --browser chromium|firefox --bin <program folder> --extension <folder>
+// The extension is where the Debian package puts it: for Chromium <folder> is the one Debian's wrapper
+// scans (usr/share/chromium/extensions, each folder in it loaded with --load-extension), for Firefox
+// the add-on's own folder under usr/share/mozilla/extensions.
 import assert from 'node:assert/strict';
 import {execFile, spawn} from 'node:child_process';
 import {createHash} from 'node:crypto';
@@ -25,7 +28,11 @@ function option(name) {
 const family = option('--browser') ?? 'chromium';
 const firefox = family === 'firefox';
 const bin = path.resolve(option('--bin') ?? '');
-const extension = path.resolve(option('--extension') ?? '');
+const extensionsFolder = path.resolve(option('--extension') ?? '');
+// The wrapper's `ls -dm <folder>/*`: every folder in it, in order, one --load-extension list.
+const loadExtension = firefox || !existsSync(extensionsFolder) ? [] : [`--load-extension=${
+    (await fs.readdir(extensionsFolder)).sort().map(name => path.join(extensionsFolder, name)).join(',')}`];
+const extension = firefox ? extensionsFolder : path.join(extensionsFolder, 'halvex-linvera');
 const browserPath = firefox ? '/usr/bin/firefox-esr' : '/usr/bin/chromium';
 const FIREFOX_ID = 'linvera@halvex.example';
 // The address Firefox gives the extension's pages, fixed so the test can open one.
@@ -165,6 +172,7 @@ for (const name of ['ShortenerApiHost', 'ShortenerAltApiHost', 'ShortenerDomain'
 }
 const param = 'HKLM\\SOFTWARE\\HALVEX\\linvera\\param';
 await reg('add', param, '/v', 'Version', '/d', '2_1_0', '/f'); // no first-run message
+await reg('add', param, '/v', 'ShortURLType', '/d', '0', '/f'); // the designed service, imitated above
 await reg('add', param, '/v', 'MenuExt', '/d', '1', '/f');
 await reg('add', param, '/v', 'ToolbarIcon', '/d', '0', '/f');
 
@@ -184,9 +192,9 @@ async function launchChromium() {
         headless: true,
         pipe: true,
         userDataDir: profile,
-        enableExtensions: [extension],
+        enableExtensions: true,
         args: ['--no-sandbox', '--disable-gpu', '--no-first-run', '--disable-background-networking',
-               '--disable-component-update', '--disable-sync', '--disable-quic'],
+               '--disable-component-update', '--disable-sync', '--disable-quic', ...loadExtension],
         protocolTimeout: 60000,
         timeout: 60000,
     });
@@ -334,4 +342,73 @@ test('a missing host gives the extension\'s message, not silence', async () => {
     const result = await inExtension((L, api, t) => L.onButtonClicked(t), tab);
     assert.equal(result.ok, true, JSON.stringify(result));
     assert.equal(await inExtension((L, api, id) => api.action.getBadgeText({tabId: id}), tab.id), '');
+});
+
+// ---- the entries follow the check boxes: the registrations in the store of the running program
+
+const MENU_KEY = 'HKCU\\Software\\Microsoft\\Internet Explorer\\MenuExt\\KemoでURLを短縮化＆ﾌﾟﾚﾋﾞｭｰ';
+const BUTTON_KEY = 'HKCU\\Software\\Microsoft\\Internet Explorer\\Extensions\\{5D3A8E21-7C4B-4F10-9B6E-2A71C0D84F3B}';
+
+async function register(key, on) {
+    if (on)
+        await reg('add', key, '/f');
+    else
+        await reg('delete', key, '/f').catch(() => {}); // already gone
+}
+
+/** What the extension shows: the state it keeps for the session, and the button's own state. */
+function shown() {
+    return inExtension(async (L, api, isFirefox) => {
+        const action = api.action ?? api.browserAction;
+        return {
+            kept: (await api.storage.session.get('registrations')).registrations ?? null,
+            enabled: await (isFirefox ? action.isEnabled({}) : action.isEnabled()),
+            title: await action.getTitle({}),
+            buttonOff: L.MESSAGES.buttonOff,
+        };
+    }, firefox);
+}
+
+test('the menu entry and the button follow the registrations of the running program, each within the minute',
+     async () => {
+    // The extension asks every minute; the test has it ask every 6 s so that four changes fit.
+    await inExtension(L => L.poll(0.1));
+    const running = spawn(path.join(bin, 'H-Linvera'), [], {stdio: 'inherit'});
+    try {
+        await waitFor('H-Linvera to answer', async () => (await gdbus(LINVERA, '/Linvera',
+                                                                      `${LINVERA}.getMainWindowState`)) !== '');
+        const rows = [
+            // what, menu ticked, toolbar ticked, host manifest in place
+            ['toolbar box ticked too', true, true, true],
+            ['both unticked', false, false, true],
+            ['both unticked, manifest removed as the settings do', false, false, false],
+            ['menu box ticked again', true, false, true],
+        ];
+        for (const [what, menu, button, manifest] of rows) {
+            await register(MENU_KEY, menu);
+            await register(BUTTON_KEY, button);
+            const aside = `${hostManifest}.aside`;
+            if (!manifest)
+                await fs.rename(hostManifest, aside);
+            else if (existsSync(aside))
+                await fs.rename(aside, hostManifest);
+            const since = Date.now();
+            let last;
+            const state = await waitFor(`${what}: the extension to follow`, async () => {
+                last = await shown();
+                return last.kept && last.kept.at > since && last.kept.menu === menu && last.kept.button === button &&
+                       last.enabled === button ? last : undefined;
+            }, 60000).catch(error => {
+                error.message += `; last seen ${JSON.stringify(last)}`;
+                throw error;
+            });
+            assert.equal(state.title.includes(state.buttonOff), !button, `${what}: ${state.title}`);
+            console.log(`${what}: followed after ${((Date.now() - since) / 1000).toFixed(1)} s`);
+        }
+        assert.equal(await linveraRuns(), true);
+    } finally {
+        await quitLinvera().catch(() => running.kill());
+        if (existsSync(`${hostManifest}.aside`))
+            await fs.rename(`${hostManifest}.aside`, hostManifest);
+    }
 });
