@@ -36,8 +36,8 @@ CaptureController::CaptureController(platform::MessageBoxes& boxes,
     , m_windows(std::move(windows))
     , m_clock([] { return QDateTime::currentDateTime(); })
 {
-    setScreenReader(
-        CreateScreenReader(platform::DetectDisplaySession(QProcessEnvironment::systemEnvironment()), *m_windows));
+    setScreenReader(CreateScreenReader(
+        platform::DetectDisplaySession(QProcessEnvironment::systemEnvironment()), *m_windows));
 }
 
 CaptureController::~CaptureController()
@@ -183,12 +183,13 @@ bool CaptureController::reportFailure(ScreenReader::Outcome outcome)
         // The user closed the desktop's dialog: nothing to tell.
         return false;
     case ScreenReader::Outcome::NoPortal:
-        text = NotReadText + QStringLiteral(u"\nデスクトップのスクリーンショット ポータル"
-                                            u" (org.freedesktop.portal.Screenshot) が見つかりません。\n"
-                                            u"パッケージ xdg-desktop-portal と、デスクトップに合うバックエンド"
-                                            u" (GNOME は xdg-desktop-portal-gnome、KDE Plasma は"
-                                            u" xdg-desktop-portal-kde、sway などは xdg-desktop-portal-wlr)"
-                                            u" をインストールしてください。");
+        text =
+            NotReadText + QStringLiteral(u"\nデスクトップのスクリーンショット ポータル"
+                                         u" (org.freedesktop.portal.Screenshot) が見つかりません。\n"
+                                         u"パッケージ xdg-desktop-portal と、デスクトップに合うバックエンド"
+                                         u" (GNOME は xdg-desktop-portal-gnome、KDE Plasma は"
+                                         u" xdg-desktop-portal-kde、sway などは xdg-desktop-portal-wlr)"
+                                         u" をインストールしてください。");
         break;
     case ScreenReader::Outcome::Refused:
         text = NotReadText + QStringLiteral(u"\nデスクトップが画面の取り込みを許可しませんでした。");
@@ -198,7 +199,8 @@ bool CaptureController::reportFailure(ScreenReader::Outcome outcome)
                                             u"応答しませんでした。");
         break;
     case ScreenReader::Outcome::Unreadable:
-        text = NotReadText + QStringLiteral(u"\nスクリーンショット ポータルが渡した画像を読み込めませんでした。");
+        text = NotReadText +
+               QStringLiteral(u"\nスクリーンショット ポータルが渡した画像を読み込めませんでした。");
         break;
     case ScreenReader::Outcome::Failed:
         text = NotReadText;
@@ -228,7 +230,8 @@ void CaptureController::showOverlay(int waitedMs)
             back = false;
     }
     if (!back && waitedMs < WindowsBackMaxMs) {
-        QTimer::singleShot(WindowsBackPollMs, this, [this, waitedMs] { showOverlay(waitedMs + WindowsBackPollMs); });
+        QTimer::singleShot(WindowsBackPollMs, this,
+                           [this, waitedMs] { showOverlay(waitedMs + WindowsBackPollMs); });
         return;
     }
     m_shownAgain.clear();

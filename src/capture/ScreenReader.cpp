@@ -139,12 +139,14 @@ void PortalScreenReader::load(const QString& uri)
             return;
         }
         QScreen* screen = QGuiApplication::primaryScreen();
-        Q_EMIT answered(Outcome::Read, PlaceOnDesktop(*result, screen != nullptr ? screen->virtualGeometry() : QRect()));
+        Q_EMIT answered(Outcome::Read,
+                        PlaceOnDesktop(*result, screen != nullptr ? screen->virtualGeometry() : QRect()));
     });
     m_loader->start();
 }
 
-std::unique_ptr<ScreenReader> CreateScreenReader(platform::DisplaySession session, platform::WindowSystem& windows)
+std::unique_ptr<ScreenReader> CreateScreenReader(platform::DisplaySession session,
+                                                 platform::WindowSystem& windows)
 {
     if (session == platform::DisplaySession::Wayland)
         return std::make_unique<PortalScreenReader>(QDBusConnection::sessionBus());

@@ -50,7 +50,8 @@ public:
     virtual void read(bool interactive) = 0;
 
 Q_SIGNALS:
-    void answered(linvera::capture::ScreenReader::Outcome outcome, const linvera::capture::DesktopPicture& picture);
+    void answered(linvera::capture::ScreenReader::Outcome outcome,
+                  const linvera::capture::DesktopPicture& picture);
 };
 
 /// Reads the root window through Qt, on the spot.

@@ -96,8 +96,8 @@ void ScreenshotPortal::request(bool interactive)
     // Listening before the call: the answer may come before the call's own reply.
     listenOn(RequestPath(m_bus.baseService(), token));
 
-    QDBusMessage call = QDBusMessage::createMethodCall(PortalService, PortalPath, ScreenshotInterface,
-                                                       u"Screenshot"_s);
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(PortalService, PortalPath, ScreenshotInterface, u"Screenshot"_s);
     const QVariantMap options{{u"handle_token"_s, token}, {u"interactive"_s, interactive}};
     call << QString() << options;
     auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call, m_timeoutMs + 1000), this);

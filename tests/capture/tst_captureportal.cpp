@@ -87,7 +87,8 @@ void TestCapturePortal::init()
 {
     m_dir = std::make_unique<QTemporaryDir>(QDir::tempPath() + u"/portal-XXXXXX"_s);
     QVERIFY(m_dir->isValid());
-    m_target = CaptureTarget{m_dir->filePath(u"Desktop"_s), m_dir->filePath(u"preview"_s), PictureFormat::Png};
+    m_target =
+        CaptureTarget{m_dir->filePath(u"Desktop"_s), m_dir->filePath(u"preview"_s), PictureFormat::Png};
     m_boxes.clear();
     // A connection each for the portal and the program, as two processes would have.
     m_busName = u"portal-%1"_s.arg(++m_connections);
@@ -143,12 +144,12 @@ void TestCapturePortal::sessionChoosesTheReader_data()
     QTest::addColumn<int>("session");
     using linvera::platform::DisplaySession;
     QTest::newRow("X11 session") << QString() << u"x11"_s << u":0"_s << int(DisplaySession::X11);
-    QTest::newRow("Wayland with XWayland") << u"wayland-0"_s << u"wayland"_s << u":0"_s
-                                           << int(DisplaySession::Wayland);
-    QTest::newRow("Wayland socket only") << u"wayland-1"_s << QString() << QString()
-                                         << int(DisplaySession::Wayland);
-    QTest::newRow("session type only, any case") << QString() << u"Wayland"_s << u":1"_s
-                                                 << int(DisplaySession::Wayland);
+    QTest::newRow("Wayland with XWayland")
+        << u"wayland-0"_s << u"wayland"_s << u":0"_s << int(DisplaySession::Wayland);
+    QTest::newRow("Wayland socket only")
+        << u"wayland-1"_s << QString() << QString() << int(DisplaySession::Wayland);
+    QTest::newRow("session type only, any case")
+        << QString() << u"Wayland"_s << u":1"_s << int(DisplaySession::Wayland);
     QTest::newRow("TTY session") << QString() << u"tty"_s << QString() << int(DisplaySession::None);
 }
 
@@ -159,9 +160,9 @@ void TestCapturePortal::sessionChoosesTheReader()
     QFETCH(QString, display);
     QFETCH(int, session);
     QProcessEnvironment environment;
-    for (const auto& [name, value] : {std::pair{u"WAYLAND_DISPLAY"_s, waylandDisplay},
-                                      std::pair{u"XDG_SESSION_TYPE"_s, sessionType},
-                                      std::pair{u"DISPLAY"_s, display}}) {
+    for (const auto& [name, value] :
+         {std::pair{u"WAYLAND_DISPLAY"_s, waylandDisplay}, std::pair{u"XDG_SESSION_TYPE"_s, sessionType},
+          std::pair{u"DISPLAY"_s, display}}) {
         if (!value.isEmpty())
             environment.insert(name, value);
     }
@@ -226,7 +227,7 @@ void TestCapturePortal::regionSavesThePortalPicture()
 void TestCapturePortal::failuresTellAndSaveNothing_data()
 {
     QTest::addColumn<PortalImitation::Behaviour>("behaviour");
-    QTest::addColumn<int>("portal"); // 0 no one on the bus, 1 no Screenshot interface, 2 the imitation
+    QTest::addColumn<int>("portal");  // 0 no one on the bus, 1 no Screenshot interface, 2 the imitation
     QTest::addColumn<QString>("box"); // a part of the one box shown; empty: no box
     using B = PortalImitation::Behaviour;
     QTest::newRow("cancelled by the user") << B::Cancel << 2 << QString();
@@ -297,8 +298,8 @@ void TestCapturePortal::windowSavesWhatThePortalHandsOver()
 {
     QFETCH(QSize, handedOver);
     QFETCH(QString, text);
-    const QImage picture =
-        Pattern(handedOver.isEmpty() ? QGuiApplication::primaryScreen()->virtualGeometry().size() : handedOver);
+    const QImage picture = Pattern(
+        handedOver.isEmpty() ? QGuiApplication::primaryScreen()->virtualGeometry().size() : handedOver);
     m_portal->setPicture(picture);
     QVERIFY(m_portal->publish());
     auto controller = makeController();

@@ -60,7 +60,8 @@ QDBusObjectPath PortalImitation::Screenshot(const QString&, const QVariantMap& o
     const QString caller = message().service();
     QString sender = caller.mid(1);
     sender.replace(u'.', u'_');
-    const QString handle = Path + u"/request/"_s + sender + u'/' + options.value(u"handle_token"_s).toString();
+    const QString handle =
+        Path + u"/request/"_s + sender + u'/' + options.value(u"handle_token"_s).toString();
     const QString uri = QUrl::fromLocalFile(pictureFile()).toString();
     QFile::remove(pictureFile());
     switch (m_behaviour) {
@@ -93,8 +94,8 @@ void PortalImitation::respond(const QString& caller, const QString& handle, uint
 {
     // After the call's reply, as a real portal answers once the desktop has taken the picture.
     QTimer::singleShot(20, this, [this, caller, handle, code, uri] {
-        QDBusMessage signal =
-            QDBusMessage::createTargetedSignal(caller, handle, u"org.freedesktop.portal.Request"_s, u"Response"_s);
+        QDBusMessage signal = QDBusMessage::createTargetedSignal(
+            caller, handle, u"org.freedesktop.portal.Request"_s, u"Response"_s);
         QVariantMap results;
         if (!uri.isEmpty())
             results.insert(u"uri"_s, uri);
