@@ -121,6 +121,8 @@ std::unique_ptr<CaptureController> TestCapturePortal::makeController()
     auto reader = std::make_unique<PortalScreenReader>(
         QDBusConnection::connectToBus(m_bus.address(), m_busName + u"-program"_s));
     reader->portal().setAnswerTimeout(ShortTimeoutMs);
+    // The imitation's folder stands for the shared temporary folder the real portal writes to.
+    reader->setSharedFolders({m_dir->path()});
     controller->setScreenReader(std::move(reader));
     controller->setWindowsToHide([this] { return QList<QWidget*>{m_main.get()}; });
     controller->setTargetSource([this] { return m_target; });

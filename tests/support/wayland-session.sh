@@ -138,6 +138,13 @@ for tool in sway Xwayland pipewire dbus-run-session dbus-update-activation-envir
     fi
 done
 
+# The wlr backend writes its picture to this fixed name; one another user left there cannot be
+# replaced and every request would fail.
+if [ -e /tmp/out.png ] && [ "$(stat -c %U /tmp/out.png)" != "$( [ "$(id -u)" -eq 0 ] && echo "$user" || id -un)" ]; then
+    echo "wayland-session: /tmp/out.png belongs to $(stat -c %U /tmp/out.png); the portal cannot write its picture" >&2
+    exit 1
+fi
+
 self=$(readlink -f "$0")
 as_user=()
 owner=$(id -un)
