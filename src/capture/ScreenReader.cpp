@@ -10,6 +10,7 @@
 #include <QTimer>
 
 #include <cmath>
+#include <utility>
 
 namespace linvera::capture {
 
@@ -55,6 +56,8 @@ PortalScreenReader::PortalScreenReader(const QDBusConnection& bus, QObject* pare
 {
     connect(&m_portal, &platform::ScreenshotPortal::answered, this, [this](const platform::PortalAnswer& a) {
         using Status = platform::PortalAnswer::Status;
+        if (a.status != Status::Refused)
+            m_askAgain = false;
         switch (a.status) {
         case Status::Picture:
             load(a.uri);
@@ -68,6 +71,12 @@ PortalScreenReader::PortalScreenReader(const QDBusConnection& bus, QObject* pare
             return;
         case Status::Refused:
             qWarning("screenshot portal: %s", qPrintable(a.detail));
+            // wlroots backends have no picker and refuse the interactive request; the portal still
+            // guards the plain one by its own permission.
+            if (std::exchange(m_askAgain, false)) {
+                m_portal.request(false);
+                return;
+            }
             Q_EMIT answered(Outcome::Refused, {});
             return;
         case Status::NoAnswer:
@@ -91,6 +100,7 @@ void PortalScreenReader::read(bool interactive)
 {
     if (busy())
         return;
+    m_askAgain = interactive;
     m_portal.request(interactive);
 }
 

@@ -106,6 +106,8 @@ private:
 
     platform::ScreenshotPortal m_portal;
     QStringList m_shared;
+    // An interactive request a desktop refused is asked once more without its dialog.
+    bool m_askAgain = false;
     QPointer<QThread> m_loader;
 };
 

@@ -219,7 +219,8 @@ void TestCapturePortal::regionSavesThePortalPicture()
     QVERIFY(m_boxes.shown().isEmpty());
 
     // The saved pixels are the portal's under the dragged rectangle, in device pixels, inside its border.
-    const QRect device = QRect(from * scale, to * scale).normalized();
+    const QRect device(std::min(from.x(), to.x()) * scale, std::min(from.y(), to.y()) * scale,
+                       std::abs(to.x() - from.x()) * scale, std::abs(to.y() - from.y()) * scale);
     const QRect inner(device.left() + 1, device.top() + 1, device.width() - 2, device.height() - 2);
     const QImage picture = QImage(saved.at(0).at(0).toString()).convertToFormat(QImage::Format_RGB32);
     QCOMPARE(picture.size(), inner.size());
@@ -290,16 +291,24 @@ void TestCapturePortal::failuresTellAndSaveNothing()
 
 void TestCapturePortal::windowSavesWhatThePortalHandsOver_data()
 {
+    QTest::addColumn<PortalImitation::Behaviour>("behaviour");
     QTest::addColumn<QSize>("handedOver"); // empty: the whole screen
+    QTest::addColumn<int>("requests");
     QTest::addColumn<QString>("text");
-    QTest::newRow("whole screen, no picker (wlroots)") << QSize() << WholeScreen;
-    QTest::newRow("a window the user picked") << QSize(317, 211) << Saved;
+    using B = PortalImitation::Behaviour;
+    QTest::newRow("whole screen from the picker") << B::Picture << QSize() << 1 << WholeScreen;
+    QTest::newRow("a window the user picked") << B::Picture << QSize(317, 211) << 1 << Saved;
+    QTest::newRow("no picker: refused, then the whole screen (wlroots)")
+        << B::NoPicker << QSize() << 2 << WholeScreen;
 }
 
 void TestCapturePortal::windowSavesWhatThePortalHandsOver()
 {
+    QFETCH(PortalImitation::Behaviour, behaviour);
     QFETCH(QSize, handedOver);
+    QFETCH(int, requests);
     QFETCH(QString, text);
+    m_portal->setBehaviour(behaviour);
     const QImage picture = Pattern(
         handedOver.isEmpty() ? QGuiApplication::primaryScreen()->virtualGeometry().size() : handedOver);
     m_portal->setPicture(picture);
@@ -310,7 +319,8 @@ void TestCapturePortal::windowSavesWhatThePortalHandsOver()
     controller->captureWindow();
     QVERIFY(controller->windowDialog() == nullptr);
     QVERIFY(saved.wait(WaitMs));
-    QCOMPARE(m_portal->lastOptions().value(u"interactive"_s).toBool(), true);
+    QCOMPARE(m_portal->requests(), requests);
+    QCOMPARE(m_portal->lastOptions().value(u"interactive"_s).toBool(), requests == 1);
     QCOMPARE(message.last().at(0).toString(), text);
     QVERIFY(m_main->isVisible());
     QCOMPARE(QImage(saved.at(0).at(0).toString()).convertToFormat(QImage::Format_RGB32), picture);

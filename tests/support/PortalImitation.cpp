@@ -64,7 +64,10 @@ QDBusObjectPath PortalImitation::Screenshot(const QString&, const QVariantMap& o
         Path + u"/request/"_s + sender + u'/' + options.value(u"handle_token"_s).toString();
     const QString uri = QUrl::fromLocalFile(pictureFile()).toString();
     QFile::remove(pictureFile());
-    switch (m_behaviour) {
+    Behaviour behaviour = m_behaviour;
+    if (behaviour == Behaviour::NoPicker)
+        behaviour = options.value(u"interactive"_s).toBool() ? Behaviour::Fail : Behaviour::Picture;
+    switch (behaviour) {
     case Behaviour::Picture:
         m_picture.save(pictureFile(), "PNG");
         respond(caller, handle, 0, uri);
@@ -85,6 +88,7 @@ QDBusObjectPath PortalImitation::Screenshot(const QString&, const QVariantMap& o
         break;
     case Behaviour::Never:
     case Behaviour::Deny:
+    case Behaviour::NoPicker:
         break;
     }
     return QDBusObjectPath(handle);

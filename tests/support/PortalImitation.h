@@ -27,6 +27,7 @@ public:
         MissingFile, ///< response 0 naming a file that is not there
         PlantedLink, ///< response 0 naming a link to a real picture elsewhere
         Deny,        ///< the call itself fails with AccessDenied
+        NoPicker,    ///< as wlroots backends: response 2 to an interactive request, else a picture
     };
 
     /// Writes its pictures (and links) into folder.
