@@ -213,13 +213,10 @@ bool CaptureController::reportFailure(ScreenReader::Outcome outcome)
 void CaptureController::regionRead(const DesktopPicture& picture)
 {
     m_snapshot = picture;
-    if (!m_reader->choosesWindows()) {
-        showOverlay(WindowsBackMaxMs);
-        return;
-    }
-    // The portal took a while: the windows shown again may come back after the overlay and, where
-    // the compositor raises them, take its pointer. The overlay waits for them (bounded).
-    showOverlay(0);
+    // After the portal's answer the windows shown again can come back after the overlay and, where
+    // the compositor raises them (sway with XWayland), take its pointer: the overlay waits for them,
+    // bounded. The X11 path goes on at once, as it always did.
+    showOverlay(m_reader->choosesWindows() ? 0 : WindowsBackMaxMs);
 }
 
 void CaptureController::showOverlay(int waitedMs)
