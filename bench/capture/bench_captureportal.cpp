@@ -1,7 +1,7 @@
 // Prints, as medians of repeated runs on a Wayland desktop with the screenshot portal (meant for the
-// headless sway of tests/support/wayland-session.sh:
-//   tests/support/wayland-session.sh --copy build/rel/bin/bench_captureportal -- \
-//       QT_QPA_PLATFORM=wayland build/rel/bin/bench_captureportal):
+// headless sway of tests/support/wayland-session.sh, all on one line:
+//   tests/support/wayland-session.sh --copy build/rel/bin/bench_captureportal --
+//   QT_QPA_PLATFORM=wayland build/rel/bin/bench_captureportal):
 //  - from the portal request to the picture loaded (the call, the portal's answer, reading and
 //    decoding its file), beside `grim` writing the same screen to a file, and the ratio;
 //  - from the release of the drag to both files written (the dated file and the preview copy), for

@@ -11,6 +11,7 @@
 #include <QFileInfo>
 #include <QUrl>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 
@@ -92,7 +93,9 @@ void ScreenshotPortal::request(bool interactive)
         });
         return;
     }
-    const QString token = u"linvera%1_%2"_s.arg(QCoreApplication::applicationPid()).arg(m_serial);
+    // Unique for the whole process: a backend may keep a request object of an earlier token.
+    static std::atomic<quint64> tokens{0};
+    const QString token = u"linvera%1_%2"_s.arg(QCoreApplication::applicationPid()).arg(++tokens);
     // Listening before the call: the answer may come before the call's own reply.
     listenOn(RequestPath(m_bus.baseService(), token));
 
