@@ -67,6 +67,11 @@ QDBusObjectPath PortalImitation::Screenshot(const QString&, const QVariantMap& o
     Behaviour behaviour = m_behaviour;
     if (behaviour == Behaviour::NoPicker)
         behaviour = options.value(u"interactive"_s).toBool() ? Behaviour::Fail : Behaviour::Picture;
+    // As xdg-desktop-portal-wlr, which keeps the request objects it made: a token used before fails.
+    const QString token = options.value(u"handle_token"_s).toString();
+    if (m_tokens.contains(token))
+        behaviour = Behaviour::Fail;
+    m_tokens.insert(token);
     switch (behaviour) {
     case Behaviour::Picture:
         m_picture.save(pictureFile(), "PNG");

@@ -5,6 +5,7 @@
 #include <QDBusObjectPath>
 #include <QImage>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QVariantMap>
 
@@ -60,6 +61,7 @@ private:
     QObject m_other;
     int m_requests = 0;
     QVariantMap m_lastOptions;
+    QSet<QString> m_tokens;
     bool m_published = false;
 };
 
