@@ -118,6 +118,8 @@ bool releaseToFiles(capture::CaptureController& controller, capture::CaptureTarg
         QObject::connect(&controller, &capture::CaptureController::pictureSaved, [&] { saved = true; });
     controller.captureRegion();
     bool ok = waitFor([&] { return shown; });
+    if (!ok)
+        std::fprintf(stderr, "no overlay\n");
     if (ok) {
         capture::frmScreen* overlay = controller.overlay();
         sendMouse(overlay, QEvent::MouseButtonPress, QPoint(100, 100));
@@ -126,6 +128,8 @@ bool releaseToFiles(capture::CaptureController& controller, capture::CaptureTarg
         timer.start();
         sendMouse(overlay, QEvent::MouseButtonRelease, QPoint(700, 500));
         ok = waitFor([&] { return saved; });
+        if (!ok)
+            std::fprintf(stderr, "no picture saved\n");
         times.append(double(timer.nsecsElapsed()) / 1e6);
     }
     QObject::disconnect(a);

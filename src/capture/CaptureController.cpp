@@ -240,6 +240,7 @@ void CaptureController::showOverlay(int waitedMs)
     connect(m_overlay, &frmScreen::rectangleChosen, this, &CaptureController::regionChosen);
     connect(m_overlay, &frmScreen::cancelled, this, [this] {
         m_snapshot = {};
+        m_overlay = nullptr;
         Q_EMIT finished();
     });
     // A Wayland client cannot place a window: covering the output is asked of the compositor.
@@ -258,7 +259,8 @@ void CaptureController::regionChosen(int left, int top, int right, int bottom)
 {
     const DesktopPicture snapshot = std::exchange(m_snapshot, {});
     m_overlay->releaseKeyboard();
-    m_overlay->close();
+    // Deleted later by itself: the next command must not find it still here.
+    std::exchange(m_overlay, nullptr)->close();
     save(snapshot, left, top, right, bottom, SavedMessage);
 }
 
