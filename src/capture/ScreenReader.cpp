@@ -137,6 +137,10 @@ void PortalScreenReader::load(const QString& uri)
         buffer.open(QIODevice::ReadOnly);
         QImageReader reader(&buffer);
         *result = reader.read();
+        // A screen has no transparency: the picture takes the form an X11 grab has, which the PNG
+        // encoder writes without an alpha channel, faster and smaller.
+        if (!result->isNull() && result->format() != QImage::Format_RGB32)
+            *result = result->convertToFormat(QImage::Format_RGB32);
         if (result->isNull())
             *error = uri + QStringLiteral(": ") + reader.errorString();
     });
