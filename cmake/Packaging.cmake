@@ -26,7 +26,8 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE https://www.halvex.example/linvera/)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
     "qt6-qpa-plugins, qt6-translations-l10n, default-dbus-session-bus | dbus-session-bus")
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-image-formats-plugins, xdg-utils")
+# The screenshot portal reads the screen on Wayland desktops (with the desktop's own backend).
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-image-formats-plugins, xdg-utils, xdg-desktop-portal, qt6-wayland")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "chromium | firefox-esr")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

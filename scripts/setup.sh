@@ -20,6 +20,8 @@ test_packages=(
     chromium firefox-esr nodejs
     # The capture tests move the pointer through the XTest extension; one runs a window manager.
     libxcb-xtest0-dev openbox
+    # A headless Wayland desktop with the screenshot portal, for the capture through the portal.
+    sway xwayland xdg-desktop-portal xdg-desktop-portal-wlr xdg-desktop-portal-gtk pipewire grim qt6-wayland
     # Metadata, desktop entry, manual and completion checks of the package.
     appstream desktop-file-utils man-db bash-completion
     # The fuzz targets: clang with its libFuzzer runtime.

@@ -10,6 +10,7 @@
 #include <QScreen>
 #include <QTimer>
 #include <QWidget>
+#include <QWindow>
 
 #include <algorithm>
 
@@ -18,6 +19,13 @@ namespace linvera::capture {
 namespace {
 
 const QString SavedMessage = QStringLiteral(u"ｷｬﾌﾟﾁｬ画像をﾃﾞｽｸﾄｯﾌﾟに保存しました。");
+// The window command on a desktop whose portal answers without letting the user choose.
+const QString WholeScreenMessage =
+    QStringLiteral(u"ｳｨﾝﾄﾞｳを選べないﾃﾞｽｸﾄｯﾌﾟのため、画面全体をﾃﾞｽｸﾄｯﾌﾟに保存しました。");
+const QString NotReadText = QStringLiteral(u"画面を取り込めませんでした。");
+// Windows shown again get this long to come back before the overlay goes over them.
+constexpr int WindowsBackMaxMs = 1000;
+constexpr int WindowsBackPollMs = 20;
 
 } // namespace
 
@@ -27,8 +35,10 @@ CaptureController::CaptureController(platform::MessageBoxes& boxes,
     , m_boxes(boxes)
     , m_windows(std::move(windows))
     , m_clock([] { return QDateTime::currentDateTime(); })
-    , m_grab(&CaptureController::GrabDesktop)
-{}
+{
+    setScreenReader(CreateScreenReader(
+        platform::DetectDisplaySession(QProcessEnvironment::systemEnvironment()), *m_windows));
+}
 
 CaptureController::~CaptureController()
 {
@@ -47,27 +57,22 @@ frmWindowCapture* CaptureController::windowDialog() const
     return m_dialog;
 }
 
-DesktopPicture CaptureController::GrabDesktop()
+void CaptureController::setScreenReader(std::unique_ptr<ScreenReader> reader)
 {
-    QScreen* screen = QGuiApplication::primaryScreen();
-    if (screen == nullptr)
-        return {};
-    const QRect desktop = screen->virtualGeometry();
-    const QRect own = screen->geometry();
-    // Window 0 is the root window; the rectangle is given relative to this screen.
-    const QPixmap pixmap = screen->grabWindow(0, desktop.x() - own.x(), desktop.y() - own.y(),
-                                              desktop.width(), desktop.height());
-    DesktopPicture picture;
-    picture.image = pixmap.toImage();
-    const double ratio = screen->devicePixelRatio();
-    picture.image.setDevicePixelRatio(ratio);
-    picture.origin = QPoint(qRound(desktop.x() * ratio), qRound(desktop.y() * ratio));
-    return picture;
+    m_reader = std::move(reader);
+    m_reading = Reading::Nothing;
+    connect(m_reader.get(), &ScreenReader::answered, this, &CaptureController::screenRead);
+}
+
+void CaptureController::setScreenGrabber(std::function<DesktopPicture()> grabber)
+{
+    if (auto* grab = qobject_cast<GrabScreenReader*>(m_reader.get()))
+        grab->setGrabber(std::move(grabber));
 }
 
 bool CaptureController::available() const
 {
-    return m_windows->available() && QGuiApplication::platformName() == QStringLiteral("xcb");
+    return m_reader->available();
 }
 
 bool CaptureController::refuseWithoutX11()
@@ -98,12 +103,13 @@ void CaptureController::showWindowsAgain()
         if (w)
             w->show();
     }
+    m_shownAgain = m_hidden;
     m_hidden.clear();
 }
 
 void CaptureController::captureRegion()
 {
-    if (m_regionPending)
+    if (m_regionPending || m_windowPending || m_reader->busy())
         return;
     if (m_overlay) {
         m_overlay->raise();
@@ -121,16 +127,112 @@ void CaptureController::captureRegion()
 void CaptureController::regionAfterWait()
 {
     QCoreApplication::processEvents();
-    m_snapshot = m_grab();
-    showWindowsAgain();
-    QCoreApplication::processEvents();
-    m_regionPending = false;
-    if (m_snapshot.image.isNull()) {
-        m_boxes.show(platform::MessageBoxes::Icon::Exclamation, AppTitle(),
-                     QStringLiteral(u"画面を取り込めませんでした。"));
-        Q_EMIT finished();
+    m_reading = Reading::Region;
+    m_reader->read(false);
+}
+
+void CaptureController::screenRead(ScreenReader::Outcome outcome, const DesktopPicture& picture)
+{
+    const Reading reading = std::exchange(m_reading, Reading::Nothing);
+    switch (reading) {
+    case Reading::Nothing:
+        return;
+    case Reading::Region:
+        showWindowsAgain();
+        QCoreApplication::processEvents();
+        if (!reportFailure(outcome)) {
+            m_regionPending = false;
+            Q_EMIT finished();
+            return;
+        }
+        regionRead(picture);
+        return;
+    case Reading::DroppedWindow:
+        showWindowsAgain();
+        if (m_dialog)
+            m_dialog->close();
+        if (!reportFailure(outcome)) {
+            Q_EMIT finished();
+            return;
+        }
+        save(picture, m_droppedOuter.x(), m_droppedOuter.y(), m_droppedOuter.x() + m_droppedOuter.width(),
+             m_droppedOuter.y() + m_droppedOuter.height(), SavedMessage);
+        return;
+    case Reading::ChosenWindow:
+        showWindowsAgain();
+        m_windowPending = false;
+        if (!reportFailure(outcome)) {
+            Q_EMIT finished();
+            return;
+        }
+        // All of what the desktop handed over, inside a border of one pixel beyond it.
+        save(picture, picture.origin.x() - 1, picture.origin.y() - 1,
+             picture.origin.x() + picture.image.width() + 1, picture.origin.y() + picture.image.height() + 1,
+             picture.wholeScreen ? WholeScreenMessage : SavedMessage);
         return;
     }
+}
+
+bool CaptureController::reportFailure(ScreenReader::Outcome outcome)
+{
+    QString text;
+    switch (outcome) {
+    case ScreenReader::Outcome::Read:
+        return true;
+    case ScreenReader::Outcome::Cancelled:
+        // The user closed the desktop's dialog: nothing to tell.
+        return false;
+    case ScreenReader::Outcome::NoPortal:
+        text =
+            NotReadText + QStringLiteral(u"\nデスクトップのスクリーンショット ポータル"
+                                         u" (org.freedesktop.portal.Screenshot) が見つかりません。\n"
+                                         u"パッケージ xdg-desktop-portal と、デスクトップに合うバックエンド"
+                                         u" (GNOME は xdg-desktop-portal-gnome、KDE Plasma は"
+                                         u" xdg-desktop-portal-kde、sway などは xdg-desktop-portal-wlr)"
+                                         u" をインストールしてください。");
+        break;
+    case ScreenReader::Outcome::Refused:
+        text = NotReadText + QStringLiteral(u"\nデスクトップが画面の取り込みを許可しませんでした。");
+        break;
+    case ScreenReader::Outcome::NoAnswer:
+        text = NotReadText + QStringLiteral(u"\nデスクトップのスクリーンショット ポータルが 30 秒以内に"
+                                            u"応答しませんでした。");
+        break;
+    case ScreenReader::Outcome::Unreadable:
+        text = NotReadText +
+               QStringLiteral(u"\nスクリーンショット ポータルが渡した画像を読み込めませんでした。");
+        break;
+    case ScreenReader::Outcome::Failed:
+        text = NotReadText;
+        break;
+    }
+    m_boxes.show(platform::MessageBoxes::Icon::Exclamation, AppTitle(), text);
+    return false;
+}
+
+void CaptureController::regionRead(const DesktopPicture& picture)
+{
+    m_snapshot = picture;
+    // After the portal's answer the windows shown again can come back after the overlay and, where
+    // the compositor raises them (sway with XWayland), take its pointer: the overlay waits for them,
+    // bounded. The X11 path goes on at once, as it always did.
+    showOverlay(m_reader->choosesWindows() ? 0 : WindowsBackMaxMs);
+}
+
+void CaptureController::showOverlay(int waitedMs)
+{
+    bool back = true;
+    for (const QPointer<QWidget>& w : std::as_const(m_shownAgain)) {
+        if (w && w->isVisible() && (w->windowHandle() == nullptr || !w->windowHandle()->isExposed()))
+            back = false;
+    }
+    if (!back && waitedMs < WindowsBackMaxMs) {
+        QTimer::singleShot(WindowsBackPollMs, this,
+                           [this, waitedMs] { showOverlay(waitedMs + WindowsBackPollMs); });
+        return;
+    }
+    m_shownAgain.clear();
+    m_regionPending = false;
     const double ratio = m_snapshot.image.devicePixelRatio();
     const QRect desktop(QPoint(qRound(m_snapshot.origin.x() / ratio), qRound(m_snapshot.origin.y() / ratio)),
                         m_snapshot.image.deviceIndependentSize().toSize());
@@ -138,9 +240,14 @@ void CaptureController::regionAfterWait()
     connect(m_overlay, &frmScreen::rectangleChosen, this, &CaptureController::regionChosen);
     connect(m_overlay, &frmScreen::cancelled, this, [this] {
         m_snapshot = {};
+        m_overlay = nullptr;
         Q_EMIT finished();
     });
-    m_overlay->show();
+    // A Wayland client cannot place a window: covering the output is asked of the compositor.
+    if (QGuiApplication::platformName().startsWith(QStringLiteral("wayland")))
+        m_overlay->showFullScreen();
+    else
+        m_overlay->show();
     m_overlay->raise();
     m_overlay->activateWindow();
     // Without a window manager to give it the focus, Escape must still reach the overlay.
@@ -152,8 +259,9 @@ void CaptureController::regionChosen(int left, int top, int right, int bottom)
 {
     const DesktopPicture snapshot = std::exchange(m_snapshot, {});
     m_overlay->releaseKeyboard();
-    m_overlay->close();
-    save(snapshot, left, top, right, bottom);
+    // Deleted later by itself: the next command must not find it still here.
+    std::exchange(m_overlay, nullptr)->close();
+    save(snapshot, left, top, right, bottom, SavedMessage);
 }
 
 void CaptureController::captureWindow()
@@ -163,8 +271,14 @@ void CaptureController::captureWindow()
         m_dialog->activateWindow();
         return;
     }
+    if (m_regionPending || m_windowPending || m_reader->busy() || m_overlay)
+        return;
     if (refuseWithoutX11())
         return;
+    if (m_reader->choosesWindows()) {
+        windowChosenByDesktop();
+        return;
+    }
     m_dialog = new frmWindowCapture(*m_windows);
     if (m_windowsToHide && !m_windowsToHide().isEmpty() && m_windowsToHide().first() != nullptr)
         m_dialog->setWindowIcon(m_windowsToHide().first()->windowIcon());
@@ -180,6 +294,20 @@ void CaptureController::captureWindow()
     m_dialog->activateWindow();
 }
 
+void CaptureController::windowChosenByDesktop()
+{
+    // No program sees the other windows: the desktop's own dialog chooses, or it hands over the
+    // whole screen. This program's windows leave the screen first, as for a drag.
+    m_windowPending = true;
+    hideWindows();
+    QCoreApplication::processEvents();
+    QTimer::singleShot(WindowHideWaitMs, this, [this] {
+        QCoreApplication::processEvents();
+        m_reading = Reading::ChosenWindow;
+        m_reader->read(true);
+    });
+}
+
 void CaptureController::windowDropped(const QRect& outer)
 {
     // The windows under the frame repaint themselves, and the hidden windows must have left the
@@ -187,19 +315,17 @@ void CaptureController::windowDropped(const QRect& outer)
     const qint64 hideLeft = WindowHideWaitMs - (m_sinceHide.isValid() ? m_sinceHide.elapsed() : 0);
     QTimer::singleShot(int(std::max<qint64>(RepaintWaitMs, hideLeft)), this, [this, outer] {
         QCoreApplication::processEvents();
-        const DesktopPicture picture = m_grab();
-        showWindowsAgain();
-        if (m_dialog)
-            m_dialog->close();
-        save(picture, outer.x(), outer.y(), outer.x() + outer.width(), outer.y() + outer.height());
+        m_droppedOuter = outer;
+        m_reading = Reading::DroppedWindow;
+        m_reader->read(false);
     });
 }
 
-void CaptureController::save(const DesktopPicture& picture, int left, int top, int right, int bottom)
+void CaptureController::save(const DesktopPicture& picture, int left, int top, int right, int bottom,
+                             const QString& savedMessage)
 {
     if (picture.image.isNull()) {
-        m_boxes.show(platform::MessageBoxes::Icon::Exclamation, AppTitle(),
-                     QStringLiteral(u"画面を取り込めませんでした。"));
+        m_boxes.show(platform::MessageBoxes::Icon::Exclamation, AppTitle(), NotReadText);
         Q_EMIT finished();
         return;
     }
@@ -209,7 +335,7 @@ void CaptureController::save(const DesktopPicture& picture, int left, int top, i
     switch (result.status) {
     case SaveResult::Status::Saved:
         Q_EMIT pictureSaved(result.postPath, result.displayPath);
-        Q_EMIT statusMessage(SavedMessage);
+        Q_EMIT statusMessage(savedMessage);
         break;
     case SaveResult::Status::NothingInside:
         m_boxes.show(platform::MessageBoxes::Icon::Exclamation, AppTitle(),

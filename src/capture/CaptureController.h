@@ -2,6 +2,7 @@
 
 #include "CaptureSaver.h"
 #include "MessageBoxes.h"
+#include "ScreenReader.h"
 #include "WindowSystem.h"
 
 #include <QDateTime>
@@ -22,14 +23,6 @@ namespace linvera::capture {
 
 class frmScreen;
 class frmWindowCapture;
-
-/// A picture of the whole virtual desktop, its device pixel ratio set, and where its top-left
-/// corner lies in device pixels.
-struct DesktopPicture
-{
-    QImage image;
-    QPoint origin;
-};
 
 /// The two capture commands: the screen region (hide the windows, freeze the screen, let the user
 /// drag a rectangle on the overlay) and the window capture (the crosshair dialog). The application
@@ -57,17 +50,20 @@ public:
     void setClock(std::function<QDateTime()> clock) { m_clock = std::move(clock); }
     /// The locale whose date and time forms name the files (the system's unless set).
     void setLocale(const QLocale& locale) { m_locale = locale; }
-    /// Replaces the screen grab (tests make it fail).
-    void setScreenGrabber(std::function<DesktopPicture()> grabber) { m_grab = std::move(grabber); }
+    /// Replaces the screen grab of the X11 reader (tests make it fail).
+    void setScreenGrabber(std::function<DesktopPicture()> grabber);
+    /// Replaces the reader the session chose (tests use a portal on a bus of their own).
+    void setScreenReader(std::unique_ptr<ScreenReader> reader);
+    ScreenReader& screenReader() const { return *m_reader; }
 
-    /// False where capture cannot work (no X11 session).
+    /// False where capture cannot work (no display session).
     bool available() const;
     frmScreen* overlay() const;
     frmWindowCapture* windowDialog() const;
     platform::WindowSystem& windowSystem() const { return *m_windows; }
 
     /// Grabs the whole virtual desktop through Qt.
-    static DesktopPicture GrabDesktop();
+    static DesktopPicture GrabDesktop() { return GrabScreenReader::GrabDesktop(); }
 
 public Q_SLOTS:
     void captureRegion();
@@ -84,12 +80,21 @@ Q_SIGNALS:
     void finished();
 
 private:
+    // What the screen is being read for.
+    enum class Reading { Nothing, Region, DroppedWindow, ChosenWindow };
+
     void hideWindows();
     void showWindowsAgain();
     void regionAfterWait();
+    void screenRead(ScreenReader::Outcome outcome, const DesktopPicture& picture);
+    void regionRead(const DesktopPicture& picture);
+    void showOverlay(int waitedMs);
     void regionChosen(int left, int top, int right, int bottom);
     void windowDropped(const QRect& outer);
-    void save(const DesktopPicture& picture, int left, int top, int right, int bottom);
+    void windowChosenByDesktop();
+    bool reportFailure(ScreenReader::Outcome outcome);
+    void save(const DesktopPicture& picture, int left, int top, int right, int bottom,
+              const QString& savedMessage);
     bool refuseWithoutX11();
 
     platform::MessageBoxes& m_boxes;
@@ -97,13 +102,17 @@ private:
     std::function<QList<QWidget*>()> m_windowsToHide;
     std::function<CaptureTarget()> m_target;
     std::function<QDateTime()> m_clock;
-    std::function<DesktopPicture()> m_grab;
+    std::unique_ptr<ScreenReader> m_reader;
+    Reading m_reading = Reading::Nothing;
+    QRect m_droppedOuter;
     QLocale m_locale = QLocale::system();
     QList<QPointer<QWidget>> m_hidden;
+    QList<QPointer<QWidget>> m_shownAgain;
     DesktopPicture m_snapshot;
     QPointer<frmScreen> m_overlay;
     QPointer<frmWindowCapture> m_dialog;
     bool m_regionPending = false;
+    bool m_windowPending = false;
     QElapsedTimer m_sinceHide;
 };
 

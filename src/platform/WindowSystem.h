@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QPoint>
+#include <QProcessEnvironment>
 #include <QRect>
 #include <QString>
 
@@ -51,8 +52,19 @@ public:
     void sync() override {}
 };
 
-/// The X11 implementation when the program runs on an X11 display (DISPLAY set and reachable, and
-/// built with X11), else the null one.
+/// How the session shows windows, and so how the screen can be read.
+enum class DisplaySession {
+    X11,     ///< an X server is the display: the root window can be read
+    Wayland, ///< a Wayland compositor, with or without XWayland: only its screenshot portal can
+    None,    ///< no display at all
+};
+
+/// Wayland when WAYLAND_DISPLAY is set or XDG_SESSION_TYPE is "wayland", even when DISPLAY names
+/// the XWayland server of that session; X11 when only DISPLAY is set.
+DisplaySession DetectDisplaySession(const QProcessEnvironment& environment);
+
+/// The X11 implementation in an X11 session (DISPLAY set and reachable, and built with X11), else
+/// the null one: under XWayland the X server knows only the X windows, not what the user sees.
 std::unique_ptr<WindowSystem> CreateWindowSystem();
 
 } // namespace linvera::platform

@@ -1,5 +1,20 @@
 #include "WindowSystem.h"
 
+namespace linvera::platform {
+
+DisplaySession DetectDisplaySession(const QProcessEnvironment& environment)
+{
+    using namespace Qt::StringLiterals;
+    if (!environment.value(u"WAYLAND_DISPLAY"_s).isEmpty() ||
+        environment.value(u"XDG_SESSION_TYPE"_s).compare(u"wayland"_s, Qt::CaseInsensitive) == 0)
+        return DisplaySession::Wayland;
+    if (!environment.value(u"DISPLAY"_s).isEmpty())
+        return DisplaySession::X11;
+    return DisplaySession::None;
+}
+
+} // namespace linvera::platform
+
 #if WITH_X11
 
 #include <QByteArray>
@@ -246,7 +261,7 @@ private:
 
 std::unique_ptr<WindowSystem> CreateWindowSystem()
 {
-    if (qEnvironmentVariableIsEmpty("DISPLAY"))
+    if (DetectDisplaySession(QProcessEnvironment::systemEnvironment()) != DisplaySession::X11)
         return std::make_unique<NullWindowSystem>();
     int screenNumber = 0;
     xcb_connection_t* c = xcb_connect(nullptr, &screenNumber);
