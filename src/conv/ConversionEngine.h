@@ -73,7 +73,6 @@ public:
     /// How long one conversion may spend matching the rules of both files together; past it the
     /// conversion ends with a message.
     static constexpr int kRuleMatchBudgetMs = 2000;
-    void setRuleMatchBudget(int ms) { m_ruleMatchBudgetMs = ms; }
 
     /// The log line of one run, without its CR LF. A control character in a field is written as
     /// %XX (its UTF-8 bytes), so that no field can end the line.
@@ -105,7 +104,6 @@ private:
     QString m_logFilePath;
     QString m_tempFolder;
     bool m_logFailureShown = false;
-    int m_ruleMatchBudgetMs = kRuleMatchBudgetMs;
     QString m_previewPicturePath;
     std::function<int()> m_shortUrlType;
     std::function<ProxySetting()> m_proxy;
