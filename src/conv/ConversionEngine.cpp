@@ -170,7 +170,7 @@ void ConversionEngine::StartConv()
     int mode = Shorten;
     bool shortened = false;
     // One budget for all the rules a conversion tries, whichever file they come from.
-    const QDeadlineTimer matchDeadline(m_ruleMatchBudgetMs);
+    const QDeadlineTimer matchDeadline(kRuleMatchBudgetMs);
     bool rulesOutOfTime = false;
 
     if (m_forceFollow) {
@@ -228,7 +228,7 @@ void ConversionEngine::StartConv()
         m_mode = Shorten;
         m_view.setAfterUrl(QString());
         m_view.setMessage(u"規則ファイルの照合が"_s +
-                          QString::number(double(m_ruleMatchBudgetMs) / 1000, 'g', 3) +
+                          QString::number(double(kRuleMatchBudgetMs) / 1000, 'g', 3) +
                           u"秒で終わらないため、変換をやめました。"_s);
         appendLog(input, QString());
         Q_EMIT conversionFinished(Shorten);

@@ -73,7 +73,6 @@ public:
     /// How long one conversion may spend matching the rules of both files together; past it the
     /// conversion ends with a message.
     static constexpr int kRuleMatchBudgetMs = 2000;
-    void setRuleMatchBudget(int ms) { m_ruleMatchBudgetMs = ms; }
 
     /// The message of a run whose probe or picture download is under way (it stays when it ends).
     static QString processingMessage();
@@ -107,7 +106,6 @@ private:
     QString m_logFilePath;
     QString m_tempFolder;
     bool m_logFailureShown = false;
-    int m_ruleMatchBudgetMs = kRuleMatchBudgetMs;
     QString m_previewPicturePath;
     std::function<int()> m_shortUrlType;
     std::function<ProxySetting()> m_proxy;
