@@ -6,6 +6,21 @@
 using namespace Qt::StringLiterals;
 
 namespace linvera {
+namespace {
+
+/// Latin, the punctuation and the Japanese scripts that the services' replies are written in. Any
+/// other character is shown as U+FFFD: a host that sends characters of many scripts (or bytes that
+/// decode to them) would otherwise have the window load one fallback font after another, each
+/// load holding it up for tens of milliseconds.
+bool shownAsItIs(char16_t c)
+{
+    return (c >= 0x20 && c <= 0x7E) || (c >= 0xA0 && c <= 0x24F) || (c >= 0x2010 && c <= 0x2027) ||
+           (c >= 0x2030 && c <= 0x205E) || (c >= 0x3000 && c <= 0x30FF) || (c >= 0x3400 && c <= 0x4DBF) ||
+           (c >= 0x4E00 && c <= 0x9FFF) || (c >= 0xF900 && c <= 0xFAFF) || (c >= 0xFF00 && c <= 0xFFEF) ||
+           c == 0xFFFD || c == u'\t';
+}
+
+} // namespace
 
 ReplyTextFeed::ReplyTextFeed(QPlainTextEdit* box, QObject* parent)
     : QObject(parent)
@@ -70,7 +85,7 @@ void ReplyTextFeed::show()
         }
         if (c != u'\r' && c != u'\n')
             ++m_column;
-        shown += c;
+        shown += c == u'\r' || c == u'\n' || shownAsItIs(c.unicode()) ? c : QChar(0xFFFD);
     }
     m_pending.remove(0, take);
     m_shown += shown.size();

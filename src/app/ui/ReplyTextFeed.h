@@ -12,7 +12,8 @@ namespace linvera {
 /// most once per interval, with what came since but no more than kMostPerUpdate characters at a
 /// time (the rest follows at the next updates). A line longer than kLineWidth is shown broken (a
 /// single long line costs the box a whole layout at every update), and no more than kShownLimit
-/// characters are shown: the replies of these services are a few hundred bytes.
+/// characters are shown: the replies of these services are a few hundred bytes. Characters outside
+/// Latin, common punctuation and the Japanese scripts are shown as U+FFFD.
 class ReplyTextFeed : public QObject
 {
     Q_OBJECT
