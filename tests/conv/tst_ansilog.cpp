@@ -160,6 +160,9 @@ void TestAnsiLog::programWritesBestFitUnderShiftJisLocale()
     SetRegString(platform::RegRoot::LocalMachine, kEndpointsKey, u"ShortenerAltApiHost"_s,
                  m_shortener->hostAndPort());
     SetRegString(platform::RegRoot::LocalMachine, kEndpointsKey, u"LiveShortDomain"_s, u"lv.example"_s);
+    // The designed service, which the shortener imitates; a fresh store would use is.gd.
+    SetRegString(platform::RegRoot::LocalMachine, u"SOFTWARE\\HALVEX\\linvera\\param"_s, u"ShortURLType"_s,
+                 u"0"_s);
     const QString home = m_dir->filePath(u"home"_s);
     const QString dataFolder = home + u"/Documents/halvex-linvera"_s;
     QVERIFY(QDir().mkpath(dataFolder));
