@@ -45,16 +45,16 @@ AppendOutcome AppendToFileChecked(const QString& path, QByteArrayView bytes)
     if (fd < 0)
         return errno == ENXIO || errno == EISDIR ? AppendOutcome::NotPlainFile : AppendOutcome::Failed;
     const auto closeFd = qScopeGuard([fd] { ::close(fd); }); // drops the lock too
+    bool locked = false;
+    if (!lockForAppend(fd, locked))
+        return AppendOutcome::Failed;
+    // The size once the lock is ours: no append of ours can come between it and the take-back.
     struct stat info = {};
     if (::fstat(fd, &info) != 0)
         return AppendOutcome::Failed;
     if (!S_ISREG(info.st_mode))
         return AppendOutcome::NotPlainFile;
-    bool locked = false;
-    if (!lockForAppend(fd, locked))
-        return AppendOutcome::Failed;
-    // The size once the lock is ours: no append of ours can come between it and the take-back.
-    const bool sized = locked && ::fstat(fd, &info) == 0;
+    const bool sized = locked;
     qsizetype done = 0;
     while (done < bytes.size()) {
         const ssize_t n = ::write(fd, bytes.data() + done, size_t(bytes.size() - done));
