@@ -3,7 +3,7 @@
 // a failure saves nothing.
 #include "CaptureController.h"
 #include "PortalImitation.h"
-#include "PrivateBus.h"
+#include "TestBus.h"
 #include "RecordingMessageBoxes.h"
 #include "ScreenReader.h"
 #include "frmScreen.h"
@@ -68,7 +68,9 @@ private:
     std::unique_ptr<CaptureController> makeController();
     QStringList savedFiles() const;
 
-    linvera::test::PrivateBus m_bus;
+    // A bus that activates nothing: the machine's own screenshot portal must never answer a test.
+    QTemporaryDir m_noServices;
+    linvera::test::TestBus m_bus;
     QString m_busName;
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<PortalImitation> m_portal;
@@ -80,7 +82,8 @@ private:
 
 void TestCapturePortal::initTestCase()
 {
-    QVERIFY2(m_bus.start(QStringLiteral(PORTAL_BUS_CONF)), qPrintable(m_bus.errorText()));
+    QVERIFY(m_noServices.isValid());
+    QVERIFY2(m_bus.start(m_noServices.path()), qPrintable(m_bus.errorText()));
 }
 
 void TestCapturePortal::init()
