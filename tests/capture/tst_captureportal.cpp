@@ -3,9 +3,9 @@
 // a failure saves nothing.
 #include "CaptureController.h"
 #include "PortalImitation.h"
-#include "TestBus.h"
 #include "RecordingMessageBoxes.h"
 #include "ScreenReader.h"
+#include "TestBus.h"
 #include "frmScreen.h"
 
 #include <QDBusConnection>
