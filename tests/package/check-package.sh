@@ -33,6 +33,8 @@ for dep in libqt6core6 libqt6widgets6 libqt6dbus6 libqt6network6 libsqlite3-0 li
     grep -qE "(^|, )$dep( |,|$)" <<<"$depends" || fail "Depends lacks $dep: $depends"
 done
 grep -q '^ Description: ' <<<"$info" || fail "no description"
+# Capture on Wayland desktops goes through the screenshot portal.
+grep -qE "(^|, )xdg-desktop-portal( |,|$)" <<<"$(field Recommends)" || fail "Recommends: $(field Recommends)"
 
 # File list: everything under /usr, owned by root, and the expected files present.
 list=$(dpkg-deb -c "$deb")
@@ -61,6 +63,9 @@ expected=(
     ./usr/share/bash-completion/completions/linvera ./usr/share/bash-completion/completions/linvera-reg
     ./usr/share/halvex-linvera/extension/chromium/manifest.json
     ./usr/share/halvex-linvera/extension/firefox/manifest.json
+    # Where Debian's Chromium wrapper and Firefox load extensions shipped by packages.
+    ./usr/share/chromium/extensions/halvex-linvera/manifest.json
+    "./usr/share/mozilla/extensions/{ec8030f7-c20a-464f-9b0e-13a3a9e97384}/linvera@halvex.example/manifest.json"
     ./usr/share/doc/halvex-linvera/copyright ./usr/share/doc/halvex-linvera/changelog.gz
 )
 for path in "${expected[@]}"; do
