@@ -79,7 +79,7 @@ bool AppendToFile(const QString& path, QByteArrayView bytes)
     return AppendToFileChecked(path, bytes) == AppendOutcome::Written;
 }
 
-ReadOutcome ReadSmallFile(const QString& path, qint64 cap, QByteArray& bytes)
+ReadOutcome ReadSmallFile(const QString& path, qint64 cap, QByteArray& bytes, LinkAtName links)
 {
     bytes.clear();
     const QFileInfo info(path);
@@ -89,7 +89,8 @@ ReadOutcome ReadSmallFile(const QString& path, qint64 cap, QByteArray& bytes)
     if (!info.isFile())
         return ReadOutcome::Unreadable;
     // Checked again on the open file: a pipe put in its place meanwhile must not hold the open.
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    const int noFollow = links == LinkAtName::Refuse ? O_NOFOLLOW : 0;
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | noFollow);
     if (fd < 0)
         return ReadOutcome::Unreadable;
     struct stat opened = {};

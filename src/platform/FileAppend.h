@@ -36,9 +36,13 @@ enum class ReadOutcome {
     TooLarge,
 };
 
+/// Whether a link standing at the file's own name is followed or refused (as Unreadable).
+enum class LinkAtName { Follow, Refuse };
+
 /// Reads a plain file of at most `cap` bytes into `bytes` (emptied first). A larger file is refused
 /// before it is read, and one that grows while it is read is refused too: memory never holds more
 /// than the cap.
-ReadOutcome ReadSmallFile(const QString& path, qint64 cap, QByteArray& bytes);
+ReadOutcome ReadSmallFile(const QString& path, qint64 cap, QByteArray& bytes,
+                          LinkAtName links = LinkAtName::Follow);
 
 } // namespace linvera::platform

@@ -1,5 +1,7 @@
 #include "ScreenshotPortal.h"
 
+#include "FileAppend.h"
+
 #include <QCoreApplication>
 #include <QDBusError>
 #include <QDBusMessage>
@@ -184,50 +186,33 @@ PortalFile ReadPortalFile(const QString& uri, qint64 maxBytes, const QStringList
         return result;
     }
     const QString path = url.toLocalFile();
-    const QByteArray native = QFile::encodeName(path);
-    // O_NOFOLLOW: a link planted at the portal's fixed name is refused, not followed.
-    const int fd = ::open(native.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
-        result.error = path + u": "_s + QString::fromLocal8Bit(std::strerror(errno));
+    // A link planted at the portal's fixed name is refused, not followed.
+    switch (ReadSmallFile(path, maxBytes, result.bytes, LinkAtName::Refuse)) {
+    case ReadOutcome::Read:
+        break;
+    case ReadOutcome::Missing:
+        result.error = path + u": no such file"_s;
         return result;
-    }
-    struct stat info = {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        ::close(fd);
-        result.error = path + u": not a regular file"_s;
+    case ReadOutcome::Unreadable:
+        result.error = path + u": not a regular file that can be read"_s;
         return result;
-    }
-    if (info.st_size > maxBytes) {
-        ::close(fd);
+    case ReadOutcome::TooLarge:
         result.error = path + u": larger than %1 bytes"_s.arg(maxBytes);
-        return result;
-    }
-    QByteArray bytes(qsizetype(info.st_size), Qt::Uninitialized);
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::read(fd, bytes.data() + done, size_t(bytes.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        done += n;
-    }
-    ::close(fd);
-    if (done != bytes.size()) {
-        result.error = path + u": read short"_s;
         return result;
     }
     // Only the portal's own drop in a shared folder goes; a picture it saved among the user's
     // files (as some desktops do) stays where the user expects it.
     const QString folder = QFileInfo(path).absolutePath();
     for (const QString& shared : tempFolders) {
-        if (!shared.isEmpty() && QDir::cleanPath(shared) == folder && info.st_uid == ::geteuid()) {
+        if (shared.isEmpty() || QDir::cleanPath(shared) != folder)
+            continue;
+        const QByteArray native = QFile::encodeName(path);
+        struct stat info = {};
+        if (::lstat(native.constData(), &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == ::geteuid())
             ::unlink(native.constData());
-            break;
-        }
+        break;
     }
     result.ok = true;
-    result.bytes = std::move(bytes);
     return result;
 }
 
