@@ -8,6 +8,7 @@
 //    ratio of the two.
 // Each figure is printed beside its goal.
 #include "BenchStats.h"
+#include "CaptureBench.h"
 #include "CaptureController.h"
 #include "MessageBoxes.h"
 #include "WindowSystem.h"
@@ -79,32 +80,10 @@ private:
     QImage m_picture;
 };
 
+// Events keep running while the bench waits; bounded.
 bool waitFor(const std::function<bool()>& done)
 {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > kWaitMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
-
-void sendMouse(QWidget* target, QEvent::Type type, QPoint at)
-{
-    const QPointF local(at);
-    QMouseEvent event(type, local, target->mapToGlobal(local), Qt::LeftButton,
-                      type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(target, &event);
-}
-
-QString line(const QList<double>& values)
-{
-    return u"median %1 ms (min %2, max %3, %4 runs)"_s.arg(median(values), 0, 'f', 1)
-        .arg(bench::minimum(values), 0, 'f', 1)
-        .arg(bench::maximum(values), 0, 'f', 1)
-        .arg(values.size());
+    return bench::waitFor(done, kWaitMs);
 }
 
 } // namespace
@@ -159,11 +138,12 @@ int main(int argc, char* argv[])
             &controller, &capture::CaptureController::pictureSaved, &controller,
             [&](const QString& post) { saved = post; }, Qt::SingleShotConnection);
         capture::frmScreen* overlayWindow = controller.overlay();
-        sendMouse(overlayWindow, QEvent::MouseButtonPress, kArea.topLeft());
-        sendMouse(overlayWindow, QEvent::MouseMove, kArea.topLeft() + QPoint(kArea.width(), kArea.height()));
+        bench::sendMouse(overlayWindow, QEvent::MouseButtonPress, kArea.topLeft());
+        bench::sendMouse(overlayWindow, QEvent::MouseMove,
+                         kArea.topLeft() + QPoint(kArea.width(), kArea.height()));
         timer.restart();
-        sendMouse(overlayWindow, QEvent::MouseButtonRelease,
-                  kArea.topLeft() + QPoint(kArea.width(), kArea.height()));
+        bench::sendMouse(overlayWindow, QEvent::MouseButtonRelease,
+                         kArea.topLeft() + QPoint(kArea.width(), kArea.height()));
         if (saved.isEmpty()) {
             std::fprintf(stderr, "nothing was saved\n");
             return 1;
@@ -202,17 +182,18 @@ int main(int argc, char* argv[])
     }
 
     std::printf("Press to overlay shown, own work beyond the %d ms wait: %s  (goal <= %.0f ms)\n",
-                capture::CaptureController::RegionHideWaitMs, qPrintable(line(overlay)), kOverlayGoalMs);
+                capture::CaptureController::RegionHideWaitMs, qPrintable(bench::figuresLine(overlay)),
+                kOverlayGoalMs);
     const char* names[2] = {"PNG ", "JPEG"};
     for (int f = 0; f < 2; ++f) {
         std::printf("Release to both files, %s %dx%d: %s, file %.0f KiB\n", names[f], inner.width(),
-                    inner.height(), qPrintable(line(save[f])), median(savedKb[f]));
+                    inner.height(), qPrintable(bench::figuresLine(save[f])), median(savedKb[f]));
         if (import.isEmpty()) {
             std::printf("  import not found: install ImageMagick for the comparison\n");
             continue;
         }
         std::printf("  import -window root -crop, %s: %s, file %.0f KiB\n", names[f],
-                    qPrintable(line(imported[f])), median(importedKb[f]));
+                    qPrintable(bench::figuresLine(imported[f])), median(importedKb[f]));
         std::printf("  ratio %.2f  (goal <= %.1f)\n", median(save[f]) / median(imported[f]), kSaveRatioGoal);
     }
     return 0;

@@ -9,6 +9,7 @@
 //    screen gives.
 // Each figure is printed beside its goal.
 #include "BenchStats.h"
+#include "CaptureBench.h"
 #include "CaptureController.h"
 #include "MessageBoxes.h"
 #include "ScreenReader.h"
@@ -95,30 +96,7 @@ private:
 // Events keep running while the bench waits; bounded.
 bool waitFor(const std::function<bool()>& done)
 {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > kWaitMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
-
-void sendMouse(QWidget* target, QEvent::Type type, QPoint at)
-{
-    const QPointF local(at);
-    QMouseEvent event(type, local, target->mapToGlobal(local), Qt::LeftButton,
-                      type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(target, &event);
-}
-
-QString line(const QList<double>& values)
-{
-    return u"median %1 ms (min %2, max %3, %4 runs)"_s.arg(median(values), 0, 'f', 1)
-        .arg(bench::minimum(values), 0, 'f', 1)
-        .arg(bench::maximum(values), 0, 'f', 1)
-        .arg(values.size());
+    return bench::waitFor(done, kWaitMs);
 }
 
 // Release to both files, through the overlay of a region capture read by the reader given.
@@ -138,11 +116,11 @@ bool releaseToFiles(capture::CaptureController& controller, capture::CaptureTarg
         std::fprintf(stderr, "no overlay\n");
     if (ok) {
         capture::frmScreen* overlay = controller.overlay();
-        sendMouse(overlay, QEvent::MouseButtonPress, QPoint(100, 100));
-        sendMouse(overlay, QEvent::MouseMove, QPoint(700, 500));
+        bench::sendMouse(overlay, QEvent::MouseButtonPress, QPoint(100, 100));
+        bench::sendMouse(overlay, QEvent::MouseMove, QPoint(700, 500));
         QElapsedTimer timer;
         timer.start();
-        sendMouse(overlay, QEvent::MouseButtonRelease, QPoint(700, 500));
+        bench::sendMouse(overlay, QEvent::MouseButtonRelease, QPoint(700, 500));
         ok = waitFor([&] { return saved; });
         if (!ok)
             std::fprintf(stderr, "no picture saved\n");
@@ -219,9 +197,10 @@ int main(int argc, char* argv[])
         grim.append(double(timer.nsecsElapsed()) / 1e6);
     }
     const double portalRatio = median(portal) / median(grim);
-    std::printf("Portal request to picture loaded: %s\n", qPrintable(line(portal)));
-    std::printf("  of which answer to picture loaded (read, decode): %s\n", qPrintable(line(own)));
-    std::printf("grim writing the same screen:     %s\n", qPrintable(line(grim)));
+    std::printf("Portal request to picture loaded: %s\n", qPrintable(bench::figuresLine(portal)));
+    std::printf("  of which answer to picture loaded (read, decode): %s\n",
+                qPrintable(bench::figuresLine(own)));
+    std::printf("grim writing the same screen:     %s\n", qPrintable(bench::figuresLine(grim)));
     std::printf("  ratio %.2f (goal <= %.1f): %s\n", portalRatio, kPortalGoalRatio,
                 portalRatio <= kPortalGoalRatio ? "met" : "NOT met");
 
@@ -251,9 +230,9 @@ int main(int argc, char* argv[])
         const double spread = median(times[0]) / median(times[1]) - 1.0;
         const char* name = format == capture::PictureFormat::Png ? "PNG" : "JPEG";
         std::printf("Release to both files, %s, 600x400, portal picture: %s\n", name,
-                    qPrintable(line(times[0])));
+                    qPrintable(bench::figuresLine(times[0])));
         std::printf("Release to both files, %s, 600x400, X11 grab pixels: %s\n", name,
-                    qPrintable(line(times[1])));
+                    qPrintable(bench::figuresLine(times[1])));
         std::printf("  difference %+.0f %% (goal within %.0f %%): %s\n", spread * 100, kSaveGoalSpread * 100,
                     std::abs(spread) <= kSaveGoalSpread ? "met" : "NOT met");
     }
