@@ -1,62 +1,83 @@
 #!/usr/bin/env bash
-# Fails when a source folder includes a header of a folder above it. The order of the layers is the
-# map in README.md (the rows of the table under "Map of `src/`", bottom layer first).
+# Fails on an include that crosses from one folder of src/ to another along an edge the map in
+# README.md does not allow. The map is the table under "Map of `src/`": a row names a folder and, in
+# its last column, the folders it may include. The included folder is read from the include itself
+# ("conv/Endpoints.h"); with --strict, an include of a header of src/ that names no folder fails too.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
+strict=0
+[ "${1:-}" = --strict ] && strict=1
 
-# The folders in the map's order: rows such as "| `platform/` | ... |".
-mapfile -t layers < <(sed -n '/^### Map of `src\/`/,/^$/p; /^### Map of `src\/`/,/^Tests/p' README.md |
-    grep -o '^| `[a-z/]*/`' | sed 's/^| `//; s/\/`$//' | awk '!seen[$0]++')
-if [ ${#layers[@]} -eq 0 ]; then
+# Rows such as "| `conv/` | what it owns | `platform/`, `codec/` |".
+declare -A uses
+folders=()
+while IFS= read -r row; do
+    folder=$(sed -E 's/^\| `([a-z/]+)\/` \|.*/\1/' <<<"$row")
+    last=${row%|}
+    last=${last##*|}
+    folders+=("$folder")
+    uses[$folder]=" $( (grep -oE '`[a-z/]+/`' <<<"$last" || true) | tr -d '`' | sed 's/\/$//' | tr '\n' ' ')"
+done < <(sed -n '/^### Map of `src\/`/,/^Tests/p' README.md | grep -E '^\| `[a-z/]+/` \|')
+if [ ${#folders[@]} -eq 0 ]; then
     echo "check-layers: no map of src/ found in README.md" >&2
     exit 1
 fi
 
-declare -A rank
-for i in "${!layers[@]}"; do
-    rank[${layers[$i]}]=$i
-done
-
-# The layer a file or folder under src/ belongs to: the longest listed folder that holds it.
-layer_of() {
+# The map's folder that holds a path under src/: the longest one.
+folder_of() {
     local path=$1 best=""
-    for layer in "${layers[@]}"; do
+    for folder in "${folders[@]}"; do
         case "$path/" in
-        "src/$layer/"*) [ ${#layer} -gt ${#best} ] && best=$layer ;;
+        "$folder/"*) [ ${#folder} -gt ${#best} ] && best=$folder ;;
         esac
     done
     echo "$best"
 }
 
-# Every header of src/, and the headers a folder's CMakeLists generates (bus adaptors and proxies).
-declare -A owner
-while IFS= read -r header; do
-    owner[$(basename "$header")]=$(layer_of "$(dirname "$header")")
-done < <(find src -name '*.h')
+# Headers a folder's CMakeLists generates (bus adaptors and proxies) are included by bare name.
+declare -A generated bare
 while IFS= read -r cml; do
     for name in $(grep -oE '\b[A-Z][A-Za-z]+(Adaptor|Proxy)\b' "$cml" | sort -u); do
-        owner[$name.h]=$(layer_of "$(dirname "$cml")")
+        generated[$name.h]=$(folder_of "$(dirname "${cml#src/}")")
     done
 done < <(find src -name CMakeLists.txt)
+while IFS= read -r header; do
+    bare[$(basename "$header")]=$(folder_of "$(dirname "${header#src/}")")
+done < <(find src -name '*.h')
 
 status=0
+fail() {
+    echo "check-layers: $*" >&2
+    status=1
+}
 while IFS= read -r file; do
-    from=$(layer_of "$(dirname "$file")")
+    from=$(folder_of "$(dirname "${file#src/}")")
     if [ -z "$from" ]; then
-        echo "check-layers: $file is in no folder of the README's map" >&2
-        status=1
+        fail "$file is in no folder of the README's map"
         continue
     fi
     while IFS= read -r included; do
-        to=${owner[$included]:-}
-        [ -z "$to" ] && continue
-        if [ "${rank[$to]}" -gt "${rank[$from]}" ]; then
-            echo "check-layers: $file ($from) includes $included of $to, a layer above it" >&2
-            status=1
+        to=""
+        if [ -n "${generated[$included]:-}" ]; then
+            to=${generated[$included]}
+        elif [[ $included == */* ]]; then
+            [ -f "src/$included" ] || continue
+            to=$(folder_of "$(dirname "$included")")
+        elif [ -n "${bare[$included]:-}" ]; then
+            if [ $strict -eq 1 ]; then
+                fail "$file includes \"$included\" without its folder (\"${bare[$included]}/$included\")"
+                continue
+            fi
+            to=${bare[$included]}
+        else
+            continue
         fi
-    done < <(sed -n 's/^[[:space:]]*#[[:space:]]*include[[:space:]]*"\([^"]*\)".*/\1/p' "$file" | xargs -r -n1 basename)
+        if [ "$to" != "$from" ] && [[ ${uses[$from]} != *" $to "* ]]; then
+            fail "$file ($from/) includes $included of $to/, an edge the map does not allow"
+        fi
+    done < <(sed -n 's/^[[:space:]]*#[[:space:]]*include[[:space:]]*"\([^"]*\)".*/\1/p' "$file")
 done < <(find src -name '*.cpp' -o -name '*.h')
 
-[ $status -eq 0 ] && echo "check-layers: ${#layers[@]} layers, no include goes up"
+[ $status -eq 0 ] && echo "check-layers: ${#folders[@]} folders, every include along an allowed edge"
 exit $status
