@@ -2,6 +2,7 @@
 
 #include "LiteralSearch.h"
 
+#include <QHash>
 #include <QString>
 #include <QStringList>
 #include <QStringView>
@@ -31,6 +32,9 @@ public:
 
     RuleCandidates() = default;
     explicit RuleCandidates(const std::vector<Needs>& rules);
+
+    /// Makes the candidates rule by rule, in list order, so that a long list needs no list of Needs.
+    class Builder;
 
     /// Calls `tryRule(index, expressionPossible)` for every rule that can match `url`, in ascending order,
     /// until it returns true; returns that rule's index, or -1. `expressionPossible` is false when the URL
@@ -72,6 +76,23 @@ private:
     mutable std::vector<uint32_t> m_seen;
     mutable uint32_t m_searchNumber = 0;
     mutable std::vector<int32_t> m_found;
+};
+
+class RuleCandidates::Builder
+{
+public:
+    void add(QStringView plainText, bool hasExpression, const QStringList& expressionLiterals);
+    /// The candidates of the rules added; the builder is empty again afterwards.
+    RuleCandidates build();
+
+private:
+    int32_t keyId(QStringView text);
+
+    QHash<QString, int32_t> m_ids;
+    QStringList m_keys;
+    std::vector<int32_t> m_users; // how many rules need each key
+    std::vector<int32_t> m_plainKey;
+    RuleCandidates m_built;
 };
 
 } // namespace linvera

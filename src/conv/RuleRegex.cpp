@@ -86,9 +86,21 @@ RuleRegex::RuleRegex(const QString& pattern)
     : m_code(std::make_shared<Code>())
 {
     m_code->pattern = pattern;
-    pcre2_code* code = compilePattern(pattern, &m_code->error);
-    m_code->valid = code != nullptr;
+    m_code->valid = compiles(pattern, &m_code->error);
+}
+
+RuleRegex::RuleRegex(const QString& pattern, Checked)
+    : m_code(std::make_shared<Code>())
+{
+    m_code->pattern = pattern;
+    m_code->valid = true;
+}
+
+bool RuleRegex::compiles(const QString& pattern, QString* error)
+{
+    pcre2_code* code = compilePattern(pattern, error);
     pcre2_code_free(code);
+    return code != nullptr;
 }
 
 bool RuleRegex::isValid() const

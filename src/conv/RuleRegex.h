@@ -17,6 +17,13 @@ class RuleRegex
 public:
     RuleRegex() = default;
     explicit RuleRegex(const QString& pattern);
+    /// A pattern already found to compile: nothing is compiled until the first match.
+    struct Checked
+    {};
+    RuleRegex(const QString& pattern, Checked);
+
+    /// Whether `pattern` compiles, with the reason when it does not; nothing is kept.
+    static bool compiles(const QString& pattern, QString* error = nullptr);
 
     bool isValid() const;
     QString pattern() const;

@@ -12,6 +12,9 @@
 #include <QHash>
 #include <QLoggingCategory>
 
+#include <limits>
+#include <tuple>
+
 using namespace Qt::StringLiterals;
 
 namespace linvera {
@@ -36,33 +39,48 @@ private:
     qsizetype m_count = 0;
 };
 
-RuleRegex compileRule(const QString& pattern, BrokenExpressions& broken)
+bool checkRule(const QString& pattern, BrokenExpressions& broken)
 {
-    RuleRegex regex(pattern);
-    if (!regex.isValid() && broken.tell())
-        qCWarning(lcRules) << "skipping rule" << pattern << ":" << regex.errorString();
-    return regex;
+    QString error;
+    const bool compiles = RuleRegex::compiles(pattern, &error);
+    if (!compiles && broken.tell())
+        qCWarning(lcRules) << "skipping rule" << pattern << ":" << error;
+    return compiles;
+}
+
+// A column without its leading and trailing spaces (spaces only), as offsets into the text.
+std::pair<uint32_t, uint32_t> trimmedColumn(QStringView column, qsizetype offset)
+{
+    qsizetype start = 0;
+    qsizetype end = column.size();
+    while (start < end && column[start] == u' ')
+        ++start;
+    while (end > start && column[end - 1] == u' ')
+        --end;
+    return {uint32_t(offset + start), uint32_t(end - start)};
 }
 
 // Answer patterns repeat from rule to rule (services of one kind answer alike): each is compiled once.
-RuleRegex compileAnswer(const QString& pattern, QHash<QString, RuleRegex>& compiled,
-                        BrokenExpressions& broken)
+int32_t compileAnswer(const QString& pattern, QHash<QString, int32_t>& known, std::vector<RuleRegex>& answers,
+                      BrokenExpressions& broken)
 {
-    if (const auto it = compiled.constFind(pattern); it != compiled.cend())
+    if (const auto it = known.constFind(pattern); it != known.cend())
         return *it;
     RuleRegex regex(pattern);
     if (!regex.isValid() && broken.tell())
         qCWarning(lcRules) << "rule answer pattern" << pattern << "does not compile:" << regex.errorString();
-    compiled.insert(pattern, regex);
-    return regex;
+    const auto index = int32_t(answers.size());
+    answers.push_back(regex);
+    known.insert(pattern, index);
+    return index;
 }
 
 } // namespace
 
 namespace {
 
-// Calls `line` with each line of the text, a view into it: a list of copies of every line would
-// hold the whole file a second time while the rules are made.
+// Calls `line` with each line of the text, a view into it, and where it starts: a list of copies of
+// every line would hold the whole file a second time while the rules are made.
 template <typename Line> void forEachRuleLine(QStringView text, Line&& line)
 {
     qsizetype start = 0;
@@ -70,19 +88,19 @@ template <typename Line> void forEachRuleLine(QStringView text, Line&& line)
     for (qsizetype i = 0; i < n; ++i) {
         if (text[i] != u'\r' && text[i] != u'\n')
             continue;
-        line(text.mid(start, i - start));
+        line(text.mid(start, i - start), start);
         if (text[i] == u'\r' && i + 1 < n && text[i + 1] == u'\n')
             ++i;
         start = i + 1;
     }
     if (start < n)
-        line(text.mid(start));
+        line(text.mid(start), start);
 }
 
 qsizetype countRuleLines(QStringView text)
 {
     qsizetype count = 0;
-    forEachRuleLine(text, [&count](QStringView) { ++count; });
+    forEachRuleLine(text, [&count](QStringView, qsizetype) { ++count; });
     return count;
 }
 
@@ -91,7 +109,7 @@ qsizetype countRuleLines(QStringView text)
 QStringList SplitRuleLines(const QString& text)
 {
     QStringList lines;
-    forEachRuleLine(text, [&lines](QStringView line) { lines.append(line.toString()); });
+    forEachRuleLine(text, [&lines](QStringView line, qsizetype) { lines.append(line.toString()); });
     return lines;
 }
 
@@ -147,18 +165,22 @@ void ShortLinkRules::LoadShortLinkRules(const QString& path, platform::MessageBo
     loadFromText(read.text, boxes);
 }
 
-void ShortLinkRules::loadFromText(const QString& text, platform::MessageBoxes& boxes)
+void ShortLinkRules::loadFromText(const QString& fileText, platform::MessageBoxes& boxes)
 {
-    m_rules.clear();
-    m_rules.shrink_to_fit();
-    const qsizetype lineCount = countRuleLines(text);
-    m_rules.reserve(size_t(lineCount));
-    std::vector<RuleCandidates::Needs> needs;
-    needs.reserve(size_t(lineCount));
-    QHash<QString, RuleRegex> answers;
+    m_slots.clear();
+    m_slots.shrink_to_fit();
+    m_answers.clear();
+    m_expressions.clear();
+    m_candidates = RuleCandidates();
+    m_text = fileText;
+    // The offsets are 32-bit: far more than a rule file's cap.
+    static_assert(kMaxRuleFileBytes < std::numeric_limits<uint32_t>::max() / 2);
+    m_slots.reserve(size_t(countRuleLines(m_text)));
+    RuleCandidates::Builder candidates;
+    QHash<QString, int32_t> answers;
     BrokenExpressions broken;
     qsizetype badLines = 0;
-    forEachRuleLine(text, [&](QStringView line) {
+    forEachRuleLine(m_text, [&](QStringView line, qsizetype offset) {
         const qsizetype tab1 = line.indexOf(u'\t');
         const qsizetype tab2 = tab1 >= 0 ? line.indexOf(u'\t', tab1 + 1) : -1;
         if (tab2 < 0) {
@@ -167,27 +189,51 @@ void ShortLinkRules::loadFromText(const QString& text, platform::MessageBoxes& b
                 boxes.show(platform::MessageBoxes::Icon::Stop, AppTitle(), u"tinyurls読み込みエラー"_s);
             return;
         }
-        Rule rule;
-        rule.matchText = TrimSpaces(line.left(tab1).toString());
-        rule.templ = TrimSpaces(line.mid(tab1 + 1, tab2 - tab1 - 1).toString());
-        rule.pattern = TrimSpaces(line.mid(tab2 + 1).toString());
-        rule.isLocation = rule.templ == u"Location:"_s;
-        if (!rule.isLocation)
-            rule.regex = compileRule(rule.matchText, broken);
-        if (!rule.pattern.isEmpty())
-            rule.answer = compileAnswer(rule.pattern, answers, broken);
-        RuleCandidates::Needs& need = needs.emplace_back();
-        need.plainText = rule.matchText;
-        need.hasExpression = rule.regex.isValid();
-        if (need.hasExpression)
-            need.expressionLiterals = RequiredLiterals(rule.matchText);
-        m_rules.push_back(std::move(rule));
+        Slot slot;
+        std::tie(slot.matchBegin, slot.matchSize) = trimmedColumn(line.left(tab1), offset);
+        std::tie(slot.templBegin, slot.templSize) =
+            trimmedColumn(line.mid(tab1 + 1, tab2 - tab1 - 1), offset + tab1 + 1);
+        std::tie(slot.patternBegin, slot.patternSize) = trimmedColumn(line.mid(tab2 + 1), offset + tab2 + 1);
+        const QStringView matchText = text(slot.matchBegin, slot.matchSize);
+        slot.isLocation = text(slot.templBegin, slot.templSize) == u"Location:"_s;
+        if (!slot.isLocation)
+            slot.hasExpression = checkRule(matchText.toString(), broken);
+        if (slot.patternSize > 0)
+            slot.answer = compileAnswer(text(slot.patternBegin, slot.patternSize).toString(), answers,
+                                        m_answers, broken);
+        candidates.add(matchText, slot.hasExpression,
+                       slot.hasExpression ? RequiredLiterals(matchText.toString()) : QStringList());
+        m_slots.push_back(slot);
     });
-    m_candidates = RuleCandidates(needs);
+    m_candidates = candidates.build();
     if (badLines > kMaxLineMessages)
         boxes.show(platform::MessageBoxes::Icon::Stop, AppTitle(),
                    u"tinyurls読み込みエラー(ほかに"_s + QString::number(badLines - kMaxLineMessages) +
                        u"行)"_s);
+}
+
+ShortLinkRules::Rule ShortLinkRules::at(qsizetype index) const
+{
+    const Slot& slot = m_slots[size_t(index)];
+    Rule rule;
+    rule.matchText = text(slot.matchBegin, slot.matchSize).toString();
+    rule.templ = text(slot.templBegin, slot.templSize).toString();
+    rule.pattern = text(slot.patternBegin, slot.patternSize).toString();
+    rule.isLocation = slot.isLocation;
+    if (!slot.isLocation)
+        rule.regex = RuleRegex(rule.matchText);
+    if (slot.answer >= 0)
+        rule.answer = m_answers[size_t(slot.answer)];
+    return rule;
+}
+
+const RuleRegex& RuleExpressions::of(qsizetype index, QStringView pattern)
+{
+    if (const auto it = m_kept.find(index); it != m_kept.end())
+        return it->second;
+    if (qsizetype(m_kept.size()) >= kMaxKept)
+        m_kept.clear();
+    return m_kept.emplace(index, RuleRegex(pattern.toString(), RuleRegex::Checked{})).first->second;
 }
 
 ShortLinkRules::Match ShortLinkRules::MatchShortLinkRule(const QString& url,
@@ -201,16 +247,21 @@ ShortLinkRules::Match ShortLinkRules::MatchShortLinkRule(const QString& url,
     const bool validText = QStringView(url).isValidUtf16();
     Match result;
     m_candidates.firstMatch(url, [&](qsizetype index, bool expressionPossible) {
-        const Rule& rule = m_rules[size_t(index)];
+        const Slot& slot = m_slots[size_t(index)];
+        const QStringView matchText = text(slot.matchBegin, slot.matchSize);
         // An empty match text is found in every text. A plain search: a matcher kept per rule cost
         // each rule a table of 256 bytes.
-        if (url.contains(rule.matchText)) {
-            result = {true, rule.templ, rule.pattern, rule.answer};
+        if (url.contains(matchText)) {
+            result = {true, text(slot.templBegin, slot.templSize).toString(),
+                      text(slot.patternBegin, slot.patternSize).toString(),
+                      slot.answer >= 0 ? m_answers[size_t(slot.answer)] : RuleRegex()};
             return true;
         }
-        if (expressionPossible && !rule.isLocation && validText) {
-            if (rule.regex.matchValid(url, &groups)) {
-                result = {true, RuleRegex::fillGroups(rule.templ, groups), QString(), RuleRegex()};
+        if (expressionPossible && slot.hasExpression && validText) {
+            if (m_expressions.of(index, matchText).matchValid(url, &groups)) {
+                result = {true,
+                          RuleRegex::fillGroups(text(slot.templBegin, slot.templSize).toString(), groups),
+                          QString(), RuleRegex()};
                 return true;
             }
             // Each expression is bounded, but a list of thousands of costly ones is not.
@@ -233,23 +284,39 @@ void PictureRules::LoadPictureRules(const QString& path, platform::MessageBoxes*
     loadFromText(read.text);
 }
 
-void PictureRules::loadFromText(const QString& text)
+void PictureRules::loadFromText(const QString& fileText)
 {
-    m_rules.clear();
-    m_rules.shrink_to_fit();
-    m_rules.reserve(size_t(countRuleLines(text)));
+    m_slots.clear();
+    m_slots.shrink_to_fit();
+    m_expressions.clear();
+    m_text = fileText;
+    m_slots.reserve(size_t(countRuleLines(m_text)));
     BrokenExpressions broken;
-    forEachRuleLine(text, [&](QStringView line) {
+    forEachRuleLine(m_text, [&](QStringView line, qsizetype offset) {
         // A blank line would match every URL and turn every conversion into a picture preview.
         if (line.isEmpty())
             return;
-        Rule rule;
         const qsizetype tab = line.indexOf(u'\t');
-        rule.pattern = (tab >= 0 ? line.left(tab) : line).toString();
-        rule.templ = tab >= 0 ? line.mid(tab + 1).toString() : QString();
-        rule.regex = compileRule(rule.pattern, broken);
-        m_rules.push_back(std::move(rule));
+        Slot slot;
+        slot.patternBegin = uint32_t(offset);
+        slot.patternSize = uint32_t(tab >= 0 ? tab : line.size());
+        if (tab >= 0) {
+            slot.templBegin = uint32_t(offset + tab + 1);
+            slot.templSize = uint32_t(line.size() - tab - 1);
+        }
+        slot.valid = checkRule(text(slot.patternBegin, slot.patternSize).toString(), broken);
+        m_slots.push_back(slot);
     });
+}
+
+PictureRules::Rule PictureRules::at(qsizetype index) const
+{
+    const Slot& slot = m_slots[size_t(index)];
+    Rule rule;
+    rule.pattern = text(slot.patternBegin, slot.patternSize).toString();
+    rule.templ = text(slot.templBegin, slot.templSize).toString();
+    rule.regex = RuleRegex(rule.pattern);
+    return rule;
 }
 
 bool PictureRules::MatchPictureRule(const QString& url, QString& pictureUrl, const QDeadlineTimer& deadline,
@@ -259,12 +326,16 @@ bool PictureRules::MatchPictureRule(const QString& url, QString& pictureUrl, con
     if (outOfTime)
         *outOfTime = false;
     QStringList groups;
-    for (const Rule& rule : m_rules) {
-        if (rule.regex.match(url, &groups)) {
-            pictureUrl = RuleRegex::fillGroups(rule.templ, groups);
+    for (size_t index = 0; index < m_slots.size(); ++index) {
+        const Slot& slot = m_slots[index];
+        if (!slot.valid)
+            continue;
+        if (m_expressions.of(qsizetype(index), text(slot.patternBegin, slot.patternSize))
+                .match(url, &groups)) {
+            pictureUrl = RuleRegex::fillGroups(text(slot.templBegin, slot.templSize).toString(), groups);
             return true;
         }
-        if (rule.regex.isValid() && deadline.hasExpired()) {
+        if (deadline.hasExpired()) {
             if (outOfTime)
                 *outOfTime = true;
             return false;

@@ -6,6 +6,8 @@
 #include <QDeadlineTimer>
 #include <QString>
 
+#include <cstdint>
+#include <unordered_map>
 #include <vector>
 
 namespace linvera {
@@ -38,6 +40,20 @@ RuleFileText ReadRuleFile(const QString& path);
 /// The message for a rule file that was refused or holds invalid bytes, headed by `head`
 /// ("tinyurls読み込みエラー"); empty when there is nothing to tell.
 QString RuleFileMessage(const QString& head, const RuleFileText& read);
+
+/// The compiled expressions of a rule list, made when a rule is first tried. Only the rules a URL
+/// reaches are compiled, and a list tried over and over keeps at most kMaxKept of them.
+class RuleExpressions
+{
+public:
+    static constexpr qsizetype kMaxKept = 4096;
+    /// The expression of rule `index`, whose pattern is known to compile.
+    const RuleRegex& of(qsizetype index, QStringView pattern);
+    void clear() { m_kept.clear(); }
+
+private:
+    std::unordered_map<qsizetype, RuleRegex> m_kept;
+};
 
 /// The short-link services of "tinyurls.txt": match text, template ("Location:" or a URL with "($)" or
 /// "(1)", "(2)", …) and the answer pattern of a service API.
@@ -85,12 +101,34 @@ public:
     Match MatchShortLinkRule(const QString& url,
                              const QDeadlineTimer& deadline = QDeadlineTimer(QDeadlineTimer::Forever)) const;
 
-    qsizetype size() const { return qsizetype(m_rules.size()); }
-    const Rule& at(qsizetype index) const { return m_rules[size_t(index)]; }
+    qsizetype size() const { return qsizetype(m_slots.size()); }
+    /// A copy of one rule, made when asked.
+    Rule at(qsizetype index) const;
 
 private:
-    std::vector<Rule> m_rules;
+    // Where a rule's columns are in the file's text. The rules keep that text once: a string and an
+    // expression object per rule made a list of 200,000 rules take sixteen times its file.
+    struct Slot
+    {
+        uint32_t matchBegin = 0;
+        uint32_t matchSize = 0;
+        uint32_t templBegin = 0;
+        uint32_t templSize = 0;
+        uint32_t patternBegin = 0;
+        uint32_t patternSize = 0;
+        /// Index in m_answers; -1 without an answer pattern.
+        int32_t answer = -1;
+        bool isLocation = false;
+        /// The match text compiles as an expression (checked at load).
+        bool hasExpression = false;
+    };
+    QStringView text(uint32_t begin, uint32_t size) const { return QStringView(m_text).mid(begin, size); }
+
+    QString m_text;
+    std::vector<Slot> m_slots;
+    std::vector<RuleRegex> m_answers;
     RuleCandidates m_candidates;
+    mutable RuleExpressions m_expressions;
 };
 
 /// The picture sites of "picturls.txt": an expression over the page URL and the picture URL template.
@@ -116,11 +154,26 @@ public:
                           const QDeadlineTimer& deadline = QDeadlineTimer(QDeadlineTimer::Forever),
                           bool* outOfTime = nullptr) const;
 
-    qsizetype size() const { return qsizetype(m_rules.size()); }
-    const Rule& at(qsizetype index) const { return m_rules[size_t(index)]; }
+    qsizetype size() const { return qsizetype(m_slots.size()); }
+    /// A copy of one rule, made when asked.
+    Rule at(qsizetype index) const;
 
 private:
-    std::vector<Rule> m_rules;
+    // Where a rule's columns are in the file's text (see ShortLinkRules).
+    struct Slot
+    {
+        uint32_t patternBegin = 0;
+        uint32_t patternSize = 0;
+        uint32_t templBegin = 0;
+        uint32_t templSize = 0;
+        /// The pattern compiles (checked at load).
+        bool valid = false;
+    };
+    QStringView text(uint32_t begin, uint32_t size) const { return QStringView(m_text).mid(begin, size); }
+
+    QString m_text;
+    std::vector<Slot> m_slots;
+    mutable RuleExpressions m_expressions;
 };
 
 /// True when the URL holds the live-video short domain followed by "/".

@@ -18,6 +18,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -29,6 +30,11 @@
 
 #include <atomic>
 #include <fcntl.h>
+#include <malloc.h>
+#if defined(__SANITIZE_ADDRESS__)
+// From the sanitizer's allocator interface (its header is not installed with the compiler).
+extern "C" size_t __sanitizer_get_current_allocated_bytes();
+#endif
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <thread>
@@ -90,6 +96,8 @@ private Q_SLOTS:
     void logThatIsNotAFile();
     void ruleMatchingHasOneBudget_data();
     void ruleMatchingHasOneBudget();
+    void loadedRulesStaySmall_data();
+    void loadedRulesStaySmall();
     void logFailureToldOnce_data();
     void logFailureToldOnce();
     void previewPictureOnFullDisk_data();
@@ -518,6 +526,57 @@ void TestHostileFiles::ruleMatchingHasOneBudget()
     QVERIFY2(elapsed < ConversionEngine::kRuleMatchBudgetMs + 1500,
              qPrintable(u"the conversion took %1 ms"_s.arg(elapsed)));
     QCOMPARE(texts(boxes), QStringList());
+}
+
+// Bytes the program has allocated and not freed.
+static qint64 allocatedBytes()
+{
+#if defined(__SANITIZE_ADDRESS__)
+    return qint64(__sanitizer_get_current_allocated_bytes());
+#else
+    const struct mallinfo2 info = mallinfo2();
+    return qint64(info.uordblks + info.hblkhd);
+#endif
+}
+
+void TestHostileFiles::loadedRulesStaySmall_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QByteArray>("line");
+    QTest::newRow("short-link expressions")
+        << u"short"_s << QByteArray("^http://s\\.example/(a|aa)+$\thttp://(1)\t\r\n");
+    QTest::newRow("short-link texts") << u"short"_s << QByteArray("s.example/x\thttp://long.example/x\t\r\n");
+    QTest::newRow("picture expressions")
+        << u"picture"_s << QByteArray("^http://p\\.example/(\\w+)$\thttp://(1).png\r\n");
+}
+
+// A long rule list is held in a small multiple of its file, whatever the rules are.
+void TestHostileFiles::loadedRulesStaySmall()
+{
+    QFETCH(QString, kind);
+    QFETCH(QByteArray, line);
+    const QString path = file(u"rules.txt"_s);
+    QVERIFY(writeFile(path, line.repeated(40000)));
+    const qint64 fileSize = QFileInfo(path).size();
+    RecordingMessageBoxes boxes;
+    ShortLinkRules shortLinks;
+    PictureRules pictures;
+    const qint64 before = allocatedBytes();
+    if (kind == u"short"_s)
+        shortLinks.LoadShortLinkRules(path, boxes);
+    else
+        pictures.LoadPictureRules(path, &boxes);
+    const qint64 held = allocatedBytes() - before;
+    QCOMPARE(shortLinks.size() + pictures.size(), 40000);
+    QVERIFY2(held <= 4 * fileSize, qPrintable(u"%1 bytes held for a file of %2"_s.arg(held).arg(fileSize)));
+    // Trying the rules keeps no more than a bounded number of compiled expressions.
+    QString picture;
+    shortLinks.MatchShortLinkRule(u"http://s.example/aaa"_s);
+    pictures.MatchPictureRule(u"http://q.example/nothing"_s, picture);
+    const qint64 afterMatching = allocatedBytes() - before;
+    QVERIFY2(afterMatching <= 4 * fileSize + 8 * 1024 * 1024,
+             qPrintable(u"%1 bytes held after matching"_s.arg(afterMatching)));
+    QCOMPARE(boxes.texts(), QStringList());
 }
 
 void TestHostileFiles::logFailureToldOnce_data()
