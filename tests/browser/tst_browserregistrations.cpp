@@ -5,6 +5,7 @@
 #include "RegAccess.h"
 #include "RegistryStore.h"
 #include "TempRegistry.h"
+#include "TestFiles.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -30,6 +31,7 @@ using linvera::platform::RegistryStore;
 using linvera::platform::RegRoot;
 using linvera::test::PrivateHome;
 using linvera::test::TempRegistry;
+using linvera::test::writeFile;
 
 Q_DECLARE_METATYPE(AnsiCodec::CodePage)
 
@@ -65,12 +67,6 @@ QByteArray readAll(const QString& path)
     if (!file.open(QIODevice::ReadOnly))
         return QByteArrayLiteral("<missing>");
     return file.readAll();
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "RegistryStore.h"
+#include "TempRegistry.h"
 #include "TestEnvironment.h"
+#include "TestFiles.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -20,6 +22,10 @@
 using namespace Qt::StringLiterals;
 using linvera::platform::RegistryStore;
 using linvera::platform::RegRoot;
+using linvera::test::DumpRegistry;
+using linvera::test::fileDigest;
+using linvera::test::fileMode;
+using linvera::test::writeFile;
 
 Q_DECLARE_METATYPE(RegRoot)
 
@@ -37,57 +43,6 @@ QByteArray loopPayload(quint32 generation)
 {
     const QByteArray unit = QByteArray::number(generation).rightJustified(10, '0') + ';';
     return unit.repeated(3000);
-}
-
-QString hex(const QByteArray& bytes)
-{
-    return QString::fromLatin1(bytes.toHex());
-}
-
-void dumpKey(RegistryStore& store, RegRoot root, const QString& path, QStringList& out)
-{
-    QList<RegistryStore::Value> values;
-    QCOMPARE(store.enumValues(root, path, values), qint32(RegistryStore::Success));
-    out.append(RegistryStore::rootName(root) + u'\\' + path);
-    for (const auto& value : values)
-        out.append(u"  " + value.name + u" = " + QString::number(value.type) + u':' + hex(value.data));
-    QStringList subkeys;
-    QCOMPARE(store.enumSubKeys(root, path, subkeys), qint32(RegistryStore::Success));
-    for (const QString& subkey : subkeys)
-        dumpKey(store, root, path.isEmpty() ? subkey : path + u'\\' + subkey, out);
-}
-
-/// Every key and value of the store, one line each.
-QStringList dump(RegistryStore& store)
-{
-    QStringList out;
-    for (const RegRoot root : {RegRoot::ClassesRoot, RegRoot::CurrentUser, RegRoot::LocalMachine})
-        dumpKey(store, root, QString(), out);
-    return out;
-}
-
-QByteArray fileDigest(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray("unreadable");
-    return QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256);
-}
-
-mode_t modeOf(const QString& path)
-{
-    struct stat st
-    {};
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
-        return mode_t(-1);
-    return st.st_mode & 07777;
-}
-
-void writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(file.write(bytes), bytes.size());
 }
 
 } // namespace
@@ -204,12 +159,12 @@ void TestRegistryStore::badPathsCreateNothing()
     QFETCH(QString, path);
     QFETCH(qint32, status);
     RegistryStore store(storePath());
-    const QStringList before = dump(store);
+    const QStringList before = DumpRegistry(store);
     QCOMPARE(store.createKey(RegRoot::CurrentUser, path), status);
     QCOMPARE(store.setValue(RegRoot::CurrentUser, path, u"v"_s, RegistryStore::RegSz, "x",
                             RegistryStore::CreateMode::CreateMissingKeys),
              status);
-    QCOMPARE(dump(store), before);
+    QCOMPARE(DumpRegistry(store), before);
 }
 
 void TestRegistryStore::rootsAreApart_data()
@@ -491,11 +446,11 @@ void TestRegistryStore::deleteKey()
     QFETCH(QStringList, gone);
     RegistryStore store(storePath());
     buildTree(store);
-    QStringList expected = dump(store);
+    QStringList expected = DumpRegistry(store);
     for (const QString& line : gone)
         QVERIFY2(expected.removeOne(line), qPrintable(line));
     QCOMPARE(store.deleteKey(RegRoot::CurrentUser, path), status);
-    QCOMPARE(dump(store), expected);
+    QCOMPARE(DumpRegistry(store), expected);
     if (status == RegistryStore::Success) {
         // A key made again under the same name starts without the old values.
         QCOMPARE(store.createKey(RegRoot::CurrentUser, path), qint32(RegistryStore::Success));
@@ -531,11 +486,11 @@ void TestRegistryStore::deleteValue()
     QFETCH(QString, gone);
     RegistryStore store(storePath());
     buildTree(store);
-    QStringList expected = dump(store);
+    QStringList expected = DumpRegistry(store);
     if (!gone.isEmpty())
         QVERIFY(expected.removeOne(gone));
     QCOMPARE(store.deleteValue(RegRoot::CurrentUser, path, name), status);
-    QCOMPARE(dump(store), expected);
+    QCOMPARE(DumpRegistry(store), expected);
 }
 
 void TestRegistryStore::deleteTree_data()
@@ -557,9 +512,9 @@ void TestRegistryStore::deleteTree()
     QFETCH(int, linesLeft);
     RegistryStore store(storePath());
     buildTree(store);
-    QCOMPARE(dump(store).size(), 13);
+    QCOMPARE(DumpRegistry(store).size(), 13);
     QCOMPARE(store.deleteTree(RegRoot::CurrentUser, path), status);
-    const QStringList left = dump(store);
+    const QStringList left = DumpRegistry(store);
     QCOMPARE(left.size(), linesLeft);
     // The same path under HKLM is never touched.
     QVERIFY(left.contains(u"HKEY_LOCAL_MACHINE\\Software\\A"_s));
@@ -595,12 +550,12 @@ void TestRegistryStore::persistsAcrossInstances()
     }
     RegistryStore first(storePath());
     RegistryStore second(storePath());
-    QCOMPARE(dump(first).size(), 13);
+    QCOMPARE(DumpRegistry(first).size(), 13);
     QCOMPARE(second.deleteValue(RegRoot::CurrentUser, u"Software\\A"_s, u"x"_s),
              qint32(RegistryStore::Success));
     // One instance sees what another wrote.
-    QCOMPARE(dump(first), dump(second));
-    QCOMPARE(dump(first).size(), 12);
+    QCOMPARE(DumpRegistry(first), DumpRegistry(second));
+    QCOMPARE(DumpRegistry(first).size(), 12);
     QString details;
     QCOMPARE(first.checkIntegrity(&details), qint32(RegistryStore::Success));
     QCOMPARE(details, u"ok"_s);
@@ -663,7 +618,7 @@ void TestRegistryStore::permissions()
             RegistryStore first(path);
             QCOMPARE(first.createKey(RegRoot::LocalMachine, u"SOFTWARE"_s), qint32(RegistryStore::Success));
         } else {
-            writeFile(target, QByteArray());
+            QVERIFY(writeFile(target, QByteArray()));
         }
         if (target != path)
             QVERIFY(QFile::link(target, path));
@@ -678,12 +633,12 @@ void TestRegistryStore::permissions()
                                 RegistryStore::CreateMode::CreateMissingKeys),
                  qint32(RegistryStore::Success));
         ::umask(saved);
-        QCOMPARE(modeOf(folder), mode_t(0700));
-        QCOMPARE(modeOf(path), mode_t(0600));
+        QCOMPARE(fileMode(folder), 0700);
+        QCOMPARE(fileMode(path), 0600);
         // The write-ahead log and its index hold the same data: same mode.
         for (const QString& suffix : {u"-wal"_s, u"-shm"_s, u"-lock"_s}) {
             if (QFile::exists(path + suffix))
-                QCOMPARE(modeOf(path + suffix), mode_t(0600));
+                QCOMPARE(fileMode(path + suffix), 0600);
         }
     }
     ::umask(saved);
@@ -714,12 +669,12 @@ void TestRegistryStore::brokenFile()
         for (char& b : bytes)
             b = char(QRandomGenerator::global()->bounded(256));
         bytes[0] = 'X'; // never the database magic by chance
-        writeFile(path, bytes);
+        QVERIFY(writeFile(path, bytes));
     } else if (kind == u"text") {
-        writeFile(path, "not a registry\n");
+        QVERIFY(writeFile(path, "not a registry\n"));
     } else if (kind == u"header") {
         QByteArray bytes = QByteArray("SQLite format 3", 16) + QByteArray(4080, '\xA5');
-        writeFile(path, bytes);
+        QVERIFY(writeFile(path, bytes));
     } else if (kind == u"foreign") {
         sqlite3* db = nullptr;
         QCOMPARE(sqlite3_open(QFile::encodeName(path).constData(), &db), SQLITE_OK);
@@ -730,7 +685,7 @@ void TestRegistryStore::brokenFile()
     } else if (kind == u"folder") {
         QVERIFY(QDir().mkpath(path));
     } else if (kind == u"parentfile") {
-        writeFile(m_dir->filePath(QStringLiteral("blocker")), "a file");
+        QVERIFY(writeFile(m_dir->filePath(QStringLiteral("blocker")), "a file"));
         path = m_dir->filePath(QStringLiteral("blocker/registry.sqlite3"));
     }
     const QByteArray before = fileDigest(path);
@@ -775,7 +730,7 @@ void TestRegistryStore::reopensWhenFileBecomesUsable()
     if (folder)
         QVERIFY(QDir().mkpath(storePath()));
     else
-        writeFile(storePath(), "garbage garbage garbage");
+        QVERIFY(writeFile(storePath(), "garbage garbage garbage"));
     RegistryStore store(storePath());
     QVERIFY(store.createKey(RegRoot::CurrentUser, u"k"_s) != RegistryStore::Success);
     if (folder)
@@ -824,7 +779,7 @@ void TestRegistryStore::deletedFileIsCreatedAgain()
     QCOMPARE(other.queryValue(RegRoot::CurrentUser, u"k"_s, u"v"_s, type, data),
              qint32(RegistryStore::Success));
     QCOMPARE(data, QByteArray("new"));
-    QCOMPARE(modeOf(storePath()), mode_t(0600));
+    QCOMPARE(fileMode(storePath()), 0600);
     QString details;
     QCOMPARE(other.checkIntegrity(&details), qint32(RegistryStore::Success));
     QCOMPARE(details, u"ok"_s);

@@ -19,6 +19,7 @@ using linvera::RegTool;
 using linvera::platform::AnsiCodec;
 using linvera::platform::RegistryStore;
 using linvera::platform::RegRoot;
+using linvera::test::DumpRegistry;
 using CodePage = AnsiCodec::CodePage;
 
 Q_DECLARE_METATYPE(CodePage)
@@ -34,35 +35,6 @@ const QString kNotFound = u"ERROR: The system was unable to find the specified r
 QString syntax(const QString& detail)
 {
     return u"ERROR: Invalid syntax. "_s + detail + u" Type \"linvera-reg /?\" for usage.\n"_s;
-}
-
-void dumpKey(RegistryStore& store, RegRoot root, const QString& path, QStringList& out)
-{
-    QList<RegistryStore::Value> values;
-    QCOMPARE(store.enumValues(root, path, values), qint32(RegistryStore::Success));
-    out.append(RegistryStore::rootName(root) + u'\\' + path);
-    for (const auto& value : values)
-        out.append(u"  "_s + value.name + u" = "_s + QString::number(value.type) + u':' +
-                   QString::fromLatin1(value.data.toHex()));
-    QStringList subkeys;
-    QCOMPARE(store.enumSubKeys(root, path, subkeys), qint32(RegistryStore::Success));
-    for (const QString& subkey : subkeys)
-        dumpKey(store, root, path.isEmpty() ? subkey : path + u'\\' + subkey, out);
-}
-
-QStringList dump(RegistryStore& store)
-{
-    QStringList out;
-    for (const RegRoot root : {RegRoot::ClassesRoot, RegRoot::CurrentUser, RegRoot::LocalMachine})
-        dumpKey(store, root, QString(), out);
-    return out;
-}
-
-mode_t modeOf(const QString& path)
-{
-    struct stat st
-    {};
-    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? (st.st_mode & 07777) : mode_t(-1);
 }
 
 struct Outcome
@@ -241,12 +213,12 @@ void TestRegTool::query()
     QFETCH(int, exitCode);
     QFETCH(QString, out);
     QFETCH(QString, err);
-    const QStringList before = dump(m_registry->store());
+    const QStringList before = DumpRegistry(m_registry->store());
     const Outcome outcome = runInProcess(args);
     QCOMPARE(outcome.err, err);
     QCOMPARE(outcome.out, out);
     QCOMPARE(outcome.exitCode, exitCode);
-    QCOMPARE(dump(m_registry->store()), before);
+    QCOMPARE(DumpRegistry(m_registry->store()), before);
 }
 
 void TestRegTool::syntaxErrors_data()
@@ -313,13 +285,13 @@ void TestRegTool::syntaxErrors()
 {
     QFETCH(QStringList, args);
     QFETCH(QString, err);
-    const QStringList before = dump(m_registry->store());
+    const QStringList before = DumpRegistry(m_registry->store());
     const Outcome outcome = runInProcess(args, 1);
     QCOMPARE(outcome.err, err);
     QCOMPARE(outcome.err.count(u'\n'), 1);
     QCOMPARE(outcome.out, QString());
     QCOMPARE(outcome.exitCode, int(RegTool::BadSyntax));
-    QCOMPARE(dump(m_registry->store()), before);
+    QCOMPARE(DumpRegistry(m_registry->store()), before);
 }
 
 void TestRegTool::changes_data()
@@ -452,13 +424,13 @@ void TestRegTool::changes()
     QFETCH(quint32, type);
     QFETCH(QByteArray, data);
     AnsiCodec::select(codePage);
-    const QStringList before = dump(m_registry->store());
+    const QStringList before = DumpRegistry(m_registry->store());
     const Outcome outcome = runInProcess(args, answer);
     QCOMPARE(outcome.err, err);
     QCOMPARE(outcome.exitCode, exitCode);
     QCOMPARE(outcome.out, exitCode == 0 ? kDone : QString());
     if (exitCode != 0)
-        QCOMPARE(dump(m_registry->store()), before);
+        QCOMPARE(DumpRegistry(m_registry->store()), before);
     QCOMPARE(m_registry->store().keyExists(RegRoot::CurrentUser, key), keyExists);
     if (name != u"-") {
         quint32 storedType = 0;
@@ -635,8 +607,8 @@ void TestRegTool::programReadsWhatToolWrote()
             .exitCode,
         0);
 
-    QCOMPARE(modeOf(programConfigHome() + u"/halvex-linvera"_s), mode_t(0700));
-    QCOMPARE(modeOf(programStorePath()), mode_t(0600));
+    QCOMPARE(linvera::test::fileMode(programConfigHome() + u"/halvex-linvera"_s), 0700);
+    QCOMPARE(linvera::test::fileMode(programStorePath()), 0600);
 
     RegistryStore programStore(programStorePath());
     RegistryStore::SharedOverride scope(programStore);

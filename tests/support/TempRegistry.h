@@ -2,6 +2,7 @@
 
 #include "RegistryStore.h"
 
+#include <QStringList>
 #include <QTemporaryDir>
 
 namespace linvera::test {
@@ -32,5 +33,9 @@ private:
     platform::RegistryStore m_store;
     platform::RegistryStore::SharedOverride m_override;
 };
+
+/// Every key and value of the store, one line each ("  name = type:hex bytes" under its key), for
+/// comparing a store before and after. A key that cannot be listed gives a line saying so.
+QStringList DumpRegistry(platform::RegistryStore& store);
 
 } // namespace linvera::test

@@ -5,6 +5,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <sys/stat.h>
+
 namespace linvera::test {
 
 QByteArray readFile(const QString& path)
@@ -31,6 +33,13 @@ QByteArray fileDigest(const QString& path)
     QCryptographicHash hash(QCryptographicHash::Sha256);
     hash.addData(&file);
     return hash.result();
+}
+
+int fileMode(const QString& path)
+{
+    struct stat st
+    {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
 }
 
 } // namespace linvera::test

@@ -12,5 +12,7 @@ QByteArray readFile(const QString& path);
 bool writeFile(const QString& path, const QByteArray& bytes);
 /// SHA-256 of the file's bytes; empty when it cannot be read.
 QByteArray fileDigest(const QString& path);
+/// The permission bits of the file or folder (links followed); -1 when there is none.
+int fileMode(const QString& path);
 
 } // namespace linvera::test
