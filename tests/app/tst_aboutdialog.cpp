@@ -1,7 +1,6 @@
 // The about dialog: title, version text and its fixed labels.
 #include "AboutDialog.h"
 #include "AppInfo.h"
-#include "TestHome.h"
 
 #include <QLabel>
 #include <QPushButton>
@@ -63,5 +62,5 @@ void TestAboutDialog::okCloses()
     QVERIFY(!dialog.isVisible());
 }
 
-LINVERA_APP_TEST_MAIN(TestAboutDialog)
+QTEST_MAIN(TestAboutDialog)
 #include "tst_aboutdialog.moc"

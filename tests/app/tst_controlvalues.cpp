@@ -1,6 +1,5 @@
 // Stored setting values applied to check boxes and lists.
 #include "ControlValues.h"
-#include "TestHome.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -89,5 +88,5 @@ void TestControlValues::listIndex()
     QTEST(list.currentIndex(), "current");
 }
 
-LINVERA_APP_TEST_MAIN(TestControlValues)
+QTEST_MAIN(TestControlValues)
 #include "tst_controlvalues.moc"

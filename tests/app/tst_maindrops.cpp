@@ -1,6 +1,5 @@
 // Data dropped onto the main window or one of its four boxes: text starts a conversion, anything else
 // changes nothing.
-#include "TestHome.h"
 #include "TextDrop.h"
 #include "frmMain.h"
 
@@ -164,5 +163,5 @@ void TestMainDrops::moveOnlyDrag()
     QCOMPARE(window.beforeUrl(), u"http://moved.example/"_s);
 }
 
-LINVERA_APP_TEST_MAIN(TestMainDrops)
+QTEST_MAIN(TestMainDrops)
 #include "tst_maindrops.moc"

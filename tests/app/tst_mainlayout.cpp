@@ -1,6 +1,5 @@
 // The main window's layout rule: as a pure function over twips, and applied by a real window.
 #include "MainLayout.h"
-#include "TestHome.h"
 #include "frmMain.h"
 
 #include <QCheckBox>
@@ -289,5 +288,5 @@ void TestMainLayout::outerSizeRoundTrip()
     QTRY_COMPARE(window.outerGeometryTwips().topLeft(), QPointF(1500, 750));
 }
 
-LINVERA_APP_TEST_MAIN(TestMainLayout)
+QTEST_MAIN(TestMainLayout)
 #include "tst_mainlayout.moc"

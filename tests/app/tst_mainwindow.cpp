@@ -2,7 +2,6 @@
 #include "AboutDialog.h"
 #include "ControlValues.h"
 #include "PictureLabel.h"
-#include "TestHome.h"
 #include "frmMain.h"
 
 #include <QAction>
@@ -510,5 +509,5 @@ void TestMainWindow::messageAndCaption()
     QCOMPARE(window.windowTitle(), u"http://caption.example/"_s);
 }
 
-LINVERA_APP_TEST_MAIN(TestMainWindow)
+QTEST_MAIN(TestMainWindow)
 #include "tst_mainwindow.moc"

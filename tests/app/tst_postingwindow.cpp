@@ -7,7 +7,6 @@
 #include "PictureLabel.h"
 #include "RecordingMessageBoxes.h"
 #include "ReplyTextFeed.h"
-#include "TestHome.h"
 #include "Twips.h"
 #include "frmMain.h"
 #include "frmSettings.h"
@@ -715,5 +714,5 @@ void TestPostingWindow::followCommand()
     }
 }
 
-LINVERA_APP_TEST_MAIN(TestPostingWindow)
+QTEST_MAIN(TestPostingWindow)
 #include "tst_postingwindow.moc"

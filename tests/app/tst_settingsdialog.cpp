@@ -2,7 +2,6 @@
 #include "AppInfo.h"
 #include "ControlValues.h"
 #include "RecordingMessageBoxes.h"
-#include "TestHome.h"
 #include "frmSettings.h"
 
 #include <QCheckBox>
@@ -359,5 +358,5 @@ void TestSettingsDialog::deleteLog()
     QCOMPARE(QFile::exists(logPath), remains);
 }
 
-LINVERA_APP_TEST_MAIN(TestSettingsDialog)
+QTEST_MAIN(TestSettingsDialog)
 #include "tst_settingsdialog.moc"

@@ -1,6 +1,5 @@
 // Fitting the preview picture into the result box: the pure rule and the main window's thumbnail.
 #include "PictureLabel.h"
-#include "TestHome.h"
 #include "ThumbnailFit.h"
 #include "Twips.h"
 #include "frmMain.h"
@@ -165,5 +164,5 @@ void TestThumbnailFit::thumbnailRefitsOnResize()
     QCOMPARE(window.layoutGeometry().imgPictThumb.width, 2570.0);
 }
 
-LINVERA_APP_TEST_MAIN(TestThumbnailFit)
+QTEST_MAIN(TestThumbnailFit)
 #include "tst_thumbnailfit.moc"

@@ -1,5 +1,4 @@
 // The real message boxes: icon, title, text and buttons as asked, and the button pressed as the answer.
-#include "TestHome.h"
 #include "WidgetMessageBoxes.h"
 
 #include <QAbstractButton>
@@ -115,5 +114,5 @@ void TestWidgetMessageBoxes::answers()
     QTEST(answer, "answer");
 }
 
-LINVERA_APP_TEST_MAIN(TestWidgetMessageBoxes)
+QTEST_MAIN(TestWidgetMessageBoxes)
 #include "tst_widgetmessageboxes.moc"

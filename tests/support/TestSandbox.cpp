@@ -127,6 +127,20 @@ QString sandboxRoot()
     return QString::fromLocal8Bit(g_root);
 }
 
+QList<std::pair<QByteArray, QString>> SandboxVariables(const QString& root)
+{
+    const QString home = root + u"/home"_s;
+    return {
+        {"HOME", home},
+        {"XDG_CONFIG_HOME", home + u"/.config"_s},
+        {"XDG_DATA_HOME", home + u"/.local/share"_s},
+        {"XDG_STATE_HOME", home + u"/.local/state"_s},
+        {"XDG_CACHE_HOME", home + u"/.cache"_s},
+        {"XDG_RUNTIME_DIR", root + u"/runtime"_s},
+        {"TMPDIR", root + u"/tmp"_s},
+    };
+}
+
 void requireSandbox()
 {
     if (g_root[0] == '\0' || g_owner != ::getpid())

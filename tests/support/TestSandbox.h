@@ -1,6 +1,10 @@
 #pragma once
 
+#include <QByteArray>
+#include <QList>
 #include <QString>
+
+#include <utility>
 
 namespace linvera::test {
 
@@ -15,6 +19,10 @@ bool makeSandbox();
 
 /// The folder makeSandbox() made in this process; empty when it made none.
 QString sandboxRoot();
+
+/// The variables a sandbox at `root` sets, with their folders: for a sandbox of its own that a test
+/// makes for the programs it starts.
+QList<std::pair<QByteArray, QString>> SandboxVariables(const QString& root);
 
 /// Ends the test with a message unless this process made a sandbox and its home, XDG folders,
 /// temporary folder, documents folder and the registry store RegistryStore::shared() uses all lie

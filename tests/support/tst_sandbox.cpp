@@ -72,6 +72,18 @@ QStringList snapshot(const QString& folder)
     return entries;
 }
 
+bool inside(const QString& path, const QString& root)
+{
+    const QString canonicalRoot = QFileInfo(root).canonicalFilePath();
+    QString probe = QFileInfo(path).absoluteFilePath();
+    // The path itself may not exist yet: its nearest existing folder decides.
+    while (!QFileInfo::exists(probe) && probe != u"/"_s)
+        probe = QFileInfo(probe).path();
+    const QString canonical = QFileInfo(probe).canonicalFilePath();
+    return !canonicalRoot.isEmpty() &&
+           (canonical == canonicalRoot || canonical.startsWith(canonicalRoot + u'/'));
+}
+
 } // namespace
 
 class TestSandbox : public QObject
@@ -80,6 +92,9 @@ class TestSandbox : public QObject
 
 private Q_SLOTS:
     void thisTestRunsInItsOwnFolders();
+    void everyFolderInside_data();
+    void everyFolderInside();
+    void programsStartedInherit();
     void testsLeaveTheUsersFilesAlone_data();
     void testsLeaveTheUsersFilesAlone();
     void checkRefusesFoldersOutside_data();
@@ -104,6 +119,59 @@ void TestSandbox::thisTestRunsInItsOwnFolders()
                                 u"XDG_STATE_HOME"_s, u"TMPDIR"_s})
         QVERIFY2(env.value(name).startsWith(root + u'/'), qPrintable(name + u'=' + env.value(name)));
     QVERIFY(!env.contains(u"XDG_DOCUMENTS_DIR"_s));
+}
+
+void TestSandbox::everyFolderInside_data()
+{
+    QTest::addColumn<QString>("what");
+    QTest::newRow("home") << u"home"_s;
+    QTest::newRow("configuration") << u"config"_s;
+    QTest::newRow("data") << u"data"_s;
+    QTest::newRow("cache") << u"cache"_s;
+    QTest::newRow("runtime") << u"runtime"_s;
+    QTest::newRow("documents") << u"documents"_s;
+    QTest::newRow("desktop") << u"desktop"_s;
+    QTest::newRow("temporary folder") << u"temp"_s;
+    QTest::newRow("a new temporary folder") << u"newtemp"_s;
+    QTest::newRow("registry store") << u"store"_s;
+    QTest::newRow("a program's default store") << u"defaultstore"_s;
+}
+
+void TestSandbox::everyFolderInside()
+{
+    QFETCH(QString, what);
+    QTemporaryDir made;
+    const QHash<QString, QString> found{
+        {u"home"_s, QDir::homePath()},
+        {u"config"_s, QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)},
+        {u"data"_s, QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)},
+        {u"cache"_s, QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation)},
+        {u"runtime"_s, QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation)},
+        {u"documents"_s, QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)},
+        {u"desktop"_s, QStandardPaths::writableLocation(QStandardPaths::DesktopLocation)},
+        {u"temp"_s, QDir::tempPath()},
+        {u"newtemp"_s, made.path()},
+        {u"store"_s, RegistryStore::shared().filePath()},
+        {u"defaultstore"_s, RegistryStore::defaultFilePath()},
+    };
+    const QString path = found.value(what);
+    QVERIFY(!path.isEmpty());
+    QVERIFY2(inside(path, sandboxRoot()), qPrintable(path + u" is outside "_s + sandboxRoot()));
+}
+
+void TestSandbox::programsStartedInherit()
+{
+    QProcess shell;
+    shell.start(u"sh"_s,
+                {u"-c"_s, u"printf '%s\\n' \"$HOME\" \"$XDG_CONFIG_HOME\" \"$XDG_DATA_HOME\" "
+                          u"\"$XDG_STATE_HOME\" \"$XDG_CACHE_HOME\" \"$XDG_RUNTIME_DIR\" \"$TMPDIR\""_s});
+    QVERIFY(shell.waitForFinished(10000));
+    const QStringList seen =
+        QString::fromLocal8Bit(shell.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+    QStringList expected;
+    for (const auto& [name, folder] : SandboxVariables(sandboxRoot()))
+        expected.append(folder);
+    QCOMPARE(seen, expected);
 }
 
 void TestSandbox::testsLeaveTheUsersFilesAlone_data()

@@ -6,7 +6,7 @@
 #include "RegAccess.h"
 #include "SettingsTable.h"
 #include "TestEnvironment.h"
-#include "TestHome.h"
+#include "TestSandbox.h"
 
 #include <QDBusMessage>
 #include <QDeadlineTimer>
@@ -23,7 +23,7 @@ namespace linvera::test {
 ShellSandbox::ShellSandbox()
 {
     m_valid = m_dir.isValid() && m_registry.isValid();
-    for (const auto& [name, folder] : TestHome::variables(root()))
+    for (const auto& [name, folder] : SandboxVariables(root()))
         m_valid = m_valid && QDir().mkpath(folder);
     m_valid = m_valid &&
               QFile::setPermissions(root() + u"/runtime"_s,
@@ -79,7 +79,7 @@ QString ShellSandbox::dataFolder() const
 QProcessEnvironment ShellSandbox::environment() const
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    for (const auto& [name, folder] : TestHome::variables(root()))
+    for (const auto& [name, folder] : SandboxVariables(root()))
         env.insert(QString::fromLatin1(name), folder);
     env.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
     const QString asan = env.value(u"ASAN_OPTIONS"_s);

@@ -13,7 +13,6 @@
 #include "ShortenerService.h"
 #include "TestBus.h"
 #include "TestEnvironment.h"
-#include "TestHome.h"
 
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
@@ -679,5 +678,5 @@ void TestApplicationProcesses::busStartsProgramsFromServiceFiles()
     QCOMPARE(NameOwnerPid(priv, MailboxNames::service()), helper);
 }
 
-LINVERA_APP_TEST_GUILESS_MAIN(TestApplicationProcesses)
+QTEST_GUILESS_MAIN(TestApplicationProcesses)
 #include "tst_applicationprocesses.moc"

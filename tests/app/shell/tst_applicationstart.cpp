@@ -22,7 +22,6 @@
 #include "ShortenerService.h"
 #include "ShorteningImitations.h"
 #include "TestEnvironment.h"
-#include "TestHome.h"
 #include "Twips.h"
 #include "frmMain.h"
 #include "frmSettings.h"
@@ -1182,5 +1181,5 @@ void TestApplicationStart::windowStateThroughBus()
     QDBusConnection::disconnectFromBus(u"outside-client"_s);
 }
 
-LINVERA_APP_TEST_MAIN(TestApplicationStart)
+QTEST_MAIN(TestApplicationStart)
 #include "tst_applicationstart.moc"
