@@ -158,7 +158,7 @@ void ConversionEngine::StartConv()
     m_view.setAfterUrl(QString());
     m_view.setAfterInfo(QString());
     m_view.setBeforeInfoVisible(false);
-    m_view.setThumbnail(QImage());
+    m_view.setThumbnail(QString());
     m_view.setThumbnailVisible(false);
     m_view.setAfterInfoVisible(true);
 
@@ -439,11 +439,13 @@ void ConversionEngine::onProbeFailed(const QString& description)
         Q_EMIT conversionFinished(m_mode);
 }
 
-void ConversionEngine::onPictureFinished(PictureDownload::Outcome outcome, const QImage& picture)
+void ConversionEngine::onPictureFinished(PictureDownload::Outcome outcome)
 {
+    // The view decodes the picture it shows; one it cannot show is told as one that is none.
+    if (outcome == PictureDownload::Outcome::Saved && !m_view.setThumbnail(m_previewPicturePath))
+        outcome = PictureDownload::Outcome::NotAPicture;
     switch (outcome) {
-    case PictureDownload::Outcome::Shown:
-        m_view.setThumbnail(picture);
+    case PictureDownload::Outcome::Saved:
         m_view.setAfterInfoVisible(false);
         m_view.setThumbnailVisible(true);
         m_view.setMessage(kPictureShown);

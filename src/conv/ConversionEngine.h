@@ -90,7 +90,7 @@ private:
     void fillInfo(const QString& input, const QString& fetchedUrl, const QString& pageTitle);
     void onProbeAnswered(const QString& headerBlock);
     void onProbeFailed(const QString& description);
-    void onPictureFinished(PictureDownload::Outcome outcome, const QImage& picture);
+    void onPictureFinished(PictureDownload::Outcome outcome);
     int shortUrlType() const;
     /// Probes `url` (http or https); false when it is neither.
     bool probe(const QString& url);

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QImage>
 #include <QString>
 
 namespace linvera {
@@ -30,8 +29,10 @@ public:
     virtual void setMessage(const QString& text) = 0;
     /// The main window's caption.
     virtual void setCaption(const QString& text) = 0;
-    /// `imgPictThumb`: a null image clears it.
-    virtual void setThumbnail(const QImage& picture) = 0;
+    /// `imgPictThumb`: shows the picture file at `picturePath`; false when it is no picture the view
+    /// can show. An empty path clears it. The engine never decodes a picture: only a view that shows
+    /// one does.
+    virtual bool setThumbnail(const QString& picturePath) = 0;
     virtual void setThumbnailVisible(bool visible) = 0;
     /// `chkClipboard` checked.
     virtual bool clipboardWanted() const = 0;

@@ -2,7 +2,6 @@
 
 #include "ConversionView.h"
 
-#include <QImage>
 #include <QString>
 
 namespace linvera {
@@ -23,7 +22,12 @@ public:
     void setAfterInfoVisible(bool visible) override { afterInfoVisible = visible; }
     void setMessage(const QString& text) override { message = text; }
     void setCaption(const QString& text) override { caption = text; }
-    void setThumbnail(const QImage& picture) override { thumbnail = picture; }
+    /// Shows nothing, so decodes nothing: the file was already found to be a picture.
+    bool setThumbnail(const QString& picturePath) override
+    {
+        thumbnailPath = picturePath;
+        return true;
+    }
     void setThumbnailVisible(bool visible) override { thumbnailVisible = visible; }
     bool clipboardWanted() const override { return clipboardChecked; }
     void copyToClipboard(const QString& text) override { clipboard = text; }
@@ -34,7 +38,7 @@ public:
     bool afterInfoVisible = true;
     QString message;
     QString caption;
-    QImage thumbnail;
+    QString thumbnailPath;
     bool thumbnailVisible = false;
     bool clipboardChecked = false;
     QString clipboard;

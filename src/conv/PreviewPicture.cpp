@@ -3,40 +3,20 @@
 #include "HttpClient.h"
 
 #include <QSaveFile>
-#include <QUrl>
 
 using namespace Qt::StringLiterals;
 
 namespace linvera {
-namespace {
 
-LoadedPicture loaderError()
+bool LooksLikePicture(QByteArrayView head)
 {
-    LoadedPicture failed;
-    failed.errorNumber = 481;
-    failed.errorDescription = u"エラー"_s;
-    return failed;
-}
-
-} // namespace
-
-LoadedPicture LoadPictureFromUrl(const QString& location)
-{
-    QImage image;
-    const QUrl url(location);
-    const QString scheme = url.scheme().toLower();
-    if (scheme == u"http"_s || scheme == u"https"_s) {
-        QByteArray bytes;
-        if (HttpGetBytes(location, bytes) > 0)
-            image.loadFromData(bytes);
-    } else {
-        image.load(scheme == u"file"_s ? url.toLocalFile() : location);
-    }
-    if (image.isNull())
-        return loaderError();
-    LoadedPicture picture;
-    picture.image = image;
-    return picture;
+    const auto startsWith = [head](QByteArrayView signature, qsizetype at = 0) {
+        return head.size() >= at + signature.size() && head.sliced(at, signature.size()) == signature;
+    };
+    return startsWith("\x89PNG\r\n\x1a\n") || startsWith("\xff\xd8\xff") || startsWith("GIF87a") ||
+           startsWith("GIF89a") || startsWith("BM") || (startsWith("RIFF") && startsWith("WEBP", 8)) ||
+           startsWith(QByteArrayView("II*\0", 4)) || startsWith(QByteArrayView("MM\0*", 4)) ||
+           startsWith(QByteArrayView("\0\0\1\0", 4));
 }
 
 PictureDownload::PictureDownload(QObject* parent)
@@ -65,22 +45,17 @@ void PictureDownload::onFinished()
     if (m_fetch.outcome() == HttpFetch::Outcome::BadUrl)
         qWarning("PictureDownload: %s", qUtf8Printable(m_fetch.errorText()));
     if (m_fetch.outcome() != HttpFetch::Outcome::Answered || status < 200 || status > 299) {
-        Q_EMIT finished(Outcome::DownloadFailed, QImage());
+        Q_EMIT finished(Outcome::DownloadFailed);
         return;
     }
     const QByteArray body = m_fetch.body();
     // Written whole or not at all: a shorter picture never keeps the tail of the one before.
     QSaveFile file(m_previewPath);
     if (!file.open(QIODevice::WriteOnly) || file.write(body) != body.size() || !file.commit()) {
-        Q_EMIT finished(Outcome::DownloadFailed, QImage());
+        Q_EMIT finished(Outcome::DownloadFailed);
         return;
     }
-    const LoadedPicture picture = LoadPictureFromUrl(m_previewPath);
-    if (!picture.ok()) {
-        Q_EMIT finished(Outcome::NotAPicture, QImage());
-        return;
-    }
-    Q_EMIT finished(Outcome::Shown, picture.image);
+    Q_EMIT finished(LooksLikePicture(body) ? Outcome::Saved : Outcome::NotAPicture);
 }
 
 } // namespace linvera

@@ -2,34 +2,27 @@
 
 #include "HttpClient.h"
 
-#include <QImage>
+#include <QByteArrayView>
 #include <QObject>
 #include <QString>
 
 namespace linvera {
 
-/// A decoded picture, or the loader's failure: error 481 with the description "エラー".
-struct LoadedPicture
-{
-    QImage image;
-    int errorNumber = 0;
-    QString errorDescription;
+/// Whether the bytes begin as a picture file does (PNG, JPEG, GIF, BMP, WebP, TIFF or icon), read
+/// from its signature alone: the download is told from an error page without decoding it.
+bool LooksLikePicture(QByteArrayView head);
 
-    bool ok() const { return errorNumber == 0; }
-};
-
-/// Loads a picture from a file path, a file: URL or an http(s) URL.
-LoadedPicture LoadPictureFromUrl(const QString& location);
-
-/// The window's picture download (`InetPict`): fetches a picture URL exactly as given (see HttpFetch),
-/// writes the whole body to the preview file (never leaving the tail of an older picture) and
-/// decodes it. Only a success status counts as a download.
+/// The window's picture download (`InetPict`): fetches a picture URL exactly as given (see HttpFetch)
+/// and writes the whole body to the preview file (never leaving the tail of an older picture). It
+/// decodes nothing: the view that shows the picture does. Only a success status counts as a
+/// download.
 class PictureDownload : public QObject
 {
     Q_OBJECT
 
 public:
-    enum class Outcome { Shown, DownloadFailed, NotAPicture };
+    /// Saved: the preview file holds the picture.
+    enum class Outcome { Saved, DownloadFailed, NotAPicture };
 
     explicit PictureDownload(QObject* parent = nullptr);
     ~PictureDownload() override;
@@ -40,7 +33,7 @@ public:
     bool isRunning() const { return m_fetch.isRunning(); }
 
 Q_SIGNALS:
-    void finished(linvera::PictureDownload::Outcome outcome, const QImage& picture);
+    void finished(linvera::PictureDownload::Outcome outcome);
 
 private:
     void onFinished();

@@ -2,6 +2,7 @@
 
 #include "PlainView.h"
 
+#include <QImage>
 #include <QStringList>
 
 namespace linvera::test {
@@ -21,8 +22,17 @@ public:
         ++clipboardWrites;
     }
 
+    /// Decodes the picture, as a window that shows it does.
+    bool setThumbnail(const QString& picturePath) override
+    {
+        PlainView::setThumbnail(picturePath);
+        thumbnail = picturePath.isEmpty() ? QImage() : QImage(picturePath);
+        return picturePath.isEmpty() || !thumbnail.isNull();
+    }
+
     QStringList messages;
     int clipboardWrites = 0;
+    QImage thumbnail;
 };
 
 } // namespace linvera::test

@@ -657,7 +657,7 @@ void TestHostileFiles::previewPictureOnFullDisk()
         QVERIFY(finished.wait(10000));
     }
     const auto outcome = finished.first().first().value<PictureDownload::Outcome>();
-    QCOMPARE(outcome, full ? PictureDownload::Outcome::DownloadFailed : PictureDownload::Outcome::Shown);
+    QCOMPARE(outcome, full ? PictureDownload::Outcome::DownloadFailed : PictureDownload::Outcome::Saved);
     // The old picture whole, or the new one whole; no leftover of the attempt beside it.
     QCOMPARE(readFile(preview), full ? old : fresh);
     QCOMPARE(othersIn(m_dir->path(), {u"hvxlinvera.png"_s}), QStringList());

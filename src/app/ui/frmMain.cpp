@@ -431,6 +431,13 @@ void frmMain::setCaption(const QString& text)
     setWindowTitle(text);
 }
 
+bool frmMain::setThumbnail(const QString& picturePath)
+{
+    const QImage picture = picturePath.isEmpty() ? QImage() : QImage(picturePath);
+    setThumbnail(picture);
+    return picturePath.isEmpty() || !picture.isNull();
+}
+
 void frmMain::setThumbnail(const QImage& picture)
 {
     if (picture.isNull()) {

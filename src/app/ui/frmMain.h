@@ -82,7 +82,9 @@ public:
     void setAfterInfoVisible(bool visible) override;
     void setMessage(const QString& text) override;
     void setCaption(const QString& text) override;
-    void setThumbnail(const QImage& picture) override;
+    bool setThumbnail(const QString& picturePath) override;
+    /// Shows a picture already decoded; a null one clears the thumbnail.
+    void setThumbnail(const QImage& picture);
     void setThumbnailVisible(bool visible) override;
     bool clipboardWanted() const override;
     void copyToClipboard(const QString& text) override;

@@ -4,7 +4,7 @@
 #include "MicroblogClient.h"
 #include "MicroblogReplies.h"
 #include "PictureLabel.h"
-#include "PreviewPicture.h"
+#include "PictureFile.h"
 #include "ReplyTextFeed.h"
 #include "TextDrop.h"
 #include "Twips.h"
