@@ -1,5 +1,7 @@
 #include "HostForms.h"
 
+#include <QList>
+
 #include <unicode/uidna.h>
 
 #include <memory>

@@ -10,23 +10,13 @@ using namespace linvera::verdict;
 namespace {
 
 // A list in the community list's form, with one provider of each kind the tests need.
-const QByteArray kOwnRules = R"({
-  "providers": {
-    "everywhere": {
-      "urlPattern": ".*",
-      "rules": ["utm_[a-z]+", "ref"],
-      "exceptions": ["^https?://keep\\.example/"]
-    },
-    "wrapper": {
-      "urlPattern": "^https?://out\\.example/",
-      "redirections": ["^https?://out\\.example/go\\?(?:[^#]*&)?to=([^&#]+)"]
-}
-, "shop":
-{
-    "urlPattern" : "^https?://shop\\.example/", "rules" : ["sid"], "rawRules" : ["/track=[^/?#]*"]
-}
-}
-})"_ba;
+const QByteArray kOwnRules =
+    "{\"providers\": {"
+    " \"everywhere\": {\"urlPattern\": \".*\", \"rules\": [\"utm_[a-z]+\", \"ref\"], \"exceptions\": "
+    "[\"^https?://keep\\\\.example/\"]},"
+    " \"wrapper\": {\"urlPattern\": \"^https?://out\\\\.example/\", \"redirections\": "
+    "[\"^https?://out\\\\.example/go\\\\?(?:[^#]*&)?to=([^&#]+)\"]},"
+    " \"shop\": {\"urlPattern\": \"^https?://shop\\\\.example/\", \"rules\": [\"sid\"], \"rawRules\": [\"/track=[^/?#]*\"]}}}"_ba;
 
 } // namespace
 
@@ -166,9 +156,7 @@ void TestTrackerRules::malformed_data()
     QTest::newRow("providers not an object")
         << "{\"providers\": []}"_ba << int(TrackerRulesRead::Problem::NotRules) << 0;
     QTest::newRow("broken expressions left out")
-        << R"({"providers": {"a": {"urlPattern": "(", "rules": ["x"]},
-                             "b": {"urlPattern": ".*", "rules": ["utm_source", "(", 7], "rawRules": ["["]},
-                             "c": {"rules": ["x"]}}})"_ba
+        << "{\"providers\": {\"a\": {\"urlPattern\": \"(\", \"rules\": [\"x\"]}, \"b\": {\"urlPattern\": \".*\", \"rules\": [\"utm_source\", \"(\", 7], \"rawRules\": [\"[\"]}, \"c\": {\"rules\": [\"x\"]}}}"_ba
         << int(TrackerRulesRead::Problem::None) << 1;
 }
 
