@@ -85,9 +85,12 @@ int main(int argc, char** argv)
     // Hosts as the verdict asks: half are subdomains of listed hosts, half are listed nowhere.
     QStringList hosts;
     for (int i = 0; i < 1024; ++i) {
-        hosts.append(i % 2 ? u"www.ads"_s + QString::number(i * 7 % lines) + u".tracker"_s +
-                                 QString::number(i * 7 % lines % 997) + u".example"_s
-                           : u"cdn"_s + QString::number(i) + u".static.news.example"_s);
+        const int listed = i * 7 % lines;
+        if (i % 2)
+            hosts.append(u"www.ads"_s + QString::number(listed) + u".tracker"_s +
+                         QString::number(listed % 997) + u".example"_s);
+        else
+            hosts.append(u"cdn"_s + QString::number(i) + u".static.news.example"_s);
     }
     QList<double> lookupNs;
     qsizetype hits = 0;
