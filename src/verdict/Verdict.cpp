@@ -286,6 +286,12 @@ Verdict JudgeDestination(const QString& afterUrl, const VerdictSources& sources)
         addReason(verdict, u"bad-host"_s, u"ホスト名を読み取れません"_s, VerdictLevel::Warn);
         return verdict;
     }
+    // "https://bank.example@evil.example/" goes to evil.example, whatever it seems to say.
+    if (!url.userInfo().isEmpty())
+        addReason(verdict, u"user-info"_s,
+                  u"ホスト名の前に「@」で区切った別の名前があります。本当の行き先は "_s +
+                      (IsIpLiteral(host) ? host : HostInBothForms(host).unicode) + u" です"_s,
+                  VerdictLevel::Warn);
     if (IsIpLiteral(host)) {
         verdict.host.ascii = verdict.host.unicode = host;
         verdict.host.valid = true;

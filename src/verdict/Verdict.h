@@ -68,7 +68,8 @@ struct VerdictSources
 /// Judges the destination of a conversion without any network access: the host's scripts (UTS #39
 /// through ICU's spoof checker: restriction level, mixed numbers, invisible marks; a label wholly in a
 /// script other than Latin that reads as a Latin word), a likeness to an often-imitated site, the block
-/// list (the host or a parent domain), an unencrypted `http:` address and an IP address as the host.
+/// list (the host or a parent domain), a name before "@" that is not the host, an unencrypted `http:`
+/// address and an IP address as the host.
 Verdict JudgeDestination(const QString& afterUrl, const VerdictSources& sources);
 
 /// "ok", "note" or "warn".

@@ -84,6 +84,11 @@ void TestVerdict::judge_data()
                                   << QStringList{u"ip-address"_s};
     QTest::newRow("name ending in a number is no host")
         << u"https://www.example.123/"_s << list << u"warn"_s << QStringList{u"bad-host"_s};
+    QTest::newRow("a name before @ is no host")
+        << u"https://www.google.com@evil.example/login"_s << list << u"warn"_s << QStringList{u"user-info"_s};
+    QTest::newRow("a name before @ an IP address")
+        << u"http://paypal.com:x@192.0.2.7/"_s << list << u"warn"_s
+        << QStringList{u"user-info"_s, u"no-encryption"_s, u"ip-address"_s};
     QTest::newRow("not a web address")
         << u"mailto:someone@example.com"_s << list << u"note"_s << QStringList{u"not-web"_s};
     QTest::newRow("no host") << u"https:///path"_s << list << u"warn"_s << QStringList{u"bad-host"_s};
