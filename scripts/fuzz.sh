@@ -10,7 +10,7 @@
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build="$top/build/fuzz"
-all=(percent codepage commandline urlparts rules unescape probe notice nativemsg regtool shortener microblog capture)
+all=(percent codepage commandline urlparts rules unescape probe notice nativemsg regtool shortener microblog capture blocklist trackers)
 
 targets=("${all[@]}")
 seconds=10

@@ -9,6 +9,8 @@ packages=(
     # Qt's own texts (buttons, socket errors) in Japanese under a Japanese locale.
     qt6-translations-l10n
     libsqlite3-dev sqlite3 libpcre2-dev
+    # The verdict on a destination: IDNA and the spoof checker (UTS #39).
+    libicu-dev
     libx11-dev libxcb1-dev
     fonts-noto-cjk
     dbus dbus-x11 libglib2.0-bin

@@ -106,7 +106,7 @@ bool AppPaths::prepareDataFolder() const
     if (!QDir().mkpath(dataFolder))
         return false;
     bool copied = true;
-    for (const QString& name : {u"notice.xml"_s, u"tinyurls.txt"_s, u"picturls.txt"_s}) {
+    for (const QString& name : {u"notice.xml"_s, u"tinyurls.txt"_s, u"picturls.txt"_s, u"trackers.json"_s}) {
         const QString target = dataFile(name);
         const QString source = programFile(name);
         if (!QFile::exists(target) && QFile::exists(source) && !QFile::copy(source, target))

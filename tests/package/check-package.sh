@@ -50,7 +50,7 @@ expected=(
     ./usr/lib/halvex-linvera/linvera ./usr/lib/halvex-linvera/linvera-reg
     ./usr/lib/halvex-linvera/linvera-native-host
     ./usr/lib/halvex-linvera/tinyurls.txt ./usr/lib/halvex-linvera/picturls.txt
-    ./usr/lib/halvex-linvera/notice.xml
+    ./usr/lib/halvex-linvera/notice.xml ./usr/lib/halvex-linvera/trackers.json
     ./usr/share/applications/halvex-linvera.desktop
     ./usr/share/dbus-1/services/HVXLinvera.Linvera.service
     ./usr/share/dbus-1/services/HVXLinveraHelper.HVXLinveraHelperClass.service
