@@ -211,6 +211,10 @@ void Application::buildWindows()
     m_settings = std::make_unique<frmSettings>(m_boxes);
     m_twitter = std::make_unique<frmTwitter>();
     m_engine = std::make_unique<ConversionEngine>(*m_main, m_boxes);
+    connect(m_engine.get(), &ConversionEngine::messageBoxRequested, this,
+            [this](platform::MessageBoxes::Icon icon, const QString& title, const QString& text) {
+                m_boxes.show(icon, title, text);
+            });
     m_poller = std::make_unique<MailboxPoller>(*m_mailbox);
     m_poller->setHelperProgram(m_options.helperProgram);
 }
@@ -337,12 +341,15 @@ void Application::showVersionAndNotices()
     m_makerAccount = notice.account;
 }
 
-void Application::StartConv()
+void Application::StartConv(std::function<void()> whenRun)
 {
     // A command that arrives while the program ends starts nothing.
-    if (isEnding())
+    if (isEnding()) {
+        if (whenRun)
+            whenRun();
         return;
-    m_engine->StartConv();
+    }
+    m_engine->StartConv(std::move(whenRun));
 }
 
 ProcessRunner& Application::processRunner() const
@@ -397,6 +404,12 @@ void Application::startConv(const QString& beforeUrl)
 {
     m_main->setBeforeUrl(beforeUrl);
     StartConv();
+}
+
+void Application::startConv(const QString& beforeUrl, std::function<void()> whenRun)
+{
+    m_main->setBeforeUrl(beforeUrl);
+    StartConv(std::move(whenRun));
 }
 
 QString Application::afterUrl() const

@@ -90,6 +90,7 @@ public:
     int mainWindowState() const override;
     void setMainWindowState(int state) override;
     void startConv(const QString& beforeUrl) override;
+    void startConv(const QString& beforeUrl, std::function<void()> whenRun) override;
     QString afterUrl() const override;
     QString afterInfo() const override;
     QString beforeInfo() const override;
@@ -106,7 +107,7 @@ private:
     void prepareDataFiles();
     void writeMarkerFile() const;
     void showVersionAndNotices();
-    void StartConv();
+    void StartConv(std::function<void()> whenRun = {});
     ProcessRunner& processRunner() const;
 
     platform::MessageBoxes& m_boxes;
