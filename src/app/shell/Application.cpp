@@ -247,7 +247,7 @@ void Application::wireWindows()
         [settings] { return settings->chkFollowRedirects()->checkState() == Qt::Checked; });
     main->setPreviewPicturePathSource([engine] { return engine->previewPicturePath(); });
 
-    connect(main, &frmMain::conversionRequested, this, &Application::StartConv);
+    connect(main, &frmMain::conversionRequested, this, [this] { StartConv(); });
     connect(main, &frmMain::openInBrowserRequested, this, [](const QString& url, bool tagged) {
         if (tagged)
             OpenInBrowserTagged(url);
