@@ -61,10 +61,8 @@ QDBusVariant LinveraAutomation::StartConv(const QString& BeforeUrl)
     // The answer goes out once the conversion has been answered (its expansion or shortening), or a
     // later one replaced it.
     setDelayedReply(true);
-    m_target().startConv(BeforeUrl, [bus = connection(),
-                                     reply = message().createReply(QVariant::fromValue(QDBusVariant(QString())))] {
-        bus.send(reply);
-    });
+    m_target().startConv(BeforeUrl, [bus = connection(), reply = message().createReply(QVariant::fromValue(
+                                                             QDBusVariant(QString())))] { bus.send(reply); });
     return QDBusVariant(QString());
 }
 

@@ -6,10 +6,10 @@
 #include "FileAppend.h"
 #include "HttpClient.h"
 #include "MessageBoxes.h"
-#include "ServiceCall.h"
 #include "PercentCoding.h"
 #include "RedirectProbe.h"
 #include "RuleRegex.h"
+#include "ServiceCall.h"
 #include "ShortenerClient.h"
 #include "UrlParts.h"
 #include "Utf8Convert.h"
@@ -143,12 +143,14 @@ void ConversionEngine::appendLog(const QString& input, const QString& afterUrl)
     if (!written && !m_logFailureShown) {
         m_logFailureShown = true;
         Q_EMIT messageBoxRequested(platform::MessageBoxes::Icon::Exclamation, AppTitle(),
-                                   u"ログファイルに書き込めません。変換の記録は残りません。\n"_s + m_logFilePath);
+                                   u"ログファイルに書き込めません。変換の記録は残りません。\n"_s +
+                                       m_logFilePath);
     }
 }
 
 ConversionPlan ConversionEngine::PlanConversion(const QString& input, const ConversionSettings& settings,
-                                                const Endpoints& endpoints, const ShortLinkRules& shortLinkRules,
+                                                const Endpoints& endpoints,
+                                                const ShortLinkRules& shortLinkRules,
                                                 const PictureRules& pictureRules, const QString& tempFolder)
 {
     ConversionPlan plan;
@@ -165,7 +167,8 @@ ConversionPlan ConversionEngine::PlanConversion(const QString& input, const Conv
         // The user's own service comes before the file's rules, which cannot know its host.
         plan.step = ConversionPlan::Step::ExpandService;
         plan.serviceLink = own;
-    } else if (ShortLinkRules::Match rule = shortLinkRules.MatchShortLinkRule(input, matchDeadline); rule.matched) {
+    } else if (ShortLinkRules::Match rule = shortLinkRules.MatchShortLinkRule(input, matchDeadline);
+               rule.matched) {
         if (!rule.pattern.isEmpty()) {
             plan.step = ConversionPlan::Step::ExpandRule;
             plan.rule = std::move(rule);
@@ -241,7 +244,8 @@ void ConversionEngine::StartConv(std::function<void()> whenRun)
         // Which rule would have matched is not known: neither shortened nor previewed.
         m_mode = Shorten;
         m_view.setAfterUrl(QString());
-        m_view.setMessage(u"規則ファイルの照合が"_s + QString::number(double(kRuleMatchBudgetMs) / 1000, 'g', 3) +
+        m_view.setMessage(u"規則ファイルの照合が"_s +
+                          QString::number(double(kRuleMatchBudgetMs) / 1000, 'g', 3) +
                           u"秒で終わらないため、変換をやめました。"_s);
         appendLog(input, QString());
         Q_EMIT conversionFinished(Shorten);
@@ -251,12 +255,13 @@ void ConversionEngine::StartConv(std::function<void()> whenRun)
         return;
     case ConversionPlan::Step::ExpandService: {
         const quint64 run = m_run;
-        startService(ExpandServiceLink(input, m_plan.serviceLink, [this, run, input](const ServiceExpansion& e) {
-                         if (run != m_run)
-                             appendLog(input, e.longUrl);
-                         else
-                             expanded(e.longUrl, QString(), e.pageTitle, e.message);
-                     }).release());
+        startService(
+            ExpandServiceLink(input, m_plan.serviceLink, [this, run, input](const ServiceExpansion& e) {
+                if (run != m_run)
+                    appendLog(input, e.longUrl);
+                else
+                    expanded(e.longUrl, QString(), e.pageTitle, e.message);
+            }).release());
         break;
     }
     case ConversionPlan::Step::ExpandRule: {
@@ -318,17 +323,18 @@ void ConversionEngine::shorten()
             shortened(afterUrl, message);
     };
     if (const int type = shortUrlType(); IsServiceType(type)) {
-        startService(ShortenWithService(input, type, m_accounts ? m_accounts() : ShortenerAccounts(), m_endpoints,
-                                        [answered](const ShortenOutcome& o) { answered(o.shortUrl, o.message); })
-                         .release());
+        startService(
+            ShortenWithService(input, type, m_accounts ? m_accounts() : ShortenerAccounts(), m_endpoints,
+                               [answered](const ShortenOutcome& o) { answered(o.shortUrl, o.message); })
+                .release());
     } else if (ShortenerHostUnset(type, m_endpoints)) {
         // The shipped host is a placeholder that never answers: say what to set instead of failing
         // on the name.
         shortened(QString(), ShortenerHostUnsetMessage(type));
     } else {
-        startService(
-            ShortenUrl(input, type, m_endpoints, [answered](const QString& shortUrl) { answered(shortUrl, {}); })
-                .release());
+        startService(ShortenUrl(input, type, m_endpoints, [answered](const QString& shortUrl) {
+                         answered(shortUrl, {});
+                     }).release());
     }
 }
 

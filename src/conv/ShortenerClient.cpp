@@ -97,8 +97,10 @@ std::unique_ptr<ServiceCall> ExpandShortLink(const QString& shortLink, const QSt
 {
     auto call = std::make_unique<ServiceCall>();
     call->start({ExpandRequestUrl(shortLink, templ, endpoints), QString(), std::nullopt},
-                [ownDomain = IsOwnShortLink(shortLink, endpoints), pattern, done = std::move(done)](
-                    const QByteArray& body) { done(ExpansionFromAnswer(ServiceAnswerText(body), ownDomain, pattern)); });
+                [ownDomain = IsOwnShortLink(shortLink, endpoints), pattern,
+                 done = std::move(done)](const QByteArray& body) {
+                    done(ExpansionFromAnswer(ServiceAnswerText(body), ownDomain, pattern));
+                });
     return call;
 }
 

@@ -209,8 +209,8 @@ ShortenOutcome ReadShlinkAnswer(const QByteArray& body)
     return readShortenAnswer(body, u"shortUrl"_s, {u"detail"_s, u"title"_s});
 }
 
-ServiceRequest ShortenServiceRequest(const QString& longUrl, int shortUrlType, const ShortenerAccounts& accounts,
-                                     const Endpoints& endpoints)
+ServiceRequest ShortenServiceRequest(const QString& longUrl, int shortUrlType,
+                                     const ShortenerAccounts& accounts, const Endpoints& endpoints)
 {
     switch (shortUrlType) {
     case ShortUrlIsgd:
@@ -222,7 +222,8 @@ ServiceRequest ShortenServiceRequest(const QString& longUrl, int shortUrlType, c
     case ShortUrlYourls:
         if (accounts.yourlsUrl.trimmed().isEmpty())
             return {};
-        return {YourlsRequestUrl(accounts.yourlsUrl, accounts.yourlsSignature, longUrl), QString(), std::nullopt};
+        return {YourlsRequestUrl(accounts.yourlsUrl, accounts.yourlsSignature, longUrl), QString(),
+                std::nullopt};
     case ShortUrlShlink:
         // A key with a line break would write headers of its own: nothing is sent.
         if (accounts.shlinkUrl.trimmed().isEmpty() || hasLineBreak(accounts.shlinkApiKey))
@@ -333,8 +334,9 @@ std::unique_ptr<ServiceCall> ExpandServiceLink(const QString& url, const Service
     auto call = std::make_unique<ServiceCall>();
     const ServiceRequest request{rule.matched() ? RuleRequestUrl(url.trimmed(), rule.templ) : QString(),
                                  rule.headers, std::nullopt};
-    call->start(request,
-                [rule, done = std::move(done)](const QByteArray& body) { done(ReadServiceExpandAnswer(rule, body)); });
+    call->start(request, [rule, done = std::move(done)](const QByteArray& body) {
+        done(ReadServiceExpandAnswer(rule, body));
+    });
     return call;
 }
 

@@ -58,8 +58,8 @@ ShortenOutcome ReadShlinkAnswer(const QByteArray& body);
 
 /// The request that shortens through the service of a service entry; no URL when the entry's
 /// service is not configured.
-ServiceRequest ShortenServiceRequest(const QString& longUrl, int shortUrlType, const ShortenerAccounts& accounts,
-                                     const Endpoints& endpoints);
+ServiceRequest ShortenServiceRequest(const QString& longUrl, int shortUrlType,
+                                     const ShortenerAccounts& accounts, const Endpoints& endpoints);
 /// What the service's answer (empty: none came) means. Secrets never appear in the message.
 ShortenOutcome ReadShortenServiceAnswer(int shortUrlType, const ShortenerAccounts& accounts,
                                         const QByteArray& body);

@@ -1051,9 +1051,9 @@ void TestConversionEngine::laterRunWins()
     QCOMPARE(m_view->clipboard, u"http://video.example/second"_s);
     QCOMPARE(m_view->beforeUrl(), u"http://yt.example/second"_s);
     // Both runs are in the history, the first once its answer has come.
-    QTRY_VERIFY_WITH_TIMEOUT(
-        readFile(m_dir->filePath(u"log.txt"_s)).contains("http://long.example/first, http://s.example/first\r\n"),
-        10000);
+    QTRY_VERIFY_WITH_TIMEOUT(readFile(m_dir->filePath(u"log.txt"_s))
+                                 .contains("http://long.example/first, http://s.example/first\r\n"),
+                             10000);
     const QByteArray log = readFile(m_dir->filePath(u"log.txt"_s));
     QVERIFY(log.contains("http://yt.example/second, http://video.example/second\r\n"));
     QVERIFY(log.contains("http://long.example/first, http://s.example/first\r\n"));
@@ -1061,11 +1061,12 @@ void TestConversionEngine::laterRunWins()
 
 void TestConversionEngine::replacedRunsLateAnswerChangesNothing_data()
 {
-    QTest::addColumn<QString>("step"); // what the first run waits for
+    QTest::addColumn<QString>("step");      // what the first run waits for
     QTest::addColumn<QByteArray>("logged"); // the first run's log line, written when its answer came
-    QTest::newRow("shortening") << u"shorten"_s << QByteArray("http://long.example/first, http://s.example/first");
-    QTest::newRow("expansion through a rule") << u"expand"_s
-                                              << QByteArray("http://o.example/q1, http://long.example/api");
+    QTest::newRow("shortening") << u"shorten"_s
+                                << QByteArray("http://long.example/first, http://s.example/first");
+    QTest::newRow("expansion through a rule")
+        << u"expand"_s << QByteArray("http://o.example/q1, http://long.example/api");
 }
 
 void TestConversionEngine::replacedRunsLateAnswerChangesNothing()

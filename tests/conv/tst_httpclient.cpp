@@ -538,7 +538,9 @@ void TestHttpClient::callersSendTheirBytes()
         if (kind == u"info"_s)
             QCOMPARE(awaitAnswer<Expansion>([&](auto done) {
                          return ExpandShortLink(u"http://s.example/~ab.c-d_e"_s, {}, {}, endpoints, done);
-                     }).value_or(Expansion()).longUrl,
+                     })
+                         .value_or(Expansion())
+                         .longUrl,
                      u"http://x.example/page"_s);
         else
             QCOMPARE(awaitAnswer<QString>([&](auto done) {
@@ -549,10 +551,11 @@ void TestHttpClient::callersSendTheirBytes()
     } else if (kind == u"rule"_s) {
         RuleApiService api;
         api.setLongUrl(u"~ab.c-d_eあ"_s, u"http://x.example/page"_s);
-        const Expansion expansion = awaitAnswer<Expansion>([&](auto done) {
-                                        return ExpandShortLink(u"http://r.example/~ab.c-d_eあ"_s, api.urlTemplate(),
-                                                               RuleRegex(api.responsePattern()), endpoints, done);
-                                    }).value_or(Expansion());
+        const Expansion expansion =
+            awaitAnswer<Expansion>([&](auto done) {
+                return ExpandShortLink(u"http://r.example/~ab.c-d_eあ"_s, api.urlTemplate(),
+                                       RuleRegex(api.responsePattern()), endpoints, done);
+            }).value_or(Expansion());
         QCOMPARE(expansion.longUrl, u"http://x.example/page"_s);
         request = api.lastRequest();
     } else {

@@ -114,7 +114,8 @@ void TestServiceCall::droppedCallNeverAnswers()
     server.setDelivery(HttpTestDelivery::chunks(1, 40));
     auto call = std::make_unique<ServiceCall>();
     int answers = 0;
-    call->start({server.url(u"/a"_s).toString(), QString(), std::nullopt}, [&](const QByteArray&) { ++answers; });
+    call->start({server.url(u"/a"_s).toString(), QString(), std::nullopt},
+                [&](const QByteArray&) { ++answers; });
     QTRY_COMPARE_WITH_TIMEOUT(server.requestCount(), qsizetype(1), 3000);
     if (destroy)
         call.reset();

@@ -147,9 +147,10 @@ void TestShorteningServices::shortens()
         m_shlink->apiKey = "other";
     }
 
-    const ShortenOutcome outcome = awaitAnswer<ShortenOutcome>([&](auto done) {
-                                       return ShortenWithService(longUrl, type, m_accounts, m_endpoints, done);
-                                   }).value_or(ShortenOutcome{QString(), u"(no answer)"_s});
+    const ShortenOutcome outcome =
+        awaitAnswer<ShortenOutcome>([&](auto done) {
+            return ShortenWithService(longUrl, type, m_accounts, m_endpoints, done);
+        }).value_or(ShortenOutcome{QString(), u"(no answer)"_s});
     QFETCH(QString, shortUrl);
     QFETCH(QString, message);
     QCOMPARE(outcome.shortUrl, shortUrl);
@@ -431,9 +432,9 @@ void TestShorteningServices::expandsOwnLinks()
 
     const ServiceLinkRule rule = MatchServiceLink(link, m_accounts);
     QCOMPARE(rule.service, service);
-    const ServiceExpansion expansion =
-        awaitAnswer<ServiceExpansion>([&](auto done) { return ExpandServiceLink(link, rule, done); })
-            .value_or(ServiceExpansion{QString(), QString(), u"(no answer)"_s});
+    const ServiceExpansion expansion = awaitAnswer<ServiceExpansion>([&](auto done) {
+                                           return ExpandServiceLink(link, rule, done);
+                                       }).value_or(ServiceExpansion{QString(), QString(), u"(no answer)"_s});
     QCOMPARE(expansion.longUrl, longUrl);
     QCOMPARE(expansion.pageTitle, title);
     QCOMPARE(expansion.message, message);

@@ -107,8 +107,8 @@ void printJson(const ConsoleView& view, const QString& input, const Outcome& out
 class Batch : public QObject
 {
 public:
-    Batch(ConversionEngine& engine, ConsoleView& view, ConsoleMessageBoxes& boxes, QStringList urls, bool json,
-          bool follow)
+    Batch(ConversionEngine& engine, ConsoleView& view, ConsoleMessageBoxes& boxes, QStringList urls,
+          bool json, bool follow)
         : m_engine(engine)
         , m_view(view)
         , m_boxes(boxes)
@@ -126,10 +126,7 @@ public:
     }
 
     /// Starts from the event loop; the loop ends with the exit status once every URL is printed.
-    void start()
-    {
-        QMetaObject::invokeMethod(this, &Batch::next, Qt::QueuedConnection);
-    }
+    void start() { QMetaObject::invokeMethod(this, &Batch::next, Qt::QueuedConnection); }
 
 private:
     void next()
