@@ -501,7 +501,7 @@ void ConversionEngine::onProbeAnswered(const QString& headerBlock)
     auto* call = new ServiceCall(this);
     connect(call, &ServiceCall::ended, call, &QObject::deleteLater);
     m_channelPage = call;
-    call->start({liveLocation, QString(), std::nullopt},
+    call->start({liveLocation, QString(), std::nullopt, 0, QString()},
                 [this, liveLocation](const QByteArray& page) { onChannelPage(liveLocation, page); });
 }
 

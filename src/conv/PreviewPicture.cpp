@@ -18,6 +18,20 @@ LoadedPicture loaderError()
     return failed;
 }
 
+LoadedPicture decoded(const QImage& image)
+{
+    if (image.isNull())
+        return loaderError();
+    LoadedPicture picture;
+    picture.image = image;
+    return picture;
+}
+
+bool isWeb(const QString& scheme)
+{
+    return scheme == u"http"_s || scheme == u"https"_s;
+}
+
 } // namespace
 
 LoadedPicture LoadPictureFromUrl(const QString& location)
@@ -25,18 +39,28 @@ LoadedPicture LoadPictureFromUrl(const QString& location)
     QImage image;
     const QUrl url(location);
     const QString scheme = url.scheme().toLower();
-    if (scheme == u"http"_s || scheme == u"https"_s) {
-        QByteArray bytes;
-        if (HttpGetBytes(location, bytes) > 0)
-            image.loadFromData(bytes);
-    } else {
+    if (!isWeb(scheme))
         image.load(scheme == u"file"_s ? url.toLocalFile() : location);
-    }
-    if (image.isNull())
-        return loaderError();
-    LoadedPicture picture;
-    picture.image = image;
-    return picture;
+    return decoded(image);
+}
+
+std::unique_ptr<ServiceCall> LoadPictureFromWeb(const QString& location,
+                                                std::function<void(const LoadedPicture&)> done)
+{
+    auto call = std::make_unique<ServiceCall>();
+    const bool web = isWeb(QUrl(location).scheme().toLower());
+    call->start({web ? location : QString(), QString(), std::nullopt, httpBodyLimit(), QString()},
+                [web, location, done = std::move(done)](const QByteArray& bytes) {
+                    if (!web) {
+                        done(LoadPictureFromUrl(location));
+                        return;
+                    }
+                    QImage image;
+                    if (!bytes.isEmpty())
+                        image.loadFromData(bytes);
+                    done(decoded(image));
+                });
+    return call;
 }
 
 PictureDownload::PictureDownload(QObject* parent)

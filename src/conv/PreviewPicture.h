@@ -1,10 +1,14 @@
 #pragma once
 
 #include "HttpClient.h"
+#include "ServiceCall.h"
 
 #include <QImage>
 #include <QObject>
 #include <QString>
+
+#include <functional>
+#include <memory>
 
 namespace linvera {
 
@@ -18,8 +22,12 @@ struct LoadedPicture
     bool ok() const { return errorNumber == 0; }
 };
 
-/// Loads a picture from a file path, a file: URL or an http(s) URL.
+/// Loads a picture from a file path or a file: URL.
 LoadedPicture LoadPictureFromUrl(const QString& location);
+/// Loads a picture from an http(s) URL (or, as LoadPictureFromUrl, a file); `done` gets it from the
+/// event loop.
+std::unique_ptr<ServiceCall> LoadPictureFromWeb(const QString& location,
+                                                std::function<void(const LoadedPicture&)> done);
 
 /// The window's picture download (`InetPict`): fetches a picture URL exactly as given (see HttpFetch),
 /// writes the whole body to the preview file (never leaving the tail of an older picture) and

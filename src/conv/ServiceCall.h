@@ -19,11 +19,15 @@ struct ServiceRequest
     QString headers;
     /// Sent as a POST when set.
     std::optional<QByteArray> postBody;
+    /// The largest body accepted; 0 leaves it to httpTextBodyLimit().
+    qint64 bodyLimit = 0;
+    /// "host:port" instead of the system proxy when not empty.
+    QString proxy;
 };
 
 /// One service request under way. `done` gets the answer body from the event loop: also that of an
 /// error status, since that is where a service explains itself; empty on a transport failure, a
-/// time-out, a refused URL or an answer over httpTextBodyLimit(). Destroying the call drops the
+/// time-out, a refused URL or an answer over the request's limit. Destroying the call drops the
 /// request, and `done` then never runs.
 class ServiceCall : public QObject
 {

@@ -59,7 +59,7 @@ std::unique_ptr<ServiceCall> ShortenUrl(const QString& longUrl, int shortUrlType
                                         std::function<void(const QString& shortUrl)> done)
 {
     auto call = std::make_unique<ServiceCall>();
-    call->start({ShortenRequestUrl(longUrl, shortUrlType, endpoints), QString(), std::nullopt},
+    call->start({ShortenRequestUrl(longUrl, shortUrlType, endpoints), QString(), std::nullopt, 0, QString()},
                 [done = std::move(done)](const QByteArray& body) {
                     done(ShortUrlFromAnswer(ServiceAnswerText(body)));
                 });
@@ -96,7 +96,7 @@ std::unique_ptr<ServiceCall> ExpandShortLink(const QString& shortLink, const QSt
                                              std::function<void(const Expansion&)> done)
 {
     auto call = std::make_unique<ServiceCall>();
-    call->start({ExpandRequestUrl(shortLink, templ, endpoints), QString(), std::nullopt},
+    call->start({ExpandRequestUrl(shortLink, templ, endpoints), QString(), std::nullopt, 0, QString()},
                 [ownDomain = IsOwnShortLink(shortLink, endpoints), pattern,
                  done = std::move(done)](const QByteArray& body) {
                     done(ExpansionFromAnswer(ServiceAnswerText(body), ownDomain, pattern));

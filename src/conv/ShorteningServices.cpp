@@ -217,13 +217,13 @@ ServiceRequest ShortenServiceRequest(const QString& longUrl, int shortUrlType,
     case ShortUrlVgd: {
         const QString base =
             endpoints.value(shortUrlType == ShortUrlIsgd ? Endpoints::IsgdApiBase : Endpoints::VgdApiBase);
-        return {IsgdRequestUrl(base, longUrl), QString(), std::nullopt};
+        return {IsgdRequestUrl(base, longUrl), QString(), std::nullopt, 0, QString()};
     }
     case ShortUrlYourls:
         if (accounts.yourlsUrl.trimmed().isEmpty())
             return {};
         return {YourlsRequestUrl(accounts.yourlsUrl, accounts.yourlsSignature, longUrl), QString(),
-                std::nullopt};
+                std::nullopt, 0, QString()};
     case ShortUrlShlink:
         // A key with a line break would write headers of its own: nothing is sent.
         if (accounts.shlinkUrl.trimmed().isEmpty() || hasLineBreak(accounts.shlinkApiKey))
@@ -231,7 +231,7 @@ ServiceRequest ShortenServiceRequest(const QString& longUrl, int shortUrlType,
         return {ShlinkRequestUrl(accounts.shlinkUrl),
                 u"Content-Type: application/json\r\nAccept: application/json\r\nX-Api-Key: "_s +
                     accounts.shlinkApiKey,
-                ShlinkRequestBody(longUrl)};
+                ShlinkRequestBody(longUrl), 0, QString()};
     default:
         return {};
     }
@@ -333,7 +333,7 @@ std::unique_ptr<ServiceCall> ExpandServiceLink(const QString& url, const Service
 {
     auto call = std::make_unique<ServiceCall>();
     const ServiceRequest request{rule.matched() ? RuleRequestUrl(url.trimmed(), rule.templ) : QString(),
-                                 rule.headers, std::nullopt};
+                                 rule.headers, std::nullopt, 0, QString()};
     call->start(request, [rule, done = std::move(done)](const QByteArray& body) {
         done(ReadServiceExpandAnswer(rule, body));
     });

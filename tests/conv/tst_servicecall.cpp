@@ -80,7 +80,7 @@ void TestServiceCall::endsOnEveryOutcome()
     connect(&call, &ServiceCall::ended, this, [&] { ++ended; });
     QElapsedTimer clock;
     clock.start();
-    call.start({url, QString(), std::nullopt}, [&](const QByteArray& received) {
+    call.start({url, QString(), std::nullopt, 0, QString()}, [&](const QByteArray& received) {
         answer = received;
         ++answers;
     });
@@ -114,7 +114,7 @@ void TestServiceCall::droppedCallNeverAnswers()
     server.setDelivery(HttpTestDelivery::chunks(1, 40));
     auto call = std::make_unique<ServiceCall>();
     int answers = 0;
-    call->start({server.url(u"/a"_s).toString(), QString(), std::nullopt},
+    call->start({server.url(u"/a"_s).toString(), QString(), std::nullopt, 0, QString()},
                 [&](const QByteArray&) { ++answers; });
     QTRY_COMPARE_WITH_TIMEOUT(server.requestCount(), qsizetype(1), 3000);
     if (destroy)
@@ -133,8 +133,9 @@ void TestServiceCall::postSendsItsBody()
     server.setRoute("/p", HttpTestResponse::ok("{}", "application/json"));
     ServiceCall call;
     std::optional<QByteArray> answer;
-    call.start({server.url(u"/p"_s).toString(), u"X-Api-Key: k"_s, QByteArray("{\"longUrl\":\"x\"}")},
-               [&](const QByteArray& received) { answer = received; });
+    call.start(
+        {server.url(u"/p"_s).toString(), u"X-Api-Key: k"_s, QByteArray("{\"longUrl\":\"x\"}"), 0, QString()},
+        [&](const QByteArray& received) { answer = received; });
     QTRY_VERIFY_WITH_TIMEOUT(answer.has_value(), 5000);
     QCOMPARE(*answer, QByteArray("{}"));
     const HttpTestRequest request = server.lastRequest();

@@ -106,6 +106,8 @@ private:
     void runCapture(CaptureCommand command);
     void prepareDataFiles();
     void writeMarkerFile() const;
+    /// Start-up after the command line's conversion: steps 21 to 24.
+    void finishStart(CaptureCommand captureCommand);
     void showVersionAndNotices();
     void StartConv(std::function<void()> whenRun = {});
     ProcessRunner& processRunner() const;
