@@ -58,18 +58,11 @@ QDBusVariant LinveraAutomation::StartConv(const QString& BeforeUrl)
         m_target().startConv(BeforeUrl);
         return QDBusVariant(QString());
     }
-    // A conversion that waits on a silent service inside the delivery of its call would hold back
-    // the later calls, `Quit` too: while a posted event's handler waits in a nested loop, posted
-    // events (the next calls) reach it one level deep at most. So the call returns at once, the
-    // conversion runs from a timer event (1 ms: a zero timer is a posted event too), and the answer
-    // goes out when its synchronous part has ended, as before.
+    // The answer goes out once the conversion has been answered (its expansion or shortening), or a
+    // later one replaced it.
     setDelayedReply(true);
-    QTimer::singleShot(1, this,
-                       [this, BeforeUrl, bus = connection(),
-                        reply = message().createReply(QVariant::fromValue(QDBusVariant(QString())))] {
-                           m_target().startConv(BeforeUrl);
-                           bus.send(reply);
-                       });
+    m_target().startConv(BeforeUrl, [bus = connection(), reply = message().createReply(QVariant::fromValue(
+                                                             QDBusVariant(QString())))] { bus.send(reply); });
     return QDBusVariant(QString());
 }
 

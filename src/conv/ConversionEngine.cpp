@@ -9,6 +9,7 @@
 #include "PercentCoding.h"
 #include "RedirectProbe.h"
 #include "RuleRegex.h"
+#include "ServiceCall.h"
 #include "ShortenerClient.h"
 #include "UrlParts.h"
 #include "Utf8Convert.h"
@@ -48,9 +49,9 @@ ConversionEngine::ConversionEngine(ConversionView& view, platform::MessageBoxes&
     , m_today(&QDate::currentDate)
 {
     connect(m_probe, &RedirectProbe::answered, this, &ConversionEngine::onProbeAnswered);
-    // The failure's box waits for its user in an event loop of its own. Not inside the probe socket's
-    // signal: there the socket, and its descriptor, would be kept until the box is closed. A run
-    // started meanwhile has replaced the failed one, whose box is then not shown.
+    // The failure's box may wait for its user in a modal loop. Not inside the probe socket's signal:
+    // there the socket, and its descriptor, would be kept until the box is closed. A run started
+    // meanwhile has replaced the failed one, whose box is then not shown.
     connect(m_probe, &RedirectProbe::failed, this, [this](const QString& description) {
         QMetaObject::invokeMethod(
             this,
@@ -78,7 +79,12 @@ void ConversionEngine::loadRules(const QString& shortLinkRulesPath, const QStrin
 
 bool ConversionEngine::isWaiting() const
 {
-    return m_probe->isRunning() || m_picture->isRunning();
+    return m_probe->isRunning() || m_picture->isRunning() || (m_channelPage && m_channelPage->isRunning());
+}
+
+bool ConversionEngine::isProcessing() const
+{
+    return m_call && m_call->isRunning();
 }
 
 int ConversionEngine::shortUrlType() const
@@ -136,21 +142,81 @@ void ConversionEngine::appendLog(const QString& input, const QString& afterUrl)
     // Told once a run: a full disk or a read-only folder would otherwise interrupt every conversion.
     if (!written && !m_logFailureShown) {
         m_logFailureShown = true;
-        m_boxes.show(platform::MessageBoxes::Icon::Exclamation, AppTitle(),
-                     u"ログファイルに書き込めません。変換の記録は残りません。\n"_s + m_logFilePath);
+        Q_EMIT messageBoxRequested(platform::MessageBoxes::Icon::Exclamation, AppTitle(),
+                                   u"ログファイルに書き込めません。変換の記録は残りません。\n"_s +
+                                       m_logFilePath);
     }
 }
 
-void ConversionEngine::StartConv()
+ConversionPlan ConversionEngine::PlanConversion(const QString& input, const ConversionSettings& settings,
+                                                const Endpoints& endpoints,
+                                                const ShortLinkRules& shortLinkRules,
+                                                const PictureRules& pictureRules, const QString& tempFolder)
 {
-    ++m_depth;
-    const auto leave = qScopeGuard([this] { --m_depth; });
+    ConversionPlan plan;
+    plan.input = input;
+    // One budget for all the rules a conversion tries, whichever file they come from.
+    const QDeadlineTimer matchDeadline(kRuleMatchBudgetMs);
+    if (settings.forceFollow) {
+        plan.step = ConversionPlan::Step::Probe;
+        plan.mode = HeaderProbe;
+    } else if (IsLiveShortLink(input, endpoints.value(Endpoints::LiveShortDomain))) {
+        plan.step = ConversionPlan::Step::Probe;
+        plan.mode = LiveLink;
+    } else if (const ServiceLinkRule own = MatchServiceLink(input, settings.accounts); own.matched()) {
+        // The user's own service comes before the file's rules, which cannot know its host.
+        plan.step = ConversionPlan::Step::ExpandService;
+        plan.serviceLink = own;
+    } else if (ShortLinkRules::Match rule = shortLinkRules.MatchShortLinkRule(input, matchDeadline);
+               rule.matched) {
+        if (!rule.pattern.isEmpty()) {
+            plan.step = ConversionPlan::Step::ExpandRule;
+            plan.rule = std::move(rule);
+        } else if (rule.templ != u"Location:"_s) {
+            plan.step = ConversionPlan::Step::Local;
+            plan.mode = Preview;
+            plan.afterUrl = rule.templ;
+        } else {
+            plan.step = ConversionPlan::Step::Probe;
+            plan.mode = HeaderProbe;
+        }
+    } else if (rule.outOfTime) {
+        plan.step = ConversionPlan::Step::OutOfTime;
+    } else {
+        bool outOfTime = false;
+        QString pictureUrl;
+        const bool isPicture = pictureRules.MatchPictureRule(input, pictureUrl, matchDeadline, &outOfTime);
+        plan.previewPicturePath = PreviewPicturePath(input, tempFolder);
+        if (outOfTime) {
+            plan.step = ConversionPlan::Step::OutOfTime;
+        } else if (isPicture) {
+            plan.step = ConversionPlan::Step::Picture;
+            plan.mode = Picture;
+            plan.afterUrl = pictureUrl;
+        }
+    }
+    return plan;
+}
 
+void ConversionEngine::StartConv(std::function<void()> whenRun)
+{
+    const auto done = qScopeGuard([&whenRun] {
+        if (whenRun)
+            whenRun();
+    });
     if (m_view.beforeUrl().isEmpty())
         return;
-    const quint64 run = ++m_run;
+    ++m_run;
     m_probe->cancel();
     m_picture->cancel();
+    if (m_channelPage) {
+        m_channelPage->cancel();
+        m_channelPage->deleteLater();
+    }
+    // A replaced run's expansion or shortening still writes its log line when it is answered.
+    m_call = nullptr;
+    if (const auto replaced = std::exchange(m_whenRun, {}))
+        replaced();
 
     const QString input = TrimSpaces(m_view.beforeUrl());
     m_view.setBeforeUrl(input);
@@ -162,68 +228,19 @@ void ConversionEngine::StartConv()
     m_view.setThumbnailVisible(false);
     m_view.setAfterInfoVisible(true);
 
-    QString afterUrl;
-    QString fetchedUrl;
-    QString pageTitle;
-    QString pictureUrl;
-    QString expansionMessage;
-    int mode = Shorten;
-    bool shortened = false;
-    // One budget for all the rules a conversion tries, whichever file they come from.
-    const QDeadlineTimer matchDeadline(kRuleMatchBudgetMs);
-    bool rulesOutOfTime = false;
+    ConversionSettings settings;
+    settings.forceFollow = m_forceFollow;
+    if (!m_forceFollow && !IsLiveShortLink(input, m_endpoints.value(Endpoints::LiveShortDomain)))
+        settings.accounts = m_accounts ? m_accounts() : ShortenerAccounts();
+    m_plan = PlanConversion(input, settings, m_endpoints, m_shortLinkRules, m_pictureRules, m_tempFolder);
+    m_expansionMessage.clear();
+    m_fetchedUrl.clear();
+    m_pageTitle.clear();
+    if (!m_plan.previewPicturePath.isEmpty())
+        m_previewPicturePath = m_plan.previewPicturePath;
 
-    if (m_forceFollow) {
-        mode = HeaderProbe;
-    } else if (IsLiveShortLink(input, m_endpoints.value(Endpoints::LiveShortDomain))) {
-        mode = LiveLink;
-    } else if (const ServiceLinkRule own =
-                   MatchServiceLink(input, m_accounts ? m_accounts() : ShortenerAccounts());
-               own.matched()) {
-        // The user's own service comes before the file's rules, which cannot know its host.
-        const ServiceExpansion expansion = ExpandServiceLink(input, own);
-        if (run != m_run) {
-            appendLog(input, expansion.longUrl);
-            return;
-        }
-        pageTitle = expansion.pageTitle;
-        expansionMessage = expansion.message;
-        if (!expansion.longUrl.isEmpty()) {
-            mode = Preview;
-            afterUrl = expansion.longUrl;
-        }
-    } else if (const ShortLinkRules::Match rule = m_shortLinkRules.MatchShortLinkRule(input, matchDeadline);
-               rule.matched) {
-        if (!rule.pattern.isEmpty()) {
-            const Expansion expansion = ExpandShortLink(input, rule.templ, rule.answer, m_endpoints);
-            if (run != m_run) {
-                appendLog(input, expansion.longUrl);
-                return;
-            }
-            fetchedUrl = expansion.fetchedUrl;
-            pageTitle = expansion.pageTitle;
-            if (!expansion.longUrl.isEmpty()) {
-                mode = Preview;
-                afterUrl = expansion.longUrl;
-            }
-        } else if (rule.templ != u"Location:"_s) {
-            mode = Preview;
-            afterUrl = rule.templ;
-        } else {
-            mode = HeaderProbe;
-        }
-    } else if (rule.outOfTime) {
-        rulesOutOfTime = true;
-    } else {
-        const bool isPicture =
-            m_pictureRules.MatchPictureRule(input, pictureUrl, matchDeadline, &rulesOutOfTime);
-        m_previewPicturePath = PreviewPicturePath(input, m_tempFolder);
-        if (isPicture) {
-            mode = Picture;
-            afterUrl = pictureUrl;
-        }
-    }
-    if (rulesOutOfTime) {
+    switch (m_plan.step) {
+    case ConversionPlan::Step::OutOfTime:
         // Which rule would have matched is not known: neither shortened nor previewed.
         m_mode = Shorten;
         m_view.setAfterUrl(QString());
@@ -233,81 +250,156 @@ void ConversionEngine::StartConv()
         appendLog(input, QString());
         Q_EMIT conversionFinished(Shorten);
         return;
-    }
-    QString serviceMessage;
-    if (mode == Shorten) {
-        if (const int type = shortUrlType(); IsServiceType(type)) {
-            const ShortenOutcome outcome =
-                ShortenWithService(input, type, m_accounts ? m_accounts() : ShortenerAccounts(), m_endpoints);
-            afterUrl = outcome.shortUrl;
-            serviceMessage = outcome.message;
-        } else if (ShortenerHostUnset(type, m_endpoints)) {
-            // The shipped host is a placeholder that never answers: say what to set instead of failing
-            // on the name.
-            serviceMessage = ShortenerHostUnsetMessage(type);
-        } else {
-            afterUrl = ShortenUrl(input, type, m_endpoints);
-        }
-        shortened = !afterUrl.isEmpty();
-        if (run != m_run) {
-            appendLog(input, afterUrl);
-            return;
-        }
-    }
-
-    m_mode = mode;
-    m_view.setAfterUrl(afterUrl);
-    switch (mode) {
-    case Shorten:
-        m_view.setMessage(shortened ? kShortened : kShorteningFailed);
-        break;
-    case Preview:
-        m_view.setMessage(kPreviewed);
-        break;
-    default:
-        m_view.setMessage(kProcessing);
+    case ConversionPlan::Step::Local:
+        finishLocal(Preview, m_plan.afterUrl, QString(), QString(), QString(), QString());
+        return;
+    case ConversionPlan::Step::ExpandService: {
+        const quint64 run = m_run;
+        startService(
+            ExpandServiceLink(input, m_plan.serviceLink, [this, run, input](const ServiceExpansion& e) {
+                if (run != m_run)
+                    appendLog(input, e.longUrl);
+                else
+                    expanded(e.longUrl, QString(), e.pageTitle, e.message);
+            }).release());
         break;
     }
-    appendLog(input, afterUrl);
-
-    switch (mode) {
-    case Picture:
-        m_picture->start(afterUrl, m_previewPicturePath);
-        break;
-    case LiveLink:
-    case HeaderProbe: {
-        m_liveProbe = mode == LiveLink;
-        m_upgraded = false;
-        m_chain = !m_liveProbe && (m_forceFollow || (m_followChain && m_followChain()));
-        m_hops.clear();
-        m_probe->setProxy(m_proxy ? m_proxy() : ProxySetting());
-        if (!probe(input)) {
-            // Neither http nor https: probed as a plain link, as the rule asked.
-            const UrlParts parts = SplitUrl(input);
-            m_probeUrl = input;
-            m_probeSecure = false;
-            m_probe->StartRedirectProbe(parts.host, parts.path,
-                                        quint16(parts.port > 0 && parts.port <= 65535 ? parts.port : 80));
-        }
+    case ConversionPlan::Step::ExpandRule: {
+        const quint64 run = m_run;
+        startService(ExpandShortLink(input, m_plan.rule.templ, m_plan.rule.answer, m_endpoints,
+                                     [this, run, input](const Expansion& e) {
+                                         if (run != m_run)
+                                             appendLog(input, e.longUrl);
+                                         else
+                                             expanded(e.longUrl, e.fetchedUrl, e.pageTitle, QString());
+                                     })
+                         .release());
         break;
     }
-    default:
-        fillInfo(input, fetchedUrl, pageTitle);
-        // The services' own words on why a link was not expanded, and why it gave no short link.
-        if (mode == Shorten && !expansionMessage.isEmpty())
-            m_view.insertAfterInfo(expansionMessage + u"\r\n"_s);
-        if (mode == Shorten && !shortened && !serviceMessage.isEmpty())
-            m_view.insertAfterInfo(serviceMessage + u"\r\n"_s);
-        Q_EMIT conversionFinished(mode);
+    case ConversionPlan::Step::Shorten:
+        shorten();
         break;
+    case ConversionPlan::Step::Picture:
+    case ConversionPlan::Step::Probe:
+        startNetworkStep(m_plan.mode, m_plan.afterUrl);
+        return;
+    }
+    // Called when the expansion or shortening has been answered.
+    if (isProcessing()) {
+        m_whenRun = std::move(whenRun);
+        whenRun = {};
     }
 }
 
-void ConversionEngine::StartFollow()
+void ConversionEngine::startService(ServiceCall* call)
+{
+    call->setParent(this);
+    connect(call, &ServiceCall::ended, call, &QObject::deleteLater);
+    m_call = call;
+}
+
+void ConversionEngine::expanded(const QString& longUrl, const QString& fetchedUrl, const QString& pageTitle,
+                                const QString& message)
+{
+    if (!longUrl.isEmpty()) {
+        finishLocal(Preview, longUrl, fetchedUrl, pageTitle, QString(), QString());
+        return;
+    }
+    // Not expanded: shortened instead, with what the service said.
+    m_pageTitle = pageTitle;
+    m_fetchedUrl = fetchedUrl;
+    m_expansionMessage = message;
+    shorten();
+}
+
+void ConversionEngine::shorten()
+{
+    const quint64 run = m_run;
+    const QString input = m_plan.input;
+    const auto answered = [this, run, input](const QString& afterUrl, const QString& message) {
+        if (run != m_run)
+            appendLog(input, afterUrl);
+        else
+            shortened(afterUrl, message);
+    };
+    if (const int type = shortUrlType(); IsServiceType(type)) {
+        startService(
+            ShortenWithService(input, type, m_accounts ? m_accounts() : ShortenerAccounts(), m_endpoints,
+                               [answered](const ShortenOutcome& o) { answered(o.shortUrl, o.message); })
+                .release());
+    } else if (ShortenerHostUnset(type, m_endpoints)) {
+        // The shipped host is a placeholder that never answers: say what to set instead of failing
+        // on the name.
+        shortened(QString(), ShortenerHostUnsetMessage(type));
+    } else {
+        startService(ShortenUrl(input, type, m_endpoints, [answered](const QString& shortUrl) {
+                         answered(shortUrl, {});
+                     }).release());
+    }
+}
+
+void ConversionEngine::shortened(const QString& afterUrl, const QString& message)
+{
+    finishLocal(Shorten, afterUrl, m_fetchedUrl, m_pageTitle, m_expansionMessage, message);
+}
+
+void ConversionEngine::finishLocal(int mode, const QString& afterUrl, const QString& fetchedUrl,
+                                   const QString& pageTitle, const QString& expansionMessage,
+                                   const QString& serviceMessage)
+{
+    const QString& input = m_plan.input;
+    const bool shortened = !afterUrl.isEmpty();
+    m_mode = mode;
+    m_view.setAfterUrl(afterUrl);
+    if (mode == Shorten)
+        m_view.setMessage(shortened ? kShortened : kShorteningFailed);
+    else
+        m_view.setMessage(kPreviewed);
+    appendLog(input, afterUrl);
+    fillInfo(input, fetchedUrl, pageTitle);
+    // The services' own words on why a link was not expanded, and why it gave no short link.
+    if (mode == Shorten && !expansionMessage.isEmpty())
+        m_view.insertAfterInfo(expansionMessage + u"\r\n"_s);
+    if (mode == Shorten && !shortened && !serviceMessage.isEmpty())
+        m_view.insertAfterInfo(serviceMessage + u"\r\n"_s);
+    // Taken first: a receiver of the signal may start the next run.
+    const auto whenRun = std::exchange(m_whenRun, {});
+    Q_EMIT conversionFinished(mode);
+    if (whenRun)
+        whenRun();
+}
+
+void ConversionEngine::startNetworkStep(int mode, const QString& afterUrl)
+{
+    const QString& input = m_plan.input;
+    m_mode = mode;
+    m_view.setAfterUrl(afterUrl);
+    m_view.setMessage(kProcessing);
+    appendLog(input, afterUrl);
+    if (mode == Picture) {
+        m_picture->start(afterUrl, m_previewPicturePath);
+        return;
+    }
+    m_liveProbe = mode == LiveLink;
+    m_upgraded = false;
+    m_chain = !m_liveProbe && (m_forceFollow || (m_followChain && m_followChain()));
+    m_hops.clear();
+    m_probe->setProxy(m_proxy ? m_proxy() : ProxySetting());
+    if (!probe(input)) {
+        // Neither http nor https: probed as a plain link, as the rule asked.
+        const UrlParts parts = SplitUrl(input);
+        m_probeUrl = input;
+        m_probeSecure = false;
+        m_probe->StartRedirectProbe(parts.host, parts.path,
+                                    quint16(parts.port > 0 && parts.port <= 65535 ? parts.port : 80));
+    }
+}
+
+void ConversionEngine::StartFollow(std::function<void()> whenRun)
 {
     m_forceFollow = true;
     const auto reset = qScopeGuard([this] { m_forceFollow = false; });
-    StartConv();
+    StartConv(std::move(whenRun));
 }
 
 void ConversionEngine::fillInfo(const QString& input, const QString& fetchedUrl, const QString& pageTitle)
@@ -378,7 +470,6 @@ void ConversionEngine::chainHop(const QString& location)
 
 void ConversionEngine::onProbeAnswered(const QString& headerBlock)
 {
-    const quint64 run = m_run;
     const QString location = ProbeLocation(headerBlock);
     // A host that only moves the link to its HTTPS form has not told where the link leads yet.
     if (!m_probeSecure && !m_upgraded) {
@@ -407,11 +498,16 @@ void ConversionEngine::onProbeAnswered(const QString& headerBlock)
         Q_EMIT conversionFinished(m_mode);
         return;
     }
-    QByteArray page;
-    const qint64 got = HttpGetBytes(liveLocation, page, {}, {}, httpTextBodyLimit());
-    if (run != m_run)
-        return;
-    if (got == 0) {
+    auto* call = new ServiceCall(this);
+    connect(call, &ServiceCall::ended, call, &QObject::deleteLater);
+    m_channelPage = call;
+    call->start({liveLocation, QString(), std::nullopt, 0, QString()},
+                [this, liveLocation](const QByteArray& page) { onChannelPage(liveLocation, page); });
+}
+
+void ConversionEngine::onChannelPage(const QString& liveLocation, const QByteArray& page)
+{
+    if (page.isEmpty()) {
         // Without the page only the redirect's own target is known; no preview ran.
         m_view.setAfterUrl(liveLocation);
         m_view.setMessage(kChannelPageFailed);
@@ -434,7 +530,7 @@ void ConversionEngine::onProbeAnswered(const QString& headerBlock)
 void ConversionEngine::onProbeFailed(const QString& description)
 {
     const quint64 run = m_run;
-    m_boxes.show(platform::MessageBoxes::Icon::Exclamation, u"ERROR"_s, description);
+    Q_EMIT messageBoxRequested(platform::MessageBoxes::Icon::Exclamation, u"ERROR"_s, description);
     if (run == m_run)
         Q_EMIT conversionFinished(m_mode);
 }

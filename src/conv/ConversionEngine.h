@@ -6,18 +6,51 @@
 #include "ServiceRules.h"
 #include "ShorteningServices.h"
 
+#include "MessageBoxes.h"
+
 #include <QDate>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 
 #include <functional>
 
 namespace linvera {
-namespace platform {
-class MessageBoxes;
-}
 class ConversionView;
 class RedirectProbe;
+class ServiceCall;
+
+/// What a conversion does, decided from the input, the rules and the settings alone.
+struct ConversionPlan
+{
+    enum class Step {
+        OutOfTime,     ///< the rules did not finish matching within their budget
+        Local,         ///< the result is known without asking anyone
+        ExpandService, ///< the user's own service expands the link
+        ExpandRule,    ///< a rule's API (or the service's info API) expands the link
+        Shorten,       ///< no rule matched: the link is shortened
+        Picture,       ///< a picture rule matched: the picture is downloaded
+        Probe,         ///< the Location header answers (modes 3 and 4)
+    };
+
+    QString input;
+    Step step = Step::Shorten;
+    int mode = 0;
+    /// A literal rule's target, or the picture's address.
+    QString afterUrl;
+    ServiceLinkRule serviceLink;
+    ShortLinkRules::Match rule;
+    /// Where a picture of this input is kept (set when the picture rules were asked).
+    QString previewPicturePath;
+};
+
+/// The settings one conversion reads.
+struct ConversionSettings
+{
+    int shortUrlType = 0;
+    ShortenerAccounts accounts;
+    bool forceFollow = false;
+};
 
 /// The one operation that turns the before URL into a result (`StartConv`), with the state the
 /// window and the automation interface read.
@@ -58,16 +91,25 @@ public:
     ShortLinkRules& shortLinkRules() { return m_shortLinkRules; }
     PictureRules& pictureRules() { return m_pictureRules; }
 
-    void StartConv();
+    /// Starts a conversion of the before URL; a running one ends (its late answer is only logged).
+    /// `whenRun` is called once the run has done what used to be its synchronous part: its expansion or
+    /// shortening has been answered and shown (or a later run replaced it); at once when none was needed.
+    void StartConv(std::function<void()> whenRun = {});
     /// Probes the before URL as mode 4 whatever the rules say, following the whole redirect chain.
-    void StartFollow();
+    void StartFollow(std::function<void()> whenRun = {});
+
+    /// How `input` converts, given the rules and the settings. The picture rules are asked only when
+    /// no short-link rule matched.
+    static ConversionPlan PlanConversion(const QString& input, const ConversionSettings& settings,
+                                         const Endpoints& endpoints, const ShortLinkRules& shortLinkRules,
+                                         const PictureRules& pictureRules, const QString& tempFolder);
 
     int lConvMode() const { return m_mode; }
-    /// True while a `StartConv` runs (also one that waits inside a fetch).
-    bool isProcessing() const { return m_depth > 0; }
+    /// True while the last run's expansion or shortening is being answered.
+    bool isProcessing() const;
     bool LiveProbe() const { return m_liveProbe; }
     QString previewPicturePath() const { return m_previewPicturePath; }
-    /// True while a probe or a picture download of the last run is under way.
+    /// True while a probe, a channel page or a picture download of the last run is under way.
     bool isWaiting() const;
 
     /// How long one conversion may spend matching the rules of both files together; past it the
@@ -84,9 +126,25 @@ Q_SIGNALS:
     /// The last run's result is complete: at the end of `StartConv` for modes 0 and 1, when the
     /// probe or the download ends for the others. Not sent for runs that a later run replaced.
     void conversionFinished(int mode);
+    /// A box for the user (a probe's failure, the log that cannot be written). The receiver shows it
+    /// before returning; a probe failure's `conversionFinished` follows when it returns.
+    void messageBoxRequested(linvera::platform::MessageBoxes::Icon icon, const QString& title,
+                             const QString& text);
 
 private:
     void appendLog(const QString& input, const QString& afterUrl);
+    void startService(ServiceCall* call);
+    /// The run's expansion answered.
+    void expanded(const QString& longUrl, const QString& fetchedUrl, const QString& pageTitle,
+                  const QString& message);
+    void shorten();
+    void shortened(const QString& afterUrl, const QString& message);
+    /// Shows the result of a run of modes 0 and 1 and ends it.
+    void finishLocal(int mode, const QString& afterUrl, const QString& fetchedUrl, const QString& pageTitle,
+                     const QString& expansionMessage, const QString& serviceMessage);
+    void startNetworkStep(int mode, const QString& afterUrl);
+    void runDone();
+    void onChannelPage(const QString& liveLocation, const QByteArray& page);
     void fillInfo(const QString& input, const QString& fetchedUrl, const QString& pageTitle);
     void onProbeAnswered(const QString& headerBlock);
     void onProbeFailed(const QString& description);
@@ -97,6 +155,7 @@ private:
     void chainHop(const QString& location);
 
     ConversionView& m_view;
+    /// Only for the rule files' own messages while they load.
     platform::MessageBoxes& m_boxes;
     Endpoints m_endpoints;
     ShortLinkRules m_shortLinkRules;
@@ -120,11 +179,18 @@ private:
     bool m_forceFollow = false;
     QStringList m_hops;
     int m_mode = 0;
-    int m_depth = 0;
     bool m_liveProbe = false;
-    /// Numbers the runs, so that a run that waited inside a fetch while a later one started leaves
-    /// the later run's boxes alone.
+    /// Numbers the runs: a late answer or a queued box of a replaced run leaves the later run alone.
     quint64 m_run = 0;
+    /// The plan of the run whose expansion or shortening is under way.
+    ConversionPlan m_plan;
+    QString m_expansionMessage;
+    QString m_fetchedUrl;
+    QString m_pageTitle;
+    /// The last run's expansion or shortening; a replaced run's keeps going only to write its log line.
+    QPointer<ServiceCall> m_call;
+    QPointer<ServiceCall> m_channelPage;
+    std::function<void()> m_whenRun;
 };
 
 } // namespace linvera

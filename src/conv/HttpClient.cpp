@@ -2,7 +2,6 @@
 
 #include "PercentCoding.h"
 
-#include <QEventLoop>
 #include <QFile>
 #include <QtNetwork/qtnetworkglobal.h>
 #if QT_CONFIG(ssl)
@@ -119,26 +118,6 @@ QString RequestUrlProblem(const QString& url)
     if (url.mid(authorityStart, authorityEnd - authorityStart).contains(u'@'))
         return u"user names and passwords in URLs are not sent"_s;
     return {};
-}
-
-qint64 HttpGetBytes(const QString& url, QByteArray& body, const QString& headers, const QString& proxy,
-                    qint64 bodyLimit)
-{
-    body.clear();
-    if (url.isEmpty())
-        return 0;
-    HttpFetch fetch;
-    QEventLoop loop;
-    QObject::connect(&fetch, &HttpFetch::finished, &loop, &QEventLoop::quit);
-    fetch.setBodyLimit(bodyLimit);
-    fetch.start(url, headers, proxy);
-    loop.exec();
-    if (fetch.outcome() == HttpFetch::Outcome::BadUrl)
-        qWarning("HttpGetBytes: %s", qUtf8Printable(fetch.errorText()));
-    if (fetch.outcome() != HttpFetch::Outcome::Answered)
-        return 0;
-    body = fetch.body();
-    return body.size();
 }
 
 } // namespace linvera

@@ -151,13 +151,4 @@ private:
     QString m_error;
 };
 
-/// Blocking GET that keeps the window's events running while it waits. Fills `body` with the whole
-/// answer body (also for an HTTP error page, as a browser would show it) and returns its length;
-/// 0 and an empty body on any transport failure, time-out or refused URL. The request carries the
-/// URL exactly as given (see HttpFetch). `headers` are extra "Name: value" lines separated by CR LF;
-/// `proxy` ("host:port") replaces the system proxy when not empty. A body over `bodyLimit` (0:
-/// httpBodyLimit()) is a failure.
-qint64 HttpGetBytes(const QString& url, QByteArray& body, const QString& headers = {},
-                    const QString& proxy = {}, qint64 bodyLimit = 0);
-
 } // namespace linvera

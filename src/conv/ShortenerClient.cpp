@@ -16,21 +16,19 @@ Endpoints::Name apiHost(int shortUrlType)
     return shortUrlType == 0 ? Endpoints::ShortenerAltApiHost : Endpoints::ShortenerApiHost;
 }
 
-QString fetchText(const QString& url)
-{
-    QByteArray body;
-    HttpGetBytes(url, body, {}, {}, httpTextBodyLimit());
-    return platform::AnsiCodec::decode(body);
-}
+} // namespace
 
-bool isOwnDomain(const QString& shortLink, const Endpoints& endpoints)
+bool IsOwnShortLink(const QString& shortLink, const Endpoints& endpoints)
 {
     const QString lower = shortLink.toLower();
     return lower.contains(endpoints.value(Endpoints::ShortenerDomain)) ||
            lower.contains(endpoints.value(Endpoints::ShortenerAltDomain));
 }
 
-} // namespace
+QString ServiceAnswerText(const QByteArray& body)
+{
+    return platform::AnsiCodec::decode(body);
+}
 
 QString ShortenerApiKey()
 {
@@ -57,9 +55,15 @@ QString ShortenerHostUnsetMessage(int shortUrlType)
            Endpoints::registryName(apiHost(shortUrlType)) + u" に API のホストを設定してください。"_s;
 }
 
-QString ShortenUrl(const QString& longUrl, int shortUrlType, const Endpoints& endpoints)
+std::unique_ptr<ServiceCall> ShortenUrl(const QString& longUrl, int shortUrlType, const Endpoints& endpoints,
+                                        std::function<void(const QString& shortUrl)> done)
 {
-    return ShortUrlFromAnswer(fetchText(ShortenRequestUrl(longUrl, shortUrlType, endpoints)));
+    auto call = std::make_unique<ServiceCall>();
+    call->start({ShortenRequestUrl(longUrl, shortUrlType, endpoints), QString(), std::nullopt, 0, QString()},
+                [done = std::move(done)](const QByteArray& body) {
+                    done(ShortUrlFromAnswer(ServiceAnswerText(body)));
+                });
+    return call;
 }
 
 QString ShortUrlFromAnswer(const QString& answer)
@@ -72,7 +76,7 @@ QString ShortUrlFromAnswer(const QString& answer)
 
 QString ExpandRequestUrl(const QString& shortLink, const QString& templ, const Endpoints& endpoints)
 {
-    if (isOwnDomain(shortLink, endpoints)) {
+    if (IsOwnShortLink(shortLink, endpoints)) {
         return u"http://"_s + endpoints.value(Endpoints::ShortenerAltApiHost) +
                u"/info?version=2.0.1&login=clipurlx&apiKey="_s + ShortenerApiKey() + u"&shortUrl="_s +
                PercentEncode(shortLink);
@@ -87,11 +91,17 @@ QString RuleRequestUrl(const QString& shortLink, const QString& templ)
     return QString(templ).replace(u"($)"_s, PercentEncode(code));
 }
 
-Expansion ExpandShortLink(const QString& shortLink, const QString& templ, const RuleRegex& pattern,
-                          const Endpoints& endpoints)
+std::unique_ptr<ServiceCall> ExpandShortLink(const QString& shortLink, const QString& templ,
+                                             const RuleRegex& pattern, const Endpoints& endpoints,
+                                             std::function<void(const Expansion&)> done)
 {
-    const QString answer = fetchText(ExpandRequestUrl(shortLink, templ, endpoints));
-    return ExpansionFromAnswer(answer, isOwnDomain(shortLink, endpoints), pattern);
+    auto call = std::make_unique<ServiceCall>();
+    call->start({ExpandRequestUrl(shortLink, templ, endpoints), QString(), std::nullopt, 0, QString()},
+                [ownDomain = IsOwnShortLink(shortLink, endpoints), pattern,
+                 done = std::move(done)](const QByteArray& body) {
+                    done(ExpansionFromAnswer(ServiceAnswerText(body), ownDomain, pattern));
+                });
+    return call;
 }
 
 Expansion ExpansionFromAnswer(const QString& answer, bool ownDomain, const RuleRegex& pattern)

@@ -1,8 +1,12 @@
 #pragma once
 
 #include "Endpoints.h"
+#include "ServiceCall.h"
 
 #include <QString>
+
+#include <functional>
+#include <memory>
 
 namespace linvera {
 
@@ -13,8 +17,12 @@ QString ShortenerApiKey();
 
 /// Shortens a long URL through the shortening service. `shortUrlType` is the settings' short-link
 /// form: 0 asks the alternative API host, anything else (also -1, no selection) the primary one.
-/// Returns the short link, or an empty text when the answer holds none.
-QString ShortenUrl(const QString& longUrl, int shortUrlType, const Endpoints& endpoints);
+/// `done` gets the short link from the event loop, or an empty text when the answer holds none.
+std::unique_ptr<ServiceCall> ShortenUrl(const QString& longUrl, int shortUrlType, const Endpoints& endpoints,
+                                        std::function<void(const QString& shortUrl)> done);
+
+/// An answer of the shortening service as text.
+QString ServiceAnswerText(const QByteArray& body);
 
 /// Whether the API host `shortUrlType` asks is still the shipped placeholder, which cannot answer.
 bool ShortenerHostUnset(int shortUrlType, const Endpoints& endpoints);
@@ -37,9 +45,13 @@ struct Expansion
 
 /// Expands a short link: links of the service's own domains through its info API, others through the
 /// rule's API template ("($)" = the encoded short code) and answer pattern (compiled when the rules
-/// were loaded).
-Expansion ExpandShortLink(const QString& shortLink, const QString& templ, const RuleRegex& pattern,
-                          const Endpoints& endpoints);
+/// were loaded). `done` gets the expansion from the event loop.
+std::unique_ptr<ServiceCall> ExpandShortLink(const QString& shortLink, const QString& templ,
+                                             const RuleRegex& pattern, const Endpoints& endpoints,
+                                             std::function<void(const Expansion&)> done);
+
+/// Whether `shortLink` belongs to the service's own domains (expanded through its info API).
+bool IsOwnShortLink(const QString& shortLink, const Endpoints& endpoints);
 
 /// Reads an expansion answer: the service's info API for its own domains, else the rule's pattern.
 Expansion ExpansionFromAnswer(const QString& answer, bool ownDomain, const RuleRegex& pattern);

@@ -5,7 +5,6 @@
 #include "ShortenerClient.h"
 #include "UrlParts.h"
 
-#include <QEventLoop>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QUrl>
@@ -69,27 +68,6 @@ QString hideSecret(QString message, const QString& secret)
     if (!secret.isEmpty())
         message.replace(secret, u"***"_s);
     return message;
-}
-
-/// A blocking JSON POST that keeps the window's events running; the body is read also for an
-/// error status, since that is where the service explains itself. Empty on a transport failure,
-/// a time-out or an answer over the text limit.
-QByteArray postJson(const QString& url, const QByteArray& body, const QByteArray& apiKey)
-{
-    // A key with a line break would write headers of its own.
-    if (apiKey.contains('\r') || apiKey.contains('\n'))
-        return {};
-    HttpFetch fetch;
-    QEventLoop loop;
-    QObject::connect(&fetch, &HttpFetch::finished, &loop, &QEventLoop::quit);
-    fetch.setPostBody(body);
-    fetch.setBodyLimit(httpTextBodyLimit());
-    fetch.start(url, u"Content-Type: application/json\r\nAccept: application/json\r\nX-Api-Key: "_s +
-                         QString::fromUtf8(apiKey));
-    loop.exec();
-    if (fetch.outcome() == HttpFetch::Outcome::BadUrl)
-        qWarning("postJson: %s", qUtf8Printable(fetch.errorText()));
-    return fetch.outcome() == HttpFetch::Outcome::Answered ? fetch.body() : QByteArray();
 }
 
 /// The port a URL names, with a scheme's own default counted as none: a link may be written http
@@ -231,23 +209,44 @@ ShortenOutcome ReadShlinkAnswer(const QByteArray& body)
     return readShortenAnswer(body, u"shortUrl"_s, {u"detail"_s, u"title"_s});
 }
 
-ShortenOutcome ShortenWithService(const QString& longUrl, int shortUrlType, const ShortenerAccounts& accounts,
-                                  const Endpoints& endpoints)
+ServiceRequest ShortenServiceRequest(const QString& longUrl, int shortUrlType,
+                                     const ShortenerAccounts& accounts, const Endpoints& endpoints)
 {
-    QByteArray body;
     switch (shortUrlType) {
     case ShortUrlIsgd:
     case ShortUrlVgd: {
         const QString base =
             endpoints.value(shortUrlType == ShortUrlIsgd ? Endpoints::IsgdApiBase : Endpoints::VgdApiBase);
-        HttpGetBytes(IsgdRequestUrl(base, longUrl), body, {}, {}, httpTextBodyLimit());
-        return ReadIsgdAnswer(body);
+        return {IsgdRequestUrl(base, longUrl), QString(), std::nullopt, 0, QString()};
     }
+    case ShortUrlYourls:
+        if (accounts.yourlsUrl.trimmed().isEmpty())
+            return {};
+        return {YourlsRequestUrl(accounts.yourlsUrl, accounts.yourlsSignature, longUrl), QString(),
+                std::nullopt, 0, QString()};
+    case ShortUrlShlink:
+        // A key with a line break would write headers of its own: nothing is sent.
+        if (accounts.shlinkUrl.trimmed().isEmpty() || hasLineBreak(accounts.shlinkApiKey))
+            return {};
+        return {ShlinkRequestUrl(accounts.shlinkUrl),
+                u"Content-Type: application/json\r\nAccept: application/json\r\nX-Api-Key: "_s +
+                    accounts.shlinkApiKey,
+                ShlinkRequestBody(longUrl), 0, QString()};
+    default:
+        return {};
+    }
+}
+
+ShortenOutcome ReadShortenServiceAnswer(int shortUrlType, const ShortenerAccounts& accounts,
+                                        const QByteArray& body)
+{
+    switch (shortUrlType) {
+    case ShortUrlIsgd:
+    case ShortUrlVgd:
+        return ReadIsgdAnswer(body);
     case ShortUrlYourls: {
         if (accounts.yourlsUrl.trimmed().isEmpty())
             return {QString(), kNotConfigured};
-        HttpGetBytes(YourlsRequestUrl(accounts.yourlsUrl, accounts.yourlsSignature, longUrl), body, {}, {},
-                     httpTextBodyLimit());
         ShortenOutcome outcome = ReadYourlsAnswer(body);
         outcome.message = hideSecret(outcome.message, accounts.yourlsSignature);
         return outcome;
@@ -255,8 +254,6 @@ ShortenOutcome ShortenWithService(const QString& longUrl, int shortUrlType, cons
     case ShortUrlShlink: {
         if (accounts.shlinkUrl.trimmed().isEmpty())
             return {QString(), kNotConfigured};
-        body = postJson(ShlinkRequestUrl(accounts.shlinkUrl), ShlinkRequestBody(longUrl),
-                        accounts.shlinkApiKey.toUtf8());
         ShortenOutcome outcome = ReadShlinkAnswer(body);
         outcome.message = hideSecret(outcome.message, accounts.shlinkApiKey);
         return outcome;
@@ -264,6 +261,18 @@ ShortenOutcome ShortenWithService(const QString& longUrl, int shortUrlType, cons
     default:
         return {};
     }
+}
+
+std::unique_ptr<ServiceCall> ShortenWithService(const QString& longUrl, int shortUrlType,
+                                                const ShortenerAccounts& accounts, const Endpoints& endpoints,
+                                                std::function<void(const ShortenOutcome&)> done)
+{
+    auto call = std::make_unique<ServiceCall>();
+    call->start(ShortenServiceRequest(longUrl, shortUrlType, accounts, endpoints),
+                [shortUrlType, accounts, done = std::move(done)](const QByteArray& body) {
+                    done(ReadShortenServiceAnswer(shortUrlType, accounts, body));
+                });
+    return call;
 }
 
 QList<ServiceLinkRule> ServiceLinkRules(const ShortenerAccounts& accounts)
@@ -308,17 +317,27 @@ ServiceExpansion ReadShlinkExpandAnswer(const QByteArray& body)
     return readExpandAnswer(body, u"longUrl"_s, {u"detail"_s, u"title"_s});
 }
 
-ServiceExpansion ExpandServiceLink(const QString& url, const ServiceLinkRule& rule)
+ServiceExpansion ReadServiceExpandAnswer(const ServiceLinkRule& rule, const QByteArray& body)
 {
     if (!rule.matched())
         return {};
-    QByteArray body;
-    HttpGetBytes(RuleRequestUrl(url.trimmed(), rule.templ), body, rule.headers, {}, httpTextBodyLimit());
     ServiceExpansion expansion =
         rule.service == ShortUrlYourls ? ReadYourlsExpandAnswer(body) : ReadShlinkExpandAnswer(body);
     // The signature also travels percent-encoded; a server that echoes its request must not show it.
     expansion.message = hideSecret(hideSecret(expansion.message, rule.secret), PercentEncode(rule.secret));
     return expansion;
+}
+
+std::unique_ptr<ServiceCall> ExpandServiceLink(const QString& url, const ServiceLinkRule& rule,
+                                               std::function<void(const ServiceExpansion&)> done)
+{
+    auto call = std::make_unique<ServiceCall>();
+    const ServiceRequest request{rule.matched() ? RuleRequestUrl(url.trimmed(), rule.templ) : QString(),
+                                 rule.headers, std::nullopt, 0, QString()};
+    call->start(request, [rule, done = std::move(done)](const QByteArray& body) {
+        done(ReadServiceExpandAnswer(rule, body));
+    });
+    return call;
 }
 
 } // namespace linvera

@@ -1,10 +1,14 @@
 #pragma once
 
 #include "Endpoints.h"
+#include "ServiceCall.h"
 
 #include <QByteArray>
 #include <QList>
 #include <QString>
+
+#include <functional>
+#include <memory>
 
 namespace linvera {
 
@@ -52,9 +56,18 @@ ShortenOutcome ReadIsgdAnswer(const QByteArray& body);
 ShortenOutcome ReadYourlsAnswer(const QByteArray& body);
 ShortenOutcome ReadShlinkAnswer(const QByteArray& body);
 
-/// Shortens through the service of a service entry. Secrets never appear in the message.
-ShortenOutcome ShortenWithService(const QString& longUrl, int shortUrlType, const ShortenerAccounts& accounts,
-                                  const Endpoints& endpoints);
+/// The request that shortens through the service of a service entry; no URL when the entry's
+/// service is not configured.
+ServiceRequest ShortenServiceRequest(const QString& longUrl, int shortUrlType,
+                                     const ShortenerAccounts& accounts, const Endpoints& endpoints);
+/// What the service's answer (empty: none came) means. Secrets never appear in the message.
+ShortenOutcome ReadShortenServiceAnswer(int shortUrlType, const ShortenerAccounts& accounts,
+                                        const QByteArray& body);
+
+/// Shortens through the service of a service entry; `done` gets the outcome from the event loop.
+std::unique_ptr<ServiceCall> ShortenWithService(const QString& longUrl, int shortUrlType,
+                                                const ShortenerAccounts& accounts, const Endpoints& endpoints,
+                                                std::function<void(const ShortenOutcome&)> done);
 
 /// A short-link rule that the settings make for a self-hosted service: no rule file can name the
 /// user's own host. `templ` is the info request with "($)" for the encoded short code, as in the rule
@@ -89,7 +102,12 @@ struct ServiceExpansion
 ServiceExpansion ReadYourlsExpandAnswer(const QByteArray& body);
 ServiceExpansion ReadShlinkExpandAnswer(const QByteArray& body);
 
-/// Expands `url` through the service of its rule. The secret never appears in the message.
-ServiceExpansion ExpandServiceLink(const QString& url, const ServiceLinkRule& rule);
+/// What the service's answer to the expansion of a link of `rule` means (empty: none came). The
+/// secret never appears in the message.
+ServiceExpansion ReadServiceExpandAnswer(const ServiceLinkRule& rule, const QByteArray& body);
+
+/// Expands `url` through the service of its rule; `done` gets the expansion from the event loop.
+std::unique_ptr<ServiceCall> ExpandServiceLink(const QString& url, const ServiceLinkRule& rule,
+                                               std::function<void(const ServiceExpansion&)> done);
 
 } // namespace linvera

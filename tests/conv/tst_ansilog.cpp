@@ -4,6 +4,7 @@
 #include "ConversionEngine.h"
 #include "RegAccess.h"
 
+#include "EngineBoxes.h"
 #include "RecordingMessageBoxes.h"
 #include "RecordingView.h"
 #include "ShortenerService.h"
@@ -114,6 +115,7 @@ void TestAnsiLog::engineWritesLogInCodePage()
     RecordingView view;
     RecordingMessageBoxes boxes;
     ConversionEngine engine(view, boxes);
+    showEngineBoxes(engine, boxes);
     engine.setEndpoints(endpoints);
     const QString logPath = m_dir->filePath(u"log.txt"_s);
     engine.setLogFilePath(logPath);

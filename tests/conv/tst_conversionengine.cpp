@@ -4,6 +4,7 @@
 #include "RedirectProbe.h"
 #include "UrlParts.h"
 
+#include "EngineBoxes.h"
 #include "LiveChannelHost.h"
 #include "PictureHost.h"
 #include "ProbeProxy.h"
@@ -119,6 +120,8 @@ private Q_SLOTS:
     void smallerPictureReplacesWholeFile();
     void logHoldsOneLinePerRun();
     void laterRunWins();
+    void replacedRunsLateAnswerChangesNothing_data();
+    void replacedRunsLateAnswerChangesNothing();
 
 private:
     void run(const QString& input, int waitMs = 10000);
@@ -156,6 +159,7 @@ void TestConversionEngine::init()
     m_boxes = std::make_unique<SocketCountingBoxes>();
     m_engine = std::make_unique<ConversionEngine>(*m_view, *m_boxes);
     m_boxes->engine = m_engine.get();
+    showEngineBoxes(*m_engine, *m_boxes);
     m_engine->setEndpoints(g_endpoints);
     m_engine->setLogFilePath(m_dir->filePath(u"log.txt"_s));
     m_engine->setTempFolder(m_dir->path());
@@ -183,9 +187,9 @@ void TestConversionEngine::run(const QString& input, int waitMs)
     QSignalSpy finished(m_engine.get(), &ConversionEngine::conversionFinished);
     m_view->setBeforeUrl(input);
     m_engine->StartConv();
-    QVERIFY(!m_engine->isProcessing());
     if (finished.isEmpty())
         QVERIFY(finished.wait(waitMs));
+    QVERIFY(!m_engine->isProcessing());
 }
 
 void TestConversionEngine::emptyInputChangesNothing()
@@ -1039,17 +1043,74 @@ void TestConversionEngine::laterRunWins()
     });
     m_view->setBeforeUrl(u"http://long.example/first"_s);
     m_engine->StartConv();
-    QVERIFY(secondRan);
+    QTRY_VERIFY_WITH_TIMEOUT(secondRan, 5000);
     QVERIFY(!m_engine->isProcessing());
     QCOMPARE(m_engine->lConvMode(), 1);
     QCOMPARE(m_view->afterUrl(), u"http://video.example/second"_s);
     QCOMPARE(m_view->message, u"URLプレビューを実行しました"_s);
     QCOMPARE(m_view->clipboard, u"http://video.example/second"_s);
     QCOMPARE(m_view->beforeUrl(), u"http://yt.example/second"_s);
-    // Both runs are in the history.
+    // Both runs are in the history, the first once its answer has come.
+    QTRY_VERIFY_WITH_TIMEOUT(readFile(m_dir->filePath(u"log.txt"_s))
+                                 .contains("http://long.example/first, http://s.example/first\r\n"),
+                             10000);
     const QByteArray log = readFile(m_dir->filePath(u"log.txt"_s));
     QVERIFY(log.contains("http://yt.example/second, http://video.example/second\r\n"));
     QVERIFY(log.contains("http://long.example/first, http://s.example/first\r\n"));
+}
+
+void TestConversionEngine::replacedRunsLateAnswerChangesNothing_data()
+{
+    QTest::addColumn<QString>("step");      // what the first run waits for
+    QTest::addColumn<QByteArray>("logged"); // the first run's log line, written when its answer came
+    QTest::newRow("shortening") << u"shorten"_s
+                                << QByteArray("http://long.example/first, http://s.example/first");
+    QTest::newRow("expansion through a rule")
+        << u"expand"_s << QByteArray("http://o.example/q1, http://long.example/api");
+}
+
+void TestConversionEngine::replacedRunsLateAnswerChangesNothing()
+{
+    QFETCH(QString, step);
+    QFETCH(QByteArray, logged);
+    RuleApiService api;
+    api.setLongUrl(u"q1"_s, u"http://long.example/api"_s);
+    api.setDelivery(HttpTestDelivery::chunks(8, 60));
+    m_shortener->setDelivery(HttpTestDelivery::chunks(8, 60));
+    m_shortener->setShortUrl(u"http://s.example/first"_s);
+    loadRules(u"o.example/\t"_s + api.urlTemplate() + u"\t"_s + api.responsePattern() +
+              u"\r\n^http://yt\\.example/(\\w+)$\thttp://video.example/(1)\t\r\n"_s);
+    m_view->clipboardChecked = true;
+    QSignalSpy finished(m_engine.get(), &ConversionEngine::conversionFinished);
+    int firstAnswered = 0;
+    m_view->setBeforeUrl(step == u"shorten"_s ? u"http://long.example/first"_s : u"http://o.example/q1"_s);
+    m_engine->StartConv([&firstAnswered] { ++firstAnswered; });
+    QVERIFY(m_engine->isProcessing());
+    QCOMPARE(firstAnswered, 0);
+    QTRY_VERIFY_WITH_TIMEOUT(m_shortener->requestCount() + api.requestCount() == 1, 5000);
+
+    int secondAnswered = 0;
+    m_view->setBeforeUrl(u"http://yt.example/second"_s);
+    m_engine->StartConv([&secondAnswered] { ++secondAnswered; });
+    // The replaced run's caller hears at once; the second run needed no network.
+    QCOMPARE(firstAnswered, 1);
+    QCOMPARE(secondAnswered, 1);
+    QVERIFY(!m_engine->isProcessing());
+    QCOMPARE(finished.size(), 1);
+
+    // The first run's answer comes later and goes only into the history.
+    const QString log = m_dir->filePath(u"log.txt"_s);
+    QTRY_VERIFY_WITH_TIMEOUT(readFile(log).contains(QByteArray(logged + "\r\n")), 10000);
+    QTest::qWait(50);
+    QCOMPARE(finished.size(), 1);
+    QCOMPARE(firstAnswered, 1);
+    QCOMPARE(m_engine->lConvMode(), 1);
+    QCOMPARE(m_view->afterUrl(), u"http://video.example/second"_s);
+    QCOMPARE(m_view->message, u"URLプレビューを実行しました"_s);
+    QCOMPARE(m_view->clipboard, u"http://video.example/second"_s);
+    QVERIFY(m_boxes->shown().isEmpty());
+    // The expansion that came too late started no shortening of its own.
+    QCOMPARE(m_shortener->requestCount() + api.requestCount(), qsizetype(1));
 }
 
 QTEST_MAIN(TestConversionEngine)

@@ -6,6 +6,7 @@
 #include "NoticeFeed.h"
 #include "ServiceRules.h"
 
+#include "EngineBoxes.h"
 #include "HostileFiles.h"
 #include "HttpTestServer.h"
 #include "NoticeHost.h"
@@ -380,6 +381,7 @@ void TestHostileFiles::logRecordStaysOneLine()
     RecordingView view;
     RecordingMessageBoxes boxes;
     ConversionEngine engine(view, boxes);
+    showEngineBoxes(engine, boxes);
     engine.setLogFilePath(log);
     engine.setTempFolder(m_dir->path());
     engine.setClock([] { return QDate(2026, 12, 8); });
@@ -441,6 +443,7 @@ void TestHostileFiles::logThatIsNotAFile()
     RecordingView view;
     RecordingMessageBoxes boxes;
     ConversionEngine engine(view, boxes);
+    showEngineBoxes(engine, boxes);
     engine.setLogFilePath(log);
     engine.setTempFolder(m_dir->path());
     engine.shortLinkRules().loadFromText(u"^http://yt\\.example/(\\w+)$\thttp://video.example/(1)\t\r\n"_s,
@@ -504,6 +507,7 @@ void TestHostileFiles::ruleMatchingHasOneBudget()
     RecordingView view;
     RecordingMessageBoxes boxes;
     ConversionEngine engine(view, boxes);
+    showEngineBoxes(engine, boxes);
     engine.setLogFilePath(file(u"log.txt"_s));
     engine.setTempFolder(m_dir->path());
     // No shortening service is asked: a shortened URL would come from the closed port as nothing.
@@ -606,6 +610,7 @@ void TestHostileFiles::logFailureToldOnce()
     RecordingView view;
     RecordingMessageBoxes boxes;
     ConversionEngine engine(view, boxes);
+    showEngineBoxes(engine, boxes);
     engine.setLogFilePath(log);
     engine.setTempFolder(m_dir->path());
     engine.setClock([] { return QDate(2026, 12, 8); });

@@ -3,6 +3,7 @@
 #include "RedirectProbe.h"
 #include "ShorteningServices.h"
 
+#include "EngineBoxes.h"
 #include "HostilePeer.h"
 #include "RecordingMessageBoxes.h"
 #include "RecordingView.h"
@@ -150,6 +151,7 @@ void TestHostilePeers::everyPathSurvivesEveryFault()
     RecordingView view;
     RecordingMessageBoxes boxes;
     ConversionEngine engine(view, boxes);
+    showEngineBoxes(engine, boxes);
     engine.setTempFolder(dir.path());
     int type = ShortUrlApi;
     ShortenerAccounts accounts;

@@ -2,7 +2,9 @@
 // requests go out with the bytes the program assembled, or not at all.
 #include "HttpClient.h"
 #include "RuleRegex.h"
+#include "ServiceCall.h"
 
+#include "AwaitAnswer.h"
 #include "Endpoints.h"
 #include "HttpTestServer.h"
 #include "PercentCoding.h"
@@ -26,6 +28,24 @@
 using namespace Qt::StringLiterals;
 using namespace linvera;
 using namespace linvera::test;
+
+namespace {
+
+/// One GET through a service call: the body and its length; 0 and nothing on any failure. A body
+/// over `bodyLimit` (0: httpBodyLimit()) is a failure.
+qint64 getBytes(const QString& url, QByteArray& body, const QString& headers = {}, const QString& proxy = {},
+                qint64 bodyLimit = 0)
+{
+    body = awaitAnswer<QByteArray>([&](auto done) {
+               auto call = std::make_unique<ServiceCall>();
+               call->start({url, headers, std::nullopt, bodyLimit > 0 ? bodyLimit : httpBodyLimit(), proxy},
+                           done);
+               return call;
+           }).value_or(QByteArray());
+    return body.size();
+}
+
+} // namespace
 
 class TestHttpClient : public QObject
 {
@@ -95,7 +115,7 @@ void TestHttpClient::returnsWholeBody()
     if (chunk > 0)
         server.setDelivery(HttpTestDelivery::chunks(chunk, 1));
     QByteArray received("stale");
-    const qint64 n = HttpGetBytes(server.url(u"/b"_s).toString(), received);
+    const qint64 n = getBytes(server.url(u"/b"_s).toString(), received);
     QCOMPARE(n, qint64(size));
     QCOMPARE(received, body);
 }
@@ -121,7 +141,7 @@ void TestHttpClient::failuresGiveNothing()
         url.clear();
     else if (kind == u"ftp"_s) {
         url = u"ftp://127.0.0.1/b"_s;
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"^HttpGetBytes: "_s));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"^ServiceCall: "_s));
     } else if (kind == u"refused"_s)
         url = u"http://127.0.0.1:"_s + QString::number(HttpTestServer::closedPort()) + u"/b"_s;
     else if (kind == u"silent"_s)
@@ -133,7 +153,7 @@ void TestHttpClient::failuresGiveNothing()
     QByteArray received("stale");
     QElapsedTimer timer;
     timer.start();
-    QCOMPARE(HttpGetBytes(url, received), qint64(0));
+    QCOMPARE(getBytes(url, received), qint64(0));
     QVERIFY(received.isEmpty());
     // The idle time-out ends a silent server; nothing waits for the total one.
     QVERIFY2(timer.elapsed() < 4500, qPrintable(QString::number(timer.elapsed())));
@@ -187,7 +207,7 @@ void TestHttpClient::sendsAgentAndExtraHeaders()
     HttpTestServer server;
     server.setRoute("/h", HttpTestResponse::ok("ok"));
     QByteArray received;
-    QCOMPARE(HttpGetBytes(server.url(u"/h"_s).toString(), received, u"X-One: 1\r\nX-Two: zwei"_s), qint64(2));
+    QCOMPARE(getBytes(server.url(u"/h"_s).toString(), received, u"X-One: 1\r\nX-Two: zwei"_s), qint64(2));
     const HttpTestRequest request = server.lastRequest();
     QCOMPARE(request.header("User-Agent"), HttpAgentText().toLatin1());
     QCOMPARE(request.header("X-One"), QByteArray("1"));
@@ -241,7 +261,7 @@ void TestHttpClient::answerShapes()
     HttpTestServer server;
     server.setRoute("/s", HttpTestResponse::raw(answer));
     QByteArray received("stale");
-    QCOMPARE(HttpGetBytes(server.url(u"/s"_s).toString(), received), qint64(ok ? body.size() : 0));
+    QCOMPARE(getBytes(server.url(u"/s"_s).toString(), received), qint64(ok ? body.size() : 0));
     QCOMPARE(received, body);
 }
 
@@ -290,7 +310,7 @@ void TestHttpClient::followsRedirects()
         server.setRoute("/n" + QByteArray::number(k), hop);
     }
     QByteArray received;
-    QCOMPARE(HttpGetBytes(server.url(u"/r"_s).toString(), received), qint64(body.size()));
+    QCOMPARE(getBytes(server.url(u"/r"_s).toString(), received), qint64(body.size()));
     QCOMPARE(received, body);
     QCOMPARE(server.lastRequest().target, lastTarget);
 }
@@ -370,7 +390,7 @@ void TestHttpClient::bodyLimitOfOneFetch()
     server.setRoute(
         "/b", HttpTestResponse::raw("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" + QByteArray(size, 'b')));
     QByteArray received;
-    const qint64 got = HttpGetBytes(server.url(u"/b"_s).toString(), received, {}, {}, limit);
+    const qint64 got = getBytes(server.url(u"/b"_s).toString(), received, {}, {}, limit);
     QCOMPARE(got, answered ? qint64(size) : 0);
     QCOMPARE(received.size(), answered ? size : 0);
 }
@@ -408,7 +428,7 @@ void TestHttpClient::bodyLimit()
         server.setRoute("/l", HttpTestResponse::ok(body));
     }
     QByteArray received;
-    QCOMPARE(HttpGetBytes(server.url(u"/l"_s).toString(), received), qint64(ok ? size : 0));
+    QCOMPARE(getBytes(server.url(u"/l"_s).toString(), received), qint64(ok ? size : 0));
 }
 
 void TestHttpClient::sendsTargetAsAssembled_data()
@@ -439,7 +459,7 @@ void TestHttpClient::sendsTargetAsAssembled()
     server.setHandler([](const HttpTestRequest&) { return HttpTestResponse::ok("ok"); });
     const QString url = u"http://"_s + server.hostAndPort() + pathAndQuery;
     QByteArray received;
-    QCOMPARE(HttpGetBytes(url, received), qint64(2));
+    QCOMPARE(getBytes(url, received), qint64(2));
     QCOMPARE(server.requestCount(), qsizetype(1));
     const HttpTestRequest request = server.lastRequest();
     QCOMPARE(request.target, target);
@@ -450,7 +470,7 @@ void TestHttpClient::sendsTargetAsAssembled()
     HttpTestServer proxy;
     proxy.setHandler([](const HttpTestRequest&) { return HttpTestResponse::ok("ok"); });
     const QString viaProxy = u"http://origin.example"_s + pathAndQuery;
-    QCOMPARE(HttpGetBytes(viaProxy, received, {}, proxy.hostAndPort()), qint64(2));
+    QCOMPARE(getBytes(viaProxy, received, {}, proxy.hostAndPort()), qint64(2));
     QCOMPARE(proxy.lastRequest().target,
              "http://origin.example" + (target == "/?v=%7E" ? QByteArray("?v=%7E") : target));
     QCOMPARE(proxy.lastRequest().host(), QByteArray("origin.example"));
@@ -485,9 +505,9 @@ void TestHttpClient::refusesUrlsItWouldHaveToChange()
         url = url.arg(server.hostAndPort());
     QVERIFY(!RequestUrlProblem(url).isEmpty());
 
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"^HttpGetBytes: "_s));
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"^ServiceCall: "_s));
     QByteArray received("stale");
-    QCOMPARE(HttpGetBytes(url, received), qint64(0));
+    QCOMPARE(getBytes(url, received), qint64(0));
     QVERIFY(received.isEmpty());
 
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"^PictureDownload: "_s));
@@ -536,16 +556,26 @@ void TestHttpClient::callersSendTheirBytes()
         endpoints.set(Endpoints::ShortenerApiHost, service.hostAndPort());
         endpoints.set(Endpoints::ShortenerAltApiHost, service.hostAndPort());
         if (kind == u"info"_s)
-            QCOMPARE(ExpandShortLink(u"http://s.example/~ab.c-d_e"_s, {}, {}, endpoints).longUrl,
+            QCOMPARE(awaitAnswer<Expansion>([&](auto done) {
+                         return ExpandShortLink(u"http://s.example/~ab.c-d_e"_s, {}, {}, endpoints, done);
+                     })
+                         .value_or(Expansion())
+                         .longUrl,
                      u"http://x.example/page"_s);
         else
-            QCOMPARE(ShortenUrl(longUrl, kind == u"shorten"_s ? 1 : 0, endpoints), u"http://s.example/~ab"_s);
+            QCOMPARE(awaitAnswer<QString>([&](auto done) {
+                         return ShortenUrl(longUrl, kind == u"shorten"_s ? 1 : 0, endpoints, done);
+                     }).value_or(QString()),
+                     u"http://s.example/~ab"_s);
         request = service.lastRequest();
     } else if (kind == u"rule"_s) {
         RuleApiService api;
         api.setLongUrl(u"~ab.c-d_eあ"_s, u"http://x.example/page"_s);
-        const Expansion expansion = ExpandShortLink(u"http://r.example/~ab.c-d_eあ"_s, api.urlTemplate(),
-                                                    RuleRegex(api.responsePattern()), endpoints);
+        const Expansion expansion =
+            awaitAnswer<Expansion>([&](auto done) {
+                return ExpandShortLink(u"http://r.example/~ab.c-d_eあ"_s, api.urlTemplate(),
+                                       RuleRegex(api.responsePattern()), endpoints, done);
+            }).value_or(Expansion());
         QCOMPARE(expansion.longUrl, u"http://x.example/page"_s);
         request = api.lastRequest();
     } else {
@@ -554,7 +584,9 @@ void TestHttpClient::callersSendTheirBytes()
         const QString url = u"http://"_s + pictures.hostAndPort() + QString::fromLatin1(target);
         QImage image;
         if (kind == u"loader"_s) {
-            image = LoadPictureFromUrl(url).image;
+            image = awaitAnswer<LoadedPicture>([&](auto done) { return LoadPictureFromWeb(url, done); })
+                        .value_or(LoadedPicture())
+                        .image;
         } else {
             QTemporaryDir dir;
             PictureDownload download;
@@ -612,7 +644,7 @@ void TestHttpClient::httpsKeepsBytesAndChecksTheServer()
         viaProxy ? u"https://"_s + authorityPart + u"/t?v=%7E%7e"_s : host.url(u"/t?v=%7E%7e"_s);
     const QString proxy = viaProxy ? u"127.0.0.1:"_s + QString::number(tunnel.port()) : QString();
     QByteArray received("stale");
-    QCOMPARE(HttpGetBytes(url, received, {}, proxy), qint64(body.size()));
+    QCOMPARE(getBytes(url, received, {}, proxy), qint64(body.size()));
     QCOMPARE(received, body);
     QCOMPARE(plain.requestCount(), qsizetype(0));
     if (trusted)
@@ -677,7 +709,7 @@ void TestHttpClient::extraAuthoritiesAreAdded()
     // And a connection made afterwards trusts the test host.
     TlsTestHost host("HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nok");
     QByteArray body;
-    QCOMPARE(HttpGetBytes(host.url(u"/x"_s), body), qint64(2));
+    QCOMPARE(getBytes(host.url(u"/x"_s), body), qint64(2));
     QCOMPARE(body, QByteArray("ok"));
 }
 

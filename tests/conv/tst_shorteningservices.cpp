@@ -6,6 +6,8 @@
 #include "PercentCoding.h"
 #include "ShorteningServices.h"
 
+#include "AwaitAnswer.h"
+#include "EngineBoxes.h"
 #include "RecordingMessageBoxes.h"
 #include "RecordingView.h"
 #include "ShortenerService.h"
@@ -145,7 +147,10 @@ void TestShorteningServices::shortens()
         m_shlink->apiKey = "other";
     }
 
-    const ShortenOutcome outcome = ShortenWithService(longUrl, type, m_accounts, m_endpoints);
+    const ShortenOutcome outcome =
+        awaitAnswer<ShortenOutcome>([&](auto done) {
+            return ShortenWithService(longUrl, type, m_accounts, m_endpoints, done);
+        }).value_or(ShortenOutcome{QString(), u"(no answer)"_s});
     QFETCH(QString, shortUrl);
     QFETCH(QString, message);
     QCOMPARE(outcome.shortUrl, shortUrl);
@@ -236,12 +241,14 @@ void TestShorteningServices::engineWritesResultOrFailure()
     view.clipboardChecked = true;
     RecordingMessageBoxes boxes;
     ConversionEngine engine(view, boxes);
+    showEngineBoxes(engine, boxes);
     engine.setEndpoints(m_endpoints);
     engine.setLogFilePath(dir.filePath(u"log.txt"_s));
     engine.setShortUrlTypeSource([type] { return type; });
     engine.setShortenerAccountsSource([this] { return m_accounts; });
     view.setBeforeUrl(longUrl);
     engine.StartConv();
+    QTRY_VERIFY_WITH_TIMEOUT(!engine.isProcessing(), 30000);
     QCOMPARE(engine.lConvMode(), 0);
     QCOMPARE(view.afterUrl(), afterUrl);
     QCOMPARE(view.message, message);
@@ -294,12 +301,14 @@ void TestShorteningServices::onlyWebAddressesAreShortLinks()
     RecordingView view;
     RecordingMessageBoxes boxes;
     ConversionEngine engine(view, boxes);
+    showEngineBoxes(engine, boxes);
     engine.setEndpoints(m_endpoints);
     engine.setLogFilePath(dir.filePath(u"log.txt"_s));
     engine.setShortUrlTypeSource([type] { return type; });
     engine.setShortenerAccountsSource([this] { return m_accounts; });
     view.setBeforeUrl(u"http://o.example/long"_s);
     engine.StartConv();
+    QTRY_VERIFY_WITH_TIMEOUT(!engine.isProcessing(), 30000);
     QCOMPARE(engine.lConvMode(), 0);
     QCOMPARE(view.afterUrl(), accepted ? answered : QString());
     QCOMPARE(view.message, accepted ? u"URL短縮化を実行しました"_s : u"URL短縮化に失敗しました"_s);
@@ -423,7 +432,9 @@ void TestShorteningServices::expandsOwnLinks()
 
     const ServiceLinkRule rule = MatchServiceLink(link, m_accounts);
     QCOMPARE(rule.service, service);
-    const ServiceExpansion expansion = ExpandServiceLink(link, rule);
+    const ServiceExpansion expansion = awaitAnswer<ServiceExpansion>([&](auto done) {
+                                           return ExpandServiceLink(link, rule, done);
+                                       }).value_or(ServiceExpansion{QString(), QString(), u"(no answer)"_s});
     QCOMPARE(expansion.longUrl, longUrl);
     QCOMPARE(expansion.pageTitle, title);
     QCOMPARE(expansion.message, message);
@@ -459,7 +470,10 @@ void TestShorteningServices::keyStaysWithTheConfiguredServer()
                        HttpTestResponse::ok("{\"longUrl\": \"http://o.example/m\"}", "application/json"));
     m_shlink->movedTo = "http://" + elsewhere.hostAndPort().toLatin1() + "/moved";
     const QString link = m_accounts.shlinkUrl + u"/ab"_s;
-    const ServiceExpansion expansion = ExpandServiceLink(link, MatchServiceLink(link, m_accounts));
+    const ServiceExpansion expansion =
+        awaitAnswer<ServiceExpansion>([&](auto done) {
+            return ExpandServiceLink(link, MatchServiceLink(link, m_accounts), done);
+        }).value_or(ServiceExpansion());
     QCOMPARE(m_shlink->requestCount(), 1);
     QCOMPARE(m_shlink->lastRequest().header("X-Api-Key"), kApiKey);
     QCOMPARE(elsewhere.requestCount(), 1);
@@ -515,6 +529,7 @@ void TestShorteningServices::engineExpandsOwnLinksFirst()
     RecordingView view;
     RecordingMessageBoxes boxes;
     ConversionEngine engine(view, boxes);
+    showEngineBoxes(engine, boxes);
     engine.setEndpoints(m_endpoints);
     engine.setLogFilePath(dir.filePath(u"log.txt"_s));
     engine.setShortenerAccountsSource([this] { return m_accounts; });
@@ -524,6 +539,7 @@ void TestShorteningServices::engineExpandsOwnLinksFirst()
     const QString link = base + code;
     view.setBeforeUrl(link);
     engine.StartConv();
+    QTRY_VERIFY_WITH_TIMEOUT(!engine.isProcessing(), 30000);
     QCOMPARE(engine.lConvMode(), mode);
     QCOMPARE(view.afterUrl(), afterUrl);
     QCOMPARE(view.message, message);

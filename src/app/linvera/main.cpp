@@ -13,7 +13,6 @@
 #include <QCoreApplication>
 #include <QDate>
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -70,41 +69,6 @@ QString modeName(int mode)
     return QString::number(mode);
 }
 
-struct Outcome
-{
-    std::optional<int> mode; ///< empty when nothing was converted (an empty input)
-    bool ok = false;
-};
-
-Outcome convert(ConversionEngine& engine, ConsoleView& view, const QString& url, bool follow)
-{
-    // Nothing of the previous URL may show through when this one yields nothing.
-    view.setAfterUrl(QString());
-    view.setAfterInfo(QString());
-    view.setBeforeInfo(QString());
-    view.setBeforeInfoVisible(false);
-    view.message.clear();
-    view.setBeforeUrl(url);
-    Outcome outcome;
-    QEventLoop loop;
-    const auto done =
-        QObject::connect(&engine, &ConversionEngine::conversionFinished, &loop, [&outcome, &loop](int mode) {
-            outcome.mode = mode;
-            loop.quit();
-        });
-    if (follow)
-        engine.StartFollow();
-    else
-        engine.StartConv();
-    if (engine.isWaiting()) {
-        QTimer::singleShot(kResultWaitMs, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
-    QObject::disconnect(done);
-    outcome.ok = !view.afterUrl().isEmpty();
-    return outcome;
-}
-
 void printText(const ConsoleView& view)
 {
     if (!view.finishedMessage().isEmpty())
@@ -114,6 +78,12 @@ void printText(const ConsoleView& view)
         printLine(stdout, line);
     std::fflush(stdout);
 }
+
+struct Outcome
+{
+    std::optional<int> mode; ///< empty when nothing was converted (an empty input)
+    bool ok = false;
+};
 
 void printJson(const ConsoleView& view, const QString& input, const Outcome& outcome, const QString& error)
 {
@@ -131,6 +101,114 @@ void printJson(const ConsoleView& view, const QString& input, const Outcome& out
     std::fprintf(stdout, "%s\n", QJsonDocument(object).toJson(QJsonDocument::Compact).constData());
     std::fflush(stdout);
 }
+
+/// Converts the URLs one after the other on the event loop, printing each result in input order.
+/// Conversions that end at once follow each other without a trip through the loop.
+class Batch : public QObject
+{
+public:
+    Batch(ConversionEngine& engine, ConsoleView& view, ConsoleMessageBoxes& boxes, QStringList urls,
+          bool json, bool follow)
+        : m_engine(engine)
+        , m_view(view)
+        , m_boxes(boxes)
+        , m_urls(std::move(urls))
+        , m_json(json)
+        , m_follow(follow)
+    {
+        m_limit.setSingleShot(true);
+        m_limit.setInterval(kResultWaitMs);
+        connect(&m_limit, &QTimer::timeout, this, [this] { settle(true); });
+        connect(&m_engine, &ConversionEngine::conversionFinished, this, [this](int mode) {
+            m_mode = mode;
+            settle(false);
+        });
+    }
+
+    /// Starts from the event loop; the loop ends with the exit status once every URL is printed.
+    void start() { QMetaObject::invokeMethod(this, &Batch::next, Qt::QueuedConnection); }
+
+private:
+    void next()
+    {
+        while (m_index < m_urls.size()) {
+            begin();
+            if (!settled()) {
+                // Waits for the answer; settle() goes on.
+                m_waiting = true;
+                m_limit.start();
+                return;
+            }
+            report();
+        }
+        QCoreApplication::exit(m_allConverted ? 0 : 1);
+    }
+
+    void begin()
+    {
+        // Nothing of the previous URL may show through when this one yields nothing.
+        m_view.setAfterUrl(QString());
+        m_view.setAfterInfo(QString());
+        m_view.setBeforeInfo(QString());
+        m_view.setBeforeInfoVisible(false);
+        m_view.message.clear();
+        m_view.setBeforeUrl(m_urls[m_index]);
+        m_mode.reset();
+        m_run = false;
+        const quint64 serial = ++m_serial;
+        const auto whenRun = [this, serial] {
+            if (serial != m_serial)
+                return;
+            m_run = true;
+            settle(false);
+        };
+        if (m_follow)
+            m_engine.StartFollow(whenRun);
+        else
+            m_engine.StartConv(whenRun);
+    }
+
+    bool settled() const { return m_run && (m_mode || !m_engine.isWaiting()); }
+
+    void settle(bool ranOut)
+    {
+        if (!m_waiting || (!ranOut && !settled()))
+            return;
+        m_waiting = false;
+        m_limit.stop();
+        report();
+        QMetaObject::invokeMethod(this, &Batch::next, Qt::QueuedConnection);
+    }
+
+    void report()
+    {
+        const Outcome outcome{m_mode, !m_view.afterUrl().isEmpty()};
+        const QString error = m_boxes.takeErrors();
+        if (m_json) {
+            printJson(m_view, m_urls[m_index], outcome, error);
+        } else {
+            if (m_index > 0)
+                printLine(stdout, QString());
+            printText(m_view);
+        }
+        m_allConverted = outcome.ok && m_allConverted;
+        ++m_index;
+    }
+
+    ConversionEngine& m_engine;
+    ConsoleView& m_view;
+    ConsoleMessageBoxes& m_boxes;
+    const QStringList m_urls;
+    const bool m_json;
+    const bool m_follow;
+    qsizetype m_index = 0;
+    quint64 m_serial = 0;
+    std::optional<int> m_mode;
+    bool m_run = false;
+    bool m_waiting = false;
+    bool m_allConverted = true;
+    QTimer m_limit;
+};
 
 } // namespace
 
@@ -175,6 +253,10 @@ int main(int argc, char* argv[])
                    u"データフォルダに書き込めません。\n"_s + paths.dataFolder,
                    platform::MessageBoxes::Buttons::Ok);
     ConversionEngine engine(view, boxes);
+    QObject::connect(&engine, &ConversionEngine::messageBoxRequested,
+                     [&boxes](platform::MessageBoxes::Icon icon, const QString& title, const QString& text) {
+                         boxes.show(icon, title, text, platform::MessageBoxes::Buttons::Ok);
+                     });
     engine.setEndpoints(ReadEndpoints());
     // One run converts with the settings it started with; asking the store again for every URL of
     // a long list costs more than the conversion itself.
@@ -197,18 +279,7 @@ int main(int argc, char* argv[])
 
     // What start-up reported belongs to no URL.
     boxes.takeErrors();
-    bool allConverted = true;
-    for (qsizetype i = 0; i < urls.size(); ++i) {
-        const Outcome outcome = convert(engine, view, urls[i], follow);
-        const QString error = boxes.takeErrors();
-        if (json) {
-            printJson(view, urls[i], outcome, error);
-        } else {
-            if (i > 0)
-                printLine(stdout, QString());
-            printText(view);
-        }
-        allConverted = outcome.ok && allConverted;
-    }
-    return allConverted ? 0 : 1;
+    Batch batch(engine, view, boxes, urls, json, follow);
+    batch.start();
+    return QCoreApplication::exec();
 }

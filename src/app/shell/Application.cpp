@@ -42,6 +42,9 @@
 #include <QScreen>
 #include <QTimer>
 
+#include <memory>
+#include <optional>
+
 using namespace Qt::StringLiterals;
 
 namespace linvera {
@@ -158,14 +161,33 @@ Application::Role Application::start(const QStringList& arguments)
     // From here on the steps can wait with events running, and an automation client may call `Quit`
     // meanwhile (or the window be closed): start-up then stops after the wait and ends the process.
 
-    // 20. A URL given on the command line is converted before the settings apply.
+    // 20. A URL given on the command line is converted before the settings apply: start-up goes on
+    // once the conversion has been answered, from the event loop when it waits on a service.
     if (m_argList.size() > 1) {
         m_main->setBeforeUrl(m_argList[1]);
-        StartConv();
+        // Whether the answer came while start() still ran; later, the answer finishes start-up itself.
+        const auto answered = std::make_shared<std::optional<bool>>();
+        StartConv([this, answered, captureCommand] {
+            if (!answered->has_value()) {
+                *answered = true;
+                return;
+            }
+            if (!isEnding())
+                finishStart(captureCommand);
+        });
         if (isEnding())
             return Role::Ended;
+        if (!answered->has_value()) {
+            *answered = false;
+            return Role::FirstInstance;
+        }
     }
+    finishStart(captureCommand);
+    return isEnding() ? Role::Ended : Role::FirstInstance;
+}
 
+void Application::finishStart(CaptureCommand captureCommand)
+{
     // 21. The marker file.
     writeMarkerFile();
 
@@ -175,19 +197,18 @@ Application::Role Application::start(const QStringList& arguments)
     const TwipScale scale = TwipScale::of(m_main.get());
     ApplySettings(*m_main, *m_settings, scale.toTwipsX(available.width()), available.height() * scale.y);
     if (isEnding())
-        return Role::Ended;
+        return;
     m_main->show();
 
     // 23. Version and notices.
     showVersionAndNotices();
     if (isEnding())
-        return Role::Ended;
+        return;
 
     // 24. The mailbox polling.
     m_poller->start();
     if (captureCommand != CaptureCommand::None)
         runCapture(captureCommand);
-    return Role::FirstInstance;
 }
 
 bool Application::handOver(const QString& commandLine)
@@ -211,6 +232,10 @@ void Application::buildWindows()
     m_settings = std::make_unique<frmSettings>(m_boxes);
     m_twitter = std::make_unique<frmTwitter>();
     m_engine = std::make_unique<ConversionEngine>(*m_main, m_boxes);
+    connect(m_engine.get(), &ConversionEngine::messageBoxRequested, this,
+            [this](platform::MessageBoxes::Icon icon, const QString& title, const QString& text) {
+                m_boxes.show(icon, title, text);
+            });
     m_poller = std::make_unique<MailboxPoller>(*m_mailbox);
     m_poller->setHelperProgram(m_options.helperProgram);
 }
@@ -243,7 +268,7 @@ void Application::wireWindows()
         [settings] { return settings->chkFollowRedirects()->checkState() == Qt::Checked; });
     main->setPreviewPicturePathSource([engine] { return engine->previewPicturePath(); });
 
-    connect(main, &frmMain::conversionRequested, this, &Application::StartConv);
+    connect(main, &frmMain::conversionRequested, this, [this] { StartConv(); });
     connect(main, &frmMain::openInBrowserRequested, this, [](const QString& url, bool tagged) {
         if (tagged)
             OpenInBrowserTagged(url);
@@ -337,12 +362,15 @@ void Application::showVersionAndNotices()
     m_makerAccount = notice.account;
 }
 
-void Application::StartConv()
+void Application::StartConv(std::function<void()> whenRun)
 {
     // A command that arrives while the program ends starts nothing.
-    if (isEnding())
+    if (isEnding()) {
+        if (whenRun)
+            whenRun();
         return;
-    m_engine->StartConv();
+    }
+    m_engine->StartConv(std::move(whenRun));
 }
 
 ProcessRunner& Application::processRunner() const
@@ -397,6 +425,12 @@ void Application::startConv(const QString& beforeUrl)
 {
     m_main->setBeforeUrl(beforeUrl);
     StartConv();
+}
+
+void Application::startConv(const QString& beforeUrl, std::function<void()> whenRun)
+{
+    m_main->setBeforeUrl(beforeUrl);
+    StartConv(std::move(whenRun));
 }
 
 QString Application::afterUrl() const

@@ -90,6 +90,7 @@ public:
     int mainWindowState() const override;
     void setMainWindowState(int state) override;
     void startConv(const QString& beforeUrl) override;
+    void startConv(const QString& beforeUrl, std::function<void()> whenRun) override;
     QString afterUrl() const override;
     QString afterInfo() const override;
     QString beforeInfo() const override;
@@ -105,8 +106,10 @@ private:
     void runCapture(CaptureCommand command);
     void prepareDataFiles();
     void writeMarkerFile() const;
+    /// Start-up after the command line's conversion: steps 21 to 24.
+    void finishStart(CaptureCommand captureCommand);
     void showVersionAndNotices();
-    void StartConv();
+    void StartConv(std::function<void()> whenRun = {});
     ProcessRunner& processRunner() const;
 
     platform::MessageBoxes& m_boxes;

@@ -1,7 +1,12 @@
 #pragma once
 
+#include "ServiceCall.h"
+
 #include <QImage>
 #include <QString>
+
+#include <functional>
+#include <memory>
 
 namespace linvera {
 
@@ -15,7 +20,11 @@ struct LoadedPicture
     bool ok() const { return errorNumber == 0; }
 };
 
-/// Loads a picture from a file path, a file: URL or an http(s) URL.
+/// Loads a picture from a file path or a file: URL.
 LoadedPicture LoadPictureFromUrl(const QString& location);
+/// Loads a picture from an http(s) URL (or, as LoadPictureFromUrl, a file); `done` gets it from the
+/// event loop.
+std::unique_ptr<ServiceCall> LoadPictureFromWeb(const QString& location,
+                                                std::function<void(const LoadedPicture&)> done);
 
 } // namespace linvera

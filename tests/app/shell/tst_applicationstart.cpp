@@ -302,6 +302,9 @@ Application& TestApplicationStart::startApp(const QStringList& arguments)
     const Application::Role role = m_app->start(arguments);
     if (role != Application::Role::FirstInstance)
         qWarning("start-up did not run as the first instance");
+    // A command-line URL is converted first; start-up goes on once it has been answered.
+    if (!QTest::qWaitFor([this] { return !m_app->isProcessing(); }, 30000))
+        qWarning("the command-line conversion was not answered");
     return *m_app;
 }
 
@@ -765,6 +768,7 @@ void TestApplicationStart::urlArgumentConvertedBeforeSettings()
 
     // Later conversions follow the applied setting.
     app.startConv(u"http://a.example/later"_s);
+    QTRY_VERIFY_WITH_TIMEOUT(!app.isProcessing(), 30000);
     QCOMPARE(primary.calls().size(), 1);
     QCOMPARE(app.afterUrl(), u"http://s.example/primary"_s);
 }
@@ -866,6 +870,7 @@ void TestApplicationStart::dataFolder()
     // The loaded rules are the data folder's: the user's own rule answers without any fetch.
     if (!userRules.isNull()) {
         app.startConv(u"http://own.example/abc"_s);
+        QTRY_VERIFY_WITH_TIMEOUT(!app.isProcessing(), 30000);
         QCOMPARE(app.afterUrl(), u"http://target.example/fixed"_s);
         QCOMPARE(m_shortener->calls().size(), 0);
     }
