@@ -29,7 +29,7 @@ constexpr int WindowsBackPollMs = 20;
 
 } // namespace
 
-CaptureController::CaptureController(                                     std::unique_ptr<platform::WindowSystem> windows, QObject* parent)
+CaptureController::CaptureController(std::unique_ptr<platform::WindowSystem> windows, QObject* parent)
     : QObject(parent)
     , m_windows(std::move(windows))
     , m_clock([] { return QDateTime::currentDateTime(); })
@@ -78,7 +78,7 @@ bool CaptureController::refuseWithoutX11()
     if (available())
         return false;
     Q_EMIT problem(QStringLiteral(u"画面キャプチャには X11 のセッションが必要です。\n"
-                                u"X11 のセッションでログインしてからお使いください。"));
+                                  u"X11 のセッションでログインしてからお使いください。"));
     return true;
 }
 

@@ -144,7 +144,8 @@ void ReportShellOpenError(qint32& code, const QString& file, const QString& fold
                           platform::MessageBoxes& boxes, ShellOpener& opener)
 {
     if (const QString message = ShellOpenProblem(code, file, folder, opener); !message.isEmpty())
-        boxes.show(platform::MessageBoxes::Icon::Exclamation, AppTitle(), message, platform::MessageBoxes::Buttons::Ok);
+        boxes.show(platform::MessageBoxes::Icon::Exclamation, AppTitle(), message,
+                   platform::MessageBoxes::Buttons::Ok);
 }
 
 void ShellOpenFile(const QString& file, const QString& folder, platform::MessageBoxes& boxes,

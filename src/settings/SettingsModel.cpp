@@ -15,9 +15,9 @@ namespace {
 using enum SettingKey;
 
 // Shutdown writes in this order; "_Dummy" first, as the stored key has always begun with it.
-constexpr std::array kSaveOrder{FormX,           FormY,          FormW,           FormH,        Clipboard,
-                                ImageType,       ShortURLType,   FollowRedirects, MenuExt,      ToolbarIcon,
-                                TwitterChkLogin, TwitterChkPass, TwitterLogin,    TwitterPass,  YourlsUrl,
+constexpr std::array kSaveOrder{FormX,           FormY,          FormW,           FormH,       Clipboard,
+                                ImageType,       ShortURLType,   FollowRedirects, MenuExt,     ToolbarIcon,
+                                TwitterChkLogin, TwitterChkPass, TwitterLogin,    TwitterPass, YourlsUrl,
                                 YourlsSignature, ShlinkUrl,      ShlinkApiKey};
 static_assert(kSaveOrder.size() == std::size_t(SettingKeyCount));
 
@@ -135,7 +135,8 @@ void SettingsModel::refreshSnapshot()
     m_snapshot.twitterPass = text(TwitterPass);
     m_snapshot.twitterChkLogin = check(TwitterChkLogin);
     m_snapshot.twitterChkPass = check(TwitterChkPass);
-    m_snapshot.accounts = {trimmed(YourlsUrl), trimmed(YourlsSignature), trimmed(ShlinkUrl), trimmed(ShlinkApiKey)};
+    m_snapshot.accounts = {trimmed(YourlsUrl), trimmed(YourlsSignature), trimmed(ShlinkUrl),
+                           trimmed(ShlinkApiKey)};
 }
 
 void SettingsModel::reloadProxy()

@@ -25,7 +25,8 @@ constexpr std::array kTable{
     Setting{SettingKey::FormH, u"FormH", SettingType::Number, std::nullopt, kAnyBelow, kAny},
     Setting{SettingKey::ImageType, u"ImageType", SettingType::Number, 0, -1, 1},
     // No account is needed for is.gd: a fresh install shortens with it.
-    Setting{SettingKey::ShortURLType, u"ShortURLType", SettingType::Number, ShortUrlIsgd, -1, ShortUrlTypeCount - 1},
+    Setting{SettingKey::ShortURLType, u"ShortURLType", SettingType::Number, ShortUrlIsgd, -1,
+            ShortUrlTypeCount - 1},
     Setting{SettingKey::FollowRedirects, u"FollowRedirects", SettingType::Number, 0, 0, 2},
     Setting{SettingKey::MenuExt, u"MenuExt", SettingType::Number, 1, 0, 2},
     Setting{SettingKey::ToolbarIcon, u"ToolbarIcon", SettingType::Number, 1, 0, 2},

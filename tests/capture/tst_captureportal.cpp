@@ -120,7 +120,8 @@ void TestCapturePortal::cleanupTestCase()
 
 std::unique_ptr<CaptureController> TestCapturePortal::makeController()
 {
-    auto controller = std::make_unique<CaptureController>(std::make_unique<linvera::platform::NullWindowSystem>());
+    auto controller =
+        std::make_unique<CaptureController>(std::make_unique<linvera::platform::NullWindowSystem>());
     ShowProblems(*controller, m_boxes);
     auto reader = std::make_unique<PortalScreenReader>(
         QDBusConnection::connectToBus(m_bus.address(), m_busName + u"-program"_s));

@@ -40,21 +40,15 @@ struct Expected
     qint32 maximum;
 };
 const std::map<QString, Expected> kNumbers{
-    {u"Clipboard"_s, {1, 0, 2}},
-    {u"FormX"_s, {kNone, kNone, kNone}},
-    {u"FormY"_s, {kNone, kNone, kNone}},
-    {u"FormW"_s, {kNone, kNone, kNone}},
-    {u"FormH"_s, {kNone, kNone, kNone}},
-    {u"ImageType"_s, {0, -1, 1}},
-    {u"ShortURLType"_s, {2, -1, 5}},
-    {u"FollowRedirects"_s, {0, 0, 2}},
-    {u"MenuExt"_s, {1, 0, 2}},
-    {u"ToolbarIcon"_s, {1, 0, 2}},
-    {u"TwitterChkLogin"_s, {1, 0, 2}},
-    {u"TwitterChkPass"_s, {1, 0, 2}},
+    {u"Clipboard"_s, {1, 0, 2}},         {u"FormX"_s, {kNone, kNone, kNone}},
+    {u"FormY"_s, {kNone, kNone, kNone}}, {u"FormW"_s, {kNone, kNone, kNone}},
+    {u"FormH"_s, {kNone, kNone, kNone}}, {u"ImageType"_s, {0, -1, 1}},
+    {u"ShortURLType"_s, {2, -1, 5}},     {u"FollowRedirects"_s, {0, 0, 2}},
+    {u"MenuExt"_s, {1, 0, 2}},           {u"ToolbarIcon"_s, {1, 0, 2}},
+    {u"TwitterChkLogin"_s, {1, 0, 2}},   {u"TwitterChkPass"_s, {1, 0, 2}},
 };
-const QStringList kTexts{u"TwitterLogin"_s, u"TwitterPass"_s,  u"YourlsUrl"_s,
-                         u"YourlsSignature"_s, u"ShlinkUrl"_s, u"ShlinkApiKey"_s};
+const QStringList kTexts{u"TwitterLogin"_s,    u"TwitterPass"_s, u"YourlsUrl"_s,
+                         u"YourlsSignature"_s, u"ShlinkUrl"_s,   u"ShlinkApiKey"_s};
 
 } // namespace
 
@@ -167,7 +161,8 @@ void TestSettingsModel::textSettings_data()
         QVERIFY(kTexts.contains(name));
         QTest::addRow("%s absent", qPrintable(name)) << int(row.key) << QString() << QString();
         QTest::addRow("%s one space", qPrintable(name)) << int(row.key) << u" "_s << QString();
-        QTest::addRow("%s kept with its spaces", qPrintable(name)) << int(row.key) << u" ａｂ c "_s << u" ａｂ c "_s;
+        QTest::addRow("%s kept with its spaces", qPrintable(name))
+            << int(row.key) << u" ａｂ c "_s << u" ａｂ c "_s;
     }
 }
 
@@ -195,13 +190,15 @@ void TestSettingsModel::snapshot_data()
 
     QTest::newRow("nothing stored") << QString() << QString() << 2 << false << true << 1;
     QTest::newRow("short link form 4") << u"ShortURLType"_s << u"4"_s << 4 << false << true << 1;
-    QTest::newRow("short link form beyond the list") << u"ShortURLType"_s << u"6"_s << 2 << false << true << 1;
+    QTest::newRow("short link form beyond the list")
+        << u"ShortURLType"_s << u"6"_s << 2 << false << true << 1;
     QTest::newRow("short link form none") << u"ShortURLType"_s << u"-1"_s << -1 << false << true << 1;
     QTest::newRow("chain checked") << u"FollowRedirects"_s << u"1"_s << 2 << true << true << 1;
     QTest::newRow("chain grayed") << u"FollowRedirects"_s << u"2"_s << 2 << false << true << 1;
     QTest::newRow("JPEG") << u"ImageType"_s << u"1"_s << 2 << false << false << 1;
     QTest::newRow("no format chosen is JPEG") << u"ImageType"_s << u"-1"_s << 2 << false << false << 1;
-    QTest::newRow("clipboard unusable takes the default") << u"Clipboard"_s << u"7"_s << 2 << false << true << 1;
+    QTest::newRow("clipboard unusable takes the default")
+        << u"Clipboard"_s << u"7"_s << 2 << false << true << 1;
     QTest::newRow("clipboard off") << u"Clipboard"_s << u"0"_s << 2 << false << true << 0;
 }
 
@@ -298,11 +295,11 @@ void TestSettingsModel::saveOrder()
     QStringList names;
     for (const auto& value : values)
         names.append(value.name);
-    const QStringList expected{u"_Dummy"_s,          u"FormX"_s,          u"FormY"_s,           u"FormW"_s,
-                               u"FormH"_s,           u"Clipboard"_s,      u"ImageType"_s,       u"ShortURLType"_s,
-                               u"FollowRedirects"_s, u"MenuExt"_s,        u"ToolbarIcon"_s,     u"TwitterChkLogin"_s,
-                               u"TwitterChkPass"_s,  u"TwitterLogin"_s,   u"TwitterPass"_s,     u"YourlsUrl"_s,
-                               u"YourlsSignature"_s, u"ShlinkUrl"_s,      u"ShlinkApiKey"_s};
+    const QStringList expected{
+        u"_Dummy"_s,      u"FormX"_s,           u"FormY"_s,          u"FormW"_s,           u"FormH"_s,
+        u"Clipboard"_s,   u"ImageType"_s,       u"ShortURLType"_s,   u"FollowRedirects"_s, u"MenuExt"_s,
+        u"ToolbarIcon"_s, u"TwitterChkLogin"_s, u"TwitterChkPass"_s, u"TwitterLogin"_s,    u"TwitterPass"_s,
+        u"YourlsUrl"_s,   u"YourlsSignature"_s, u"ShlinkUrl"_s,      u"ShlinkApiKey"_s};
     QCOMPARE(names, expected);
     QCOMPARE(stored(u"FormX"_s), u"-30.5"_s);
     QCOMPARE(stored(u"FormW"_s), u"6000"_s);

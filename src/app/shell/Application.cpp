@@ -218,7 +218,8 @@ void Application::applyStoredSettings()
     const QRect available = screen ? screen->geometry() : QRect(0, 0, 1024, 768);
     const TwipScale scale = TwipScale::of(m_main.get());
     m_model->load();
-    ApplySettings(*m_main, *m_settings, *m_model, scale.toTwipsX(available.width()), available.height() * scale.y);
+    ApplySettings(*m_main, *m_settings, *m_model, scale.toTwipsX(available.width()),
+                  available.height() * scale.y);
 }
 
 void Application::startPolling(CaptureCommand captureCommand)
@@ -390,7 +391,8 @@ void Application::StartConv()
 void Application::showOpenProblem(const QString& message)
 {
     if (!message.isEmpty())
-        m_boxes.show(platform::MessageBoxes::Icon::Exclamation, AppTitle(), message, platform::MessageBoxes::Buttons::Ok);
+        m_boxes.show(platform::MessageBoxes::Icon::Exclamation, AppTitle(), message,
+                     platform::MessageBoxes::Buttons::Ok);
 }
 
 ProcessRunner& Application::processRunner() const

@@ -5,9 +5,9 @@
 #include "CaptureController.h"
 #include "LinveraAutomation.h"
 #include "MessageBoxes.h"
+#include "SettingsModel.h"
 #include "WindowSystem.h"
 #include "frmMain.h"
-#include "SettingsModel.h"
 #include "frmSettings.h"
 #include "frmTwitter.h"
 

@@ -50,7 +50,8 @@ void ApplySettings(frmMain& main, frmSettings& settings, SettingsModel& model, d
     // The dialog hands each change to the model, so read everything first.
     const std::optional<qint32> imageType = number(ImageType);
     const std::optional<qint32> shortUrlType = number(ShortURLType);
-    const ShortenerAccounts accounts{text(YourlsUrl), text(YourlsSignature), text(ShlinkUrl), text(ShlinkApiKey)};
+    const ShortenerAccounts accounts{text(YourlsUrl), text(YourlsSignature), text(ShlinkUrl),
+                                     text(ShlinkApiKey)};
     const std::optional<qint32> followRedirects = number(FollowRedirects);
     const std::optional<qint32> menuExt = number(MenuExt);
     const std::optional<qint32> toolbarIcon = number(ToolbarIcon);
