@@ -139,16 +139,35 @@ QString RuleFileMessage(const QString& head, const RuleFileText& read)
     return read.invalidBytes ? head + u"(文字コードの誤りがあります)"_s : QString();
 }
 
-void ShortLinkRules::LoadShortLinkRules(const QString& path, platform::MessageBoxes& boxes)
+void ShowRuleProblems(platform::MessageBoxes& boxes, const QStringList& problems)
+{
+    for (const QString& problem : problems)
+        boxes.show(platform::MessageBoxes::Icon::Stop, AppTitle(), problem);
+}
+
+QStringList ShortLinkRules::LoadShortLinkRules(const QString& path)
 {
     const RuleFileText read = ReadRuleFile(path);
+    QStringList problems;
     if (const QString message = RuleFileMessage(u"tinyurls読み込みエラー"_s, read); !message.isEmpty())
-        boxes.show(platform::MessageBoxes::Icon::Stop, AppTitle(), message);
-    loadFromText(read.text, boxes);
+        problems.append(message);
+    problems += loadFromText(read.text);
+    return problems;
+}
+
+void ShortLinkRules::LoadShortLinkRules(const QString& path, platform::MessageBoxes& boxes)
+{
+    ShowRuleProblems(boxes, LoadShortLinkRules(path));
 }
 
 void ShortLinkRules::loadFromText(const QString& text, platform::MessageBoxes& boxes)
 {
+    ShowRuleProblems(boxes, loadFromText(text));
+}
+
+QStringList ShortLinkRules::loadFromText(const QString& text)
+{
+    QStringList problems;
     m_rules.clear();
     m_rules.shrink_to_fit();
     const qsizetype lineCount = countRuleLines(text);
@@ -164,7 +183,7 @@ void ShortLinkRules::loadFromText(const QString& text, platform::MessageBoxes& b
         if (tab2 < 0) {
             // One box per line, but a file of thousands of such lines must not bury the user.
             if (++badLines <= kMaxLineMessages)
-                boxes.show(platform::MessageBoxes::Icon::Stop, AppTitle(), u"tinyurls読み込みエラー"_s);
+                problems.append(u"tinyurls読み込みエラー"_s);
             return;
         }
         Rule rule;
@@ -185,9 +204,9 @@ void ShortLinkRules::loadFromText(const QString& text, platform::MessageBoxes& b
     });
     m_candidates = RuleCandidates(needs);
     if (badLines > kMaxLineMessages)
-        boxes.show(platform::MessageBoxes::Icon::Stop, AppTitle(),
-                   u"tinyurls読み込みエラー(ほかに"_s + QString::number(badLines - kMaxLineMessages) +
-                       u"行)"_s);
+        problems.append(u"tinyurls読み込みエラー(ほかに"_s + QString::number(badLines - kMaxLineMessages) +
+                        u"行)"_s);
+    return problems;
 }
 
 ShortLinkRules::Match ShortLinkRules::MatchShortLinkRule(const QString& url,
@@ -224,13 +243,19 @@ ShortLinkRules::Match ShortLinkRules::MatchShortLinkRule(const QString& url,
     return result;
 }
 
-void PictureRules::LoadPictureRules(const QString& path, platform::MessageBoxes* boxes)
+QStringList PictureRules::LoadPictureRules(const QString& path)
 {
     const RuleFileText read = ReadRuleFile(path);
     const QString message = RuleFileMessage(u"picturls読み込みエラー"_s, read);
-    if (boxes && !message.isEmpty())
-        boxes->show(platform::MessageBoxes::Icon::Stop, AppTitle(), message);
     loadFromText(read.text);
+    return message.isEmpty() ? QStringList() : QStringList{message};
+}
+
+void PictureRules::LoadPictureRules(const QString& path, platform::MessageBoxes* boxes)
+{
+    const QStringList problems = LoadPictureRules(path);
+    if (boxes)
+        ShowRuleProblems(*boxes, problems);
 }
 
 void PictureRules::loadFromText(const QString& text)
