@@ -17,6 +17,8 @@
 #include "ProgramIcon.h"
 #include "RecordingMessageBoxes.h"
 #include "RegAccess.h"
+#include "RegistryStore.h"
+#include "SettingsModel.h"
 #include "SettingsTable.h"
 #include "ShellSandbox.h"
 #include "ShortenerService.h"
@@ -163,6 +165,7 @@ private Q_SLOTS:
     void argumentList_data();
     void argumentList();
     void urlArgumentConvertedBeforeSettings();
+    void runningWindowReadsTheModelNotTheStore();
     void markerFile_data();
     void markerFile();
     void dataFolder_data();
@@ -742,6 +745,37 @@ void TestApplicationStart::argumentList()
                      QString(u", "_s + converted + u", "_s + shortUrl + u"\r\n"_s))),
                  log.constData());
     }
+}
+
+void TestApplicationStart::runningWindowReadsTheModelNotTheStore()
+{
+    setSetting(u"ShortURLType"_s, u"1"_s);
+    Application& app = startApp();
+    QCOMPARE(app.engine()->shortUrlType(), 1);
+
+    // A stored value written while the program runs changes nothing until the next start ...
+    setSetting(u"ShortURLType"_s, u"0"_s);
+    QCOMPARE(app.engine()->shortUrlType(), 1);
+    // ... while the dialog's choice reaches the engine at once, and the store only at shutdown.
+    app.settingsWindow()->lstShortURLType()->setCurrentIndex(ShortUrlVgd);
+    QCOMPARE(app.engine()->shortUrlType(), int(ShortUrlVgd));
+    QCOMPARE(app.settings()->snapshot().shortUrlType, int(ShortUrlVgd));
+    QString stored;
+    GetRegValue(RegRoot::LocalMachine, SettingsKey(), u"ShortURLType"_s, stored);
+    QCOMPARE(stored, u"0"_s);
+
+    // The proxy belongs to the user's Internet settings: another program's change reaches the model.
+    platform::RegistryStore other(platform::RegistryStore::shared().filePath());
+    const QString internet = u"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings"_s;
+    const auto mode = platform::RegistryStore::CreateMode::CreateMissingKeys;
+    QCOMPARE(other.setValue(RegRoot::CurrentUser, internet, u"ProxyServer"_s, platform::RegistryStore::RegSz,
+                            QByteArrayLiteral("127.0.0.1:9") + '\0', mode),
+             0);
+    QCOMPARE(other.setValue(RegRoot::CurrentUser, internet, u"ProxyEnable"_s,
+                            platform::RegistryStore::RegDword, QByteArray("\x01\x00\x00\x00", 4), mode),
+             0);
+    QTRY_VERIFY_WITH_TIMEOUT(app.settings()->proxy().enabled, 5000);
+    QCOMPARE(app.settings()->proxy().server, u"127.0.0.1:9"_s);
 }
 
 void TestApplicationStart::urlArgumentConvertedBeforeSettings()
