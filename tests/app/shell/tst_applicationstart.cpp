@@ -5,6 +5,7 @@
 #include "AppInfo.h"
 #include "Application.h"
 #include "BrowserRegistrations.h"
+#include "ConversionEngine.h"
 #include "Endpoints.h"
 #include "LinveraAutomation.h"
 #include "LinveraProxy.h"
@@ -749,20 +750,28 @@ void TestApplicationStart::argumentList()
 
 void TestApplicationStart::runningWindowReadsTheModelNotTheStore()
 {
+    ShortenerService primary;
+    primary.setShortUrl(u"http://s.example/primary"_s);
+    SetRegString(RegRoot::LocalMachine, QString::fromLatin1(Endpoints::kRegistryKey), u"ShortenerApiHost"_s,
+                 primary.hostAndPort());
     setSetting(u"ShortURLType"_s, u"1"_s);
     Application& app = startApp();
-    QCOMPARE(app.engine()->shortUrlType(), 1);
 
     // A stored value written while the program runs changes nothing until the next start ...
-    setSetting(u"ShortURLType"_s, u"0"_s);
-    QCOMPARE(app.engine()->shortUrlType(), 1);
-    // ... while the dialog's choice reaches the engine at once, and the store only at shutdown.
-    app.settingsWindow()->lstShortURLType()->setCurrentIndex(ShortUrlVgd);
-    QCOMPARE(app.engine()->shortUrlType(), int(ShortUrlVgd));
-    QCOMPARE(app.settings()->snapshot().shortUrlType, int(ShortUrlVgd));
+    setSetting(u"ShortURLType"_s, u"2"_s);
+    app.startConv(u"http://a.example/long"_s);
+    QCOMPARE(primary.calls().size(), 1);
+    QCOMPARE(m_isgd->requestCount(), 0);
+    // ... while the dialog's choice reaches the next conversion at once, and the store only at shutdown.
+    app.settingsWindow()->lstShortURLType()->setCurrentIndex(ShortUrlIsgd);
+    QCOMPARE(app.settings()->snapshot().shortUrlType, int(ShortUrlIsgd));
+    setSetting(u"ShortURLType"_s, u"1"_s);
+    app.startConv(u"http://a.example/other"_s);
+    QCOMPARE(m_isgd->requestCount(), 1);
+    QCOMPARE(primary.calls().size(), 1);
     QString stored;
     GetRegValue(RegRoot::LocalMachine, SettingsKey(), u"ShortURLType"_s, stored);
-    QCOMPARE(stored, u"0"_s);
+    QCOMPARE(stored, u"1"_s);
 
     // The proxy belongs to the user's Internet settings: another program's change reaches the model.
     platform::RegistryStore other(platform::RegistryStore::shared().filePath());
