@@ -107,7 +107,12 @@ int main(int argc, char* argv[])
 
     capture::CaptureTarget target{dir.filePath(u"Desktop"_s), dir.filePath(u"tmp"_s),
                                   capture::PictureFormat::Png};
-    capture::CaptureController controller(boxes, platform::CreateWindowSystem());
+    capture::CaptureController controller(platform::CreateWindowSystem());
+    QObject::connect(&controller, &capture::CaptureController::problem, &controller,
+                     [&boxes](const QString& text) {
+                         boxes.show(platform::MessageBoxes::Icon::Exclamation, {}, text,
+                                    platform::MessageBoxes::Buttons::Ok);
+                     });
     controller.setWindowsToHide([&] { return QList<QWidget*>{&mainWindow}; });
     controller.setTargetSource([&] { return target; });
 

@@ -211,7 +211,12 @@ int main(int argc, char* argv[])
     for (const auto format : {capture::PictureFormat::Png, capture::PictureFormat::Jpeg}) {
         QList<double> times[2];
         for (int path = 0; path < 2; ++path) {
-            capture::CaptureController controller(boxes, std::make_unique<platform::NullWindowSystem>());
+            capture::CaptureController controller(std::make_unique<platform::NullWindowSystem>());
+            QObject::connect(&controller, &capture::CaptureController::problem, &controller,
+                             [&boxes](const QString& text) {
+                                 boxes.show(platform::MessageBoxes::Icon::Exclamation, {}, text,
+                                            platform::MessageBoxes::Buttons::Ok);
+                             });
             if (path == 0) {
                 controller.setScreenReader(
                     std::make_unique<capture::PortalScreenReader>(QDBusConnection::sessionBus()));

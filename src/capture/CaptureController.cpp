@@ -29,10 +29,8 @@ constexpr int WindowsBackPollMs = 20;
 
 } // namespace
 
-CaptureController::CaptureController(platform::MessageBoxes& boxes,
-                                     std::unique_ptr<platform::WindowSystem> windows, QObject* parent)
+CaptureController::CaptureController(std::unique_ptr<platform::WindowSystem> windows, QObject* parent)
     : QObject(parent)
-    , m_boxes(boxes)
     , m_windows(std::move(windows))
     , m_clock([] { return QDateTime::currentDateTime(); })
 {
@@ -79,9 +77,8 @@ bool CaptureController::refuseWithoutX11()
 {
     if (available())
         return false;
-    m_boxes.show(platform::MessageBoxes::Icon::Exclamation, AppTitle(),
-                 QStringLiteral(u"画面キャプチャには X11 のセッションが必要です。\n"
-                                u"X11 のセッションでログインしてからお使いください。"));
+    Q_EMIT problem(QStringLiteral(u"画面キャプチャには X11 のセッションが必要です。\n"
+                                  u"X11 のセッションでログインしてからお使いください。"));
     return true;
 }
 
@@ -206,7 +203,7 @@ bool CaptureController::reportFailure(ScreenReader::Outcome outcome)
         text = NotReadText;
         break;
     }
-    m_boxes.show(platform::MessageBoxes::Icon::Exclamation, AppTitle(), text);
+    Q_EMIT problem(text);
     return false;
 }
 
@@ -325,7 +322,7 @@ void CaptureController::save(const DesktopPicture& picture, int left, int top, i
                              const QString& savedMessage)
 {
     if (picture.image.isNull()) {
-        m_boxes.show(platform::MessageBoxes::Icon::Exclamation, AppTitle(), NotReadText);
+        Q_EMIT problem(NotReadText);
         Q_EMIT finished();
         return;
     }
@@ -338,12 +335,10 @@ void CaptureController::save(const DesktopPicture& picture, int left, int top, i
         Q_EMIT statusMessage(savedMessage);
         break;
     case SaveResult::Status::NothingInside:
-        m_boxes.show(platform::MessageBoxes::Icon::Exclamation, AppTitle(),
-                     QStringLiteral(u"選択した範囲が小さすぎるため、保存しませんでした。"));
+        Q_EMIT problem(QStringLiteral(u"選択した範囲が小さすぎるため、保存しませんでした。"));
         break;
     case SaveResult::Status::WriteFailed:
-        m_boxes.show(platform::MessageBoxes::Icon::Exclamation, AppTitle(),
-                     QStringLiteral(u"キャプチャ画像を保存できませんでした。\n") + result.failedPath);
+        Q_EMIT problem(QStringLiteral(u"キャプチャ画像を保存できませんでした。\n") + result.failedPath);
         break;
     }
     Q_EMIT finished();

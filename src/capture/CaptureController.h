@@ -39,8 +39,7 @@ public:
     /// After the frame is taken away, the windows below get this long to repaint.
     static constexpr int RepaintWaitMs = 150;
 
-    CaptureController(platform::MessageBoxes& boxes, std::unique_ptr<platform::WindowSystem> windows,
-                      QObject* parent = nullptr);
+    explicit CaptureController(std::unique_ptr<platform::WindowSystem> windows, QObject* parent = nullptr);
     ~CaptureController() override;
 
     /// The windows hidden during a capture (the main window first, then the posting window).
@@ -76,6 +75,9 @@ Q_SIGNALS:
     void pictureSaved(const QString& postPath, const QString& displayPath);
     /// A text for the main window's message line.
     void statusMessage(const QString& text);
+    /// Something the user must be told with a box (the capture failed or saved nothing); the shell
+    /// shows it before the controller goes on.
+    void problem(const QString& text);
     /// A capture command ended, saved or not.
     void finished();
 
@@ -97,7 +99,6 @@ private:
               const QString& savedMessage);
     bool refuseWithoutX11();
 
-    platform::MessageBoxes& m_boxes;
     std::unique_ptr<platform::WindowSystem> m_windows;
     std::function<QList<QWidget*>()> m_windowsToHide;
     std::function<CaptureTarget()> m_target;

@@ -73,8 +73,9 @@ ProbeRoute ConversionEngine::lastProbeRoute() const
 
 void ConversionEngine::loadRules(const QString& shortLinkRulesPath, const QString& pictureRulesPath)
 {
-    m_shortLinkRules.LoadShortLinkRules(shortLinkRulesPath, m_boxes);
-    m_pictureRules.LoadPictureRules(pictureRulesPath, &m_boxes);
+    // The lists report what was wrong with them; each list's boxes show before the next is read.
+    ShowRuleProblems(m_boxes, m_shortLinkRules.LoadShortLinkRules(shortLinkRulesPath));
+    ShowRuleProblems(m_boxes, m_pictureRules.LoadPictureRules(pictureRulesPath));
 }
 
 bool ConversionEngine::isWaiting() const

@@ -157,16 +157,35 @@ QString RuleFileMessage(const QString& head, const RuleFileText& read)
     return read.invalidBytes ? head + u"(文字コードの誤りがあります)"_s : QString();
 }
 
-void ShortLinkRules::LoadShortLinkRules(const QString& path, platform::MessageBoxes& boxes)
+void ShowRuleProblems(platform::MessageBoxes& boxes, const QStringList& problems)
+{
+    for (const QString& problem : problems)
+        boxes.show(platform::MessageBoxes::Icon::Stop, AppTitle(), problem);
+}
+
+QStringList ShortLinkRules::LoadShortLinkRules(const QString& path)
 {
     const RuleFileText read = ReadRuleFile(path);
+    QStringList problems;
     if (const QString message = RuleFileMessage(u"tinyurls読み込みエラー"_s, read); !message.isEmpty())
-        boxes.show(platform::MessageBoxes::Icon::Stop, AppTitle(), message);
-    loadFromText(read.text, boxes);
+        problems.append(message);
+    problems += loadFromText(read.text);
+    return problems;
+}
+
+void ShortLinkRules::LoadShortLinkRules(const QString& path, platform::MessageBoxes& boxes)
+{
+    ShowRuleProblems(boxes, LoadShortLinkRules(path));
 }
 
 void ShortLinkRules::loadFromText(const QString& fileText, platform::MessageBoxes& boxes)
 {
+    ShowRuleProblems(boxes, loadFromText(fileText));
+}
+
+QStringList ShortLinkRules::loadFromText(const QString& fileText)
+{
+    QStringList problems;
     m_slots.clear();
     m_slots.shrink_to_fit();
     m_answers.clear();
@@ -186,7 +205,7 @@ void ShortLinkRules::loadFromText(const QString& fileText, platform::MessageBoxe
         if (tab2 < 0) {
             // One box per line, but a file of thousands of such lines must not bury the user.
             if (++badLines <= kMaxLineMessages)
-                boxes.show(platform::MessageBoxes::Icon::Stop, AppTitle(), u"tinyurls読み込みエラー"_s);
+                problems.append(u"tinyurls読み込みエラー"_s);
             return;
         }
         Slot slot;
@@ -207,9 +226,9 @@ void ShortLinkRules::loadFromText(const QString& fileText, platform::MessageBoxe
     });
     m_candidates = candidates.build();
     if (badLines > kMaxLineMessages)
-        boxes.show(platform::MessageBoxes::Icon::Stop, AppTitle(),
-                   u"tinyurls読み込みエラー(ほかに"_s + QString::number(badLines - kMaxLineMessages) +
-                       u"行)"_s);
+        problems.append(u"tinyurls読み込みエラー(ほかに"_s + QString::number(badLines - kMaxLineMessages) +
+                        u"行)"_s);
+    return problems;
 }
 
 ShortLinkRules::Rule ShortLinkRules::at(qsizetype index) const
@@ -275,13 +294,19 @@ ShortLinkRules::Match ShortLinkRules::MatchShortLinkRule(const QString& url,
     return result;
 }
 
-void PictureRules::LoadPictureRules(const QString& path, platform::MessageBoxes* boxes)
+QStringList PictureRules::LoadPictureRules(const QString& path)
 {
     const RuleFileText read = ReadRuleFile(path);
     const QString message = RuleFileMessage(u"picturls読み込みエラー"_s, read);
-    if (boxes && !message.isEmpty())
-        boxes->show(platform::MessageBoxes::Icon::Stop, AppTitle(), message);
     loadFromText(read.text);
+    return message.isEmpty() ? QStringList() : QStringList{message};
+}
+
+void PictureRules::LoadPictureRules(const QString& path, platform::MessageBoxes* boxes)
+{
+    const QStringList problems = LoadPictureRules(path);
+    if (boxes)
+        ShowRuleProblems(*boxes, problems);
 }
 
 void PictureRules::loadFromText(const QString& fileText)

@@ -5,6 +5,7 @@
 
 #include <QDeadlineTimer>
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <unordered_map>
@@ -55,6 +56,9 @@ private:
     std::unordered_map<qsizetype, RuleRegex> m_kept;
 };
 
+/// Shows what loading a rule list reported: one box each, in order, with the stop icon.
+void ShowRuleProblems(platform::MessageBoxes& boxes, const QStringList& problems);
+
 /// The short-link services of "tinyurls.txt": match text, template ("Location:" or a URL with "($)" or
 /// "(1)", "(2)", …) and the answer pattern of a service API.
 class ShortLinkRules
@@ -89,9 +93,13 @@ public:
     /// or the third column that does not compile is warned of once, here (the first kMaxLineMessages
     /// of them; one more warning counts the rest). A file that is not a rule
     /// file (too large, not text) leaves the list empty after one message.
-    void LoadShortLinkRules(const QString& path, platform::MessageBoxes& boxes);
+    /// Returns the messages, in order, for the caller to show (stop icon).
+    QStringList LoadShortLinkRules(const QString& path);
     static constexpr int kMaxLineMessages = 10;
     /// The same from text already read.
+    QStringList loadFromText(const QString& text);
+    /// The same, showing the messages at once.
+    void LoadShortLinkRules(const QString& path, platform::MessageBoxes& boxes);
     void loadFromText(const QString& text, platform::MessageBoxes& boxes);
 
     /// First rule whose match text the URL contains, or whose expression matches it (then the template's
@@ -145,7 +153,10 @@ public:
     /// Replaces the rules by the file's; lines are never rejected (expressions that do not compile are
     /// warned of as for short-link rules). A file that is not a rule file
     /// (too large, not text) leaves the list empty, with one message when `boxes` is given.
-    void LoadPictureRules(const QString& path, platform::MessageBoxes* boxes = nullptr);
+    /// Returns the message, when there is one, for the caller to show (stop icon).
+    QStringList LoadPictureRules(const QString& path);
+    /// The same, showing the message at once when `boxes` is given.
+    void LoadPictureRules(const QString& path, platform::MessageBoxes* boxes);
     void loadFromText(const QString& text);
 
     /// The picture URL built by the first rule that matches, or an empty text. Once `deadline` has passed

@@ -122,18 +122,30 @@ QString ShellOpenErrorMessage(qint32 code)
     }
 }
 
-void ReportShellOpenError(qint32& code, const QString& file, const QString& folder,
-                          platform::MessageBoxes& boxes, ShellOpener& opener)
+QString ShellOpenProblem(qint32& code, const QString& file, const QString& folder, ShellOpener& opener)
 {
     if (code > 32)
-        return;
+        return {};
     if (code == ShellCode::NoAssociation) {
         code = opener.play(file, folder);
         if (code != ShellCode::NoAssociation)
-            return;
+            return {};
     }
-    boxes.show(platform::MessageBoxes::Icon::Exclamation, AppTitle(), ShellOpenErrorMessage(code),
-               platform::MessageBoxes::Buttons::Ok);
+    return ShellOpenErrorMessage(code);
+}
+
+QString OpenWithShell(const QString& file, const QString& folder, ShellOpener& opener)
+{
+    qint32 code = opener.open(file, folder);
+    return ShellOpenProblem(code, file, folder, opener);
+}
+
+void ReportShellOpenError(qint32& code, const QString& file, const QString& folder,
+                          platform::MessageBoxes& boxes, ShellOpener& opener)
+{
+    if (const QString message = ShellOpenProblem(code, file, folder, opener); !message.isEmpty())
+        boxes.show(platform::MessageBoxes::Icon::Exclamation, AppTitle(), message,
+                   platform::MessageBoxes::Buttons::Ok);
 }
 
 void ShellOpenFile(const QString& file, const QString& folder, platform::MessageBoxes& boxes,

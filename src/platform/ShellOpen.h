@@ -57,6 +57,15 @@ private:
     std::chrono::milliseconds m_waitLimit{5000};
 };
 
+/// What a shell open result means for the user: the message to show, or empty when none is due.
+/// Code 31 retries once with the "play" verb and stores that result in `code`; only a second 31
+/// gives a message. Codes above 32 give none.
+QString ShellOpenProblem(qint32& code, const QString& file, const QString& folder, ShellOpener& opener);
+
+/// The callers' convention: open the file with its associated program, the working folder given;
+/// the message for a failure, or empty.
+QString OpenWithShell(const QString& file, const QString& folder, ShellOpener& opener);
+
 /// Turns a shell open result into a message box (exclamation icon, OK, the application title).
 /// Code 31 retries once with the "play" verb and stores that result in `code`; only a second 31
 /// is reported. Codes above 32 show nothing.

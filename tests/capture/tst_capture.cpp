@@ -1,4 +1,5 @@
 #include "CaptureController.h"
+#include "CaptureProblems.h"
 #include "RecordingMessageBoxes.h"
 #include "ScreenFixtures.h"
 #include "WindowSystem.h"
@@ -104,8 +105,9 @@ void TestCapture::cleanup()
 
 std::unique_ptr<CaptureController> TestCapture::makeController(std::unique_ptr<WindowSystem> windows)
 {
-    auto controller = std::make_unique<CaptureController>(
-        m_boxes, windows ? std::move(windows) : linvera::platform::CreateWindowSystem());
+    auto controller = std::make_unique<CaptureController>(windows ? std::move(windows)
+                                                                  : linvera::platform::CreateWindowSystem());
+    ShowProblems(*controller, m_boxes);
     controller->setWindowsToHide([this] { return QList<QWidget*>{m_main.get()}; });
     controller->setTargetSource([this] { return m_target; });
     controller->setClock([] { return Moment; });

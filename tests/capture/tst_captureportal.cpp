@@ -2,6 +2,7 @@
 // of the portal on a bus of the test's own: what each answer of the portal gives the user, and that
 // a failure saves nothing.
 #include "CaptureController.h"
+#include "CaptureProblems.h"
 #include "PortalImitation.h"
 #include "RecordingMessageBoxes.h"
 #include "ScreenReader.h"
@@ -120,7 +121,8 @@ void TestCapturePortal::cleanupTestCase()
 std::unique_ptr<CaptureController> TestCapturePortal::makeController()
 {
     auto controller =
-        std::make_unique<CaptureController>(m_boxes, std::make_unique<linvera::platform::NullWindowSystem>());
+        std::make_unique<CaptureController>(std::make_unique<linvera::platform::NullWindowSystem>());
+    ShowProblems(*controller, m_boxes);
     auto reader = std::make_unique<PortalScreenReader>(
         QDBusConnection::connectToBus(m_bus.address(), m_busName + u"-program"_s));
     reader->portal().setAnswerTimeout(ShortTimeoutMs);

@@ -1,6 +1,7 @@
 // Region capture on a screen scaled by two (QT_SCALE_FACTOR=2): the overlay covers the desktop in
 // logical coordinates, and the saved picture holds the device pixels inside the dragged border.
 #include "CaptureController.h"
+#include "CaptureProblems.h"
 #include "RecordingMessageBoxes.h"
 #include "ScreenFixtures.h"
 #include "frmScreen.h"
@@ -51,7 +52,8 @@ void TestCaptureScaled::dragSavesDevicePixels()
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     QTemporaryDir dir;
-    CaptureController controller(m_boxes, linvera::platform::CreateWindowSystem());
+    CaptureController controller(linvera::platform::CreateWindowSystem());
+    ShowProblems(controller, m_boxes);
     controller.setTargetSource([&] {
         return CaptureTarget{dir.filePath(QStringLiteral("Desktop")), dir.filePath(QStringLiteral("tmp")),
                              PictureFormat::Png};

@@ -1,6 +1,7 @@
 // Window capture on a desktop with a window manager (openbox): the frame the manager puts around a
 // window is found, framed and saved with it, and the title comes from the application's window.
 #include "CaptureController.h"
+#include "CaptureProblems.h"
 #include "RecordingMessageBoxes.h"
 #include "ScreenFixtures.h"
 #include "WindowSystem.h"
@@ -126,7 +127,8 @@ void TestCaptureWithManager::windowCaptureSavesTheFramedWindow()
     window.move(100, 150);
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
-    CaptureController controller(m_boxes, linvera::platform::CreateWindowSystem());
+    CaptureController controller(linvera::platform::CreateWindowSystem());
+    ShowProblems(controller, m_boxes);
     controller.setTargetSource([&] {
         return CaptureTarget{dir.filePath(QStringLiteral("Desktop")), dir.filePath(QStringLiteral("tmp")),
                              PictureFormat::Png};

@@ -7,7 +7,7 @@
 #include "HttpClient.h"
 #include "ProgramOptions.h"
 #include "QtTranslation.h"
-#include "SettingsTable.h"
+#include "SettingsModel.h"
 #include "StoreProblems.h"
 
 #include <QCoreApplication>
@@ -257,13 +257,14 @@ int main(int argc, char* argv[])
                      [&boxes](platform::MessageBoxes::Icon icon, const QString& title, const QString& text) {
                          boxes.show(icon, title, text, platform::MessageBoxes::Buttons::Ok);
                      });
-    engine.setEndpoints(ReadEndpoints());
     // One run converts with the settings it started with; asking the store again for every URL of
     // a long list costs more than the conversion itself.
-    engine.setProxySource([proxy = ReadProxySetting()] { return proxy; });
-    engine.setShortUrlTypeSource([type = StoredShortUrlType()] { return type; });
-    engine.setFollowChainSource([follow = StoredFollowRedirects()] { return follow; });
-    engine.setShortenerAccountsSource([accounts = ReadShortenerAccounts()] { return accounts; });
+    const SettingsSnapshot settings = StoredSettings();
+    engine.setEndpoints(settings.endpoints);
+    engine.setProxySource([proxy = settings.proxy] { return proxy; });
+    engine.setShortUrlTypeSource([type = settings.shortUrlType] { return type; });
+    engine.setFollowChainSource([follow = settings.followRedirects] { return follow; });
+    engine.setShortenerAccountsSource([accounts = settings.accounts] { return accounts; });
     // Thousands of URLs in one run: asking the C library for today's date re-reads the time zone file
     // at every call, so the date is read again at most once a second.
     engine.setClock([clock = QElapsedTimer(), today = QDate()]() mutable {

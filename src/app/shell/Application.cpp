@@ -18,6 +18,7 @@
 #include "ProgramIcon.h"
 #include "RegAccess.h"
 #include "ServiceFiles.h"
+#include "SettingsModel.h"
 #include "SettingsTable.h"
 #include "ShellOpen.h"
 #include "StoreProblems.h"
@@ -92,11 +93,35 @@ QString Application::CommandLineText(const QStringList& arguments)
 
 Application::Role Application::start(const QStringList& arguments)
 {
-    // 1. The command line; a capture switch is a command of its own.
+    // A capture switch is a command of its own, handed on apart from the rest of the command line.
     const CaptureCommand captureCommand = CaptureCommandOf(arguments);
     const QString commandLine = CommandLineText(WithoutCaptureSwitches(arguments));
 
-    // 2. One instance: owning the bus name is atomic, so two starts at once cannot both win.
+    const bool first = claimSingleInstance();
+    connectMailbox();
+    if (!first) {
+        handOverToFirstInstance(captureCommand, commandLine);
+        return Role::SecondInstance;
+    }
+    prepareUserFilesAndStore();
+    readArguments(commandLine);
+    loadWindows();
+    registerAutomation();
+    prepareDataFiles();
+    wireWindows();
+
+    // From here on an automation client may call `Quit` meanwhile (or the window be closed): start-up
+    // then stops and ends the process. A URL given on the command line is converted first; the rest
+    // of start-up follows its answer, from the event loop when it waits on a service.
+    if (convertCommandLineUrl(captureCommand))
+        return isEnding() ? Role::Ended : Role::FirstInstance;
+    finishStart(captureCommand);
+    return isEnding() ? Role::Ended : Role::FirstInstance;
+}
+
+bool Application::claimSingleInstance()
+{
+    // Owning the bus name is atomic, so two starts at once cannot both win.
     QDBusConnection bus = QDBusConnection::sessionBus();
     bool first = true;
     if (bus.isConnected()) {
@@ -107,20 +132,28 @@ Application::Role Application::start(const QStringList& arguments)
     }
     if (first)
         DeleteRegKey(platform::RegRoot::ClassesRoot, u"HVXLinveraHelper.HVXLinveraHelperClass"_s);
+    return first;
+}
 
-    // 3. The mailbox.
+void Application::connectMailbox()
+{
     m_mailbox = std::make_unique<MailboxClient>();
     if (m_mailbox->hasBus())
         m_mailbox->connectMailbox(m_options.helperProgram);
+}
 
-    // 5. A second instance hands its command line over and ends.
-    if (!first) {
-        if (captureCommand != CaptureCommand::None)
-            SendCaptureCommand(captureCommand, bus);
-        if (!commandLine.trimmed().isEmpty())
-            handOver(commandLine);
-        return Role::SecondInstance;
+void Application::handOverToFirstInstance(CaptureCommand captureCommand, const QString& commandLine)
+{
+    if (captureCommand != CaptureCommand::None) {
+        QDBusConnection bus = QDBusConnection::sessionBus();
+        SendCaptureCommand(captureCommand, bus);
     }
+    if (!commandLine.trimmed().isEmpty())
+        handOver(commandLine);
+}
+
+void Application::prepareUserFilesAndStore()
+{
     if (m_options.writeServiceFiles)
         WriteUserServiceFiles(m_options.paths.programFolder);
     // A damaged or read-only store: the settings fall back to their defaults and the user is told
@@ -131,14 +164,20 @@ Application::Role Application::start(const QStringList& arguments)
             m_boxes.show(platform::MessageBoxes::Icon::Exclamation, AppTitle(), message);
         });
     });
+}
 
-    // 6. The arguments; the bus starts us with "-Embedding".
+void Application::readArguments(const QString& commandLine)
+{
+    // The bus starts us with "-Embedding".
     m_argList = SplitArgs(commandLine, 10);
     if (m_argList.size() > 1 && m_argList[1] == u"-Embedding"_s)
         m_argList[1].clear();
+}
 
-    // 7-10. The windows, loaded hidden first. Every window carries the program's icon; the
-    // settings dialog takes the main window's.
+void Application::loadWindows()
+{
+    // The windows, loaded hidden first. Every window carries the program's icon; the settings dialog
+    // takes the main window's.
     buildWindows();
     QGuiApplication::setWindowIcon(ProgramIcon());
     m_main->setWindowIcon(QGuiApplication::windowIcon());
@@ -148,64 +187,67 @@ Application::Role Application::start(const QStringList& arguments)
     const TwipSize captureBox = m_twitter->imgCaptureSizeTwips();
     m_captureBoxWidth = int(captureBox.width);
     m_captureBoxHeight = int(captureBox.height);
+}
+
+void Application::registerAutomation()
+{
     // Calls that arrive before this point find no object and get an error, never a half-built window.
-    if (bus.isConnected()) {
-        m_automation = std::make_unique<LinveraAutomation>([this]() -> AutomationTarget& { return *this; });
-        m_automation->registerObject();
-    }
+    if (!QDBusConnection::sessionBus().isConnected())
+        return;
+    m_automation = std::make_unique<LinveraAutomation>([this]() -> AutomationTarget& { return *this; });
+    m_automation->registerObject();
+}
 
-    // 11-19. Folders, default files and the rule lists.
-    prepareDataFiles();
-    wireWindows();
-
-    // From here on the steps can wait with events running, and an automation client may call `Quit`
-    // meanwhile (or the window be closed): start-up then stops after the wait and ends the process.
-
-    // 20. A URL given on the command line is converted before the settings apply: start-up goes on
-    // once the conversion has been answered, from the event loop when it waits on a service.
-    if (m_argList.size() > 1) {
-        m_main->setBeforeUrl(m_argList[1]);
-        // Whether the answer came while start() still ran; later, the answer finishes start-up itself.
-        const auto answered = std::make_shared<std::optional<bool>>();
-        StartConv([this, answered, captureCommand] {
-            if (!answered->has_value()) {
-                *answered = true;
-                return;
-            }
-            if (!isEnding())
-                finishStart(captureCommand);
-        });
-        if (isEnding())
-            return Role::Ended;
+bool Application::convertCommandLineUrl(CaptureCommand captureCommand)
+{
+    // Before the stored settings apply: the URL converts with the dialog's designed values.
+    if (m_argList.size() <= 1)
+        return false;
+    m_main->setBeforeUrl(m_argList[1]);
+    // Whether the answer came while this still ran; later, the answer finishes start-up itself.
+    const auto answered = std::make_shared<std::optional<bool>>();
+    StartConv([this, answered, captureCommand] {
         if (!answered->has_value()) {
-            *answered = false;
-            return Role::FirstInstance;
+            *answered = true;
+            return;
         }
+        if (!isEnding())
+            finishStart(captureCommand);
+    });
+    if (isEnding())
+        return true;
+    if (!answered->has_value()) {
+        *answered = false;
+        return true;
     }
-    finishStart(captureCommand);
-    return isEnding() ? Role::Ended : Role::FirstInstance;
+    return false;
 }
 
 void Application::finishStart(CaptureCommand captureCommand)
 {
-    // 21. The marker file.
     writeMarkerFile();
-
-    // 22. The stored settings.
-    const QScreen* screen = m_main->screen();
-    const QRect available = screen ? screen->geometry() : QRect(0, 0, 1024, 768);
-    const TwipScale scale = TwipScale::of(m_main.get());
-    ApplySettings(*m_main, *m_settings, scale.toTwipsX(available.width()), available.height() * scale.y);
+    applyStoredSettings();
     if (isEnding())
         return;
     m_main->show();
-
-    // 23. Version and notices.
     showVersionAndNotices();
     if (isEnding())
         return;
+    startPolling(captureCommand);
+}
 
-    // 24. The mailbox polling.
+void Application::applyStoredSettings()
+{
+    const QScreen* screen = m_main->screen();
+    const QRect available = screen ? screen->geometry() : QRect(0, 0, 1024, 768);
+    const TwipScale scale = TwipScale::of(m_main.get());
+    m_model->load();
+    ApplySettings(*m_main, *m_settings, *m_model, scale.toTwipsX(available.width()),
+                  available.height() * scale.y);
+}
+
+void Application::startPolling(CaptureCommand captureCommand)
+{
     m_poller->start();
     if (captureCommand != CaptureCommand::None)
         runCapture(captureCommand);
@@ -229,7 +271,9 @@ bool Application::handOver(const QString& commandLine)
 void Application::buildWindows()
 {
     m_main = std::make_unique<frmMain>();
+    m_model = std::make_unique<SettingsModel>();
     m_settings = std::make_unique<frmSettings>(m_boxes);
+    m_settings->setModel(m_model.get());
     m_twitter = std::make_unique<frmTwitter>();
     m_engine = std::make_unique<ConversionEngine>(*m_main, m_boxes);
     connect(m_engine.get(), &ConversionEngine::messageBoxRequested, this,
@@ -246,9 +290,11 @@ void Application::prepareDataFiles()
     if (!paths.prepareDataFolder())
         m_boxes.show(platform::MessageBoxes::Icon::Exclamation, AppTitle(),
                      u"データフォルダに書き込めません。\n"_s + paths.dataFolder);
-    m_endpoints = ReadEndpoints();
+    m_model->loadHostsAndProxy();
+    m_model->watchStore();
+    m_endpoints = m_model->endpoints();
     m_engine->setEndpoints(m_endpoints);
-    m_engine->setProxySource(&ReadProxySetting);
+    m_engine->setProxySource([model = m_model.get()] { return model->proxy(); });
     m_engine->setLogFilePath(paths.logFilePath);
     m_engine->setTempFolder(paths.tempFolder);
     m_engine->loadRules(paths.dataFile(u"tinyurls.txt"_s), paths.dataFile(u"picturls.txt"_s));
@@ -262,10 +308,10 @@ void Application::wireWindows()
     frmMain* main = m_main.get();
     ConversionEngine* engine = m_engine.get();
     frmSettings* settings = m_settings.get();
-    m_engine->setShortUrlTypeSource([settings] { return settings->lstShortURLType()->currentIndex(); });
-    m_engine->setShortenerAccountsSource([settings] { return settings->accounts(); });
-    m_engine->setFollowChainSource(
-        [settings] { return settings->chkFollowRedirects()->checkState() == Qt::Checked; });
+    const SettingsModel* model = m_model.get();
+    m_engine->setShortUrlTypeSource([model] { return model->snapshot().shortUrlType; });
+    m_engine->setShortenerAccountsSource([model] { return model->snapshot().accounts; });
+    m_engine->setFollowChainSource([model] { return model->snapshot().followRedirects; });
     main->setPreviewPicturePathSource([engine] { return engine->previewPicturePath(); });
 
     connect(main, &frmMain::conversionRequested, this, [this] { StartConv(); });
@@ -280,7 +326,7 @@ void Application::wireWindows()
             [this] { FetchNoticeFiles(m_endpoints, m_options.paths.dataFolder); });
     connect(main, &frmMain::thumbnailClicked, this, [this](const QString& path) {
         ShellOpener opener(processRunner());
-        ShellOpenFile(path, m_options.paths.tempFolder, m_boxes, opener);
+        showOpenProblem(OpenWithShell(path, m_options.paths.tempFolder, opener));
     });
     connect(main, &frmMain::settingsRequested, this, [settings] {
         settings->show();
@@ -296,7 +342,7 @@ void Application::wireWindows()
     // The log opens with the temporary folder as its working folder, like every shell open here.
     connect(settings, &frmSettings::showLogRequested, this, [this](const QString& path) {
         ShellOpener opener(processRunner());
-        ShellOpenFile(path, m_options.paths.tempFolder, m_boxes, opener);
+        showOpenProblem(OpenWithShell(path, m_options.paths.tempFolder, opener));
     });
 
     // The posting window and the hidden commands that lead to it.
@@ -305,7 +351,7 @@ void Application::wireWindows()
     twitter->setSettingsWindow(settings);
     twitter->setMainWindow(main);
     twitter->setEndpoints(m_endpoints);
-    twitter->setProxySource(&ReadProxySetting);
+    twitter->setProxySource([model] { return model->proxy(); });
     connect(main, &frmMain::pictureFromFileRequested, twitter, &frmTwitter::btnTwitpicFromFile_Click);
     connect(main, &frmMain::postingWindowRequested, this,
             [this] { m_twitter->btnTwitter_Click(m_engine->lConvMode()); });
@@ -314,7 +360,7 @@ void Application::wireWindows()
             [](const QString& url, bool tagged) { tagged ? OpenInBrowserTagged(url) : OpenInBrowser(url); });
     connect(twitter, &frmTwitter::pictureOpenRequested, this, [this](const QString& path) {
         ShellOpener opener;
-        ShellOpenFile(path, m_options.paths.tempFolder, m_boxes, opener);
+        showOpenProblem(OpenWithShell(path, m_options.paths.tempFolder, opener));
     });
 
     // Queued: a command that arrives while a conversion waits starts the next one at once.
@@ -373,6 +419,13 @@ void Application::StartConv(std::function<void()> whenRun)
     m_engine->StartConv(std::move(whenRun));
 }
 
+void Application::showOpenProblem(const QString& message)
+{
+    if (!message.isEmpty())
+        m_boxes.show(platform::MessageBoxes::Icon::Exclamation, AppTitle(), message,
+                     platform::MessageBoxes::Buttons::Ok);
+}
+
 ProcessRunner& Application::processRunner() const
 {
     return m_options.processRunner ? *m_options.processRunner : ProcessRunner::system();
@@ -384,7 +437,7 @@ void Application::shutdown()
     if (isEnding())
         return;
     m_ending = Ending::Orderly;
-    SaveSettings(*m_main, *m_settings);
+    SaveSettings(*m_main, *m_model);
     m_options.exitProcess(0);
 }
 

@@ -24,6 +24,7 @@ class MailboxClient;
 class MailboxPoller;
 class frmMain;
 class frmSettings;
+class SettingsModel;
 class ProcessRunner;
 class frmTwitter;
 enum class CaptureCommand;
@@ -69,6 +70,7 @@ public:
 
     frmMain* mainWindow() const { return m_main.get(); }
     frmSettings* settingsWindow() const { return m_settings.get(); }
+    SettingsModel* settings() const { return m_model.get(); }
     ConversionEngine* engine() const { return m_engine.get(); }
     const QStringList& argList() const { return m_argList; }
     const platform::AppPaths& paths() const { return m_options.paths; }
@@ -100,13 +102,29 @@ private:
     enum class Ending { None, Orderly, Quit };
 
     bool handOver(const QString& commandLine);
+    // The start-up steps, in their order.
+    bool claimSingleInstance();
+    void connectMailbox();
+    void handOverToFirstInstance(CaptureCommand captureCommand, const QString& commandLine);
+    void prepareUserFilesAndStore();
+    void readArguments(const QString& commandLine);
+    void loadWindows();
+    void registerAutomation();
+    /// True when the rest of start-up waits for the conversion's answer (or start-up ended).
+    bool convertCommandLineUrl(CaptureCommand captureCommand);
+    void applyStoredSettings();
+    void startPolling(CaptureCommand captureCommand);
+
     void buildWindows();
+    /// A failed shell open's message, shown as the shell's other failures are.
+    void showOpenProblem(const QString& message);
     void wireWindows();
     void wireCapture();
     void runCapture(CaptureCommand command);
     void prepareDataFiles();
     void writeMarkerFile() const;
-    /// Start-up after the command line's conversion: steps 21 to 24.
+    /// Start-up after the command line's conversion: the marker, the stored settings, the window, the
+    /// notices and the polling.
     void finishStart(CaptureCommand captureCommand);
     void showVersionAndNotices();
     void StartConv(std::function<void()> whenRun = {});
@@ -117,6 +135,7 @@ private:
     Options m_options;
     Endpoints m_endpoints;
     std::unique_ptr<frmMain> m_main;
+    std::unique_ptr<SettingsModel> m_model;
     std::unique_ptr<frmSettings> m_settings;
     std::unique_ptr<frmTwitter> m_twitter;
     std::unique_ptr<ConversionEngine> m_engine;

@@ -1,9 +1,11 @@
 // The capture buttons of the main window, wired to the capture commands.
+#include "AppInfo.h"
 #include "Application.h"
 #include "CaptureCommands.h"
 #include "CaptureController.h"
 #include "LinveraAutomation.h"
 #include "MessageBoxes.h"
+#include "SettingsModel.h"
 #include "WindowSystem.h"
 #include "frmMain.h"
 #include "frmSettings.h"
@@ -16,14 +18,17 @@ namespace linvera {
 
 void Application::wireCapture()
 {
-    m_capture = std::make_unique<capture::CaptureController>(m_boxes, platform::CreateWindowSystem());
+    m_capture = std::make_unique<capture::CaptureController>(platform::CreateWindowSystem());
+    // The controller reports; the shell shows the box, and the controller goes on once it is closed.
+    connect(m_capture.get(), &capture::CaptureController::problem, this, [this](const QString& text) {
+        m_boxes.show(platform::MessageBoxes::Icon::Exclamation, AppTitle(), text);
+    });
     frmMain* main = m_main.get();
     frmTwitter* twitter = m_twitter.get();
-    frmSettings* settings = m_settings.get();
     m_capture->setWindowsToHide([main, twitter] { return QList<QWidget*>{main, twitter}; });
-    m_capture->setTargetSource([this, settings] {
+    m_capture->setTargetSource([this, model = m_model.get()] {
         // Index 0 is PNG; any other, none selected included, is JPEG.
-        const bool png = settings->lstImageType()->currentIndex() == 0;
+        const bool png = model->snapshot().capturesPng();
         return capture::CaptureTarget{m_options.paths.desktopFolder, m_options.paths.tempFolder,
                                       png ? capture::PictureFormat::Png : capture::PictureFormat::Jpeg};
     });

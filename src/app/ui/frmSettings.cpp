@@ -1,7 +1,9 @@
 #include "frmSettings.h"
 
 #include "AppInfo.h"
+#include "ControlValues.h"
 #include "MessageBoxes.h"
+#include "SettingsModel.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -151,6 +153,68 @@ frmSettings::frmSettings(platform::MessageBoxes& boxes, QWidget* parent)
     connect(m_btnShowLog, &QPushButton::clicked, this, [this] { Q_EMIT showLogRequested(m_logFilePath); });
     connect(m_btnDeleteLog, &QPushButton::clicked, this, &frmSettings::deleteLog);
     connect(m_lstShortURLType, &QComboBox::currentIndexChanged, this, &frmSettings::showServiceFields);
+
+    // Each control hands its value to the model as it changes.
+    using enum SettingKey;
+    const auto list = [this](QComboBox* box, SettingKey key) {
+        connect(box, &QComboBox::currentIndexChanged, this, [this, key](int index) {
+            if (m_model)
+                m_model->setNumber(key, index);
+        });
+    };
+    const auto check = [this](QCheckBox* box, SettingKey key) {
+        connect(box, &QCheckBox::stateChanged, this, [this, box, key] {
+            if (m_model)
+                m_model->setNumber(key, CheckValue(*box));
+        });
+    };
+    const auto text = [this](QLineEdit* field, SettingKey key) {
+        connect(field, &QLineEdit::textChanged, this, [this, key](const QString& value) {
+            if (m_model)
+                m_model->setText(key, value);
+        });
+    };
+    list(m_lstImageType, ImageType);
+    list(m_lstShortURLType, ShortURLType);
+    check(m_chkFollowRedirects, FollowRedirects);
+    check(m_chkMenuExt, MenuExt);
+    check(m_chkToolBarIcon, ToolbarIcon);
+    check(m_chkLoginSave, TwitterChkLogin);
+    check(m_chkPassSave, TwitterChkPass);
+    text(m_txtLogin, TwitterLogin);
+    text(m_txtPass, TwitterPass);
+    connect(m_txtServiceUrl, &QLineEdit::textChanged, this, &frmSettings::updateAccounts);
+    connect(m_txtServiceKey, &QLineEdit::textChanged, this, &frmSettings::updateAccounts);
+}
+
+void frmSettings::setModel(SettingsModel* model)
+{
+    m_model = model;
+    updateModel();
+}
+
+void frmSettings::updateModel()
+{
+    if (!m_model)
+        return;
+    using enum SettingKey;
+    m_model->setNumber(ImageType, m_lstImageType->currentIndex());
+    m_model->setNumber(ShortURLType, m_lstShortURLType->currentIndex());
+    m_model->setNumber(FollowRedirects, CheckValue(*m_chkFollowRedirects));
+    m_model->setNumber(MenuExt, CheckValue(*m_chkMenuExt));
+    m_model->setNumber(ToolbarIcon, CheckValue(*m_chkToolBarIcon));
+    m_model->setNumber(TwitterChkLogin, CheckValue(*m_chkLoginSave));
+    m_model->setNumber(TwitterChkPass, CheckValue(*m_chkPassSave));
+    m_model->setText(TwitterLogin, m_txtLogin->text());
+    m_model->setText(TwitterPass, m_txtPass->text());
+    m_model->setAccounts(accounts());
+}
+
+void frmSettings::updateAccounts()
+{
+    // While the fields switch service they hold one service's address and the other's secret.
+    if (m_model && !m_showingService)
+        m_model->setAccounts(accounts());
 }
 
 ShortenerAccounts frmSettings::accounts() const
@@ -177,6 +241,7 @@ void frmSettings::showServiceFields()
 {
     m_accounts = accounts();
     m_shownService = m_lstShortURLType->currentIndex();
+    m_showingService = true;
     const bool yourls = m_shownService == ShortUrlYourls;
     const bool shlink = m_shownService == ShortUrlShlink;
     m_serviceFields->setVisible(yourls || shlink);
@@ -185,6 +250,8 @@ void frmSettings::showServiceFields()
     m_txtServiceKey->setText(yourls   ? m_accounts.yourlsSignature
                              : shlink ? m_accounts.shlinkApiKey
                                       : QString());
+    m_showingService = false;
+    updateAccounts();
 }
 
 void frmSettings::setEndpoints(const Endpoints& endpoints)

@@ -13,11 +13,14 @@ class QPushButton;
 
 namespace linvera {
 
+class SettingsModel;
+
 namespace platform {
 class MessageBoxes;
 }
 
-/// The settings dialog. Its controls hold the live settings; closing it only hides it, so they survive.
+/// The settings dialog. It edits the settings model: every change of a control goes to the model at
+/// once, and the rest of the program reads the model. Closing it only hides it.
 /// Registering the browser entries and opening the log are reported as signals for start-up to wire.
 class frmSettings : public QDialog
 {
@@ -25,6 +28,12 @@ class frmSettings : public QDialog
 
 public:
     explicit frmSettings(platform::MessageBoxes& boxes, QWidget* parent = nullptr);
+
+    /// The model the controls edit; it takes what the controls show now.
+    void setModel(SettingsModel* model);
+    /// Hands every control's value to the model (after start-up set controls a stored value could
+    /// not reach, so the model holds what the dialog shows).
+    void updateModel();
 
     /// The short-link domains that `lstShortURLType` names.
     void setEndpoints(const Endpoints& endpoints);
@@ -65,6 +74,7 @@ protected:
 
 private:
     void deleteLog();
+    void updateAccounts();
 
     platform::MessageBoxes& m_boxes;
     QString m_logFilePath;
@@ -85,6 +95,8 @@ private:
     QLabel* m_lblServiceKey = nullptr;
     ShortenerAccounts m_accounts;
     int m_shownService = -1;
+    SettingsModel* m_model = nullptr;
+    bool m_showingService = false; // the fields are being switched to another service
     void showServiceFields();
     QPushButton* m_OKButton = nullptr;
 };

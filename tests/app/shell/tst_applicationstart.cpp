@@ -5,6 +5,7 @@
 #include "AppInfo.h"
 #include "Application.h"
 #include "BrowserRegistrations.h"
+#include "ConversionEngine.h"
 #include "Endpoints.h"
 #include "LinveraAutomation.h"
 #include "LinveraProxy.h"
@@ -17,6 +18,8 @@
 #include "ProgramIcon.h"
 #include "RecordingMessageBoxes.h"
 #include "RegAccess.h"
+#include "RegistryStore.h"
+#include "SettingsModel.h"
 #include "SettingsTable.h"
 #include "ShellSandbox.h"
 #include "ShortenerService.h"
@@ -162,6 +165,7 @@ private Q_SLOTS:
     void argumentList_data();
     void argumentList();
     void urlArgumentConvertedBeforeSettings();
+    void runningWindowReadsTheModelNotTheStore();
     void markerFile_data();
     void markerFile();
     void dataFolder_data();
@@ -744,6 +748,45 @@ void TestApplicationStart::argumentList()
                      QString(u", "_s + converted + u", "_s + shortUrl + u"\r\n"_s))),
                  log.constData());
     }
+}
+
+void TestApplicationStart::runningWindowReadsTheModelNotTheStore()
+{
+    ShortenerService primary;
+    primary.setShortUrl(u"http://s.example/primary"_s);
+    SetRegString(RegRoot::LocalMachine, QString::fromLatin1(Endpoints::kRegistryKey), u"ShortenerApiHost"_s,
+                 primary.hostAndPort());
+    setSetting(u"ShortURLType"_s, u"1"_s);
+    Application& app = startApp();
+
+    // A stored value written while the program runs changes nothing until the next start ...
+    setSetting(u"ShortURLType"_s, u"2"_s);
+    app.startConv(u"http://a.example/long"_s);
+    QCOMPARE(primary.calls().size(), 1);
+    QCOMPARE(m_isgd->requestCount(), 0);
+    // ... while the dialog's choice reaches the next conversion at once, and the store only at shutdown.
+    app.settingsWindow()->lstShortURLType()->setCurrentIndex(ShortUrlIsgd);
+    QCOMPARE(app.settings()->snapshot().shortUrlType, int(ShortUrlIsgd));
+    setSetting(u"ShortURLType"_s, u"1"_s);
+    app.startConv(u"http://a.example/other"_s);
+    QCOMPARE(m_isgd->requestCount(), 1);
+    QCOMPARE(primary.calls().size(), 1);
+    QString stored;
+    GetRegValue(RegRoot::LocalMachine, SettingsKey(), u"ShortURLType"_s, stored);
+    QCOMPARE(stored, u"1"_s);
+
+    // The proxy belongs to the user's Internet settings: another program's change reaches the model.
+    platform::RegistryStore other(platform::RegistryStore::shared().filePath());
+    const QString internet = u"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings"_s;
+    const auto mode = platform::RegistryStore::CreateMode::CreateMissingKeys;
+    QCOMPARE(other.setValue(RegRoot::CurrentUser, internet, u"ProxyServer"_s, platform::RegistryStore::RegSz,
+                            QByteArrayLiteral("127.0.0.1:9") + '\0', mode),
+             0);
+    QCOMPARE(other.setValue(RegRoot::CurrentUser, internet, u"ProxyEnable"_s,
+                            platform::RegistryStore::RegDword, QByteArray("\x01\x00\x00\x00", 4), mode),
+             0);
+    QTRY_VERIFY_WITH_TIMEOUT(app.settings()->proxy().enabled, 5000);
+    QCOMPARE(app.settings()->proxy().server, u"127.0.0.1:9"_s);
 }
 
 void TestApplicationStart::urlArgumentConvertedBeforeSettings()
