@@ -1,7 +1,7 @@
 #pragma once
 
 #include "Endpoints.h"
-#include "RedirectProbe.h"
+#include "net/ProxySetting.h"
 #include "ThumbnailFit.h"
 
 #include <QDialog>
