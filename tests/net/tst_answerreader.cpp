@@ -189,10 +189,10 @@ void TestAnswerReader::readsSplitAtEveryByte()
     for (qsizetype at = 0; at <= answer.size(); ++at) {
         const Outcome outcome = run({answer.left(at), answer.mid(at)}, closes, headCap, bodyCap);
         const QByteArray where = "split at " + QByteArray::number(at);
-        QVERIFY2(outcome.state == state, where);
-        QVERIFY2(outcome.status == status, where);
-        QVERIFY2(outcome.body == body, where);
-        QVERIFY2(outcome.error == error, where);
+        QVERIFY2(outcome.state == state, where.constData());
+        QVERIFY2(outcome.status == status, where.constData());
+        QVERIFY2(outcome.body == body, where.constData());
+        QVERIFY2(outcome.error == error, where.constData());
     }
 }
 

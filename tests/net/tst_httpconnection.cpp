@@ -203,7 +203,8 @@ void TestHttpConnection::everyWaitEnds()
     if (fails) {
         QCOMPARE(exchange.failure, HttpConnection::Failure::Timeout);
         QCOMPARE(exchange.description, reason);
-        QVERIFY2(exchange.clock.elapsed() >= atLeastMs, QByteArray::number(exchange.clock.elapsed()));
+        QVERIFY2(exchange.clock.elapsed() >= atLeastMs,
+                 QByteArray::number(exchange.clock.elapsed()).constData());
     } else {
         QCOMPARE(exchange.answer, QByteArray(pieces, 'x'));
     }
