@@ -142,6 +142,7 @@ void HttpFetch::begin(const QString& url)
     request.method = m_posting ? "POST" : "GET";
     request.origin = text.left(authorityEnd);
     request.target = withoutFragment.mid(authorityEnd);
+    request.absoluteTarget = withoutFragment;
     if (!request.target.startsWith('/'))
         request.target.prepend('/');
     request.headers = {

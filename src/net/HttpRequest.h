@@ -35,12 +35,14 @@ struct HttpLimits
 };
 
 /// One request. `target` is the origin form ("/path?query") in the bytes the caller assembled;
-/// `origin` is "scheme://authority" as written, used for the absolute form through a proxy.
+/// `origin` is "scheme://authority" as written, used for the absolute form through a proxy, unless
+/// `absoluteTarget` holds the whole URL as assembled (a URL without a path keeps none there).
 struct HttpRequest
 {
     QByteArray method = "GET";
     QByteArray origin;
     QByteArray target = "/";
+    QByteArray absoluteTarget;
     QByteArray version = "HTTP/1.1";
     HttpHeaders headers;
     QByteArray body;

@@ -16,9 +16,12 @@ QByteArray WriteRequest(const HttpRequest& request, RequestForm form)
     out.reserve(256 + request.body.size());
     out += request.method;
     out += ' ';
-    if (form == RequestForm::Absolute)
-        out += request.origin;
-    out += request.target;
+    if (form == RequestForm::Origin)
+        out += request.target;
+    else if (!request.absoluteTarget.isEmpty())
+        out += request.absoluteTarget;
+    else
+        out += request.origin + request.target;
     out += ' ';
     out += request.version;
     out += "\r\n";

@@ -48,6 +48,12 @@ void TestRequestWriter::writesRequest_data()
     QTest::newRow("absolute form through a proxy")
         << request("GET", "/abc", {{"Host", "h.test:8080"}}) << RequestForm::Absolute
         << QByteArray("GET http://h.test:8080/abc HTTP/1.1\r\nHost: h.test:8080\r\n\r\n");
+    HttpRequest asAssembled = request("GET", "/?v=%7E", {});
+    asAssembled.absoluteTarget = "http://h.test?v=%7E";
+    QTest::newRow("absolute form as assembled: no path added")
+        << asAssembled << RequestForm::Absolute << QByteArray("GET http://h.test?v=%7E HTTP/1.1\r\n\r\n");
+    QTest::newRow("origin form ignores the assembled URL")
+        << asAssembled << RequestForm::Origin << QByteArray("GET /?v=%7E HTTP/1.1\r\n\r\n");
     QTest::newRow("HTTP/1.0, no header at all")
         << request("GET", "/", {}, {}, "HTTP/1.0") << RequestForm::Origin
         << QByteArray("GET / HTTP/1.0\r\n\r\n");
