@@ -17,7 +17,7 @@ AnswerReader::AnswerReader(qint64 headCap, qint64 bodyCap)
     , m_bodyCap(bodyCap)
 {}
 
-AnswerReader::State AnswerReader::feed(QByteArrayView bytes)
+AnswerReader::State AnswerReader::feed(QByteArray bytes)
 {
     if (m_state == State::Done) {
         m_leftover += bytes;
@@ -47,7 +47,7 @@ AnswerReader::State AnswerReader::feed(QByteArrayView bytes)
             m_leftover = std::exchange(m_buffer, {});
             return m_state;
         }
-        bytes = {};
+        bytes.clear();
     }
 
     if (m_chunked) {
@@ -56,7 +56,7 @@ AnswerReader::State AnswerReader::feed(QByteArrayView bytes)
         return m_state;
     }
     // Bytes before the body's end are body; anything past the announced length is not.
-    QByteArray piece = m_buffer.isEmpty() ? bytes.toByteArray() : std::exchange(m_buffer, {}) + bytes;
+    QByteArray piece = m_buffer.isEmpty() ? std::move(bytes) : std::exchange(m_buffer, {}) + bytes;
     if (m_contentLength >= 0 && m_bodySize + piece.size() >= m_contentLength) {
         const qint64 take = m_contentLength - m_bodySize;
         m_leftover = piece.mid(take);

@@ -24,7 +24,7 @@ public:
     void setHeadOnly(bool headOnly) { m_headOnly = headOnly; }
 
     /// Takes the next bytes; bytes after the end of the answer are kept apart (leftover()).
-    State feed(QByteArrayView bytes);
+    State feed(QByteArray bytes);
     /// The connection closed: ends a close-delimited body, fails any other unfinished answer.
     State finish();
 
