@@ -1,14 +1,18 @@
 #pragma once
 
+#include "net/AnswerReader.h"
+#include "net/HttpConnection.h"
+#include "net/HttpRequest.h"
+
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
-#include <QTimer>
 #include <QUrl>
 
 #include <chrono>
-
-class QTcpSocket;
+#include <memory>
+#include <optional>
 
 namespace linvera {
 
@@ -80,6 +84,10 @@ public:
     }
     /// The largest body this fetch accepts; 0 leaves it to httpBodyLimit().
     void setBodyLimit(qint64 bytes) { m_bodyLimit = bytes; }
+    /// The caps and time-outs of every later start(). Until this is called they come from
+    /// httpTimeouts() and httpBodyLimit() (or setBodyLimit()) at each start; the connect time-out is
+    /// then the idle one. A body limit set with setBodyLimit() still wins.
+    void setLimits(const HttpLimits& limits) { m_limits = limits; }
     /// false: a redirect is the answer itself, not followed.
     void setFollowRedirects(bool follow) { m_followRedirects = follow; }
     /// true: without a proxy given to start(), connect straight to the host whatever the system says.
@@ -95,6 +103,8 @@ public:
     QByteArray body() const { return m_body; }
     /// What went wrong, for BadUrl and Failed.
     QString errorText() const { return m_error; }
+    /// Everything known of the final exchange, the route included.
+    HttpResult result() const;
 
 Q_SIGNALS:
     void finished();
@@ -104,23 +114,22 @@ private:
     void sendRequest();
     /// Reads what arrived; `closed` when the server has closed the connection.
     void process(bool closed);
-    bool parseHead(const QByteArray& head);
-    bool takeChunks();
     void complete();
     /// Where a redirect of the current answer leads.
     QString redirectTarget() const;
     void fail(Outcome outcome, const QString& error);
     void announce();
-    void dropSocket();
-    void touch();
-    qint64 bodyLimit() const;
-    void addToBody(QByteArray piece);
+    HttpLimits limits() const;
 
     QString m_headers;
     QByteArray m_postBody;
     bool m_post = false;
     bool m_posting = false;
     qint64 m_bodyLimit = 0;
+    std::optional<HttpLimits> m_limits;
+    /// The limits of the running fetch, taken at start().
+    HttpLimits m_current;
+    QElapsedTimer m_started;
     bool m_followRedirects = true;
     bool m_direct = false;
     QString m_proxy;
@@ -128,25 +137,16 @@ private:
     /// Scheme and authority of the current URL, as written.
     QString m_origin;
     QByteArray m_request;
-    QTcpSocket* m_socket = nullptr;
-    QTimer m_idle;
-    QTimer m_total;
+    ProbeRoute m_route;
+    HttpConnection m_connection;
+    std::unique_ptr<AnswerReader> m_reader;
     Outcome m_outcome = Outcome::Idle;
     quint64 m_generation = 0;
     bool m_announcing = false;
     int m_redirectsLeft = 0;
 
-    QByteArray m_buffer;
-    bool m_headDone = false;
     int m_status = 0;
-    qint64 m_contentLength = -1;
-    bool m_chunked = false;
-    bool m_chunksDone = false;
-    QByteArray m_location;
-    /// The body as it arrives, in pieces: one block is put together only for a whole answer, so a
-    /// large body is never copied over and over as it grows.
-    QList<QByteArray> m_pieces;
-    qint64 m_bodySize = 0;
+    HttpHeaders m_answerHeaders;
     QByteArray m_body;
     QString m_error;
 };

@@ -1,11 +1,10 @@
 #include "HttpClient.h"
 
+#include "net/RequestWriter.h"
+
 #include <QNetworkProxy>
 #include <QNetworkProxyFactory>
-#include <QTcpSocket>
-#if QT_CONFIG(ssl)
-#include <QSslSocket>
-#endif
+#include <QTimer>
 
 #include <utility>
 
@@ -15,26 +14,8 @@ namespace linvera {
 namespace {
 
 constexpr int kMaxRedirects = 10;
-// An answer head longer than this is not an answer we want to read.
-constexpr qsizetype kMaxHeadBytes = 64 * 1024;
-// What the socket takes from the system before we have read it: a fast host then waits for us,
-// and no single arrival is so large that handling it holds up the window's events.
-constexpr qint64 kSocketReadBuffer = 256 * 1024;
 
-using HeaderList = QList<std::pair<QByteArray, QByteArray>>;
-
-void setHeader(HeaderList& headers, const QByteArray& name, const QByteArray& value)
-{
-    for (auto& header : headers) {
-        if (header.first.compare(name, Qt::CaseInsensitive) == 0) {
-            header.second = value;
-            return;
-        }
-    }
-    headers.append({name, value});
-}
-
-void applyHeaders(HeaderList& list, const QString& headers)
+void applyHeaders(HttpHeaders& list, const QString& headers)
 {
     const QStringList lines = headers.split(u"\r\n"_s, Qt::SkipEmptyParts);
     for (const QString& line : lines) {
@@ -42,7 +23,7 @@ void applyHeaders(HeaderList& list, const QString& headers)
         // A stray line break inside a line would start a header nobody asked for.
         if (colon <= 0 || line.contains(u'\r') || line.contains(u'\n'))
             continue;
-        setHeader(list, line.left(colon).trimmed().toLatin1(), line.mid(colon + 1).trimmed().toUtf8());
+        SetHeader(list, line.left(colon).trimmed().toLatin1(), line.mid(colon + 1).trimmed().toUtf8());
     }
 }
 
@@ -80,25 +61,30 @@ bool isRedirect(int status)
 HttpFetch::HttpFetch(QObject* parent)
     : QObject(parent)
 {
-    m_idle.setSingleShot(true);
-    m_total.setSingleShot(true);
-    connect(&m_idle, &QTimer::timeout, this, [this] {
-        fail(Outcome::Failed, u"no answer bytes for %1 ms"_s.arg(httpTimeouts().idle.count()));
-    });
-    connect(&m_total, &QTimer::timeout, this, [this] {
-        fail(Outcome::Failed, u"no whole answer within %1 ms"_s.arg(httpTimeouts().total.count()));
-    });
+    connect(&m_connection, &HttpConnection::ready, this, &HttpFetch::sendRequest);
+    connect(&m_connection, &HttpConnection::readyRead, this, [this] { process(false); });
+    connect(&m_connection, &HttpConnection::closed, this, [this] { process(true); });
+    connect(
+        &m_connection, &HttpConnection::failed, this,
+        [this](HttpConnection::Failure, const QString& description) { fail(Outcome::Failed, description); });
 }
 
-HttpFetch::~HttpFetch()
+HttpFetch::~HttpFetch() = default;
+
+HttpLimits HttpFetch::limits() const
 {
-    if (m_socket) {
-        // Never destroyed from inside a signal of its own socket: finished() comes from a timer.
-        m_socket->disconnect(this);
-        m_socket->abort();
-        delete m_socket;
-        m_socket = nullptr;
+    HttpLimits limits;
+    if (m_limits) {
+        limits = *m_limits;
+    } else {
+        limits.idle = httpTimeouts().idle;
+        limits.connect = limits.idle;
+        limits.total = httpTimeouts().total;
+        limits.bodyCap = httpBodyLimit();
     }
+    if (m_bodyLimit > 0)
+        limits.bodyCap = m_bodyLimit;
+    return limits;
 }
 
 void HttpFetch::start(const QString& url, const QString& headers, const QString& proxy)
@@ -108,7 +94,8 @@ void HttpFetch::start(const QString& url, const QString& headers, const QString&
     m_proxy = proxy;
     m_redirectsLeft = kMaxRedirects;
     m_posting = m_post;
-    m_total.start(httpTimeouts().total);
+    m_current = limits();
+    m_started.start();
     begin(url);
 }
 
@@ -116,9 +103,7 @@ void HttpFetch::abort()
 {
     ++m_generation;
     m_announcing = false;
-    m_idle.stop();
-    m_total.stop();
-    dropSocket();
+    m_connection.close();
     if (m_outcome == Outcome::Running) {
         m_outcome = Outcome::Failed;
         m_error = u"aborted"_s;
@@ -127,21 +112,15 @@ void HttpFetch::abort()
 
 void HttpFetch::begin(const QString& url)
 {
-    dropSocket();
+    m_connection.close();
     ++m_generation;
     m_announcing = false;
     m_outcome = Outcome::Running;
-    m_buffer.clear();
-    m_headDone = false;
     m_status = 0;
-    m_contentLength = -1;
-    m_chunked = false;
-    m_chunksDone = false;
-    m_location.clear();
+    m_answerHeaders.clear();
     m_body.clear();
-    m_pieces.clear();
-    m_bodySize = 0;
     m_error.clear();
+    m_route = {};
 
     const QString problem = RequestUrlProblem(url);
     if (!problem.isEmpty()) {
@@ -158,262 +137,86 @@ void HttpFetch::begin(const QString& url)
     m_origin = url.left(authorityEnd);
     const qsizetype fragment = text.indexOf('#');
     const QByteArray withoutFragment = fragment < 0 ? text : text.left(fragment);
-    QByteArray originForm = withoutFragment.mid(authorityEnd);
-    if (!originForm.startsWith('/'))
-        originForm.prepend('/');
 
-    const bool secure = m_url.scheme() == u"https"_s;
-    const QNetworkProxy proxy =
-        m_direct && m_proxy.isEmpty() ? QNetworkProxy(QNetworkProxy::NoProxy) : proxyFor(m_url, m_proxy);
-    const bool httpProxy =
-        proxy.type() == QNetworkProxy::HttpProxy || proxy.type() == QNetworkProxy::HttpCachingProxy;
-    // A plain request goes to an HTTP proxy with the whole URL; an encrypted one through a tunnel.
-    const bool absoluteForm = httpProxy && !secure;
-
-    HeaderList headers{
+    HttpRequest request;
+    request.method = m_posting ? "POST" : "GET";
+    request.origin = text.left(authorityEnd);
+    request.target = withoutFragment.mid(authorityEnd);
+    request.absoluteTarget = withoutFragment;
+    if (!request.target.startsWith('/'))
+        request.target.prepend('/');
+    request.headers = {
         {"Host", text.mid(authorityStart, authorityEnd - authorityStart)},
         {"User-Agent", HttpAgentText().toLatin1()},
         {"Cache-Control", "no-cache"},
         {"Pragma", "no-cache"},
         {"Connection", "close"},
     };
-    applyHeaders(headers, m_headers);
-    if (m_posting)
-        setHeader(headers, "Content-Length", QByteArray::number(m_postBody.size()));
-    m_request =
-        (m_posting ? "POST " : "GET ") + (absoluteForm ? withoutFragment : originForm) + " HTTP/1.1\r\n";
-    for (const auto& [name, value] : std::as_const(headers))
-        m_request += name + ": " + value + "\r\n";
-    m_request += "\r\n";
-    if (m_posting)
-        m_request += m_postBody;
-
-    if (secure) {
-#if QT_CONFIG(ssl)
-        m_socket = new QSslSocket;
-#else
-        fail(Outcome::Failed, u"this build has no TLS support"_s);
-        return;
-#endif
-    } else {
-        m_socket = new QTcpSocket;
+    applyHeaders(request.headers, m_headers);
+    if (m_posting) {
+        SetHeader(request.headers, "Content-Length", QByteArray::number(m_postBody.size()));
+        request.body = m_postBody;
     }
-    QString host = m_url.host();
-    quint16 port = quint16(m_url.port(secure ? 443 : 80));
-    if (absoluteForm) {
-        m_socket->setProxy(QNetworkProxy::NoProxy);
-        host = proxy.hostName();
-        port = proxy.port();
-    } else if (proxy.type() == QNetworkProxy::NoProxy) {
-        m_socket->setProxy(QNetworkProxy::NoProxy);
-    } else {
-        QNetworkProxy tunnel = proxy;
-        if (tunnel.type() == QNetworkProxy::HttpCachingProxy)
-            tunnel.setType(QNetworkProxy::HttpProxy);
-        m_socket->setProxy(tunnel);
+    // The total time counts from start(), across redirects.
+    request.limits = m_current;
+    if (m_current.total.count() > 0) {
+        const auto left = m_current.total - std::chrono::milliseconds(m_started.elapsed());
+        request.limits.total = qMax(left, std::chrono::milliseconds(1));
     }
 
-    m_socket->setReadBufferSize(kSocketReadBuffer);
-    connect(m_socket, &QTcpSocket::readyRead, this, [this] { process(false); });
-    connect(m_socket, &QTcpSocket::bytesWritten, this, &HttpFetch::touch);
-    connect(m_socket, &QTcpSocket::disconnected, this, [this] { process(true); });
-    connect(m_socket, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) {
-        if (error == QAbstractSocket::RemoteHostClosedError)
-            process(true);
-        else
-            fail(Outcome::Failed, m_socket->errorString());
-    });
-    touch();
-#if QT_CONFIG(ssl)
-    if (secure) {
-        auto* tls = static_cast<QSslSocket*>(m_socket);
-        connect(tls, &QSslSocket::encrypted, this, &HttpFetch::sendRequest);
-        tls->connectToHostEncrypted(host, port);
-        return;
+    const bool secure = m_url.scheme() == u"https"_s;
+    const QNetworkProxy proxy =
+        m_direct && m_proxy.isEmpty() ? QNetworkProxy(QNetworkProxy::NoProxy) : proxyFor(m_url, m_proxy);
+    const bool httpProxy =
+        proxy.type() == QNetworkProxy::HttpProxy || proxy.type() == QNetworkProxy::HttpCachingProxy;
+
+    ConnectionTarget target;
+    target.host = m_url.host();
+    target.port = quint16(m_url.port(secure ? 443 : 80));
+    target.tls = secure;
+    if (httpProxy) {
+        // A plain request goes to an HTTP proxy with the whole URL; an encrypted one through a tunnel.
+        target.via = ConnectionTarget::Via::HttpProxy;
+        target.proxyHost = proxy.hostName();
+        target.proxyPort = proxy.port();
+        m_route = {true, target.proxyHost, target.proxyPort};
+    } else if (proxy.type() != QNetworkProxy::NoProxy) {
+        target.via = ConnectionTarget::Via::OtherProxy;
+        target.otherProxy = proxy;
+        m_route = {true, proxy.hostName(), proxy.port()};
+    } else {
+        m_route = {false, target.host, target.port};
     }
-#endif
-    connect(m_socket, &QTcpSocket::connected, this, &HttpFetch::sendRequest);
-    m_socket->connectToHost(host, port);
+    m_request = WriteRequest(request, httpProxy && !secure ? RequestForm::Absolute : RequestForm::Origin);
+    m_reader = std::make_unique<AnswerReader>(request.limits.headCap, request.limits.bodyCap);
+    m_connection.open(target, request.limits);
 }
 
 void HttpFetch::sendRequest()
 {
-    touch();
-    m_socket->write(m_request);
-}
-
-void HttpFetch::addToBody(QByteArray piece)
-{
-    if (piece.isEmpty())
-        return;
-    m_bodySize += piece.size();
-    m_pieces.append(std::move(piece));
-}
-
-qint64 HttpFetch::bodyLimit() const
-{
-    return m_bodyLimit > 0 ? m_bodyLimit : httpBodyLimit();
-}
-
-void HttpFetch::touch()
-{
-    m_idle.start(httpTimeouts().idle);
+    m_connection.write(m_request);
 }
 
 void HttpFetch::process(bool closed)
 {
-    if (m_outcome != Outcome::Running || !m_socket)
+    if (m_outcome != Outcome::Running || !m_reader)
         return;
-    m_buffer += m_socket->readAll();
-    touch();
-    while (!m_headDone) {
-        const qsizetype headEnd = m_buffer.indexOf("\r\n\r\n");
-        if (headEnd < 0) {
-            if (m_buffer.size() > kMaxHeadBytes)
-                fail(Outcome::Failed, u"the answer head is too long"_s);
-            else if (closed)
-                fail(Outcome::Failed, m_buffer.isEmpty() ? u"the connection closed without an answer"_s
-                                                         : u"the connection closed inside the answer head"_s);
-            return;
-        }
-        const QByteArray head = m_buffer.left(headEnd);
-        m_buffer.remove(0, headEnd + 4);
-        if (!parseHead(head))
-            return;
-    }
-
-    if (m_status == 204 || m_status == 304) {
+    AnswerReader::State state = m_reader->feed(m_connection.readAll());
+    if (closed && (state == AnswerReader::State::Head || state == AnswerReader::State::Body))
+        state = m_reader->finish();
+    if (state == AnswerReader::State::Failed)
+        fail(Outcome::Failed, m_reader->errorText());
+    else if (state == AnswerReader::State::Done)
         complete();
-        return;
-    }
-    if (m_chunked) {
-        if (!takeChunks())
-            return;
-        if (m_chunksDone)
-            complete();
-        else if (closed)
-            fail(Outcome::Failed, u"the connection closed inside a chunked body"_s);
-        return;
-    }
-    addToBody(std::exchange(m_buffer, {}));
-    if (m_bodySize > bodyLimit()) {
-        fail(Outcome::Failed, u"the body is larger than %1 bytes"_s.arg(bodyLimit()));
-        return;
-    }
-    if (m_contentLength >= 0 && m_bodySize >= m_contentLength) {
-        // Whatever came after the announced length is not part of the body.
-        while (m_bodySize > m_contentLength) {
-            QByteArray& last = m_pieces.last();
-            const qint64 excess = qMin<qint64>(m_bodySize - m_contentLength, last.size());
-            last.chop(excess);
-            m_bodySize -= excess;
-            if (last.isEmpty())
-                m_pieces.removeLast();
-        }
-        complete();
-    } else if (closed) {
-        // A connection closed before the announced length is a broken transfer, not an answer.
-        if (m_contentLength >= 0)
-            fail(Outcome::Failed, u"the body is shorter than its Content-Length"_s);
-        else
-            complete();
-    }
-}
-
-bool HttpFetch::parseHead(const QByteArray& head)
-{
-    QList<QByteArray> lines = head.split('\n');
-    for (QByteArray& line : lines) {
-        if (line.endsWith('\r'))
-            line.chop(1);
-    }
-    const QList<QByteArray> statusLine = lines.value(0).split(' ');
-    bool ok = false;
-    const int status = statusLine.value(1).toInt(&ok);
-    if (!statusLine.value(0).startsWith("HTTP/") || !ok || status < 100 || status > 999) {
-        fail(Outcome::Failed, u"not an HTTP answer"_s);
-        return false;
-    }
-    // An interim answer (100 Continue) is followed by the real one.
-    if (status < 200)
-        return true;
-    m_status = status;
-    for (qsizetype i = 1; i < lines.size(); ++i) {
-        const QByteArray& line = lines.at(i);
-        const qsizetype colon = line.indexOf(':');
-        if (colon <= 0)
-            continue;
-        const QByteArray name = line.left(colon).trimmed();
-        const QByteArray value = line.mid(colon + 1).trimmed();
-        if (name.compare("Content-Length", Qt::CaseInsensitive) == 0) {
-            const qint64 length = value.toLongLong(&ok);
-            if (!ok || length < 0 || (m_contentLength >= 0 && m_contentLength != length)) {
-                fail(Outcome::Failed, u"the answer has an invalid Content-Length"_s);
-                return false;
-            }
-            m_contentLength = length;
-        } else if (name.compare("Transfer-Encoding", Qt::CaseInsensitive) == 0) {
-            m_chunked = m_chunked || value.toLower().contains("chunked");
-        } else if (name.compare("Location", Qt::CaseInsensitive) == 0 && m_location.isEmpty()) {
-            m_location = value;
-        }
-    }
-    if (m_chunked)
-        m_contentLength = -1;
-    if (m_contentLength > bodyLimit()) {
-        fail(Outcome::Failed, u"the body is larger than %1 bytes"_s.arg(bodyLimit()));
-        return false;
-    }
-    m_headDone = true;
-    return true;
-}
-
-bool HttpFetch::takeChunks()
-{
-    while (!m_chunksDone) {
-        const qsizetype lineEnd = m_buffer.indexOf("\r\n");
-        if (lineEnd < 0) {
-            if (m_buffer.size() <= 1024)
-                return true;
-            fail(Outcome::Failed, u"a chunk size line is too long"_s);
-            return false;
-        }
-        QByteArray sizeText = m_buffer.left(lineEnd);
-        const qsizetype extension = sizeText.indexOf(';');
-        if (extension >= 0)
-            sizeText.truncate(extension);
-        bool ok = false;
-        const qint64 size = sizeText.trimmed().toLongLong(&ok, 16);
-        if (!ok || size < 0) {
-            fail(Outcome::Failed, u"a chunk size is not hexadecimal"_s);
-            return false;
-        }
-        if (size == 0) {
-            // Trailers, if any, are of no use here.
-            m_chunksDone = true;
-            return true;
-        }
-        if (m_bodySize + size > bodyLimit()) {
-            fail(Outcome::Failed, u"the body is larger than %1 bytes"_s.arg(bodyLimit()));
-            return false;
-        }
-        if (m_buffer.size() < lineEnd + 2 + size + 2)
-            return true;
-        if (m_buffer.mid(lineEnd + 2 + size, 2) != "\r\n") {
-            fail(Outcome::Failed, u"a chunk does not end with CR LF"_s);
-            return false;
-        }
-        addToBody(m_buffer.mid(lineEnd + 2, size));
-        m_buffer.remove(0, lineEnd + 2 + size + 2);
-    }
-    return true;
 }
 
 void HttpFetch::complete()
 {
-    m_idle.stop();
-    dropSocket();
-    if (m_followRedirects && isRedirect(m_status) && !m_location.isEmpty()) {
+    m_connection.close();
+    m_status = m_reader->status();
+    m_answerHeaders = m_reader->headers();
+    const QByteArray location = HeaderValue(m_answerHeaders, "Location");
+    if (m_followRedirects && isRedirect(m_status) && !location.isEmpty()) {
         if (m_redirectsLeft-- <= 0) {
             fail(Outcome::Failed, u"too many redirects"_s);
             return;
@@ -432,12 +235,8 @@ void HttpFetch::complete()
         begin(next);
         return;
     }
-    m_total.stop();
-    if (m_bodySize > 0)
-        m_body.reserve(m_bodySize);
-    for (const QByteArray& piece : std::as_const(m_pieces))
-        m_body += piece;
-    m_pieces.clear();
+    m_body = m_reader->takeBody();
+    m_reader.reset();
     m_outcome = Outcome::Answered;
     announce();
 }
@@ -446,7 +245,7 @@ QString HttpFetch::redirectTarget() const
 {
     // A target the server wrote in a form we can send goes out as written; anything else is
     // resolved and encoded by QUrl.
-    const QString location = QString::fromUtf8(m_location);
+    const QString location = QString::fromUtf8(HeaderValue(m_answerHeaders, "Location"));
     if (RequestUrlProblem(location).isEmpty())
         return location;
     if (location.startsWith(u'/') && !location.startsWith(u"//"_s) &&
@@ -459,14 +258,13 @@ void HttpFetch::fail(Outcome outcome, const QString& error)
 {
     if (m_outcome != Outcome::Running)
         return;
-    m_idle.stop();
-    m_total.stop();
-    dropSocket();
+    m_connection.close();
+    if (m_reader)
+        m_status = m_reader->status();
+    m_reader.reset();
     m_outcome = outcome;
     m_error = error;
     m_body.clear();
-    m_pieces.clear();
-    m_bodySize = 0;
     announce();
 }
 
@@ -482,15 +280,18 @@ void HttpFetch::announce()
     });
 }
 
-void HttpFetch::dropSocket()
+HttpResult HttpFetch::result() const
 {
-    if (!m_socket)
-        return;
-    QTcpSocket* socket = std::exchange(m_socket, nullptr);
-    socket->disconnect(this);
-    socket->abort();
-    // Possibly inside one of its own signals.
-    socket->deleteLater();
+    HttpResult result;
+    result.outcome = m_outcome == Outcome::Answered ? HttpResult::Outcome::Answered
+                     : m_outcome == Outcome::BadUrl ? HttpResult::Outcome::Refused
+                                                    : HttpResult::Outcome::Failed;
+    result.status = m_status;
+    result.headers = m_answerHeaders;
+    result.body = m_body;
+    result.errorText = m_error;
+    result.route = m_route;
+    return result;
 }
 
 } // namespace linvera

@@ -4,13 +4,9 @@
 #include "RuleRegex.h"
 #include "UrlParts.h"
 
-#include <QNetworkProxy>
-#include <QTcpSocket>
-
 #include <algorithm>
 #if QT_CONFIG(ssl)
 #include <QSslError>
-#include <QSslSocket>
 #endif
 
 using namespace Qt::StringLiterals;
@@ -26,28 +22,6 @@ QString tooLargeMessage()
 }
 
 } // namespace
-
-ProbeRoute RouteFor(const ProxySetting& proxy, const QString& host, quint16 port)
-{
-    ProbeRoute route;
-    route.viaProxy = proxy.enabled;
-    if (!route.viaProxy) {
-        route.connectHost = host;
-        route.connectPort = port;
-        return route;
-    }
-    const qsizetype colon = proxy.server.indexOf(u':');
-    if (colon >= 0) {
-        route.connectHost = proxy.server.left(colon);
-        bool ok = false;
-        const uint proxyPort = proxy.server.mid(colon + 1).toUInt(&ok);
-        route.connectPort = ok && proxyPort <= 65535 ? quint16(proxyPort) : 0;
-    } else {
-        route.connectHost.clear();
-        route.connectPort = 0;
-    }
-    return route;
-}
 
 QByteArray ProbeRequestText(const QString& host, const QString& path, bool viaProxy, quint16 port)
 {
@@ -168,25 +142,13 @@ void RedirectProbe::setTimeouts(Timeouts timeouts)
 RedirectProbe::RedirectProbe(QObject* parent)
     : QObject(parent)
 {
-    m_timer.setSingleShot(true);
-    connect(&m_timer, &QTimer::timeout, this, &RedirectProbe::onTimeout);
+    connect(&m_connection, &HttpConnection::ready, this, &RedirectProbe::onReady);
+    connect(&m_connection, &HttpConnection::readyRead, this, &RedirectProbe::onReadyRead);
+    connect(&m_connection, &HttpConnection::closed, this, &RedirectProbe::onClosed);
+    connect(&m_connection, &HttpConnection::failed, this, &RedirectProbe::onFailed);
 }
 
-RedirectProbe::~RedirectProbe()
-{
-    dropSocket();
-}
-
-void RedirectProbe::dropSocket()
-{
-    if (!m_socket)
-        return;
-    m_socket->disconnect(this);
-    m_socket->abort();
-    // Never deleted inside one of its own signals.
-    m_socket->deleteLater();
-    m_socket = nullptr;
-}
+RedirectProbe::~RedirectProbe() = default;
 
 bool RedirectProbe::isRunning() const
 {
@@ -196,8 +158,7 @@ bool RedirectProbe::isRunning() const
 void RedirectProbe::cancel()
 {
     m_done = true;
-    m_timer.stop();
-    dropSocket();
+    m_connection.close();
 }
 
 void RedirectProbe::StartRedirectProbe(const QString& host, const QString& path, quint16 port, bool secure)
@@ -206,7 +167,6 @@ void RedirectProbe::StartRedirectProbe(const QString& host, const QString& path,
     m_answer.clear();
     m_done = false;
     m_secure = secure;
-    m_certificateProblem.clear();
 
     // A line break would let the input write its own request headers; no other control character
     // (a NUL from a Location) belongs in a request line either.
@@ -234,54 +194,36 @@ void RedirectProbe::StartRedirectProbe(const QString& host, const QString& path,
         fail(u"プロキシサーバーの設定が正しくありません。"_s);
         return;
     }
-    m_timer.start(g_timeouts.connect);
-    if (!secure) {
-        m_socket = new QTcpSocket(this);
-        m_socket->setObjectName(u"WinsockHeader"_s);
-        m_socket->setProxy(QNetworkProxy::NoProxy);
-        connect(m_socket, &QTcpSocket::connected, this, &RedirectProbe::onConnected);
-    }
-#if QT_CONFIG(ssl)
-    else {
-        auto* tls = new QSslSocket(this);
-        m_socket = tls;
-        m_socket->setObjectName(u"WinsockHeader"_s);
-        m_socket->setProxy(route.viaProxy
-                               ? QNetworkProxy(QNetworkProxy::HttpProxy, route.connectHost, route.connectPort)
-                               : QNetworkProxy(QNetworkProxy::NoProxy));
-        connect(tls, &QSslSocket::encrypted, this, &RedirectProbe::onConnected);
-        connect(tls, &QSslSocket::sslErrors, this, [this](const QList<QSslError>& errors) {
-            m_certificateProblem = CertificateFailureText(errors);
-        });
-    }
-#else
-    else {
+#if !QT_CONFIG(ssl)
+    if (secure) {
         fail(u"このプログラムはTLSに対応していないため、https のリンクを調べられません。"_s);
         return;
     }
 #endif
-    connect(m_socket, &QTcpSocket::readyRead, this, &RedirectProbe::onReadyRead);
-    connect(m_socket, &QTcpSocket::disconnected, this, &RedirectProbe::onDisconnected);
-    connect(m_socket, &QTcpSocket::errorOccurred, this, &RedirectProbe::onError);
-#if QT_CONFIG(ssl)
-    if (secure) {
-        // The server's name goes out for SNI and is what the certificate must name.
-        static_cast<QSslSocket*>(m_socket)->connectToHostEncrypted(host, port);
-        return;
-    }
-#endif
-    if (route.viaProxy)
-        m_socket->connectToHost(route.connectHost, route.connectPort);
-    else
-        m_socket->connectToHost(host, port);
+    ConnectionTarget target;
+    target.host = host;
+    target.port = port;
+    target.tls = secure;
+    target.via = route.viaProxy ? ConnectionTarget::Via::HttpProxy : ConnectionTarget::Via::Direct;
+    target.proxyHost = route.connectHost;
+    target.proxyPort = route.connectPort;
+    target.socketName = u"WinsockHeader"_s;
+    // The answer has a time of its own from the connection on (set in onReady), however slowly
+    // it drips; no idle bound, since a trickle must not outlast it either.
+    HttpLimits limits;
+    limits.headCap = kMaxAnswerBytes;
+    limits.connect = g_timeouts.connect;
+    limits.idle = std::chrono::milliseconds(0);
+    limits.total = std::chrono::milliseconds(0);
+    m_connection.open(target, limits);
 }
 
-void RedirectProbe::onConnected()
+void RedirectProbe::onReady()
 {
     if (m_done)
         return;
-    m_timer.start(g_timeouts.answer);
-    m_socket->write(m_request);
+    m_connection.restartTotal(g_timeouts.answer);
+    m_connection.write(m_request);
 }
 
 bool RedirectProbe::gather()
@@ -289,8 +231,7 @@ bool RedirectProbe::gather()
     // Only the new bytes, with the three before them, can complete the blank line; and no more than
     // one byte past the cap is ever kept.
     const qsizetype from = qMax(qsizetype(0), m_answer.size() - 3);
-    // read() sizes its buffer by the count asked for: ask for no more than has arrived.
-    m_answer += m_socket->read(qMin(m_socket->bytesAvailable(), kMaxAnswerBytes + 1 - m_answer.size()));
+    m_answer += m_connection.read(kMaxAnswerBytes + 1 - m_answer.size());
     const qsizetype blank = m_answer.indexOf("\r\n\r\n", from);
     return blank >= 0 && blank + 4 <= kMaxAnswerBytes;
 }
@@ -298,7 +239,7 @@ bool RedirectProbe::gather()
 void RedirectProbe::onReadyRead()
 {
     if (m_done) {
-        m_socket->readAll();
+        m_connection.readAll();
         return;
     }
     if (gather())
@@ -307,14 +248,10 @@ void RedirectProbe::onReadyRead()
         fail(tooLargeMessage());
 }
 
-void RedirectProbe::onDisconnected()
+void RedirectProbe::onClosed()
 {
     if (m_done)
         return;
-    if (!m_certificateProblem.isEmpty()) {
-        fail(m_certificateProblem);
-        return;
-    }
     const bool complete = gather();
     if (m_answer.isEmpty())
         fail(u"The remote host closed the connection without an answer"_s);
@@ -324,49 +261,42 @@ void RedirectProbe::onDisconnected()
         finishWithAnswer();
 }
 
-void RedirectProbe::onError()
+void RedirectProbe::onFailed(HttpConnection::Failure failure, const QString& description)
 {
     if (m_done)
         return;
-    if (!m_certificateProblem.isEmpty()) {
-        fail(m_certificateProblem);
+    switch (failure) {
+    case HttpConnection::Failure::Certificate:
+        fail(CertificateFailureText(m_connection.certificateErrors()));
+        return;
+    case HttpConnection::Failure::Tls:
+        fail(u"TLSによる安全な接続を確立できませんでした。("_s + description + u")"_s);
+        return;
+    case HttpConnection::Failure::Timeout:
+        // A header block still open at the time-out is no answer, whatever part of it came: a host
+        // that drips it must not have its first lines taken for the whole.
+        fail(u"Socket operation timed out"_s);
+        return;
+    case HttpConnection::Failure::Proxy:
+    case HttpConnection::Failure::Socket:
+    case HttpConnection::Failure::Unsupported:
+        fail(description);
         return;
     }
-    // An HTTP/1.0 server closes after its answer: that close is the end of the answer, not a failure.
-    if (m_socket->error() == QAbstractSocket::RemoteHostClosedError) {
-        onDisconnected();
-        return;
-    }
-    if (m_socket->error() == QAbstractSocket::SslHandshakeFailedError) {
-        fail(u"TLSによる安全な接続を確立できませんでした。("_s + m_socket->errorString() + u")"_s);
-        return;
-    }
-    fail(m_socket->errorString());
-}
-
-void RedirectProbe::onTimeout()
-{
-    if (m_done)
-        return;
-    // A header block still open at the time-out is no answer, whatever part of it came: a host
-    // that drips it must not have its first lines taken for the whole.
-    fail(u"Socket operation timed out"_s);
 }
 
 void RedirectProbe::finishWithAnswer()
 {
     m_done = true;
-    m_timer.stop();
     const QString answer = platform::AnsiCodec::decode(m_answer);
-    dropSocket();
+    m_connection.close();
     Q_EMIT answered(ProbeHeaderBlock(answer));
 }
 
 void RedirectProbe::fail(const QString& description)
 {
     m_done = true;
-    m_timer.stop();
-    dropSocket();
+    m_connection.close();
     Q_EMIT failed(description);
 }
 

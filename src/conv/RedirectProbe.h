@@ -1,37 +1,17 @@
 #pragma once
 
+#include "net/HttpConnection.h"
+#include "net/ProxySetting.h"
+
 #include <QByteArray>
 #include <QObject>
 #include <QString>
-#include <QTimer>
 
 #include <chrono>
 
 class QSslError;
-class QTcpSocket;
 
 namespace linvera {
-
-/// Where the probe connects: straight to the short link's host, or to the proxy of the user's
-/// Internet settings.
-struct ProbeRoute
-{
-    bool viaProxy = false;
-    QString connectHost;
-    quint16 connectPort = 80;
-};
-
-/// The proxy of the user's Internet settings ("ProxyEnable"/"ProxyServer"), as the application read it.
-struct ProxySetting
-{
-    bool enabled = false;
-    /// "host:port"; anything else makes a proxied probe fail with a message.
-    QString server;
-};
-
-/// The route for a host: the host itself, or the proxy's host and port when one is enabled. A proxy
-/// without a usable port gives an empty route (port 0).
-ProbeRoute RouteFor(const ProxySetting& proxy, const QString& host, quint16 port);
 
 /// The hand-built HTTP/1.0 request: the path alone, or the absolute URL when a proxy carries it.
 /// Through a proxy a port other than 80 is kept in the request line and the Host header, since the
@@ -102,21 +82,17 @@ Q_SIGNALS:
     void failed(const QString& description);
 
 private:
-    void onConnected();
+    void onReady();
     /// Reads what arrived, up to one byte past the cap; true once the header block has ended within it.
     bool gather();
     void onReadyRead();
-    void onDisconnected();
-    void onError();
-    void onTimeout();
+    void onClosed();
+    void onFailed(HttpConnection::Failure failure, const QString& description);
     void finishWithAnswer();
     void fail(const QString& description);
-    void dropSocket();
 
-    QTcpSocket* m_socket = nullptr;
+    HttpConnection m_connection;
     bool m_secure = false;
-    QString m_certificateProblem;
-    QTimer m_timer;
     ProxySetting m_proxy;
     ProbeRoute m_route;
     QByteArray m_request;

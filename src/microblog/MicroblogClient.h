@@ -2,7 +2,7 @@
 
 #include "Endpoints.h"
 #include "MicroblogRequests.h"
-#include "RedirectProbe.h"
+#include "net/ProxySetting.h"
 
 #include <QByteArray>
 #include <QObject>

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "Endpoints.h"
-#include "RedirectProbe.h"
 #include "ThumbnailFit.h"
+#include "net/ProxySetting.h"
 
 #include <QDialog>
 
