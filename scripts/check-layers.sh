@@ -2,12 +2,11 @@
 # Fails on an include that crosses from one folder of src/ to another along an edge the map in
 # README.md does not allow. The map is the table under "Map of `src/`": a row names a folder and, in
 # its last column, the folders it may include. The included folder is read from the include itself
-# ("conv/Endpoints.h"); with --strict, an include of a header of src/ that names no folder fails too.
+# ("conv/Endpoints.h"); an include of a header of src/ that names no folder fails too (generated bus
+# adaptors and proxies excepted).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
-strict=0
-[ "${1:-}" = --strict ] && strict=1
 
 # Rows such as "| `conv/` | what it owns | `platform/`, `codec/` |".
 declare -A uses
@@ -65,11 +64,8 @@ while IFS= read -r file; do
             [ -f "src/$included" ] || continue
             to=$(folder_of "$(dirname "$included")")
         elif [ -n "${bare[$included]:-}" ]; then
-            if [ $strict -eq 1 ]; then
-                fail "$file includes \"$included\" without its folder (\"${bare[$included]}/$included\")"
-                continue
-            fi
-            to=${bare[$included]}
+            fail "$file includes \"$included\" without its folder (\"${bare[$included]}/$included\")"
+            continue
         else
             continue
         fi

@@ -9,12 +9,12 @@
 //  - CPU used by an idle H-Linvera (and its mailbox server) over 10 s.
 // Each figure is printed beside its goal.
 #include "BenchStats.h"
-#include "Endpoints.h"
-#include "MailboxClient.h"
-#include "MailboxNames.h"
 #include "ProcessFigures.h"
-#include "RegAccess.h"
-#include "RegistryStore.h"
+#include "conv/Endpoints.h"
+#include "mailbox/MailboxClient.h"
+#include "mailbox/MailboxNames.h"
+#include "platform/RegAccess.h"
+#include "platform/RegistryStore.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

@@ -9,10 +9,10 @@
 // Each figure is printed beside its goal.
 #include "BenchStats.h"
 #include "CaptureBench.h"
-#include "CaptureController.h"
-#include "MessageBoxes.h"
-#include "WindowSystem.h"
-#include "frmScreen.h"
+#include "capture/CaptureController.h"
+#include "capture/frmScreen.h"
+#include "platform/MessageBoxes.h"
+#include "platform/WindowSystem.h"
 
 #include <QApplication>
 #include <QDir>

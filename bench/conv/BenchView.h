@@ -1,7 +1,7 @@
 #pragma once
 
-#include "MessageBoxes.h"
-#include "PlainView.h"
+#include "conv/PlainView.h"
+#include "platform/MessageBoxes.h"
 
 #include <QString>
 

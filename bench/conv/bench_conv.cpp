@@ -8,10 +8,10 @@
 // another build of the headless program (an older one, for a before-and-after figure).
 #include "BenchStats.h"
 #include "BenchView.h"
-#include "ConversionEngine.h"
 #include "LoopbackRedirectHost.h"
-#include "RedirectProbe.h"
-#include "ServiceRules.h"
+#include "conv/ConversionEngine.h"
+#include "conv/RedirectProbe.h"
+#include "conv/ServiceRules.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

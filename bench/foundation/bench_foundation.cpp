@@ -1,9 +1,9 @@
 // Prints, in one run: the speed of PercentEncode and PercentDecode beside Qt's percent coders doing the
 // same conversion (text in, the same text out), and the time of 10,000 registry write-and-read pairs.
 #include "BenchStats.h"
-#include "PercentCoding.h"
-#include "RegAccess.h"
-#include "RegistryStore.h"
+#include "codec/PercentCoding.h"
+#include "platform/RegAccess.h"
+#include "platform/RegistryStore.h"
 
 #include <QByteArray>
 #include <QCoreApplication>

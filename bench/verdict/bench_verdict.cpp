@@ -5,9 +5,9 @@
 // `--lines N` sets the list's length. The whole-program ratio with the verdict on and off needs the
 // headless program to call it; `--linvera PATH` is kept for that figure and not used yet.
 #include "BenchStats.h"
-#include "HostList.h"
-#include "TrackerRules.h"
-#include "Verdict.h"
+#include "verdict/HostList.h"
+#include "verdict/TrackerRules.h"
+#include "verdict/Verdict.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

@@ -1,7 +1,7 @@
-#include "LinveraAutomation.h"
+#include "automation/LinveraAutomation.h"
 
-#include "AutomationTarget.h"
 #include "LinveraAdaptor.h"
+#include "automation/AutomationTarget.h"
 
 #include <QDBusConnection>
 #include <QTimer>

@@ -1,8 +1,8 @@
-#include "BrowserRegistrations.h"
+#include "browser/BrowserRegistrations.h"
 
-#include "AppPaths.h"
-#include "RegAccess.h"
-#include "RegistryStore.h"
+#include "platform/AppPaths.h"
+#include "platform/RegAccess.h"
+#include "platform/RegistryStore.h"
 
 using namespace Qt::StringLiterals;
 

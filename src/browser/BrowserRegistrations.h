@@ -1,6 +1,6 @@
 #pragma once
 
-#include "NativeMessagingManifests.h"
+#include "browser/NativeMessagingManifests.h"
 
 #include <QString>
 

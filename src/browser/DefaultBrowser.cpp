@@ -1,8 +1,8 @@
-#include "DefaultBrowser.h"
+#include "browser/DefaultBrowser.h"
 
-#include "AppInfo.h"
-#include "ProcessRunner.h"
-#include "RegAccess.h"
+#include "platform/AppInfo.h"
+#include "platform/ProcessRunner.h"
+#include "platform/RegAccess.h"
 
 using namespace Qt::StringLiterals;
 

@@ -1,4 +1,4 @@
-#include "NativeMessage.h"
+#include "browser/NativeMessage.h"
 
 #include <QIODevice>
 #include <QJsonDocument>

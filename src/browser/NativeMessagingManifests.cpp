@@ -1,6 +1,6 @@
-#include "NativeMessagingManifests.h"
+#include "browser/NativeMessagingManifests.h"
 
-#include "AppPaths.h"
+#include "platform/AppPaths.h"
 
 #include <QDir>
 #include <QFile>

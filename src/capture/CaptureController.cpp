@@ -1,8 +1,8 @@
-#include "CaptureController.h"
+#include "capture/CaptureController.h"
 
-#include "AppInfo.h"
-#include "frmScreen.h"
-#include "frmWindowCapture.h"
+#include "capture/frmScreen.h"
+#include "capture/frmWindowCapture.h"
+#include "platform/AppInfo.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "CaptureSaver.h"
-#include "MessageBoxes.h"
-#include "ScreenReader.h"
-#include "WindowSystem.h"
+#include "capture/CaptureSaver.h"
+#include "capture/ScreenReader.h"
+#include "platform/MessageBoxes.h"
+#include "platform/WindowSystem.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>

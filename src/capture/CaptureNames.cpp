@@ -1,6 +1,6 @@
-#include "CaptureNames.h"
+#include "capture/CaptureNames.h"
 
-#include "AnsiCodec.h"
+#include "platform/AnsiCodec.h"
 
 #include <cmath>
 

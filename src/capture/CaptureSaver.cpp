@@ -1,6 +1,6 @@
-#include "CaptureSaver.h"
+#include "capture/CaptureSaver.h"
 
-#include "AppPaths.h"
+#include "platform/AppPaths.h"
 
 #include <QDir>
 #include <QFile>

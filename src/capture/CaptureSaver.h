@@ -1,6 +1,6 @@
 #pragma once
 
-#include "CaptureNames.h"
+#include "capture/CaptureNames.h"
 
 #include <QDateTime>
 #include <QImage>

@@ -1,4 +1,4 @@
-#include "ScreenReader.h"
+#include "capture/ScreenReader.h"
 
 #include <QBuffer>
 #include <QDir>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "ScreenshotPortal.h"
-#include "WindowSystem.h"
+#include "platform/ScreenshotPortal.h"
+#include "platform/WindowSystem.h"
 
 #include <QDBusConnection>
 #include <QImage>

@@ -1,6 +1,6 @@
-#include "frmScreen.h"
+#include "capture/frmScreen.h"
 
-#include "CaptureNames.h"
+#include "capture/CaptureNames.h"
 
 #include <QKeyEvent>
 #include <QMouseEvent>

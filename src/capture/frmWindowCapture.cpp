@@ -1,6 +1,6 @@
-#include "frmWindowCapture.h"
+#include "capture/frmWindowCapture.h"
 
-#include "CaptureNames.h"
+#include "capture/CaptureNames.h"
 
 #include <QLabel>
 #include <QMouseEvent>

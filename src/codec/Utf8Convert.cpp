@@ -1,6 +1,6 @@
-#include "Utf8Convert.h"
+#include "codec/Utf8Convert.h"
 
-#include "AnsiCodec.h"
+#include "platform/AnsiCodec.h"
 
 #include <QStringDecoder>
 

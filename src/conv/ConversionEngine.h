@@ -1,12 +1,12 @@
 #pragma once
 
-#include "Endpoints.h"
-#include "PreviewPicture.h"
-#include "RedirectProbe.h"
-#include "ServiceRules.h"
-#include "ShorteningServices.h"
+#include "conv/Endpoints.h"
+#include "conv/PreviewPicture.h"
+#include "conv/RedirectProbe.h"
+#include "conv/ServiceRules.h"
+#include "conv/ShorteningServices.h"
 
-#include "MessageBoxes.h"
+#include "platform/MessageBoxes.h"
 
 #include <QDate>
 #include <QObject>

@@ -1,4 +1,4 @@
-#include "Endpoints.h"
+#include "conv/Endpoints.h"
 
 using namespace Qt::StringLiterals;
 

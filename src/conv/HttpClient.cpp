@@ -1,6 +1,6 @@
-#include "HttpClient.h"
+#include "conv/HttpClient.h"
 
-#include "PercentCoding.h"
+#include "codec/PercentCoding.h"
 
 #include <QFile>
 #include <QtNetwork/qtnetworkglobal.h>

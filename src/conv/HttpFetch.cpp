@@ -1,4 +1,4 @@
-#include "HttpClient.h"
+#include "conv/HttpClient.h"
 
 #include "net/RequestWriter.h"
 

@@ -1,4 +1,4 @@
-#include "LiteralSearch.h"
+#include "conv/LiteralSearch.h"
 
 #include <algorithm>
 #include <string>

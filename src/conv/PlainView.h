@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ConversionView.h"
+#include "conv/ConversionView.h"
 
 #include <QString>
 

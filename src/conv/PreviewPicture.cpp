@@ -1,6 +1,6 @@
-#include "PreviewPicture.h"
+#include "conv/PreviewPicture.h"
 
-#include "HttpClient.h"
+#include "conv/HttpClient.h"
 
 #include <QSaveFile>
 

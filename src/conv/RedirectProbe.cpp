@@ -1,8 +1,8 @@
-#include "RedirectProbe.h"
+#include "conv/RedirectProbe.h"
 
-#include "AnsiCodec.h"
-#include "RuleRegex.h"
-#include "UrlParts.h"
+#include "conv/RuleRegex.h"
+#include "conv/UrlParts.h"
+#include "platform/AnsiCodec.h"
 
 #include <algorithm>
 #if QT_CONFIG(ssl)

@@ -1,4 +1,4 @@
-#include "RuleCandidates.h"
+#include "conv/RuleCandidates.h"
 
 #include <QHash>
 

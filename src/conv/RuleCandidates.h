@@ -1,6 +1,6 @@
 #pragma once
 
-#include "LiteralSearch.h"
+#include "conv/LiteralSearch.h"
 
 #include <QHash>
 #include <QString>

@@ -1,6 +1,6 @@
-#include "RuleLiterals.h"
+#include "conv/RuleLiterals.h"
 
-#include "LiteralSearch.h"
+#include "conv/LiteralSearch.h"
 
 using namespace Qt::StringLiterals;
 

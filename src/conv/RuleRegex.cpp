@@ -1,4 +1,4 @@
-#include "RuleRegex.h"
+#include "conv/RuleRegex.h"
 
 #define PCRE2_CODE_UNIT_WIDTH 16
 #include <pcre2.h>

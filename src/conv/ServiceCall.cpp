@@ -1,4 +1,4 @@
-#include "ServiceCall.h"
+#include "conv/ServiceCall.h"
 
 #include <QPointer>
 #include <QTimer>

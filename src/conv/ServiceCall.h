@@ -1,6 +1,6 @@
 #pragma once
 
-#include "HttpClient.h"
+#include "conv/HttpClient.h"
 
 #include <QByteArray>
 #include <QObject>

@@ -1,12 +1,12 @@
-#include "ServiceRules.h"
+#include "conv/ServiceRules.h"
 
-#include "AnsiCodec.h"
-#include "AppInfo.h"
-#include "AppPaths.h"
-#include "FileAppend.h"
-#include "MessageBoxes.h"
-#include "RuleLiterals.h"
-#include "UrlParts.h"
+#include "conv/RuleLiterals.h"
+#include "conv/UrlParts.h"
+#include "platform/AnsiCodec.h"
+#include "platform/AppInfo.h"
+#include "platform/AppPaths.h"
+#include "platform/FileAppend.h"
+#include "platform/MessageBoxes.h"
 
 #include <QFile>
 #include <QHash>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "RuleCandidates.h"
-#include "RuleRegex.h"
+#include "conv/RuleCandidates.h"
+#include "conv/RuleRegex.h"
 
 #include <QDeadlineTimer>
 #include <QString>

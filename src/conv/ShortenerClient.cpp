@@ -1,10 +1,10 @@
-#include "ShortenerClient.h"
+#include "conv/ShortenerClient.h"
 
-#include "AnsiCodec.h"
-#include "HttpClient.h"
-#include "PercentCoding.h"
-#include "RuleRegex.h"
-#include "UrlParts.h"
+#include "codec/PercentCoding.h"
+#include "conv/HttpClient.h"
+#include "conv/RuleRegex.h"
+#include "conv/UrlParts.h"
+#include "platform/AnsiCodec.h"
 
 using namespace Qt::StringLiterals;
 

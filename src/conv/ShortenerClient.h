@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Endpoints.h"
-#include "ServiceCall.h"
+#include "conv/Endpoints.h"
+#include "conv/ServiceCall.h"
 
 #include <QString>
 

@@ -1,9 +1,9 @@
-#include "ShorteningServices.h"
+#include "conv/ShorteningServices.h"
 
-#include "HttpClient.h"
-#include "PercentCoding.h"
-#include "ShortenerClient.h"
-#include "UrlParts.h"
+#include "codec/PercentCoding.h"
+#include "conv/HttpClient.h"
+#include "conv/ShortenerClient.h"
+#include "conv/UrlParts.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>

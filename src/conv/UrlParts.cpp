@@ -1,4 +1,4 @@
-#include "UrlParts.h"
+#include "conv/UrlParts.h"
 
 #include <QUrl>
 

@@ -1,4 +1,4 @@
-#include "ClientTracker.h"
+#include "mailbox/ClientTracker.h"
 
 #include <QDBusConnectionInterface>
 #include <QDBusPendingCallWatcher>

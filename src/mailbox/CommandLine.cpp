@@ -1,4 +1,4 @@
-#include "CommandLine.h"
+#include "mailbox/CommandLine.h"
 
 #include <algorithm>
 

@@ -1,7 +1,7 @@
-#include "MailboxClient.h"
+#include "mailbox/MailboxClient.h"
 
-#include "MailboxNames.h"
 #include "MailboxProxy.h"
+#include "mailbox/MailboxNames.h"
 
 #include <QCoreApplication>
 #include <QDBusMessage>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "MailboxReply.h"
+#include "mailbox/MailboxReply.h"
 
 #include <QDBusConnection>
 #include <QString>

@@ -1,7 +1,7 @@
-#include "MailboxPoller.h"
+#include "mailbox/MailboxPoller.h"
 
-#include "CommandLine.h"
-#include "MailboxClient.h"
+#include "mailbox/CommandLine.h"
+#include "mailbox/MailboxClient.h"
 
 using namespace Qt::StringLiterals;
 

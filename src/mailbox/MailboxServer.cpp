@@ -1,9 +1,9 @@
-#include "MailboxServer.h"
+#include "mailbox/MailboxServer.h"
 
-#include "ClientTracker.h"
 #include "MailboxAdaptor.h"
-#include "MailboxNames.h"
-#include "MailboxService.h"
+#include "mailbox/ClientTracker.h"
+#include "mailbox/MailboxNames.h"
+#include "mailbox/MailboxService.h"
 
 #include <QDBusConnectionInterface>
 

@@ -1,4 +1,4 @@
-#include "MailboxService.h"
+#include "mailbox/MailboxService.h"
 
 #include <QDBusMessage>
 

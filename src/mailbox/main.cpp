@@ -1,6 +1,6 @@
 // H-LinveraHelper: the command mailbox server ("HVX-DataShare"). No window; it serves the
 // mailbox on the session bus while it has clients and then ends.
-#include "MailboxServer.h"
+#include "mailbox/MailboxServer.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

@@ -1,9 +1,9 @@
-#include "MicroblogClient.h"
+#include "microblog/MicroblogClient.h"
 
-#include "AnsiCodec.h"
-#include "HttpClient.h"
-#include "MessageBoxes.h"
-#include "MicroblogReplies.h"
+#include "conv/HttpClient.h"
+#include "microblog/MicroblogReplies.h"
+#include "platform/AnsiCodec.h"
+#include "platform/MessageBoxes.h"
 
 #include <QEventLoop>
 #include <QFile>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Endpoints.h"
-#include "MicroblogRequests.h"
+#include "conv/Endpoints.h"
+#include "microblog/MicroblogRequests.h"
 #include "net/ProxySetting.h"
 
 #include <QByteArray>

@@ -1,6 +1,6 @@
-#include "MicroblogReplies.h"
+#include "microblog/MicroblogReplies.h"
 
-#include "RuleRegex.h"
+#include "conv/RuleRegex.h"
 
 using namespace Qt::StringLiterals;
 

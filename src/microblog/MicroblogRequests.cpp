@@ -1,8 +1,8 @@
-#include "MicroblogRequests.h"
+#include "microblog/MicroblogRequests.h"
 
-#include "AnsiCodec.h"
-#include "Base64.h"
-#include "PercentCoding.h"
+#include "codec/Base64.h"
+#include "codec/PercentCoding.h"
+#include "platform/AnsiCodec.h"
 
 #include <QRandomGenerator>
 

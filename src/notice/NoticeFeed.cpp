@@ -1,11 +1,11 @@
-#include "NoticeFeed.h"
+#include "notice/NoticeFeed.h"
 
-#include "AppInfo.h"
-#include "AppPaths.h"
-#include "Endpoints.h"
-#include "HttpClient.h"
-#include "SettingsTable.h"
-#include "ShellOpen.h"
+#include "conv/Endpoints.h"
+#include "conv/HttpClient.h"
+#include "platform/AppInfo.h"
+#include "platform/AppPaths.h"
+#include "platform/ShellOpen.h"
+#include "settings/SettingsTable.h"
 
 #include <QDomDocument>
 #include <QEventLoop>

@@ -1,4 +1,4 @@
-#include "FileAppend.h"
+#include "platform/FileAppend.h"
 
 #include <QDeadlineTimer>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "ProcessRunner.h"
+#include "platform/ProcessRunner.h"
 
 #include <QEventLoop>
 #include <QFileInfo>

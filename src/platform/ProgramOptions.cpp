@@ -1,4 +1,4 @@
-#include "ProgramOptions.h"
+#include "platform/ProgramOptions.h"
 
 #include "LinveraVersion.h"
 

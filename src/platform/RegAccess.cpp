@@ -1,6 +1,6 @@
-#include "RegAccess.h"
+#include "platform/RegAccess.h"
 
-#include "AnsiCodec.h"
+#include "platform/AnsiCodec.h"
 
 #include <QtEndian>
 

@@ -1,4 +1,4 @@
-#include "RegistryKeyTree.h"
+#include "platform/RegistryKeyTree.h"
 
 namespace linvera::platform::registry {
 namespace {

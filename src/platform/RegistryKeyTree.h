@@ -3,8 +3,8 @@
 // Inside the registry store only: the tables of keys and values and the SQL over them. Each
 // function runs inside a transaction the store has begun.
 
-#include "RegistrySql.h"
-#include "RegistryStore.h"
+#include "platform/RegistrySql.h"
+#include "platform/RegistryStore.h"
 
 #include <QList>
 #include <QString>

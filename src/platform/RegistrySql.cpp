@@ -1,4 +1,4 @@
-#include "RegistrySql.h"
+#include "platform/RegistrySql.h"
 
 namespace linvera::platform::registry {
 

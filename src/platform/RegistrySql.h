@@ -2,7 +2,7 @@
 
 // Inside the registry store only: the SQLite plumbing its pieces share.
 
-#include "RegistryStore.h"
+#include "platform/RegistryStore.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,9 +1,9 @@
 // The public operations: each checks its arguments and runs one transaction on the key tree.
 
-#include "RegistryStore.h"
+#include "platform/RegistryStore.h"
 
-#include "RegistryKeyTree.h"
-#include "RegistrySql.h"
+#include "platform/RegistryKeyTree.h"
+#include "platform/RegistrySql.h"
 
 #include <QScopeGuard>
 #include <QThread>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "RegistryWriterTurn.h"
+#include "platform/RegistryWriterTurn.h"
 
 #include <QByteArray>
 #include <QDeadlineTimer>

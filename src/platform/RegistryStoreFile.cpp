@@ -1,9 +1,9 @@
 // The store's file: where it lives, opening it, setting up a new one, refusing one that is not
 // ours, and noticing when it has been replaced.
 
-#include "RegistryKeyTree.h"
-#include "RegistrySql.h"
-#include "RegistryStore.h"
+#include "platform/RegistryKeyTree.h"
+#include "platform/RegistrySql.h"
+#include "platform/RegistryStore.h"
 
 #include <QDir>
 #include <QFile>

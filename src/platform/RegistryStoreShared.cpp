@@ -1,6 +1,6 @@
 // The process-wide store behind RegistryStore::shared().
 
-#include "RegistryStore.h"
+#include "platform/RegistryStore.h"
 
 #include <atomic>
 

@@ -1,4 +1,4 @@
-#include "RegistryWriterTurn.h"
+#include "platform/RegistryWriterTurn.h"
 
 #include <QDeadlineTimer>
 #include <QThread>

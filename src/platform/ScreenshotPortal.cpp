@@ -1,6 +1,6 @@
-#include "ScreenshotPortal.h"
+#include "platform/ScreenshotPortal.h"
 
-#include "FileAppend.h"
+#include "platform/FileAppend.h"
 
 #include <QCoreApplication>
 #include <QDBusError>

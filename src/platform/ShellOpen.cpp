@@ -1,8 +1,8 @@
-#include "ShellOpen.h"
+#include "platform/ShellOpen.h"
 
-#include "AppInfo.h"
-#include "MessageBoxes.h"
-#include "ProcessRunner.h"
+#include "platform/AppInfo.h"
+#include "platform/MessageBoxes.h"
+#include "platform/ProcessRunner.h"
 
 #include <QDir>
 #include <QFileInfo>

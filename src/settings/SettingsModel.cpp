@@ -1,7 +1,7 @@
-#include "SettingsModel.h"
+#include "settings/SettingsModel.h"
 
-#include "CommandLine.h"
-#include "RegistryStore.h"
+#include "mailbox/CommandLine.h"
+#include "platform/RegistryStore.h"
 
 #include <QFileInfo>
 #include <QFileSystemWatcher>

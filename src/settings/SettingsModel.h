@@ -1,9 +1,9 @@
 #pragma once
 
-#include "Endpoints.h"
-#include "RedirectProbe.h"
-#include "SettingsTable.h"
-#include "ShorteningServices.h"
+#include "conv/Endpoints.h"
+#include "conv/RedirectProbe.h"
+#include "conv/ShorteningServices.h"
+#include "settings/SettingsTable.h"
 
 #include <QObject>
 #include <QRectF>

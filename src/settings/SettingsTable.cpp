@@ -1,7 +1,7 @@
-#include "SettingsTable.h"
+#include "settings/SettingsTable.h"
 
-#include "CommandLine.h"
-#include "RegAccess.h"
+#include "mailbox/CommandLine.h"
+#include "platform/RegAccess.h"
 
 #include <array>
 #include <cmath>

@@ -1,6 +1,6 @@
-#include "StoreProblems.h"
+#include "settings/StoreProblems.h"
 
-#include "RegistryStore.h"
+#include "platform/RegistryStore.h"
 
 using namespace Qt::StringLiterals;
 

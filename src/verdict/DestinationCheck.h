@@ -1,8 +1,8 @@
 #pragma once
 
-#include "HostList.h"
-#include "TrackerRules.h"
-#include "Verdict.h"
+#include "verdict/HostList.h"
+#include "verdict/TrackerRules.h"
+#include "verdict/Verdict.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,4 +1,4 @@
-#include "HostForms.h"
+#include "verdict/HostForms.h"
 
 #include <QList>
 

@@ -1,7 +1,7 @@
-#include "HostList.h"
+#include "verdict/HostList.h"
 
-#include "FileAppend.h"
-#include "HostForms.h"
+#include "platform/FileAppend.h"
+#include "verdict/HostForms.h"
 
 #include <QByteArray>
 #include <QDir>

@@ -1,6 +1,6 @@
-#include "TrackerRules.h"
+#include "verdict/TrackerRules.h"
 
-#include "FileAppend.h"
+#include "platform/FileAppend.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

@@ -1,4 +1,4 @@
-#include "Verdict.h"
+#include "verdict/Verdict.h"
 
 #include <QJsonArray>
 #include <QUrl>

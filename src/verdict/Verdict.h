@@ -1,7 +1,7 @@
 #pragma once
 
-#include "HostForms.h"
-#include "HostList.h"
+#include "verdict/HostForms.h"
+#include "verdict/HostList.h"
 
 #include <QHash>
 #include <QJsonObject>

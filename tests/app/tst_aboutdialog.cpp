@@ -1,6 +1,6 @@
 // The about dialog: title, version text and its fixed labels.
-#include "AboutDialog.h"
-#include "AppInfo.h"
+#include "app/ui/AboutDialog.h"
+#include "platform/AppInfo.h"
 
 #include <QLabel>
 #include <QPushButton>

@@ -1,5 +1,5 @@
 // Stored setting values applied to check boxes and lists.
-#include "ControlValues.h"
+#include "app/ui/ControlValues.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -1,7 +1,7 @@
 // Data dropped onto the main window or one of its four boxes: text starts a conversion, anything else
 // changes nothing.
-#include "TextDrop.h"
-#include "frmMain.h"
+#include "app/ui/TextDrop.h"
+#include "app/ui/frmMain.h"
 
 #include <QApplication>
 #include <QDragEnterEvent>

@@ -1,6 +1,6 @@
 // The main window's layout rule: as a pure function over twips, and applied by a real window.
-#include "MainLayout.h"
-#include "frmMain.h"
+#include "app/ui/MainLayout.h"
+#include "app/ui/frmMain.h"
 
 #include <QCheckBox>
 #include <QImage>

@@ -1,8 +1,8 @@
 // The main window's controls, menus, commands, clipboard box and the view the conversion writes to.
-#include "AboutDialog.h"
-#include "ControlValues.h"
-#include "PictureLabel.h"
-#include "frmMain.h"
+#include "app/ui/AboutDialog.h"
+#include "app/ui/ControlValues.h"
+#include "app/ui/PictureLabel.h"
+#include "app/ui/frmMain.h"
 
 #include <QAction>
 #include <QApplication>

@@ -1,16 +1,16 @@
 // The posting window: its controls as loaded, and its behaviour offscreen against the loopback
 // picture host, microblog API and proxy.
-#include "AnsiCodec.h"
 #include "HostilePeer.h"
-#include "MicroblogClient.h"
 #include "MicroblogHosts.h"
-#include "PictureLabel.h"
 #include "RecordingMessageBoxes.h"
-#include "ReplyTextFeed.h"
-#include "Twips.h"
-#include "frmMain.h"
-#include "frmSettings.h"
-#include "frmTwitter.h"
+#include "app/ui/PictureLabel.h"
+#include "app/ui/ReplyTextFeed.h"
+#include "app/ui/Twips.h"
+#include "app/ui/frmMain.h"
+#include "app/ui/frmSettings.h"
+#include "app/ui/frmTwitter.h"
+#include "microblog/MicroblogClient.h"
+#include "platform/AnsiCodec.h"
 
 #include <QApplication>
 #include <QDropEvent>

@@ -1,8 +1,8 @@
 // The settings dialog: its controls and captions, hide-on-close, the registration boxes and the log buttons.
-#include "AppInfo.h"
-#include "ControlValues.h"
 #include "RecordingMessageBoxes.h"
-#include "frmSettings.h"
+#include "app/ui/ControlValues.h"
+#include "app/ui/frmSettings.h"
+#include "platform/AppInfo.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -1,11 +1,11 @@
 // The settings dialog edits the settings model: every control's change reaches the model at once,
 // and nothing reaches the store before the model saves.
-#include "ControlValues.h"
 #include "RecordingMessageBoxes.h"
-#include "RegAccess.h"
-#include "SettingsModel.h"
 #include "TempRegistry.h"
-#include "frmSettings.h"
+#include "app/ui/ControlValues.h"
+#include "app/ui/frmSettings.h"
+#include "platform/RegAccess.h"
+#include "settings/SettingsModel.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -1,8 +1,8 @@
 // Fitting the preview picture into the result box: the pure rule and the main window's thumbnail.
-#include "PictureLabel.h"
-#include "ThumbnailFit.h"
-#include "Twips.h"
-#include "frmMain.h"
+#include "app/ui/PictureLabel.h"
+#include "app/ui/ThumbnailFit.h"
+#include "app/ui/Twips.h"
+#include "app/ui/frmMain.h"
 
 #include <QImage>
 #include <QLabel>

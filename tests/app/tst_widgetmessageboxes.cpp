@@ -1,5 +1,5 @@
 // The real message boxes: icon, title, text and buttons as asked, and the button pressed as the answer.
-#include "WidgetMessageBoxes.h"
+#include "app/ui/WidgetMessageBoxes.h"
 
 #include <QAbstractButton>
 #include <QApplication>

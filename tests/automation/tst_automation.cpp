@@ -1,7 +1,7 @@
 // The automation interface as an outside client sees it, over a real session bus.
-#include "AutomationTarget.h"
-#include "LinveraAutomation.h"
 #include "LinveraProxy.h"
+#include "automation/AutomationTarget.h"
+#include "automation/LinveraAutomation.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>

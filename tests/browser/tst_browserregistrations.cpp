@@ -1,11 +1,11 @@
-#include "AnsiCodec.h"
-#include "BrowserRegistrations.h"
-#include "NativeMessagingManifests.h"
 #include "PrivateHome.h"
-#include "RegAccess.h"
-#include "RegistryStore.h"
 #include "TempRegistry.h"
 #include "TestFiles.h"
+#include "browser/BrowserRegistrations.h"
+#include "browser/NativeMessagingManifests.h"
+#include "platform/AnsiCodec.h"
+#include "platform/RegAccess.h"
+#include "platform/RegistryStore.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>

@@ -1,9 +1,9 @@
-#include "AnsiCodec.h"
-#include "DefaultBrowser.h"
 #include "PrivateHome.h"
-#include "ProcessRunner.h"
-#include "RegAccess.h"
 #include "TempRegistry.h"
+#include "browser/DefaultBrowser.h"
+#include "platform/AnsiCodec.h"
+#include "platform/ProcessRunner.h"
+#include "platform/RegAccess.h"
 
 #include <QDir>
 #include <QFile>

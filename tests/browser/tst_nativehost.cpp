@@ -1,10 +1,10 @@
 // The native-messaging host: its framing, the command it builds, and the whole program handing a page
 // to the command mailbox on a private session bus.
-#include "BrowserRegistrations.h"
-#include "CommandLine.h"
-#include "MailboxClient.h"
-#include "MailboxNames.h"
-#include "NativeMessage.h"
+#include "browser/BrowserRegistrations.h"
+#include "browser/NativeMessage.h"
+#include "mailbox/CommandLine.h"
+#include "mailbox/MailboxClient.h"
+#include "mailbox/MailboxNames.h"
 
 #include "PrivateHome.h"
 #include "TestEnvironment.h"

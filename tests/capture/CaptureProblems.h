@@ -1,8 +1,8 @@
 #pragma once
 
-#include "AppInfo.h"
-#include "CaptureController.h"
-#include "MessageBoxes.h"
+#include "capture/CaptureController.h"
+#include "platform/AppInfo.h"
+#include "platform/MessageBoxes.h"
 
 #include <QObject>
 

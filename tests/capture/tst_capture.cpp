@@ -1,10 +1,10 @@
-#include "CaptureController.h"
 #include "CaptureProblems.h"
 #include "RecordingMessageBoxes.h"
 #include "ScreenFixtures.h"
-#include "WindowSystem.h"
-#include "frmScreen.h"
-#include "frmWindowCapture.h"
+#include "capture/CaptureController.h"
+#include "capture/frmScreen.h"
+#include "capture/frmWindowCapture.h"
+#include "platform/WindowSystem.h"
 
 #include <QDir>
 #include <QGuiApplication>

@@ -1,13 +1,13 @@
 // The capture commands through the desktop's screenshot portal, as on Wayland, against an imitation
 // of the portal on a bus of the test's own: what each answer of the portal gives the user, and that
 // a failure saves nothing.
-#include "CaptureController.h"
 #include "CaptureProblems.h"
 #include "PortalImitation.h"
 #include "RecordingMessageBoxes.h"
-#include "ScreenReader.h"
 #include "TestBus.h"
-#include "frmScreen.h"
+#include "capture/CaptureController.h"
+#include "capture/ScreenReader.h"
+#include "capture/frmScreen.h"
 
 #include <QDBusConnection>
 #include <QDir>

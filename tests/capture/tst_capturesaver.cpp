@@ -1,6 +1,6 @@
-#include "AnsiCodec.h"
-#include "CaptureNames.h"
-#include "CaptureSaver.h"
+#include "capture/CaptureNames.h"
+#include "capture/CaptureSaver.h"
+#include "platform/AnsiCodec.h"
 
 #include <QBuffer>
 #include <QDir>

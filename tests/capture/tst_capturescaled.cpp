@@ -1,10 +1,10 @@
 // Region capture on a screen scaled by two (QT_SCALE_FACTOR=2): the overlay covers the desktop in
 // logical coordinates, and the saved picture holds the device pixels inside the dragged border.
-#include "CaptureController.h"
 #include "CaptureProblems.h"
 #include "RecordingMessageBoxes.h"
 #include "ScreenFixtures.h"
-#include "frmScreen.h"
+#include "capture/CaptureController.h"
+#include "capture/frmScreen.h"
 
 #include <QGuiApplication>
 #include <QScreen>

@@ -1,11 +1,11 @@
 // Window capture on a desktop with a window manager (openbox): the frame the manager puts around a
 // window is found, framed and saved with it, and the title comes from the application's window.
-#include "CaptureController.h"
 #include "CaptureProblems.h"
 #include "RecordingMessageBoxes.h"
 #include "ScreenFixtures.h"
-#include "WindowSystem.h"
-#include "frmWindowCapture.h"
+#include "capture/CaptureController.h"
+#include "capture/frmWindowCapture.h"
+#include "platform/WindowSystem.h"
 
 #include <QGuiApplication>
 #include <QPainter>

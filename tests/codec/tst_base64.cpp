@@ -1,4 +1,4 @@
-#include "Base64.h"
+#include "codec/Base64.h"
 
 #include <QRandomGenerator>
 #include <QTest>

@@ -1,4 +1,4 @@
-#include "PercentCoding.h"
+#include "codec/PercentCoding.h"
 
 #include <QByteArray>
 #include <QRandomGenerator>

@@ -1,5 +1,5 @@
-#include "AnsiCodec.h"
-#include "Utf8Convert.h"
+#include "codec/Utf8Convert.h"
+#include "platform/AnsiCodec.h"
 
 #include <QTest>
 

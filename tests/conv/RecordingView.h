@@ -1,6 +1,6 @@
 #pragma once
 
-#include "PlainView.h"
+#include "conv/PlainView.h"
 
 #include <QImage>
 #include <QStringList>

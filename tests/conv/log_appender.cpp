@@ -2,8 +2,8 @@
 //   log_appender FILE TAG BYTES MS [LIMIT]
 // appends lines of BYTES bytes ("TAG<n> …\r\n") for MS milliseconds, with no file allowed past
 // LIMIT bytes when it is given (a full disk), and prints the number of each line it wrote.
-#include "FileAppend.h"
 #include "HostileFiles.h"
+#include "platform/FileAppend.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

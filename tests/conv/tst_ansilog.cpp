@@ -1,8 +1,8 @@
 // The conversion log as the user reads it under a Shift_JIS code page: the bytes of log.txt after a
 // conversion, written by the engine in-process and by the linvera program under a real Shift_JIS locale.
-#include "AnsiCodec.h"
-#include "ConversionEngine.h"
-#include "RegAccess.h"
+#include "conv/ConversionEngine.h"
+#include "platform/AnsiCodec.h"
+#include "platform/RegAccess.h"
 
 #include "EngineBoxes.h"
 #include "RecordingMessageBoxes.h"

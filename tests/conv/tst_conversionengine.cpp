@@ -1,8 +1,8 @@
-#include "AnsiCodec.h"
-#include "ConversionEngine.h"
-#include "HttpClient.h"
-#include "RedirectProbe.h"
-#include "UrlParts.h"
+#include "conv/ConversionEngine.h"
+#include "conv/HttpClient.h"
+#include "conv/RedirectProbe.h"
+#include "conv/UrlParts.h"
+#include "platform/AnsiCodec.h"
 
 #include "EngineBoxes.h"
 #include "LiveChannelHost.h"

@@ -1,5 +1,5 @@
 // The headless front end as a whole process, against the loopback services, for every mode.
-#include "RegAccess.h"
+#include "platform/RegAccess.h"
 
 #include "LiveChannelHost.h"
 #include "PictureHost.h"

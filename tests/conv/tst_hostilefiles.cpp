@@ -1,10 +1,10 @@
 // Rule files, the log and the preview picture against full disks, unwritable folders and files
 // that are not what they claim to be.
-#include "AnsiCodec.h"
-#include "ConversionEngine.h"
-#include "FileAppend.h"
-#include "NoticeFeed.h"
-#include "ServiceRules.h"
+#include "conv/ConversionEngine.h"
+#include "conv/ServiceRules.h"
+#include "notice/NoticeFeed.h"
+#include "platform/AnsiCodec.h"
+#include "platform/FileAppend.h"
 
 #include "EngineBoxes.h"
 #include "HostileFiles.h"

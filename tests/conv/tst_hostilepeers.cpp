@@ -1,7 +1,7 @@
-#include "ConversionEngine.h"
-#include "HttpClient.h"
-#include "RedirectProbe.h"
-#include "ShorteningServices.h"
+#include "conv/ConversionEngine.h"
+#include "conv/HttpClient.h"
+#include "conv/RedirectProbe.h"
+#include "conv/ShorteningServices.h"
 
 #include "EngineBoxes.h"
 #include "HostilePeer.h"

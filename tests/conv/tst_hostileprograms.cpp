@@ -1,7 +1,7 @@
 // The headless converter as a whole process against a hostile machine: links planted in the shared
 // temporary folder, a damaged or read-only store, a full disk, an unwritable data folder and a huge
 // rule file.
-#include "RegAccess.h"
+#include "platform/RegAccess.h"
 
 #include "HostileFiles.h"
 #include "HttpTestServer.h"

@@ -1,20 +1,20 @@
 // The blocking fetch: whole bodies, error pages, and every failure as 0 bytes within its time-outs;
 // requests go out with the bytes the program assembled, or not at all.
-#include "HttpClient.h"
-#include "RuleRegex.h"
-#include "ServiceCall.h"
+#include "conv/HttpClient.h"
+#include "conv/RuleRegex.h"
+#include "conv/ServiceCall.h"
 
 #include "AwaitAnswer.h"
-#include "Endpoints.h"
 #include "HttpTestServer.h"
-#include "PercentCoding.h"
-#include "PictureFile.h"
 #include "PictureHost.h"
-#include "PreviewPicture.h"
 #include "RuleApiService.h"
-#include "ShortenerClient.h"
 #include "ShortenerService.h"
 #include "TlsTestHost.h"
+#include "app/ui/PictureFile.h"
+#include "codec/PercentCoding.h"
+#include "conv/Endpoints.h"
+#include "conv/PreviewPicture.h"
+#include "conv/ShortenerClient.h"
 
 #include <QElapsedTimer>
 #include <QRegularExpression>

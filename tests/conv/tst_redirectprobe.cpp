@@ -1,5 +1,5 @@
 // The probe against hosts that misbehave: a header block that never ends, an answer that drips.
-#include "RedirectProbe.h"
+#include "conv/RedirectProbe.h"
 
 #include <QElapsedTimer>
 #include <QSignalSpy>

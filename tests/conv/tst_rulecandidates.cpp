@@ -1,11 +1,11 @@
 // Finding the rules that can match a URL: the multi-pattern search, the literals an expression needs,
 // and the first match over candidates against trying every rule in order.
-#include "LiteralSearch.h"
-#include "RuleLiterals.h"
-#include "RuleRegex.h"
-#include "ServiceRules.h"
+#include "conv/LiteralSearch.h"
+#include "conv/RuleLiterals.h"
+#include "conv/RuleRegex.h"
+#include "conv/ServiceRules.h"
 
-#include "MessageBoxes.h"
+#include "platform/MessageBoxes.h"
 
 #include <QLoggingCategory>
 #include <QRandomGenerator>

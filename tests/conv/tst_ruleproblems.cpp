@@ -1,6 +1,6 @@
 // Loading a rule list reports its problems, in order, for the caller to show; the list itself shows
 // nothing.
-#include "ServiceRules.h"
+#include "conv/ServiceRules.h"
 
 #include <QFile>
 #include <QTemporaryDir>

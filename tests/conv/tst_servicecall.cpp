@@ -1,5 +1,5 @@
-#include "HttpClient.h"
-#include "ServiceCall.h"
+#include "conv/HttpClient.h"
+#include "conv/ServiceCall.h"
 
 #include "HttpTestServer.h"
 

@@ -1,10 +1,10 @@
 // Shortening through is.gd/v.gd, YOURLS and Shlink, and expanding links of the self-hosted ones,
 // against loopback imitations of their documented APIs: requests checked on the wire, answers and
 // failures read as JSON.
-#include "ConversionEngine.h"
-#include "HttpClient.h"
-#include "PercentCoding.h"
-#include "ShorteningServices.h"
+#include "codec/PercentCoding.h"
+#include "conv/ConversionEngine.h"
+#include "conv/HttpClient.h"
+#include "conv/ShorteningServices.h"
 
 #include "AwaitAnswer.h"
 #include "EngineBoxes.h"

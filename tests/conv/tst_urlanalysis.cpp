@@ -1,11 +1,11 @@
-#include "ConversionEngine.h"
-#include "RedirectProbe.h"
-#include "RuleRegex.h"
-#include "ServiceRules.h"
-#include "ShortenerClient.h"
-#include "UrlParts.h"
+#include "conv/ConversionEngine.h"
+#include "conv/RedirectProbe.h"
+#include "conv/RuleRegex.h"
+#include "conv/ServiceRules.h"
+#include "conv/ShortenerClient.h"
+#include "conv/UrlParts.h"
 
-#include "MessageBoxes.h"
+#include "platform/MessageBoxes.h"
 
 #include <QElapsedTimer>
 #include <QRegularExpression>

@@ -1,8 +1,8 @@
 // A block list as a stranger could publish it, then a few hosts looked up in it and judged. The input
 // is the list, a NUL, then hosts one a line.
 #include "FuzzSupport.h"
-#include "HostList.h"
-#include "Verdict.h"
+#include "verdict/HostList.h"
+#include "verdict/Verdict.h"
 
 using namespace Qt::StringLiterals;
 

@@ -1,8 +1,8 @@
 // Window titles, which any other program sets, cut to the room the capture window's caption has.
-#include "CaptureNames.h"
 #include "FuzzSupport.h"
+#include "capture/CaptureNames.h"
 
-#include "AnsiCodec.h"
+#include "platform/AnsiCodec.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

@@ -1,7 +1,7 @@
 // Code-page decoding and the ANSI codec over hostile bytes.
-#include "AnsiCodec.h"
 #include "FuzzSupport.h"
-#include "Utf8Convert.h"
+#include "codec/Utf8Convert.h"
+#include "platform/AnsiCodec.h"
 
 using linvera::platform::AnsiCodec;
 

@@ -1,6 +1,6 @@
 // SplitArgs and StripBlanks over hostile command lines.
-#include "CommandLine.h"
 #include "FuzzSupport.h"
+#include "mailbox/CommandLine.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

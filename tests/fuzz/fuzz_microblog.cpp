@@ -1,6 +1,6 @@
 // Replies of the microblog and picture hosts as a stranger's host could send them.
 #include "FuzzSupport.h"
-#include "MicroblogReplies.h"
+#include "microblog/MicroblogReplies.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

@@ -1,8 +1,8 @@
 // Native-messaging frames as a browser (or anything posing as one) could write them, and the
 // mailbox command built from each message.
-#include "CommandLine.h"
 #include "FuzzSupport.h"
-#include "NativeMessage.h"
+#include "browser/NativeMessage.h"
+#include "mailbox/CommandLine.h"
 
 #include <QBuffer>
 #include <QJsonDocument>

@@ -1,7 +1,7 @@
 // The notice document as the notice host could serve it, read from a file as the program reads it;
 // and the date texts the schedule reads back.
 #include "FuzzSupport.h"
-#include "NoticeFeed.h"
+#include "notice/NoticeFeed.h"
 
 #include <QFile>
 

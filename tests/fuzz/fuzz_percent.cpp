@@ -1,6 +1,6 @@
 // Percent decoding of hostile text, and encoding followed by decoding.
 #include "FuzzSupport.h"
-#include "PercentCoding.h"
+#include "codec/PercentCoding.h"
 
 using namespace Qt::StringLiterals;
 using linvera::PercentDecode;

@@ -1,9 +1,9 @@
 // The probe's answer as a stranger's host could send it, arriving in pieces: gathered as the probe
 // gathers it (until the blank line, or all of it at close), decoded, then its header block and
 // Location read. The first byte picks the code page, the next ones where the answer is cut.
-#include "AnsiCodec.h"
 #include "FuzzSupport.h"
-#include "RedirectProbe.h"
+#include "conv/RedirectProbe.h"
+#include "platform/AnsiCodec.h"
 
 using namespace Qt::StringLiterals;
 using linvera::platform::AnsiCodec;

@@ -1,7 +1,7 @@
 // linvera-reg's command line as anyone could type it (arguments cut at NUL bytes), run against a
 // store of the fuzzer's own.
 #include "FuzzSupport.h"
-#include "RegTool.h"
+#include "platform/regtool/RegTool.h"
 
 #include <QTextStream>
 

@@ -1,8 +1,8 @@
 // The two rule files as a stranger could serve them, then a few URLs matched against them. The input
 // is the rule text, a NUL, then URLs one a line.
 #include "FuzzSupport.h"
-#include "MessageBoxes.h"
-#include "ServiceRules.h"
+#include "conv/ServiceRules.h"
+#include "platform/MessageBoxes.h"
 
 using linvera::platform::MessageBoxes;
 

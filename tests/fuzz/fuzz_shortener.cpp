@@ -1,10 +1,10 @@
 // The shortening service's answers as a stranger's host could send them: the shorten answer, the
 // info answer and a rule's own answer pattern (the input is the answer, a NUL, then the pattern),
 // and the request URL built from a hostile short link and template.
-#include "Endpoints.h"
 #include "FuzzSupport.h"
-#include "RuleRegex.h"
-#include "ShortenerClient.h"
+#include "conv/Endpoints.h"
+#include "conv/RuleRegex.h"
+#include "conv/ShortenerClient.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

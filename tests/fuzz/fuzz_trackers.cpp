@@ -1,7 +1,7 @@
 // A tracker rules file as a stranger could publish it, then a few addresses stripped by it. The input
 // is the JSON, a NUL, then addresses one a line.
 #include "FuzzSupport.h"
-#include "TrackerRules.h"
+#include "verdict/TrackerRules.h"
 
 using namespace Qt::StringLiterals;
 

@@ -1,6 +1,6 @@
 // UnescapeUnicode over hostile page titles.
 #include "FuzzSupport.h"
-#include "ShortenerClient.h"
+#include "conv/ShortenerClient.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

@@ -1,6 +1,6 @@
 // SplitUrl, TextBetween and TrimSpaces over hostile text.
 #include "FuzzSupport.h"
-#include "UrlParts.h"
+#include "conv/UrlParts.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

@@ -1,7 +1,7 @@
 #include "MailboxFixture.h"
 
-#include "MailboxNames.h"
 #include "TestEnvironment.h"
+#include "mailbox/MailboxNames.h"
 
 #include <QDBusMessage>
 #include <QDeadlineTimer>

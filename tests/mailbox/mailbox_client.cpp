@@ -5,7 +5,7 @@
 // "line" waits until a line (or the end) arrives on standard input, so that a test decides when
 // the next calls happen.
 // Exit status: 0 all calls answered, 1 a call failed (error on stderr), 2 bad usage.
-#include "MailboxClient.h"
+#include "mailbox/MailboxClient.h"
 
 #include <QCoreApplication>
 #include <QJsonArray>

@@ -1,5 +1,5 @@
-#include "CommandLine.h"
-#include "MailboxPoller.h"
+#include "mailbox/CommandLine.h"
+#include "mailbox/MailboxPoller.h"
 
 #include <QTest>
 

@@ -1,6 +1,6 @@
-#include "MailboxClient.h"
 #include "MailboxFixture.h"
-#include "MailboxPoller.h"
+#include "mailbox/MailboxClient.h"
+#include "mailbox/MailboxPoller.h"
 
 #include <QDBusConnection>
 #include <QElapsedTimer>

@@ -1,8 +1,8 @@
-#include "ClientTracker.h"
-#include "MailboxClient.h"
 #include "MailboxFixture.h"
-#include "MailboxNames.h"
 #include "TestBus.h"
+#include "mailbox/ClientTracker.h"
+#include "mailbox/MailboxClient.h"
+#include "mailbox/MailboxNames.h"
 
 #include <QDBusConnection>
 #include <QDBusServiceWatcher>

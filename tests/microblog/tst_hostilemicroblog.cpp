@@ -1,7 +1,7 @@
 // The posting window's requests against hosts that misbehave: each wait ends by its own time-out
 // or a size cap, the event loop keeps turning, and the failure is said.
-#include "AnsiCodec.h"
-#include "MicroblogClient.h"
+#include "microblog/MicroblogClient.h"
+#include "platform/AnsiCodec.h"
 
 #include "HostilePeer.h"
 #include "RecordingMessageBoxes.h"

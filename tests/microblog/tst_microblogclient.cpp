@@ -1,15 +1,15 @@
 // The microblog client end to end against loopback services: the picture upload, the three profile
 // updates, the status update and the follow, each directly and through an HTTP proxy; and the
 // failures whose waits must end.
-#include "AnsiCodec.h"
-#include "MicroblogClient.h"
 #include "MicroblogHosts.h"
-#include "MicroblogReplies.h"
 #include "PythonCheck.h"
 #include "RecordingMessageBoxes.h"
-#include "RegAccess.h"
-#include "SettingsTable.h"
 #include "TempRegistry.h"
+#include "microblog/MicroblogClient.h"
+#include "microblog/MicroblogReplies.h"
+#include "platform/AnsiCodec.h"
+#include "platform/RegAccess.h"
+#include "settings/SettingsTable.h"
 
 #include <QElapsedTimer>
 #include <QNetworkProxyFactory>

@@ -1,9 +1,9 @@
 // The hand-built requests of the microblog client, byte for byte, and read back by Python's own
 // parsers (an independent check that a server can read them); the reply judging.
-#include "AnsiCodec.h"
-#include "MicroblogReplies.h"
-#include "MicroblogRequests.h"
 #include "PythonCheck.h"
+#include "microblog/MicroblogReplies.h"
+#include "microblog/MicroblogRequests.h"
+#include "platform/AnsiCodec.h"
 
 #include <QSet>
 #include <QTest>

@@ -1,8 +1,8 @@
 // The notice feed's downloads against hosts that misbehave: the three fetches end by their time-out
 // or a size cap, the event loop keeps turning, and the old files stay exactly as they were.
-#include "Endpoints.h"
-#include "HttpClient.h"
-#include "NoticeFeed.h"
+#include "conv/Endpoints.h"
+#include "conv/HttpClient.h"
+#include "notice/NoticeFeed.h"
 
 #include "HostilePeer.h"
 

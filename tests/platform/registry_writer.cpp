@@ -1,7 +1,7 @@
 // Writes into a registry store from a process of its own, for the store's multi-process tests.
 //   registry_writer FILE burst LABEL COUNT   COUNT values LABEL-0 … under one key, each also to "last"
 //   registry_writer FILE loop                rewrites one large value until killed, counting on
-#include "RegistryStore.h"
+#include "platform/RegistryStore.h"
 
 #include <QCoreApplication>
 #include <QTextStream>

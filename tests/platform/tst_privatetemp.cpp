@@ -1,5 +1,5 @@
 // The private temporary folder against what another user could plant in the shared one.
-#include "AppPaths.h"
+#include "platform/AppPaths.h"
 
 #include "HostileFiles.h"
 

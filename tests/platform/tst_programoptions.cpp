@@ -1,5 +1,5 @@
 // The command-line conventions shared by every program: help, version, "--", unknown options.
-#include "ProgramOptions.h"
+#include "platform/ProgramOptions.h"
 
 #include <QRegularExpression>
 #include <QTest>

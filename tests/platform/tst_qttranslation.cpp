@@ -1,6 +1,6 @@
 // Qt's own texts under the user's locale: Japanese in a Japanese session, as the program's own texts
 // are; Qt's English otherwise.
-#include "QtTranslation.h"
+#include "platform/QtTranslation.h"
 
 #include <QCoreApplication>
 #include <QSignalSpy>

@@ -1,8 +1,8 @@
-#include "AnsiCodec.h"
-#include "RegAccess.h"
-#include "RegistryStore.h"
 #include "TempRegistry.h"
 #include "TestFiles.h"
+#include "platform/AnsiCodec.h"
+#include "platform/RegAccess.h"
+#include "platform/RegistryStore.h"
 
 #include <QTest>
 

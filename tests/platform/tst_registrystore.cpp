@@ -1,7 +1,7 @@
-#include "RegistryStore.h"
 #include "TempRegistry.h"
 #include "TestEnvironment.h"
 #include "TestFiles.h"
+#include "platform/RegistryStore.h"
 
 #include <QCryptographicHash>
 #include <QDir>

@@ -1,11 +1,11 @@
-#include "AnsiCodec.h"
-#include "ProgramOptions.h"
-#include "RegAccess.h"
-#include "RegTool.h"
-#include "RegistryStore.h"
 #include "TempRegistry.h"
 #include "TestEnvironment.h"
 #include "TestFiles.h"
+#include "platform/AnsiCodec.h"
+#include "platform/ProgramOptions.h"
+#include "platform/RegAccess.h"
+#include "platform/RegistryStore.h"
+#include "platform/regtool/RegTool.h"
 
 #include <QFile>
 #include <QProcess>

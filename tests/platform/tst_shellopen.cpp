@@ -1,9 +1,9 @@
-#include "AppInfo.h"
-#include "MessageBoxes.h"
-#include "ProcessRunner.h"
 #include "RecordingMessageBoxes.h"
-#include "ShellOpen.h"
 #include "TestFiles.h"
+#include "platform/AppInfo.h"
+#include "platform/MessageBoxes.h"
+#include "platform/ProcessRunner.h"
+#include "platform/ShellOpen.h"
 
 #include <QDir>
 #include <QFile>

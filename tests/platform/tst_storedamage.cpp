@@ -1,5 +1,5 @@
 // The registry store on a read-only folder and damaged while in use.
-#include "RegistryStore.h"
+#include "platform/RegistryStore.h"
 
 #include "HostileFiles.h"
 #include "TestFiles.h"

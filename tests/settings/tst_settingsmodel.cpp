@@ -1,7 +1,7 @@
-#include "RegAccess.h"
-#include "RegistryStore.h"
-#include "SettingsModel.h"
 #include "TempRegistry.h"
+#include "platform/RegAccess.h"
+#include "platform/RegistryStore.h"
+#include "settings/SettingsModel.h"
 
 #include <QSignalSpy>
 #include <QTest>

@@ -1,6 +1,6 @@
-#include "RegAccess.h"
-#include "SettingsTable.h"
 #include "TempRegistry.h"
+#include "platform/RegAccess.h"
+#include "settings/SettingsTable.h"
 
 #include <QTest>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "ConversionEngine.h"
-#include "MessageBoxes.h"
+#include "conv/ConversionEngine.h"
+#include "platform/MessageBoxes.h"
 
 namespace linvera::test {
 

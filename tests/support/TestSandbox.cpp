@@ -1,6 +1,6 @@
 #include "TestSandbox.h"
 
-#include "RegistryStore.h"
+#include "platform/RegistryStore.h"
 
 #include <QDir>
 #include <QFileInfo>

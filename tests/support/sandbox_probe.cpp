@@ -1,8 +1,8 @@
 // Checks the sandbox of its own process the way every test does, for tst_sandbox.
 // Arguments: [--make] [NAME=value ...] [--store=path] [--link=path:target]; "@root@" in a value
 // stands for the sandbox made.
-#include "RegistryStore.h"
 #include "TestSandbox.h"
+#include "platform/RegistryStore.h"
 
 #include <QCoreApplication>
 #include <QFile>

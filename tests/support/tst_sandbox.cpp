@@ -1,9 +1,9 @@
 // Every test makes its own home, XDG folders and registry store: run by hand in a user's session, a
 // test leaves the user's store and files as they were, and the check refuses folders outside its own.
-#include "RegistryStore.h"
 #include "TestEnvironment.h"
 #include "TestFiles.h"
 #include "TestSandbox.h"
+#include "platform/RegistryStore.h"
 
 #include <QDir>
 #include <QDirIterator>

@@ -1,4 +1,4 @@
-#include "DestinationCheck.h"
+#include "verdict/DestinationCheck.h"
 
 #include <QFile>
 #include <QFileInfo>

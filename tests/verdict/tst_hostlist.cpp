@@ -1,4 +1,4 @@
-#include "HostList.h"
+#include "verdict/HostList.h"
 
 #include <QDir>
 #include <QFile>

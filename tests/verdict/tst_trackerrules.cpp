@@ -1,4 +1,4 @@
-#include "TrackerRules.h"
+#include "verdict/TrackerRules.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -1,12 +1,12 @@
 #include "SoakDriver.h"
 
-#include "Endpoints.h"
-#include "LinveraAutomation.h"
-#include "MailboxNames.h"
 #include "ProcessFigures.h"
-#include "RegAccess.h"
-#include "RegistryStore.h"
 #include "SoakPeer.h"
+#include "automation/LinveraAutomation.h"
+#include "conv/Endpoints.h"
+#include "mailbox/MailboxNames.h"
+#include "platform/RegAccess.h"
+#include "platform/RegistryStore.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>

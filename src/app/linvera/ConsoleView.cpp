@@ -1,6 +1,6 @@
-#include "ConsoleView.h"
+#include "app/linvera/ConsoleView.h"
 
-#include "ConversionEngine.h"
+#include "conv/ConversionEngine.h"
 
 #include <cstdio>
 

@@ -1,14 +1,14 @@
 // linvera: converts each URL given on its command line exactly as the window's convert button would,
 // and prints the after URL with its information lines.
-#include "AppInfo.h"
-#include "AppPaths.h"
-#include "ConsoleView.h"
-#include "ConversionEngine.h"
-#include "HttpClient.h"
-#include "ProgramOptions.h"
-#include "QtTranslation.h"
-#include "SettingsModel.h"
-#include "StoreProblems.h"
+#include "app/linvera/ConsoleView.h"
+#include "conv/ConversionEngine.h"
+#include "conv/HttpClient.h"
+#include "platform/AppInfo.h"
+#include "platform/AppPaths.h"
+#include "platform/ProgramOptions.h"
+#include "platform/QtTranslation.h"
+#include "settings/SettingsModel.h"
+#include "settings/StoreProblems.h"
 
 #include <QCoreApplication>
 #include <QDate>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "AppPaths.h"
-#include "AutomationTarget.h"
-#include "Endpoints.h"
+#include "automation/AutomationTarget.h"
+#include "conv/Endpoints.h"
+#include "platform/AppPaths.h"
 
 #include <QObject>
 #include <QStringList>

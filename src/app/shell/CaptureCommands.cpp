@@ -1,7 +1,7 @@
-#include "CaptureCommands.h"
+#include "app/shell/CaptureCommands.h"
 
 #include "CaptureProxy.h"
-#include "LinveraAutomation.h"
+#include "automation/LinveraAutomation.h"
 
 #include <QDBusPendingReply>
 #include <QTimer>

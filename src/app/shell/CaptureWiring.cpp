@@ -1,15 +1,15 @@
 // The capture buttons of the main window, wired to the capture commands.
-#include "AppInfo.h"
-#include "Application.h"
-#include "CaptureCommands.h"
-#include "CaptureController.h"
-#include "LinveraAutomation.h"
-#include "MessageBoxes.h"
-#include "SettingsModel.h"
-#include "WindowSystem.h"
-#include "frmMain.h"
-#include "frmSettings.h"
-#include "frmTwitter.h"
+#include "app/shell/Application.h"
+#include "app/shell/CaptureCommands.h"
+#include "app/ui/frmMain.h"
+#include "app/ui/frmSettings.h"
+#include "app/ui/frmTwitter.h"
+#include "automation/LinveraAutomation.h"
+#include "capture/CaptureController.h"
+#include "platform/AppInfo.h"
+#include "platform/MessageBoxes.h"
+#include "platform/WindowSystem.h"
+#include "settings/SettingsModel.h"
 
 #include <QComboBox>
 #include <QTimer>

@@ -1,6 +1,6 @@
-#include "ServiceFiles.h"
+#include "app/shell/ServiceFiles.h"
 
-#include "AppPaths.h"
+#include "platform/AppPaths.h"
 
 #include <QDir>
 #include <QFile>

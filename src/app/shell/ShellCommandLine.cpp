@@ -1,4 +1,4 @@
-#include "ShellCommandLine.h"
+#include "app/shell/ShellCommandLine.h"
 
 using namespace Qt::StringLiterals;
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ProgramOptions.h"
+#include "platform/ProgramOptions.h"
 
 #include <QStringList>
 

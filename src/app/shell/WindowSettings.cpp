@@ -1,10 +1,10 @@
-#include "WindowSettings.h"
+#include "app/shell/WindowSettings.h"
 
-#include "CommandLine.h"
-#include "ControlValues.h"
-#include "SettingsModel.h"
-#include "frmMain.h"
-#include "frmSettings.h"
+#include "app/ui/ControlValues.h"
+#include "app/ui/frmMain.h"
+#include "app/ui/frmSettings.h"
+#include "mailbox/CommandLine.h"
+#include "settings/SettingsModel.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -1,9 +1,9 @@
 // H-Linvera: the desktop program.
-#include "Application.h"
-#include "HttpClient.h"
-#include "QtTranslation.h"
-#include "ShellCommandLine.h"
-#include "WidgetMessageBoxes.h"
+#include "app/shell/Application.h"
+#include "app/shell/ShellCommandLine.h"
+#include "app/ui/WidgetMessageBoxes.h"
+#include "conv/HttpClient.h"
+#include "platform/QtTranslation.h"
 
 #include <QApplication>
 

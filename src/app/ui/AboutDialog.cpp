@@ -1,6 +1,6 @@
-#include "AboutDialog.h"
+#include "app/ui/AboutDialog.h"
 
-#include "AppInfo.h"
+#include "platform/AppInfo.h"
 
 #include <QFrame>
 #include <QGuiApplication>

@@ -1,4 +1,4 @@
-#include "ControlValues.h"
+#include "app/ui/ControlValues.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -1,4 +1,4 @@
-#include "MainLayout.h"
+#include "app/ui/MainLayout.h"
 
 #include <algorithm>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "ThumbnailFit.h"
-#include "Twips.h"
+#include "app/ui/ThumbnailFit.h"
+#include "app/ui/Twips.h"
 
 #include <optional>
 

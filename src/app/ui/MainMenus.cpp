@@ -1,4 +1,4 @@
-#include "MainMenus.h"
+#include "app/ui/MainMenus.h"
 
 #include <QMenu>
 #include <QMenuBar>

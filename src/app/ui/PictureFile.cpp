@@ -1,6 +1,6 @@
-#include "PictureFile.h"
+#include "app/ui/PictureFile.h"
 
-#include "HttpClient.h"
+#include "conv/HttpClient.h"
 
 #include <QUrl>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ServiceCall.h"
+#include "conv/ServiceCall.h"
 
 #include <QImage>
 #include <QString>

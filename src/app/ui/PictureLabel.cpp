@@ -1,4 +1,4 @@
-#include "PictureLabel.h"
+#include "app/ui/PictureLabel.h"
 
 #include <QMouseEvent>
 

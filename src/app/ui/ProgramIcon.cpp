@@ -1,4 +1,4 @@
-#include "ProgramIcon.h"
+#include "app/ui/ProgramIcon.h"
 
 using namespace Qt::StringLiterals;
 

@@ -1,4 +1,4 @@
-#include "ReplyTextFeed.h"
+#include "app/ui/ReplyTextFeed.h"
 
 #include <QPlainTextEdit>
 #include <QTextCursor>

@@ -1,4 +1,4 @@
-#include "TextDrop.h"
+#include "app/ui/TextDrop.h"
 
 #include <QDragEnterEvent>
 #include <QDropEvent>

@@ -1,4 +1,4 @@
-#include "ThumbnailFit.h"
+#include "app/ui/ThumbnailFit.h"
 
 #include <cmath>
 

@@ -1,4 +1,4 @@
-#include "Twips.h"
+#include "app/ui/Twips.h"
 
 #include <QGuiApplication>
 #include <QScreen>

@@ -1,4 +1,4 @@
-#include "WidgetMessageBoxes.h"
+#include "app/ui/WidgetMessageBoxes.h"
 
 #include <QAbstractButton>
 #include <QMessageBox>

@@ -1,8 +1,8 @@
-#include "frmMain.h"
+#include "app/ui/frmMain.h"
 
-#include "AboutDialog.h"
-#include "PictureLabel.h"
-#include "TextDrop.h"
+#include "app/ui/AboutDialog.h"
+#include "app/ui/PictureLabel.h"
+#include "app/ui/TextDrop.h"
 
 #include <QAction>
 #include <QApplication>

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "ConversionView.h"
-#include "Endpoints.h"
-#include "MainLayout.h"
-#include "MainMenus.h"
+#include "app/ui/MainLayout.h"
+#include "app/ui/MainMenus.h"
+#include "conv/ConversionView.h"
+#include "conv/Endpoints.h"
 
 #include <QMainWindow>
 #include <QPointer>

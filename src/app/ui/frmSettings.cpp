@@ -1,9 +1,9 @@
-#include "frmSettings.h"
+#include "app/ui/frmSettings.h"
 
-#include "AppInfo.h"
-#include "ControlValues.h"
-#include "MessageBoxes.h"
-#include "SettingsModel.h"
+#include "app/ui/ControlValues.h"
+#include "platform/AppInfo.h"
+#include "platform/MessageBoxes.h"
+#include "settings/SettingsModel.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Endpoints.h"
-#include "ShorteningServices.h"
+#include "conv/Endpoints.h"
+#include "conv/ShorteningServices.h"
 
 #include <QDialog>
 

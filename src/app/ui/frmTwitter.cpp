@@ -1,16 +1,16 @@
-#include "frmTwitter.h"
+#include "app/ui/frmTwitter.h"
 
-#include "AppInfo.h"
-#include "MicroblogClient.h"
-#include "MicroblogReplies.h"
-#include "PictureLabel.h"
-#include "PictureFile.h"
-#include "ReplyTextFeed.h"
-#include "TextDrop.h"
-#include "Twips.h"
-#include "WidgetMessageBoxes.h"
-#include "frmMain.h"
-#include "frmSettings.h"
+#include "app/ui/PictureFile.h"
+#include "app/ui/PictureLabel.h"
+#include "app/ui/ReplyTextFeed.h"
+#include "app/ui/TextDrop.h"
+#include "app/ui/Twips.h"
+#include "app/ui/WidgetMessageBoxes.h"
+#include "app/ui/frmMain.h"
+#include "app/ui/frmSettings.h"
+#include "microblog/MicroblogClient.h"
+#include "microblog/MicroblogReplies.h"
+#include "platform/AppInfo.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Endpoints.h"
-#include "ThumbnailFit.h"
+#include "app/ui/ThumbnailFit.h"
+#include "conv/Endpoints.h"
 #include "net/ProxySetting.h"
 
 #include <QDialog>

@@ -2,10 +2,10 @@
 // ({"url": …, "title": …}); its command goes into the command mailbox, where the running window picks
 // it up, and the window is started when none runs. {"query": "registrations"} is answered from the
 // registry store alone: which of the browser entries the settings register.
-#include "BrowserRegistrations.h"
-#include "MailboxClient.h"
-#include "NativeMessage.h"
-#include "ProgramOptions.h"
+#include "browser/BrowserRegistrations.h"
+#include "browser/NativeMessage.h"
+#include "mailbox/MailboxClient.h"
+#include "platform/ProgramOptions.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>

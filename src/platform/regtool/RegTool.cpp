@@ -1,7 +1,7 @@
-#include "RegTool.h"
+#include "platform/regtool/RegTool.h"
 
-#include "AnsiCodec.h"
-#include "ProgramOptions.h"
+#include "platform/AnsiCodec.h"
+#include "platform/ProgramOptions.h"
 
 #include <QtEndian>
 

@@ -1,4 +1,4 @@
-#include "RegTool.h"
+#include "platform/regtool/RegTool.h"
 
 #include <QCoreApplication>
 

@@ -1,12 +1,12 @@
 #include "ShellSandbox.h"
 
-#include "AppPaths.h"
-#include "Endpoints.h"
 #include "HttpTestServer.h"
-#include "RegAccess.h"
-#include "SettingsTable.h"
 #include "TestEnvironment.h"
 #include "TestSandbox.h"
+#include "conv/Endpoints.h"
+#include "platform/AppPaths.h"
+#include "platform/RegAccess.h"
+#include "settings/SettingsTable.h"
 
 #include <QDBusMessage>
 #include <QDeadlineTimer>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "RegistryStore.h"
 #include "TempRegistry.h"
+#include "platform/RegistryStore.h"
 
 #include <QDBusConnection>
 #include <QHash>

@@ -1,18 +1,18 @@
 // The built programs as processes: H-Linvera as the first and as a second instance, outside clients
 // (gdbus, dbus-send) driving its automation interface, and the bus starting both programs from
 // service files.
-#include "LinveraAutomation.h"
-#include "MailboxClient.h"
 #include "MailboxFixture.h"
-#include "MailboxNames.h"
-#include "NoticeFeed.h"
 #include "NoticeHost.h"
-#include "RegAccess.h"
-#include "SettingsTable.h"
 #include "ShellSandbox.h"
 #include "ShortenerService.h"
 #include "TestBus.h"
 #include "TestEnvironment.h"
+#include "automation/LinveraAutomation.h"
+#include "mailbox/MailboxClient.h"
+#include "mailbox/MailboxNames.h"
+#include "notice/NoticeFeed.h"
+#include "platform/RegAccess.h"
+#include "settings/SettingsTable.h"
 
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>

@@ -1,20 +1,20 @@
 // The capture buttons of the running program on an X display: the region button hides the main
 // window, freezes the screen and saves the dragged rectangle in the format of the settings; the
 // program keeps the picture paths and its message line says where the picture went.
-#include "AppPaths.h"
-#include "Application.h"
-#include "CaptureController.h"
-#include "LinveraAutomation.h"
 #include "RecordingMessageBoxes.h"
-#include "RegAccess.h"
 #include "ScreenFixtures.h"
-#include "SettingsTable.h"
 #include "ShellSandbox.h"
 #include "TestEnvironment.h"
-#include "frmMain.h"
-#include "frmScreen.h"
-#include "frmSettings.h"
-#include "frmWindowCapture.h"
+#include "app/shell/Application.h"
+#include "app/ui/frmMain.h"
+#include "app/ui/frmSettings.h"
+#include "automation/LinveraAutomation.h"
+#include "capture/CaptureController.h"
+#include "capture/frmScreen.h"
+#include "capture/frmWindowCapture.h"
+#include "platform/AppPaths.h"
+#include "platform/RegAccess.h"
+#include "settings/SettingsTable.h"
 
 #include <QComboBox>
 #include <QDBusConnectionInterface>

@@ -1,8 +1,8 @@
 // The capture switches of the command line and their hand-over to the running instance through
 // HVXLinvera.Capture, served beside the automation interface on the same object.
-#include "AutomationTarget.h"
-#include "CaptureCommands.h"
-#include "LinveraAutomation.h"
+#include "app/shell/CaptureCommands.h"
+#include "automation/AutomationTarget.h"
+#include "automation/LinveraAutomation.h"
 
 #include <QDBusConnectionInterface>
 #include <QDBusInterface>

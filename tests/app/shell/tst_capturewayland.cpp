@@ -2,17 +2,17 @@
 // screenshot portal: natively, and forced onto XWayland, where an X11 grab would give black. Started
 // by tests/support/wayland-session.sh, which brings the desktop up; the desktop has no pointer, so
 // the overlay gets its drag from the test.
-#include "AppPaths.h"
-#include "Application.h"
-#include "CaptureController.h"
-#include "LinveraAutomation.h"
 #include "RecordingMessageBoxes.h"
-#include "RegAccess.h"
-#include "SettingsTable.h"
 #include "ShellSandbox.h"
 #include "TestEnvironment.h"
-#include "frmMain.h"
-#include "frmScreen.h"
+#include "app/shell/Application.h"
+#include "app/ui/frmMain.h"
+#include "automation/LinveraAutomation.h"
+#include "capture/CaptureController.h"
+#include "capture/frmScreen.h"
+#include "platform/AppPaths.h"
+#include "platform/RegAccess.h"
+#include "settings/SettingsTable.h"
 
 #include <QDBusConnectionInterface>
 #include <QFileInfo>

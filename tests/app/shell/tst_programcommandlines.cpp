@@ -1,7 +1,7 @@
 // Every built program answers --help, --version and a wrong option by the same conventions, without
 // a display or a session bus, and without touching the user's files.
-#include "ProgramOptions.h"
 #include "TestEnvironment.h"
+#include "platform/ProgramOptions.h"
 
 #include <QDir>
 #include <QDirIterator>

@@ -1,6 +1,6 @@
 // H-Linvera's command line: its designed forms stay arguments, the conventions answer the rest, and
 // Qt's own options go to the application object.
-#include "ShellCommandLine.h"
+#include "app/shell/ShellCommandLine.h"
 
 #include <QTest>
 
