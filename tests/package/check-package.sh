@@ -68,8 +68,11 @@ expected=(
     "./usr/share/mozilla/extensions/{ec8030f7-c20a-464f-9b0e-13a3a9e97384}/linvera@halvex.example/manifest.json"
     ./usr/share/doc/halvex-linvera/copyright ./usr/share/doc/halvex-linvera/changelog.gz
 )
+# grep reads to the end: with -q it would leave awk writing into a closed pipe, and pipefail would
+# then report a file that is there as missing.
+paths=$(awk '{print $6}' <<<"$list")
 for path in "${expected[@]}"; do
-    awk '{print $6}' <<<"$list" | grep -qxF "$path" || fail "missing $path"
+    grep -xF "$path" <<<"$paths" >/dev/null || fail "missing $path"
 done
 grep -q '^lrwxrwxrwx .* \./usr/bin/linvera -> \.\./lib/halvex-linvera/linvera$' <<<"$list" ||
     fail "usr/bin/linvera is not a link into the program folder"
