@@ -223,6 +223,7 @@ void ConversionEngine::StartConv(std::function<void()> whenRun)
     m_view.setBeforeUrl(input);
     m_view.setCaption(input);
     m_view.setAfterUrl(QString());
+    m_review = {};
     m_view.setAfterInfo(QString());
     m_view.setBeforeInfoVisible(false);
     m_view.setThumbnail(QString());
@@ -351,18 +352,20 @@ void ConversionEngine::finishLocal(int mode, const QString& afterUrl, const QStr
     const QString& input = m_plan.input;
     const bool shortened = !afterUrl.isEmpty();
     m_mode = mode;
-    m_view.setAfterUrl(afterUrl);
+    // Shown, copied and logged without its trackers when the setting asks.
+    m_view.setAfterUrl(review(afterUrl, true));
     if (mode == Shorten)
         m_view.setMessage(shortened ? kShortened : kShorteningFailed);
     else
         m_view.setMessage(kPreviewed);
-    appendLog(input, afterUrl);
+    appendLog(input, m_view.afterUrl());
     fillInfo(input, fetchedUrl, pageTitle);
     // The services' own words on why a link was not expanded, and why it gave no short link.
     if (mode == Shorten && !expansionMessage.isEmpty())
         m_view.insertAfterInfo(expansionMessage + u"\r\n"_s);
     if (mode == Shorten && !shortened && !serviceMessage.isEmpty())
         m_view.insertAfterInfo(serviceMessage + u"\r\n"_s);
+    showReview();
     // Taken first: a receiver of the signal may start the next run.
     const auto whenRun = std::exchange(m_whenRun, {});
     Q_EMIT conversionFinished(mode);
@@ -378,6 +381,9 @@ void ConversionEngine::startNetworkStep(int mode, const QString& afterUrl)
     m_view.setMessage(kProcessing);
     appendLog(input, afterUrl);
     if (mode == Picture) {
+        // The picture is fetched from where the rule says: judged, never changed.
+        review(afterUrl, false);
+        showReview();
         m_picture->start(afterUrl, m_previewPicturePath);
         return;
     }
@@ -444,8 +450,15 @@ bool ConversionEngine::probe(const QString& url)
 
 void ConversionEngine::chainHop(const QString& location)
 {
-    if (location.isEmpty()) {
+    // The chain's end: its last hop is the after URL, judged as any other.
+    const auto finishChain = [this] {
+        if (!m_hops.isEmpty())
+            m_view.setAfterUrl(review(m_hops.last(), true));
+        showReview();
         Q_EMIT conversionFinished(m_mode);
+    };
+    if (location.isEmpty()) {
+        finishChain();
         return;
     }
     // A relative Location is read against the link that answered it; a "://" later in it (in a
@@ -459,14 +472,45 @@ void ConversionEngine::chainHop(const QString& location)
     if (!seen && !tooLong)
         m_hops.append(next);
     m_view.setAfterUrl(m_hops.isEmpty() ? QString() : m_hops.last());
-    QStringList lines = m_hops;
+    // Each hop with what is wrong with it, when anything is.
+    QStringList lines;
+    for (const QString& hop : std::as_const(m_hops)) {
+        lines.append(hop);
+        if (const QString verdict = hopVerdictLine(hop); !verdict.isEmpty())
+            lines.append(verdict);
+    }
     if (seen)
         lines.append(kChainLoop);
     else if (tooLong)
         lines.append(kChainTooLong);
     m_view.setAfterInfo(lines.join(u"\r\n"_s));
     if (seen || tooLong || !probe(next))
-        Q_EMIT conversionFinished(m_mode);
+        finishChain();
+}
+
+QString ConversionEngine::hopVerdictLine(const QString& hop) const
+{
+    if (!m_check)
+        return {};
+    const verdict::Verdict verdict =
+        verdict::JudgeDestination(hop, {&m_check->blockList(), &m_check->imitatedSites()});
+    return verdict.judged && verdict.level != verdict::VerdictLevel::Ok ? verdict::VerdictLine(verdict)
+                                                                        : QString();
+}
+
+QString ConversionEngine::review(const QString& afterUrl, bool mayStrip)
+{
+    m_review = {};
+    m_review.afterUrl = afterUrl;
+    if (m_check && !afterUrl.isEmpty())
+        m_review = m_check->review(afterUrl, mayStrip && m_stripTrackers && m_stripTrackers());
+    return m_review.afterUrl;
+}
+
+void ConversionEngine::showReview()
+{
+    for (const QString& line : std::as_const(m_review.infoLines))
+        m_view.appendAfterInfoLine(line);
 }
 
 void ConversionEngine::onProbeAnswered(const QString& headerBlock)
@@ -488,14 +532,16 @@ void ConversionEngine::onProbeAnswered(const QString& headerBlock)
         return;
     }
     if (!m_liveProbe) {
-        m_view.setAfterUrl(location);
+        m_view.setAfterUrl(review(location, true));
+        showReview();
         Q_EMIT conversionFinished(m_mode);
         return;
     }
     bool found = false;
     const QString liveLocation = LiveProbeLocation(headerBlock, &found);
     if (!found || !liveLocation.contains(u"/channel/"_s)) {
-        m_view.setAfterUrl(liveLocation);
+        m_view.setAfterUrl(review(liveLocation, true));
+        showReview();
         Q_EMIT conversionFinished(m_mode);
         return;
     }
@@ -510,8 +556,9 @@ void ConversionEngine::onChannelPage(const QString& liveLocation, const QByteArr
 {
     if (page.isEmpty()) {
         // Without the page only the redirect's own target is known; no preview ran.
-        m_view.setAfterUrl(liveLocation);
+        m_view.setAfterUrl(review(liveLocation, true));
         m_view.setMessage(kChannelPageFailed);
+        showReview();
         Q_EMIT conversionFinished(m_mode);
         return;
     }
@@ -525,6 +572,8 @@ void ConversionEngine::onChannelPage(const QString& liveLocation, const QByteArr
                            TrimSpaces(groups.value(0)));
     if (title.match(text, &groups))
         m_view.setAfterInfo(TrimSpaces(groups.value(0)));
+    review(m_view.afterUrl(), false);
+    showReview();
     Q_EMIT conversionFinished(m_mode);
 }
 

@@ -7,6 +7,7 @@
 #include "conv/ShorteningServices.h"
 
 #include "platform/MessageBoxes.h"
+#include "verdict/DestinationCheck.h"
 
 #include <QDate>
 #include <QObject>
@@ -81,6 +82,12 @@ public:
     }
     /// Whether mode 4 follows the redirect chain to its end (false until the application says so).
     void setFollowChainSource(std::function<bool()> source) { m_followChain = std::move(source); }
+    /// The lists the after URL is judged by (none: no verdict, nothing stripped). Not owned.
+    void setDestinationCheck(const verdict::DestinationCheck* check) { m_check = check; }
+    /// Whether tracking parameters come off the after URL ("追跡用パラメータを取り除く").
+    void setStripTrackersSource(std::function<bool()> source) { m_stripTrackers = std::move(source); }
+    /// The verdict on the last run's after URL; not judged while the run has none.
+    const verdict::DestinationCheck::Review& lastReview() const { return m_review; }
     /// Most hops a followed chain takes.
     static constexpr int kMaxChainHops = 10;
     /// Today's date for the log line.
@@ -146,6 +153,13 @@ private:
     void runDone();
     void onChannelPage(const QString& liveLocation, const QByteArray& page);
     void fillInfo(const QString& input, const QString& fetchedUrl, const QString& pageTitle);
+    /// Judges the after URL (without its trackers when the setting asks and `mayStrip`) and returns
+    /// the URL to show and log.
+    QString review(const QString& afterUrl, bool mayStrip);
+    /// The review's lines, after the designed ones.
+    void showReview();
+    /// The verdict line of one hop of a followed chain, when it is not ok.
+    QString hopVerdictLine(const QString& hop) const;
     void onProbeAnswered(const QString& headerBlock);
     void onProbeFailed(const QString& description);
     void onPictureFinished(PictureDownload::Outcome outcome);
@@ -170,6 +184,9 @@ private:
     std::function<ProxySetting()> m_proxy;
     std::function<QDate()> m_today;
     std::function<bool()> m_followChain;
+    std::function<bool()> m_stripTrackers;
+    const verdict::DestinationCheck* m_check = nullptr;
+    verdict::DestinationCheck::Review m_review;
     std::function<ShortenerAccounts()> m_accounts;
     /// The link the running probe asked for.
     QString m_probeUrl;

@@ -25,6 +25,9 @@ public:
     virtual void setAfterInfo(const QString& text) = 0;
     virtual void insertAfterInfo(const QString& text) = 0;
     virtual void setAfterInfoVisible(bool visible) = 0;
+    /// Adds a line at the end of `txtAfterDecode`, after whatever the conversion put there; the caret
+    /// stays where it was.
+    virtual void appendAfterInfoLine(const QString& line) = 0;
     /// `lblMsg`
     virtual void setMessage(const QString& text) = 0;
     /// The main window's caption.

@@ -20,6 +20,12 @@ public:
     void setAfterInfo(const QString& text) override { afterInfo = text; }
     void insertAfterInfo(const QString& text) override { afterInfo += text; }
     void setAfterInfoVisible(bool visible) override { afterInfoVisible = visible; }
+    void appendAfterInfoLine(const QString& line) override
+    {
+        if (!afterInfo.isEmpty() && !afterInfo.endsWith(u'\n'))
+            afterInfo += QStringLiteral("\r\n");
+        afterInfo += line + QStringLiteral("\r\n");
+    }
     void setMessage(const QString& text) override { message = text; }
     void setCaption(const QString& text) override { caption = text; }
     /// Shows nothing, so decodes nothing: the file was already found to be a picture.

@@ -15,10 +15,10 @@ namespace {
 using enum SettingKey;
 
 // Shutdown writes in this order; "_Dummy" first, as the stored key has always begun with it.
-constexpr std::array kSaveOrder{FormX,           FormY,          FormW,           FormH,       Clipboard,
-                                ImageType,       ShortURLType,   FollowRedirects, MenuExt,     ToolbarIcon,
-                                TwitterChkLogin, TwitterChkPass, TwitterLogin,    TwitterPass, YourlsUrl,
-                                YourlsSignature, ShlinkUrl,      ShlinkApiKey};
+constexpr std::array kSaveOrder{FormX,           FormY,          FormW,           FormH,        Clipboard,
+                                ImageType,       ShortURLType,   FollowRedirects, MenuExt,      ToolbarIcon,
+                                TwitterChkLogin, TwitterChkPass, TwitterLogin,    TwitterPass,  YourlsUrl,
+                                YourlsSignature, ShlinkUrl,      ShlinkApiKey,    StripTrackers};
 static_assert(kSaveOrder.size() == std::size_t(SettingKeyCount));
 
 // A burst of writes (one save is some twenty) reads the proxy once.
@@ -129,6 +129,7 @@ void SettingsModel::refreshSnapshot()
     m_snapshot.imageType = check(ImageType);
     m_snapshot.shortUrlType = ShortUrlTypeOf(stored(ShortURLType));
     m_snapshot.followRedirects = FollowsChainOf(stored(FollowRedirects));
+    m_snapshot.stripTrackers = StripsTrackersOf(stored(StripTrackers));
     m_snapshot.menuExt = check(MenuExt);
     m_snapshot.toolbarIcon = check(ToolbarIcon);
     m_snapshot.twitterLogin = text(TwitterLogin);

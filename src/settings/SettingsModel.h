@@ -30,6 +30,8 @@ struct SettingsSnapshot
     int shortUrlType = ShortUrlIsgd;
     /// The header probe follows the redirect chain to its end (only a checked box does).
     bool followRedirects = false;
+    /// Tracking parameters come off the after URL ("追跡用パラメータを取り除く").
+    bool stripTrackers = true;
     int menuExt = 1;
     int toolbarIcon = 1;
     QString twitterLogin;

@@ -38,6 +38,8 @@ constexpr std::array kTable{
     Setting{SettingKey::YourlsSignature, u"YourlsSignature", SettingType::Text, std::nullopt, 0, 0},
     Setting{SettingKey::ShlinkUrl, u"ShlinkUrl", SettingType::Text, std::nullopt, 0, 0},
     Setting{SettingKey::ShlinkApiKey, u"ShlinkApiKey", SettingType::Text, std::nullopt, 0, 0},
+    // On unless the user unticks it.
+    Setting{SettingKey::StripTrackers, u"StripTrackers", SettingType::Number, 1, 0, 2},
 };
 
 // The table is indexed by key: each row must sit at its key's place.
@@ -176,6 +178,12 @@ bool FollowsChainOf(const QString& stored)
 {
     // Only a checked box follows; grayed (2) or unusable values keep the single hop.
     return NumberOf(SettingRow(SettingKey::FollowRedirects), stored).value_or(0) == 1;
+}
+
+bool StripsTrackersOf(const QString& stored)
+{
+    // Only an unticked box keeps the trackers; unusable values take the default, on.
+    return NumberOf(SettingRow(SettingKey::StripTrackers), stored).value_or(1) != 0;
 }
 
 Endpoints ReadEndpoints()

@@ -36,8 +36,9 @@ enum class SettingKey : int {
     YourlsSignature,
     ShlinkUrl,
     ShlinkApiKey,
+    StripTrackers,
 };
-inline constexpr int SettingKeyCount = int(SettingKey::ShlinkApiKey) + 1;
+inline constexpr int SettingKeyCount = int(SettingKey::StripTrackers) + 1;
 
 /// How a stored setting is read.
 enum class SettingType {
@@ -96,6 +97,8 @@ QString ReadTextSetting(const Setting& setting);
 int StoredShortUrlType();
 /// Whether the header probe follows the redirect chain to its end ("FollowRedirects" checked).
 bool StoredFollowRedirects();
+/// Whether tracking parameters come off the after URL: a "StripTrackers" box that is not unticked.
+bool StripsTrackersOf(const QString& stored);
 /// The short-link form and the chain rule from a stored text, as the two reads above give them.
 int ShortUrlTypeOf(const QString& stored);
 bool FollowsChainOf(const QString& stored);

@@ -46,6 +46,7 @@ const std::map<QString, Expected> kNumbers{
     {u"ShortURLType"_s, {2, -1, 5}},     {u"FollowRedirects"_s, {0, 0, 2}},
     {u"MenuExt"_s, {1, 0, 2}},           {u"ToolbarIcon"_s, {1, 0, 2}},
     {u"TwitterChkLogin"_s, {1, 0, 2}},   {u"TwitterChkPass"_s, {1, 0, 2}},
+    {u"StripTrackers"_s, {1, 0, 2}},
 };
 const QStringList kTexts{u"TwitterLogin"_s,    u"TwitterPass"_s, u"YourlsUrl"_s,
                          u"YourlsSignature"_s, u"ShlinkUrl"_s,   u"ShlinkApiKey"_s};
@@ -296,10 +297,11 @@ void TestSettingsModel::saveOrder()
     for (const auto& value : values)
         names.append(value.name);
     const QStringList expected{
-        u"_Dummy"_s,      u"FormX"_s,           u"FormY"_s,          u"FormW"_s,           u"FormH"_s,
-        u"Clipboard"_s,   u"ImageType"_s,       u"ShortURLType"_s,   u"FollowRedirects"_s, u"MenuExt"_s,
-        u"ToolbarIcon"_s, u"TwitterChkLogin"_s, u"TwitterChkPass"_s, u"TwitterLogin"_s,    u"TwitterPass"_s,
-        u"YourlsUrl"_s,   u"YourlsSignature"_s, u"ShlinkUrl"_s,      u"ShlinkApiKey"_s};
+        u"_Dummy"_s,          u"FormX"_s,        u"FormY"_s,        u"FormW"_s,
+        u"FormH"_s,           u"Clipboard"_s,    u"ImageType"_s,    u"ShortURLType"_s,
+        u"FollowRedirects"_s, u"MenuExt"_s,      u"ToolbarIcon"_s,  u"TwitterChkLogin"_s,
+        u"TwitterChkPass"_s,  u"TwitterLogin"_s, u"TwitterPass"_s,  u"YourlsUrl"_s,
+        u"YourlsSignature"_s, u"ShlinkUrl"_s,    u"ShlinkApiKey"_s, u"StripTrackers"_s};
     QCOMPARE(names, expected);
     QCOMPARE(stored(u"FormX"_s), u"-30.5"_s);
     QCOMPARE(stored(u"FormW"_s), u"6000"_s);

@@ -42,7 +42,8 @@ const QString kUsage =
     u"Converts each URL as H-Linvera's convert button would and prints the after URL, then the\n"
     u"information lines; a blank line separates the URLs. Messages go to standard error.\n"
     u"\n"
-    u"      --json     one JSON object per URL and line: input, mode, afterUrl, info, message, ok, error\n"
+    u"      --json     one JSON object per URL and line: input, mode, afterUrl, info, message, ok, error,\n"
+    u"                 verdict\n"
     u"      --follow   probe every URL and print its whole redirect chain, whatever the rules say\n"
     u"  -h, --help     show this help and exit\n"
     u"      --version  show the version and exit\n"
@@ -85,7 +86,8 @@ struct Outcome
     bool ok = false;
 };
 
-void printJson(const ConsoleView& view, const QString& input, const Outcome& outcome, const QString& error)
+void printJson(const ConsoleView& view, const QString& input, const Outcome& outcome, const QString& error,
+               const verdict::Verdict& verdict)
 {
     QStringList info = view.resultLines();
     info.removeFirst();
@@ -97,6 +99,7 @@ void printJson(const ConsoleView& view, const QString& input, const Outcome& out
         {u"message"_s, view.finishedMessage()},
         {u"ok"_s, outcome.ok},
         {u"error"_s, error},
+        {u"verdict"_s, verdict.judged ? QJsonValue(verdict::VerdictJson(verdict)) : QJsonValue()},
     };
     std::fprintf(stdout, "%s\n", QJsonDocument(object).toJson(QJsonDocument::Compact).constData());
     std::fflush(stdout);
@@ -185,7 +188,7 @@ private:
         const Outcome outcome{m_mode, !m_view.afterUrl().isEmpty()};
         const QString error = m_boxes.takeErrors();
         if (m_json) {
-            printJson(m_view, m_urls[m_index], outcome, error);
+            printJson(m_view, m_urls[m_index], outcome, error, m_engine.lastReview().verdict);
         } else {
             if (m_index > 0)
                 printLine(stdout, QString());
@@ -264,6 +267,7 @@ int main(int argc, char* argv[])
     engine.setProxySource([proxy = settings.proxy] { return proxy; });
     engine.setShortUrlTypeSource([type = settings.shortUrlType] { return type; });
     engine.setFollowChainSource([follow = settings.followRedirects] { return follow; });
+    engine.setStripTrackersSource([strip = settings.stripTrackers] { return strip; });
     engine.setShortenerAccountsSource([accounts = settings.accounts] { return accounts; });
     // Thousands of URLs in one run: asking the C library for today's date re-reads the time zone file
     // at every call, so the date is read again at most once a second.
@@ -277,6 +281,11 @@ int main(int argc, char* argv[])
     engine.setLogFilePath(paths.logFilePath);
     engine.setTempFolder(paths.tempFolder);
     engine.loadRules(paths.dataFile(u"tinyurls.txt"_s), paths.dataFile(u"picturls.txt"_s));
+    verdict::DestinationCheck destinations;
+    for (const QString& problem : destinations.load(paths.dataFolder))
+        boxes.show(platform::MessageBoxes::Icon::Exclamation, AppTitle(), problem,
+                   platform::MessageBoxes::Buttons::Ok);
+    engine.setDestinationCheck(&destinations);
 
     // What start-up reported belongs to no URL.
     boxes.takeErrors();

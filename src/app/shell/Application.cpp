@@ -298,6 +298,10 @@ void Application::prepareDataFiles()
     m_engine->setLogFilePath(paths.logFilePath);
     m_engine->setTempFolder(paths.tempFolder);
     m_engine->loadRules(paths.dataFile(u"tinyurls.txt"_s), paths.dataFile(u"picturls.txt"_s));
+    // The block list, the imitated sites and the tracker rules: what is wrong with them is told once.
+    for (const QString& problem : m_destinations.load(paths.dataFolder))
+        m_boxes.show(platform::MessageBoxes::Icon::Exclamation, AppTitle(), problem);
+    m_engine->setDestinationCheck(&m_destinations);
     m_main->setEndpoints(m_endpoints);
     m_settings->setEndpoints(m_endpoints);
     m_settings->setLogFilePath(paths.logFilePath);
@@ -312,6 +316,7 @@ void Application::wireWindows()
     m_engine->setShortUrlTypeSource([model] { return model->snapshot().shortUrlType; });
     m_engine->setShortenerAccountsSource([model] { return model->snapshot().accounts; });
     m_engine->setFollowChainSource([model] { return model->snapshot().followRedirects; });
+    m_engine->setStripTrackersSource([model] { return model->snapshot().stripTrackers; });
     main->setPreviewPicturePathSource([engine] { return engine->previewPicturePath(); });
 
     connect(main, &frmMain::conversionRequested, this, [this] { StartConv(); });

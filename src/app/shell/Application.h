@@ -3,6 +3,7 @@
 #include "automation/AutomationTarget.h"
 #include "conv/Endpoints.h"
 #include "platform/AppPaths.h"
+#include "verdict/DestinationCheck.h"
 
 #include <QObject>
 #include <QStringList>
@@ -138,6 +139,8 @@ private:
     std::unique_ptr<SettingsModel> m_model;
     std::unique_ptr<frmSettings> m_settings;
     std::unique_ptr<frmTwitter> m_twitter;
+    // The lists every after URL is judged by; outlives the engine that reads them.
+    verdict::DestinationCheck m_destinations;
     std::unique_ptr<ConversionEngine> m_engine;
     std::unique_ptr<MailboxClient> m_mailbox;
     std::unique_ptr<MailboxPoller> m_poller;

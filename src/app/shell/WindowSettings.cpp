@@ -53,6 +53,7 @@ void ApplySettings(frmMain& main, frmSettings& settings, SettingsModel& model, d
     const ShortenerAccounts accounts{text(YourlsUrl), text(YourlsSignature), text(ShlinkUrl),
                                      text(ShlinkApiKey)};
     const std::optional<qint32> followRedirects = number(FollowRedirects);
+    const std::optional<qint32> stripTrackers = number(StripTrackers);
     const std::optional<qint32> menuExt = number(MenuExt);
     const std::optional<qint32> toolbarIcon = number(ToolbarIcon);
     const QString login = text(TwitterLogin);
@@ -67,6 +68,8 @@ void ApplySettings(frmMain& main, frmSettings& settings, SettingsModel& model, d
     settings.setAccounts(accounts);
     if (followRedirects)
         SetCheckValue(*settings.chkFollowRedirects(), *followRedirects);
+    if (stripTrackers)
+        SetCheckValue(*settings.chkStripTrackers(), *stripTrackers);
     if (menuExt)
         SetCheckValue(*settings.chkMenuExt(), *menuExt);
     if (toolbarIcon)

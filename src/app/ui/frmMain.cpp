@@ -415,6 +415,15 @@ void frmMain::insertAfterInfo(const QString& text)
     m_txtAfterDecode->setTextCursor(caret);
 }
 
+void frmMain::appendAfterInfoLine(const QString& line)
+{
+    QTextCursor end(m_txtAfterDecode->document());
+    end.movePosition(QTextCursor::End);
+    if (!m_txtAfterDecode->document()->isEmpty())
+        end.insertText(u"\n"_s);
+    end.insertText(crLfToLines(line));
+}
+
 void frmMain::setAfterInfoVisible(bool visible)
 {
     m_txtAfterDecode->setVisible(visible);

@@ -80,6 +80,7 @@ public:
     void setAfterInfo(const QString& text) override;
     void insertAfterInfo(const QString& text) override;
     void setAfterInfoVisible(bool visible) override;
+    void appendAfterInfoLine(const QString& line) override;
     void setMessage(const QString& text) override;
     void setCaption(const QString& text) override;
     bool setThumbnail(const QString& picturePath) override;

@@ -129,6 +129,9 @@ frmSettings::frmSettings(platform::MessageBoxes& boxes, QWidget* parent)
 
     m_chkFollowRedirects = named<QCheckBox>(this, u"chkFollowRedirects"_s);
     m_chkFollowRedirects->setText(u"リダイレクトを最後までたどる"_s);
+    m_chkStripTrackers = named<QCheckBox>(this, u"chkStripTrackers"_s);
+    m_chkStripTrackers->setText(u"追跡用パラメータを取り除く"_s);
+    m_chkStripTrackers->setChecked(true);
 
     m_OKButton = named<QPushButton>(this, u"OKButton"_s);
     m_OKButton->setText(u"閉じる"_s);
@@ -143,6 +146,7 @@ frmSettings::frmSettings(platform::MessageBoxes& boxes, QWidget* parent)
     layout->addWidget(loginFrame);
     layout->addWidget(pluginFrame);
     layout->addWidget(m_chkFollowRedirects);
+    layout->addWidget(m_chkStripTrackers);
     layout->addWidget(m_OKButton, 0, Qt::AlignRight);
 
     connect(m_OKButton, &QPushButton::clicked, this, &QWidget::hide);
@@ -177,6 +181,7 @@ frmSettings::frmSettings(platform::MessageBoxes& boxes, QWidget* parent)
     list(m_lstImageType, ImageType);
     list(m_lstShortURLType, ShortURLType);
     check(m_chkFollowRedirects, FollowRedirects);
+    check(m_chkStripTrackers, StripTrackers);
     check(m_chkMenuExt, MenuExt);
     check(m_chkToolBarIcon, ToolbarIcon);
     check(m_chkLoginSave, TwitterChkLogin);
@@ -201,6 +206,7 @@ void frmSettings::updateModel()
     m_model->setNumber(ImageType, m_lstImageType->currentIndex());
     m_model->setNumber(ShortURLType, m_lstShortURLType->currentIndex());
     m_model->setNumber(FollowRedirects, CheckValue(*m_chkFollowRedirects));
+    m_model->setNumber(StripTrackers, CheckValue(*m_chkStripTrackers));
     m_model->setNumber(MenuExt, CheckValue(*m_chkMenuExt));
     m_model->setNumber(ToolbarIcon, CheckValue(*m_chkToolBarIcon));
     m_model->setNumber(TwitterChkLogin, CheckValue(*m_chkLoginSave));

@@ -45,6 +45,7 @@ public:
     QComboBox* lstShortURLType() const { return m_lstShortURLType; }
     QCheckBox* chkMenuExt() const { return m_chkMenuExt; }
     QCheckBox* chkFollowRedirects() const { return m_chkFollowRedirects; }
+    QCheckBox* chkStripTrackers() const { return m_chkStripTrackers; }
     /// The chosen self-hosted service's base URL and secret (signature token or API key).
     QLineEdit* txtServiceUrl() const { return m_txtServiceUrl; }
     QLineEdit* txtServiceKey() const { return m_txtServiceKey; }
@@ -89,6 +90,7 @@ private:
     QCheckBox* m_chkToolBarIcon = nullptr;
     QCheckBox* m_chkMenuExt = nullptr;
     QCheckBox* m_chkFollowRedirects = nullptr;
+    QCheckBox* m_chkStripTrackers = nullptr;
     QLineEdit* m_txtServiceUrl = nullptr;
     QLineEdit* m_txtServiceKey = nullptr;
     QWidget* m_serviceFields = nullptr;
