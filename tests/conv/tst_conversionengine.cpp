@@ -120,6 +120,8 @@ private Q_SLOTS:
     void smallerPictureReplacesWholeFile();
     void logHoldsOneLinePerRun();
     void laterRunWins();
+    void destinationReviewed_data();
+    void destinationReviewed();
     void replacedRunsLateAnswerChangesNothing_data();
     void replacedRunsLateAnswerChangesNothing();
 
@@ -190,6 +192,52 @@ void TestConversionEngine::run(const QString& input, int waitMs)
     if (finished.isEmpty())
         QVERIFY(finished.wait(waitMs));
     QVERIFY(!m_engine->isProcessing());
+}
+
+void TestConversionEngine::destinationReviewed_data()
+{
+    QTest::addColumn<QString>("destination");
+    QTest::addColumn<bool>("strip");
+    QTest::addColumn<QString>("afterUrl");
+    QTest::addColumn<QStringList>("lines");
+    const QString tracked = u"https://shop.example/item?id=7&utm_source=mail&fbclid=x#top"_s;
+    const QString ok = u"行き先の確認: 問題は見つかりませんでした"_s;
+    QTest::newRow("trackers removed, the rest kept")
+        << tracked << true << u"https://shop.example/item?id=7#top"_s
+        << QStringList{u"追跡用パラメータを2個取り除きました"_s, ok};
+    QTest::newRow("removal off") << tracked << false << tracked << QStringList{ok};
+    QTest::newRow("unencrypted address literal")
+        << u"http://192.0.2.7/x"_s << true << u"http://192.0.2.7/x"_s << QStringList{u"【注意】"_s};
+    QTest::newRow("mixed scripts") << u"https://p\u0430ypal-login.example/"_s << true
+                                   << u"https://p\u0430ypal-login.example/"_s << QStringList{u"【警告】"_s};
+}
+
+// The after URL is shown, copied and logged without its trackers, and the verdict follows the
+// designed lines.
+void TestConversionEngine::destinationReviewed()
+{
+    QFETCH(QString, destination);
+    QFETCH(bool, strip);
+    QFETCH(QString, afterUrl);
+    QFETCH(QStringList, lines);
+    QVERIFY(QFile::copy(QStringLiteral(LINVERA_SHIPPED_TRACKERS), m_dir->filePath(u"trackers.json"_s)));
+    verdict::DestinationCheck check;
+    QCOMPARE(check.load(m_dir->path()), QStringList());
+    m_engine->setDestinationCheck(&check);
+    m_engine->setStripTrackersSource([strip] { return strip; });
+    m_view->clipboardChecked = true;
+    loadRules(u"go.example/\t"_s + destination + u"\t\r\n"_s);
+    run(u"http://go.example/a"_s);
+    QCOMPARE(m_view->afterUrl(), afterUrl);
+    QCOMPARE(m_view->clipboard, afterUrl);
+    QVERIFY(readFile(m_dir->filePath(u"log.txt"_s)).endsWith(", " + afterUrl.toUtf8() + "\r\n"));
+    const QStringList shown = m_view->afterInfo.split(u"\r\n"_s, Qt::SkipEmptyParts);
+    QVERIFY2(shown.size() >= lines.size(), qPrintable(m_view->afterInfo));
+    const QStringList last = shown.mid(shown.size() - lines.size());
+    for (qsizetype i = 0; i < lines.size(); ++i)
+        QVERIFY2(last[i].startsWith(lines[i]), qPrintable(m_view->afterInfo));
+    QCOMPARE(m_engine->lastReview().verdict.judged, true);
+    m_engine->setDestinationCheck(nullptr);
 }
 
 void TestConversionEngine::emptyInputChangesNothing()
