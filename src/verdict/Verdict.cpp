@@ -383,4 +383,48 @@ QJsonObject VerdictJson(const Verdict& verdict)
     return object;
 }
 
+bool IsReviewLine(QStringView line)
+{
+    for (const QStringView head : {u"行き先の確認:", u"【注意】行き先の確認:", u"【警告】行き先の確認:",
+                                   u"追跡用パラメータを", u"転送用のアドレスから"}) {
+        if (line.startsWith(head))
+            return true;
+    }
+    return false;
+}
+
+QStringList WithoutReviewLines(const QStringList& lines)
+{
+    QStringList kept;
+    for (const QString& line : lines) {
+        if (!IsReviewLine(line))
+            kept.append(line);
+    }
+    return kept;
+}
+
+QString WithoutReviewLines(const QString& text)
+{
+    // Lines end in LF or CR LF; the kept ones keep theirs.
+    QString kept;
+    qsizetype start = 0;
+    while (start < text.size()) {
+        qsizetype end = text.indexOf(u'\n', start);
+        end = end < 0 ? text.size() : end + 1;
+        const QStringView line = QStringView(text).mid(start, end - start);
+        QStringView bare = line;
+        while (bare.endsWith(u'\n') || bare.endsWith(u'\r'))
+            bare.chop(1);
+        if (!IsReviewLine(bare))
+            kept += line;
+        start = end;
+    }
+    // A review line was the last: the line before it loses the break that led to it.
+    if (kept.size() < text.size() && !text.endsWith(u'\n')) {
+        while (kept.endsWith(u'\n') || kept.endsWith(u'\r'))
+            kept.chop(1);
+    }
+    return kept;
+}
+
 } // namespace linvera::verdict

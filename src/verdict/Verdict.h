@@ -7,6 +7,8 @@
 #include <QJsonObject>
 #include <QList>
 #include <QString>
+#include <QStringList>
+#include <QStringView>
 
 namespace linvera::verdict {
 
@@ -82,5 +84,11 @@ QString VerdictLine(const Verdict& verdict);
 
 /// The verdict for `linvera --json`: `level`, `reasons` ([{code, message}]), `host` and `asciiHost`.
 QJsonObject VerdictJson(const Verdict& verdict);
+
+/// Whether an information line is one the review adds (a verdict line or what tracker removal did),
+/// and the text without those lines: for what compares the designed lines alone.
+bool IsReviewLine(QStringView line);
+QString WithoutReviewLines(const QString& text);
+QStringList WithoutReviewLines(const QStringList& lines);
 
 } // namespace linvera::verdict

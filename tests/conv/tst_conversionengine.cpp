@@ -230,7 +230,7 @@ void TestConversionEngine::destinationReviewed()
     run(u"http://go.example/a"_s);
     QCOMPARE(m_view->afterUrl(), afterUrl);
     QCOMPARE(m_view->clipboard, afterUrl);
-    QVERIFY(readFile(m_dir->filePath(u"log.txt"_s)).endsWith(", " + afterUrl.toUtf8() + "\r\n"));
+    QVERIFY(readFile(m_dir->filePath(u"log.txt"_s)).endsWith(QByteArray(", " + afterUrl.toUtf8() + "\r\n")));
     const QStringList shown = m_view->afterInfo.split(u"\r\n"_s, Qt::SkipEmptyParts);
     QVERIFY2(shown.size() >= lines.size(), qPrintable(m_view->afterInfo));
     const QStringList last = shown.mid(shown.size() - lines.size());

@@ -1,5 +1,6 @@
 // The headless front end as a whole process, against the loopback services, for every mode.
 #include "platform/RegAccess.h"
+#include "verdict/Verdict.h"
 
 #include "LiveChannelHost.h"
 #include "PictureHost.h"
@@ -34,7 +35,9 @@ const QString kEndpointsKey = u"SOFTWARE\\HALVEX\\linvera\\endpoints"_s;
 struct Result
 {
     int exitCode = -1;
+    /// Standard output without the verdict and tracker lines, which `review` holds.
     QStringList out;
+    QStringList review;
     QString err;
 };
 
@@ -148,6 +151,11 @@ Result TestHeadless::runLinvera(const QStringList& args, const QHash<QString, QS
     result.out = QString::fromUtf8(process.readAllStandardOutput()).split(u'\n');
     if (!result.out.isEmpty() && result.out.last().isEmpty())
         result.out.removeLast();
+    for (const QString& line : std::as_const(result.out)) {
+        if (verdict::IsReviewLine(line))
+            result.review.append(line);
+    }
+    result.out = verdict::WithoutReviewLines(result.out);
     result.err = QString::fromUtf8(process.readAllStandardError());
     return result;
 }
@@ -247,6 +255,8 @@ void TestHeadless::previewsByLocalRule()
     const Result r = runLinvera({u"http://yt.example/zz9"_s});
     QCOMPARE(r.exitCode, 0);
     QCOMPARE(r.out, QStringList{u"http://video.example/watch?v=zz9"_s});
+    // One more line: the destination is not encrypted.
+    QCOMPARE(r.review, QStringList{u"【注意】行き先の確認: 暗号化されない接続(http:)です"_s});
     QVERIFY(r.err.contains(u"URLプレビューを実行しました"_s));
     QCOMPARE(m_shortener->requestCount(), 0);
 }
@@ -464,6 +474,16 @@ void TestHeadless::jsonLines()
         const QJsonDocument document = QJsonDocument::fromJson(line.toUtf8(), &error);
         QVERIFY2(error.error == QJsonParseError::NoError && document.isObject(), qPrintable(line));
         objects.append(document.object());
+    }
+    // The verdict on each destination: not encrypted, then a short link of the test's service (also
+    // http), then none for no destination.
+    QCOMPARE(objects[0][u"verdict"_s][u"level"_s].toString(), u"note"_s);
+    QCOMPARE(objects[0][u"verdict"_s][u"reasons"_s][0][u"code"_s].toString(), u"no-encryption"_s);
+    QCOMPARE(objects[1][u"verdict"_s][u"level"_s].toString(), u"note"_s);
+    QVERIFY(objects[2][u"verdict"_s].isNull());
+    for (QJsonObject& object : objects) {
+        QCOMPARE(object.take(u"trackersRemoved"_s).toInt(-1), 0);
+        object.remove(u"verdict"_s);
     }
     const QJsonObject preview{
         {u"input"_s, u"http://yt.example/zz9"_s},

@@ -7,6 +7,7 @@
 #include "mailbox/MailboxNames.h"
 #include "platform/RegAccess.h"
 #include "platform/RegistryStore.h"
+#include "verdict/Verdict.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -747,7 +748,8 @@ void Soak::checkResult(const Plan& p, bool overlapped)
         return;
     }
     if (!p.laterInfo.isEmpty()) {
-        const QString info = text(u"GetAfterInfo"_s);
+        // The designed lines; the verdict that follows them is not the peers' answer.
+        const QString info = verdict::WithoutReviewLines(text(u"GetAfterInfo"_s));
         if (info != p.laterInfo && (drainLog() || handOffInFlight())) {
             --m_figures.resultsCheckedLater;
             ++m_figures.resultsNotCheckable;

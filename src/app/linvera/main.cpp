@@ -43,7 +43,7 @@ const QString kUsage =
     u"information lines; a blank line separates the URLs. Messages go to standard error.\n"
     u"\n"
     u"      --json     one JSON object per URL and line: input, mode, afterUrl, info, message, ok, error,\n"
-    u"                 verdict\n"
+    u"                 verdict, trackersRemoved\n"
     u"      --follow   probe every URL and print its whole redirect chain, whatever the rules say\n"
     u"  -h, --help     show this help and exit\n"
     u"      --version  show the version and exit\n"
@@ -87,10 +87,13 @@ struct Outcome
 };
 
 void printJson(const ConsoleView& view, const QString& input, const Outcome& outcome, const QString& error,
-               const verdict::Verdict& verdict)
+               const verdict::DestinationCheck::Review& review)
 {
     QStringList info = view.resultLines();
     info.removeFirst();
+    // The verdict has its own member; what tracker removal did is counted in another.
+    info = verdict::WithoutReviewLines(info);
+    const verdict::Verdict& verdict = review.verdict;
     QJsonObject object{
         {u"input"_s, input},
         {u"mode"_s, outcome.mode ? QJsonValue(modeName(*outcome.mode)) : QJsonValue()},
@@ -100,6 +103,7 @@ void printJson(const ConsoleView& view, const QString& input, const Outcome& out
         {u"ok"_s, outcome.ok},
         {u"error"_s, error},
         {u"verdict"_s, verdict.judged ? QJsonValue(verdict::VerdictJson(verdict)) : QJsonValue()},
+        {u"trackersRemoved"_s, review.stripped.removed},
     };
     std::fprintf(stdout, "%s\n", QJsonDocument(object).toJson(QJsonDocument::Compact).constData());
     std::fflush(stdout);
@@ -188,7 +192,7 @@ private:
         const Outcome outcome{m_mode, !m_view.afterUrl().isEmpty()};
         const QString error = m_boxes.takeErrors();
         if (m_json) {
-            printJson(m_view, m_urls[m_index], outcome, error, m_engine.lastReview().verdict);
+            printJson(m_view, m_urls[m_index], outcome, error, m_engine.lastReview());
         } else {
             if (m_index > 0)
                 printLine(stdout, QString());
