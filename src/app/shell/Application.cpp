@@ -103,6 +103,7 @@ Application::Role Application::start(const QStringList& arguments)
         handOverToFirstInstance(captureCommand, commandLine);
         return Role::SecondInstance;
     }
+    m_starting = true;
     prepareUserFilesAndStore();
     readArguments(commandLine);
     loadWindows();
@@ -112,7 +113,8 @@ Application::Role Application::start(const QStringList& arguments)
 
     // From here on an automation client may call `Quit` meanwhile (or the window be closed): start-up
     // then stops and ends the process. A URL given on the command line is converted first; the rest
-    // of start-up follows its answer, from the event loop when it waits on a service.
+    // of start-up follows its answer, from the event loop when it waits on a service. The notice
+    // download is waited for the same way.
     if (convertCommandLineUrl(captureCommand))
         return isEnding() ? Role::Ended : Role::FirstInstance;
     finishStart(captureCommand);
@@ -230,10 +232,7 @@ void Application::finishStart(CaptureCommand captureCommand)
     if (isEnding())
         return;
     m_main->show();
-    showVersionAndNotices();
-    if (isEnding())
-        return;
-    startPolling(captureCommand);
+    showVersionAndNotices([this, captureCommand] { startPolling(captureCommand); });
 }
 
 void Application::applyStoredSettings()
@@ -248,6 +247,7 @@ void Application::applyStoredSettings()
 
 void Application::startPolling(CaptureCommand captureCommand)
 {
+    m_starting = false;
     m_poller->start();
     if (captureCommand != CaptureCommand::None)
         runCapture(captureCommand);
@@ -322,8 +322,11 @@ void Application::wireWindows()
             OpenInBrowser(url);
     });
     connect(main, &frmMain::noticeClicked, this, [](const QString& url) { OpenInBrowser(url); });
-    connect(main, &frmMain::noticeFetchRequested, this,
-            [this] { FetchNoticeFiles(m_endpoints, m_options.paths.dataFolder); });
+    connect(main, &frmMain::noticeFetchRequested, this, [this] {
+        // One download at a time: a click while it runs fetches the same files anyway.
+        if (!m_noticeRefresh || !m_noticeRefresh->isRunning())
+            m_noticeRefresh = FetchNoticeFiles(m_endpoints, m_options.paths.dataFolder);
+    });
     connect(main, &frmMain::thumbnailClicked, this, [this](const QString& path) {
         ShellOpener opener(processRunner());
         showOpenProblem(OpenWithShell(path, m_options.paths.tempFolder, opener));
@@ -382,22 +385,35 @@ void Application::writeMarkerFile() const
     marker.commit();
 }
 
-void Application::showVersionAndNotices()
+void Application::showVersionAndNotices(std::function<void()> then)
 {
     const QString stored = ReadSetting(u"Version"_s);
     WriteSetting(u"Version"_s, AppVersionText());
-    // The box and the downloads wait with events running: each is followed by a look at whether the
-    // program was told to end meanwhile.
+    // The box waits with events running: the program may have been told to end meanwhile.
+    bool fetch = false;
     if (StripBlanks(stored) != AppVersionText()) {
         m_boxes.show(platform::MessageBoxes::Icon::Information, AppTitle(), kNewVersionMessage);
         if (isEnding())
             return;
-        FetchNoticeFiles(m_endpoints, m_options.paths.dataFolder);
+        fetch = true;
     } else if (IsNoticeDue(7)) {
-        FetchNoticeFiles(m_endpoints, m_options.paths.dataFolder);
+        fetch = true;
     }
-    if (isEnding())
+    if (!fetch) {
+        showNotices(then);
         return;
+    }
+    // Ending the program drops the download, and the rest of start-up with it.
+    m_noticeDownload =
+        FetchNoticeFiles(m_endpoints, m_options.paths.dataFolder, [this, then = std::move(then)] {
+            // Deleted later: this runs inside the download's own answer.
+            m_noticeDownload.release()->deleteLater();
+            showNotices(then);
+        });
+}
+
+void Application::showNotices(const std::function<void()>& then)
+{
     const NoticeTexts notice = ReadNoticeFeed(m_options.paths.noticeFilePath);
     if (!notice.warningMessage.isEmpty()) {
         m_boxes.show(platform::MessageBoxes::Icon::Exclamation, AppTitle(), notice.warningMessage);
@@ -406,6 +422,7 @@ void Application::showVersionAndNotices()
     }
     m_main->setNotice(notice.noticeMessage, notice.noticeUrl);
     m_makerAccount = notice.account;
+    then();
 }
 
 void Application::StartConv(std::function<void()> whenRun)
@@ -437,6 +454,8 @@ void Application::shutdown()
     if (isEnding())
         return;
     m_ending = Ending::Orderly;
+    m_starting = false;
+    m_noticeDownload.reset();
     SaveSettings(*m_main, *m_model);
     m_options.exitProcess(0);
 }
@@ -446,6 +465,8 @@ void Application::quitNow()
     if (isEnding())
         return;
     m_ending = Ending::Quit;
+    m_starting = false;
+    m_noticeDownload.reset();
     m_options.exitProcess(0);
 }
 

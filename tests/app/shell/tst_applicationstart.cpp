@@ -309,6 +309,9 @@ Application& TestApplicationStart::startApp(const QStringList& arguments)
     // A command-line URL is converted first; start-up goes on once it has been answered.
     if (!QTest::qWaitFor([this] { return !m_app->isProcessing(); }, 30000))
         qWarning("the command-line conversion was not answered");
+    // Then the notice download, when there is one.
+    if (!QTest::qWaitFor([this] { return !m_app->isStarting(); }, 30000))
+        qWarning("start-up did not reach its end");
     return *m_app;
 }
 
@@ -762,6 +765,7 @@ void TestApplicationStart::runningWindowReadsTheModelNotTheStore()
     // A stored value written while the program runs changes nothing until the next start ...
     setSetting(u"ShortURLType"_s, u"2"_s);
     app.startConv(u"http://a.example/long"_s);
+    QTRY_VERIFY_WITH_TIMEOUT(!app.isProcessing(), 30000);
     QCOMPARE(primary.calls().size(), 1);
     QCOMPARE(m_isgd->requestCount(), 0);
     // ... while the dialog's choice reaches the next conversion at once, and the store only at shutdown.
@@ -769,6 +773,7 @@ void TestApplicationStart::runningWindowReadsTheModelNotTheStore()
     QCOMPARE(app.settings()->snapshot().shortUrlType, int(ShortUrlIsgd));
     setSetting(u"ShortURLType"_s, u"1"_s);
     app.startConv(u"http://a.example/other"_s);
+    QTRY_VERIFY_WITH_TIMEOUT(!app.isProcessing(), 30000);
     QCOMPARE(m_isgd->requestCount(), 1);
     QCOMPARE(primary.calls().size(), 1);
     QString stored;
