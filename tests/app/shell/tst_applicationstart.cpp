@@ -181,6 +181,8 @@ private Q_SLOTS:
     void quitSavesNothing();
     void endingWhileStartUpWaits_data();
     void endingWhileStartUpWaits();
+    void endingWhileNoticesDownload_data();
+    void endingWhileNoticesDownload();
     void windowsCarryProgramIcon();
     void shellOpensInTemporaryFolder_data();
     void shellOpensInTemporaryFolder();
@@ -1065,6 +1067,53 @@ void TestApplicationStart::quitSavesNothing()
     Application& third = startApp();
     QCOMPARE(third.mainWindow()->outerGeometryTwips().topLeft(), orderly);
     QCOMPARE(third.mainWindow()->chkClipboard()->isChecked(), true);
+}
+
+void TestApplicationStart::endingWhileNoticesDownload_data()
+{
+    QTest::addColumn<bool>("quit"); // Quit through automation, else the main window closed
+
+    QTest::newRow("Quit") << true;
+    QTest::newRow("window closed") << false;
+}
+
+// The notice download no longer holds start-up inside a call: ending the program while it runs drops
+// it, and what would have followed its answer (the warning box, the notice, the polling) never comes.
+void TestApplicationStart::endingWhileNoticesDownload()
+{
+    QFETCH(bool, quit);
+
+    NoticeHost::Notice notice = NoticeHost::sampleNotice();
+    notice.warningMessage = u"警告"_s;
+    m_notice->setNotice(NoticeHost::noticeXml(notice));
+    test::HttpTestDelivery slow;
+    slow.mode = test::HttpTestDelivery::Mode::Split;
+    slow.chunkSize = 16;
+    slow.delayMs = 100;
+    m_notice->setDelivery(slow);
+    DeleteRegValue(RegRoot::LocalMachine, SettingsKey(), u"Version"_s);
+    QVERIFY(m_mailbox->setCmdData(u"http://a.example/waiting"_s).ok);
+    QVERIFY(m_mailbox->setCmdDirty().ok);
+
+    QCOMPARE(makeApp().start({}), Application::Role::FirstInstance);
+    QVERIFY(m_app->isStarting());
+    QTRY_COMPARE_WITH_TIMEOUT(m_notice->requestCount(), qsizetype(1), 5000);
+    const QByteArray noticeBefore = readAll(m_paths.noticeFilePath);
+    if (quit)
+        m_app->quitNow();
+    else
+        m_app->mainWindow()->close();
+
+    QCOMPARE(m_exitCodes, QList<int>{0});
+    QVERIFY(!m_app->isStarting());
+    // Long enough for the whole slow answer and five polling ticks.
+    QTest::qWait(3000);
+    QCOMPARE(m_boxes.texts(), QStringList{kNewVersionText});
+    QCOMPARE(m_notice->requestCount(), qsizetype(1));
+    QCOMPARE(readAll(m_paths.noticeFilePath), noticeBefore);
+    QCOMPARE(m_app->mainWindow()->btnNotice()->text(), QString());
+    QCOMPARE(m_mailbox->checkCmdDirty().value, -1);
+    QCOMPARE(m_exitCodes, QList<int>{0});
 }
 
 void TestApplicationStart::endingWhileStartUpWaits_data()
