@@ -12,7 +12,7 @@ namespace linvera::test {
 template <typename T, typename Start> std::optional<T> awaitAnswer(Start start, int timeoutMs = 30000)
 {
     std::optional<T> answer;
-    const auto call = start([&answer](const T& value) { answer = value; });
+    [[maybe_unused]] const auto call = start([&answer](const T& value) { answer = value; });
     if (!QTest::qWaitFor([&answer] { return answer.has_value(); }, timeoutMs))
         return std::nullopt;
     return answer;
@@ -25,7 +25,7 @@ template <typename Start> bool awaitEnd(Start start, int timeoutMs = 30000)
 {
     QTestEventLoop loop;
     bool ended = false;
-    const auto call = start([&ended, &loop] {
+    [[maybe_unused]] const auto call = start([&ended, &loop] {
         ended = true;
         loop.exitLoop();
     });

@@ -38,6 +38,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QSaveFile>
 #include <QScreen>
@@ -327,10 +328,8 @@ void Application::wireWindows()
         if (!m_noticeRefresh || !m_noticeRefresh->isRunning())
             m_noticeRefresh = FetchNoticeFiles(m_endpoints, m_options.paths.dataFolder);
     });
-    connect(main, &frmMain::thumbnailClicked, this, [this](const QString& path) {
-        ShellOpener opener(processRunner());
-        showOpenProblem(OpenWithShell(path, m_options.paths.tempFolder, opener));
-    });
+    connect(main, &frmMain::thumbnailClicked, this,
+            [this](const QString& path) { openInShell(path, ShellOpener(processRunner())); });
     connect(main, &frmMain::settingsRequested, this, [settings] {
         settings->show();
         settings->raise();
@@ -343,10 +342,8 @@ void Application::wireWindows()
     connect(settings, &frmSettings::toolbarIconToggled, this,
             [](bool on) { on ? AddToolbarButton() : RemoveToolbarButton(); });
     // The log opens with the temporary folder as its working folder, like every shell open here.
-    connect(settings, &frmSettings::showLogRequested, this, [this](const QString& path) {
-        ShellOpener opener(processRunner());
-        showOpenProblem(OpenWithShell(path, m_options.paths.tempFolder, opener));
-    });
+    connect(settings, &frmSettings::showLogRequested, this,
+            [this](const QString& path) { openInShell(path, ShellOpener(processRunner())); });
 
     // The posting window and the hidden commands that lead to it.
     frmTwitter* twitter = m_twitter.get();
@@ -361,10 +358,8 @@ void Application::wireWindows()
     connect(main, &frmMain::followRequested, this, [this] { m_twitter->mnuFollow_Click(m_makerAccount); });
     connect(twitter, &frmTwitter::openInBrowserRequested, this,
             [](const QString& url, bool tagged) { tagged ? OpenInBrowserTagged(url) : OpenInBrowser(url); });
-    connect(twitter, &frmTwitter::pictureOpenRequested, this, [this](const QString& path) {
-        ShellOpener opener;
-        showOpenProblem(OpenWithShell(path, m_options.paths.tempFolder, opener));
-    });
+    connect(twitter, &frmTwitter::pictureOpenRequested, this,
+            [this](const QString& path) { openInShell(path, ShellOpener()); });
 
     // Queued: a command that arrives while a conversion waits starts the next one at once.
     connect(
@@ -434,6 +429,16 @@ void Application::StartConv(std::function<void()> whenRun)
         return;
     }
     m_engine->StartConv(std::move(whenRun));
+}
+
+void Application::openInShell(const QString& path, const ShellOpener& opener)
+{
+    // The answer comes from the event loop, and may find the program gone.
+    OpenWithShell(path, m_options.paths.tempFolder, opener,
+                  [self = QPointer<Application>(this)](const QString& message) {
+                      if (self)
+                          self->showOpenProblem(message);
+                  });
 }
 
 void Application::showOpenProblem(const QString& message)

@@ -27,6 +27,7 @@ class frmMain;
 class frmSettings;
 class SettingsModel;
 class ProcessRunner;
+class ShellOpener;
 class frmTwitter;
 enum class CaptureCommand;
 
@@ -122,6 +123,9 @@ private:
     void buildWindows();
     /// A failed shell open's message, shown as the shell's other failures are.
     void showOpenProblem(const QString& message);
+    /// Opens a file with its program, the temporary folder as the working folder; a failure's box
+    /// follows the opener's answer.
+    void openInShell(const QString& path, const ShellOpener& opener);
     void wireWindows();
     void wireCapture();
     void runCapture(CaptureCommand command);
