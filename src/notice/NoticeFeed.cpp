@@ -8,11 +8,13 @@
 #include "settings/SettingsTable.h"
 
 #include <QDomDocument>
-#include <QEventLoop>
 #include <QFile>
 #include <QRegularExpression>
 #include <QSaveFile>
+#include <QTimer>
 #include <QUrl>
+
+#include <utility>
 
 using namespace Qt::StringLiterals;
 
@@ -107,50 +109,124 @@ QString NoticeBaseUrl(const Endpoints& endpoints)
     return u"http://"_s + endpoints.value(Endpoints::MakerNoticeHost) + u"/linvera/notice/"_s;
 }
 
-bool DownloadToFile(const QString& url, const QString& filePath)
+FileDownload::FileDownload(QObject* parent)
+    : QObject(parent)
 {
-    const QUrl target(url);
-    if (!target.isValid() || (target.scheme() != u"http"_s && target.scheme() != u"https"_s))
-        return false;
+    connect(&m_fetch, &HttpFetch::finished, this, [this] { finish(keepBody()); });
+}
 
+FileDownload::~FileDownload() = default;
+
+void FileDownload::start(const QString& url, const QString& filePath, Done done)
+{
+    m_fetch.abort();
+    // Dropping an unfinished save file throws its temporary file away.
+    m_file.reset();
+    m_done = std::move(done);
+    m_running = true;
+
+    const QUrl target(url);
+    const bool webAddress =
+        target.isValid() && (target.scheme() == u"http"_s || target.scheme() == u"https"_s);
     // The body goes into a temporary file beside the target, which replaces the target only at
     // the end; a failed, refused or broken transfer leaves the old file as it was.
-    QSaveFile file(filePath);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-
+    if (webAddress) {
+        m_file = std::make_unique<QSaveFile>(filePath);
+        if (!m_file->open(QIODevice::WriteOnly))
+            m_file.reset();
+    }
+    if (!m_file) {
+        QTimer::singleShot(0, this, [this] { finish(false); });
+        return;
+    }
     // Our own fetch: its answer head, its body and its whole time are bounded, and it never answers
     // from a cache.
-    HttpFetch fetch;
-    fetch.setBodyLimit(kMaxNoticeFileBytes);
-    QEventLoop loop;
-    QObject::connect(&fetch, &HttpFetch::finished, &loop, &QEventLoop::quit);
-    fetch.start(url);
-    loop.exec();
-    const int status = fetch.statusCode();
-    if (fetch.outcome() != HttpFetch::Outcome::Answered || status < 200 || status > 299)
+    m_fetch.setBodyLimit(kMaxNoticeFileBytes);
+    m_fetch.start(url);
+}
+
+bool FileDownload::keepBody()
+{
+    const std::unique_ptr<QSaveFile> file = std::move(m_file);
+    if (!file)
         return false;
-    const QByteArray body = fetch.body();
+    const int status = m_fetch.statusCode();
+    if (m_fetch.outcome() != HttpFetch::Outcome::Answered || status < 200 || status > 299)
+        return false;
+    const QByteArray body = m_fetch.body();
     // Every file of the feed is text; one with NUL bytes (a picture, an archive, a broken answer)
     // would be refused when read, so the old file stays.
     if (body.contains('\0'))
         return false;
-    return file.write(body) == body.size() && file.commit();
+    return file->write(body) == body.size() && file->commit();
 }
 
-void FetchNoticeFiles(const Endpoints& endpoints, const QString& dataFolder)
+void FileDownload::finish(bool replaced)
+{
+    if (!m_running)
+        return;
+    m_running = false;
+    // Taken first: `done` may start this download again or drop its owner.
+    const Done done = std::exchange(m_done, {});
+    if (done)
+        done(replaced);
+}
+
+NoticeDownload::NoticeDownload(QObject* parent)
+    : QObject(parent)
+{}
+
+NoticeDownload::~NoticeDownload() = default;
+
+void NoticeDownload::start(const Endpoints& endpoints, const QString& dataFolder, Done done)
 {
     QString folder = dataFolder;
     NormalizeFolderPath(folder);
     const QString base = NoticeBaseUrl(endpoints);
-    DownloadToFile(base + u"?ver="_s + AppVersionText(), folder + u"notice.xml"_s);
-    DownloadToFile(base + u"tinyurls.txt"_s, folder + u"tinyurls.txt"_s);
-    DownloadToFile(base + u"picturls.txt"_s, folder + u"picturls.txt"_s);
+    m_left = {
+        {base + u"?ver="_s + AppVersionText(), folder + u"notice.xml"_s},
+        {base + u"tinyurls.txt"_s, folder + u"tinyurls.txt"_s},
+        {base + u"picturls.txt"_s, folder + u"picturls.txt"_s},
+    };
+    m_done = std::move(done);
+    m_running = true;
+    next();
 }
 
-void FetchNoticeFiles()
+void NoticeDownload::next()
 {
-    FetchNoticeFiles(ReadEndpoints(), platform::AppPaths::fromEnvironment().dataFolder);
+    if (m_left.isEmpty()) {
+        m_running = false;
+        const Done done = std::exchange(m_done, {});
+        if (done)
+            done();
+        return;
+    }
+    const auto [url, path] = m_left.takeFirst();
+    // Each file's outcome is its own: a failed one does not stop the others.
+    m_download.start(url, path, [this](bool) { next(); });
+}
+
+std::unique_ptr<NoticeDownload> FetchNoticeFiles(const Endpoints& endpoints, const QString& dataFolder,
+                                                 NoticeDownload::Done done)
+{
+    auto download = std::make_unique<NoticeDownload>();
+    download->start(endpoints, dataFolder, std::move(done));
+    return download;
+}
+
+std::unique_ptr<NoticeDownload> FetchNoticeFiles(NoticeDownload::Done done)
+{
+    return FetchNoticeFiles(ReadEndpoints(), platform::AppPaths::fromEnvironment().dataFolder,
+                            std::move(done));
+}
+
+std::unique_ptr<FileDownload> DownloadToFile(const QString& url, const QString& filePath,
+                                             FileDownload::Done done)
+{
+    auto download = std::make_unique<FileDownload>();
+    download->start(url, filePath, std::move(done));
+    return download;
 }
 
 void ReadNoticeFeed(const QString& path, QString& noticeMessage, QString& noticeUrl, QString& warningMessage,

@@ -1,8 +1,15 @@
 #pragma once
 
+#include "conv/HttpClient.h"
+
 #include <QDate>
 #include <QLocale>
+#include <QObject>
+#include <QSaveFile>
 #include <QString>
+
+#include <functional>
+#include <memory>
 
 namespace linvera {
 
@@ -28,15 +35,66 @@ bool IsNoticeDue(qint32 intervalDays);
 /// "http://" + the notice host + "/linvera/notice/".
 QString NoticeBaseUrl(const Endpoints& endpoints);
 
-/// Fetches the notice document and the two rule files into the data folder, one after the other.
-/// Each file is replaced only when its whole body arrived with a success status; any failure leaves
-/// the old file exactly as it was. Results are not reported.
-void FetchNoticeFiles(const Endpoints& endpoints, const QString& dataFolder);
-/// The same with the registry's endpoints and the user's data folder.
-void FetchNoticeFiles();
+/// One URL fetched into a file through a temporary file beside it. `done` tells, from the event
+/// loop and never from inside start(), whether the file was replaced; a failure of any kind leaves
+/// the old file exactly as it was. Destroying the download drops it, and `done` then never runs.
+class FileDownload : public QObject
+{
+    Q_OBJECT
 
-/// Fetches one URL into a file through a temporary file beside it; true when the file was replaced.
-bool DownloadToFile(const QString& url, const QString& filePath);
+public:
+    using Done = std::function<void(bool replaced)>;
+
+    explicit FileDownload(QObject* parent = nullptr);
+    ~FileDownload() override;
+
+    void start(const QString& url, const QString& filePath, Done done);
+    bool isRunning() const { return m_running; }
+
+private:
+    void finish(bool replaced);
+    bool keepBody();
+
+    HttpFetch m_fetch;
+    std::unique_ptr<QSaveFile> m_file;
+    Done m_done;
+    bool m_running = false;
+};
+
+/// The notice document and the two rule files fetched into the data folder, one after the other.
+/// `done` runs from the event loop once all three have ended, whatever each one's outcome; results
+/// are not reported. Destroying it drops what is left, and `done` then never runs.
+class NoticeDownload : public QObject
+{
+    Q_OBJECT
+
+public:
+    using Done = std::function<void()>;
+
+    explicit NoticeDownload(QObject* parent = nullptr);
+    ~NoticeDownload() override;
+
+    void start(const Endpoints& endpoints, const QString& dataFolder, Done done);
+    bool isRunning() const { return m_running; }
+
+private:
+    void next();
+
+    FileDownload m_download;
+    QList<std::pair<QString, QString>> m_left;
+    Done m_done;
+    bool m_running = false;
+};
+
+/// Starts the notice download (see NoticeDownload).
+std::unique_ptr<NoticeDownload> FetchNoticeFiles(const Endpoints& endpoints, const QString& dataFolder,
+                                                 NoticeDownload::Done done = {});
+/// The same with the registry's endpoints and the user's data folder.
+std::unique_ptr<NoticeDownload> FetchNoticeFiles(NoticeDownload::Done done = {});
+
+/// Starts one download of a URL into a file (see FileDownload).
+std::unique_ptr<FileDownload> DownloadToFile(const QString& url, const QString& filePath,
+                                             FileDownload::Done done);
 
 /// The five texts of the notice document.
 struct NoticeTexts

@@ -1,6 +1,5 @@
 #include "platform/ProcessRunner.h"
 
-#include <QEventLoop>
 #include <QFileInfo>
 #include <QMutex>
 #include <QProcess>
@@ -9,11 +8,12 @@
 #include <QTimer>
 
 #include <memory>
+#include <utility>
 
 namespace linvera {
 namespace {
 
-/// Openers still running after the wait. Destroying a QProcess kills its program, so one still
+/// Openers under way and still running after the wait. Destroying a QProcess kills its program, so one still
 /// running when this program ends is left running and its object kept here, never destroyed; the
 /// others leave the list once their program ends and the object goes.
 class LingeringOpeners
@@ -45,15 +45,16 @@ private:
 class SystemProcessRunner final : public ProcessRunner
 {
 public:
-    Result run(const QString& program, const QStringList& arguments, const QString& workingFolder,
-               std::chrono::milliseconds limit) override
+    void run(const QString& program, const QStringList& arguments, const QString& workingFolder,
+             std::chrono::milliseconds limit, Done done) override
     {
-        Result result;
         const QString path = findExecutable(program);
-        if (path.isEmpty())
-            return result;
+        if (path.isEmpty()) {
+            QTimer::singleShot(0, [done = std::move(done)] { done(Result{}); });
+            return;
+        }
 
-        auto process = std::make_unique<QProcess>();
+        auto* process = new QProcess;
         process->setProgram(path);
         process->setArguments(arguments);
         if (!workingFolder.isEmpty() && QFileInfo(workingFolder).isDir())
@@ -63,44 +64,47 @@ public:
         process->setStandardOutputFile(QProcess::nullDevice());
         process->setStandardErrorFile(QProcess::nullDevice());
 
-        QEventLoop loop;
-        QTimer limitTimer;
-        limitTimer.setSingleShot(true);
-        bool startFailed = false;
-        QObject::connect(process.get(), &QProcess::finished, &loop, &QEventLoop::quit);
-        QObject::connect(process.get(), &QProcess::errorOccurred, &loop, [&](QProcess::ProcessError error) {
-            if (error == QProcess::FailedToStart) {
-                startFailed = true;
-                loop.quit();
-            }
+        // Kept in the list from the start: a program that is still running when this one ends is
+        // left running, and its object goes once it ends.
+        LingeringOpeners::instance().keep(process);
+        auto* limitTimer = new QTimer(process);
+        limitTimer->setSingleShot(true);
+        // Shared by the three ways the wait ends; the first one answers and the others find it gone.
+        auto answer = std::make_shared<Done>(std::move(done));
+        const auto finish = [limitTimer, answer](const Result& result) {
+            if (!*answer)
+                return;
+            const Done reply = std::exchange(*answer, {});
+            limitTimer->stop();
+            reply(result);
+        };
+        QObject::connect(process, &QProcess::finished, limitTimer,
+                         [finish](int exitCode, QProcess::ExitStatus status) {
+                             if (status == QProcess::CrashExit)
+                                 finish(Result{Result::Outcome::Crashed, -1});
+                             else
+                                 finish(Result{Result::Outcome::Finished, exitCode});
+                         });
+        QObject::connect(process, &QProcess::errorOccurred, limitTimer,
+                         [process, finish](QProcess::ProcessError error) {
+                             if (error != QProcess::FailedToStart)
+                                 return;
+                             finish(Result{});
+                             process->deleteLater();
+                         });
+        // Some openers stay until the opened program ends (a viewer in the foreground): after the
+        // limit the open counts as started and the program is left to go on.
+        QObject::connect(limitTimer, &QTimer::timeout, limitTimer, [process, finish] {
+            if (process->state() != QProcess::NotRunning)
+                finish(Result{Result::Outcome::StillRunning, -1});
         });
-        QObject::connect(&limitTimer, &QTimer::timeout, &loop, &QEventLoop::quit);
-        process->start();
-        limitTimer.start(limit);
-        if (!startFailed && process->state() != QProcess::NotRunning)
-            loop.exec();
-
-        if (startFailed ||
-            (process->state() == QProcess::NotRunning && process->error() == QProcess::FailedToStart)) {
-            result.outcome = Result::Outcome::FailedToStart;
-            return result;
-        }
-        if (process->state() != QProcess::NotRunning) {
-            // Some openers stay until the opened program ends (a viewer in the foreground). Leave
-            // it running and let the object go once it ends.
-            QProcess* running = process.release();
-            QObject::disconnect(running, nullptr, &loop, nullptr);
-            LingeringOpeners::instance().keep(running);
-            result.outcome = Result::Outcome::StillRunning;
-            return result;
-        }
-        if (process->exitStatus() == QProcess::CrashExit) {
-            result.outcome = Result::Outcome::Crashed;
-            return result;
-        }
-        result.outcome = Result::Outcome::Finished;
-        result.exitCode = process->exitCode();
-        return result;
+        // A failed start is reported from inside start(): started from the event loop, so that no
+        // outcome is ever answered from inside run().
+        QTimer::singleShot(0, limitTimer, [process, limitTimer, limit] {
+            process->start();
+            if (process->state() != QProcess::NotRunning)
+                limitTimer->start(limit);
+        });
     }
 
     bool startDetached(const QString& program, const QStringList& arguments,

@@ -4,6 +4,7 @@
 #include <QStringList>
 
 #include <chrono>
+#include <functional>
 
 namespace linvera {
 
@@ -27,10 +28,13 @@ public:
 
     virtual ~ProcessRunner() = default;
 
-    /// Runs the program and waits for its end, at most `limit` (the window's events keep running
-    /// meanwhile). A program still running then is left alone to go on.
-    virtual Result run(const QString& program, const QStringList& arguments, const QString& workingFolder,
-                       std::chrono::milliseconds limit) = 0;
+    using Done = std::function<void(const Result& result)>;
+
+    /// Runs the program; `done` gets the outcome once it ended, or at the latest `limit` after the
+    /// start, always from the event loop and never from inside run(). A program still running then is
+    /// left alone to go on.
+    virtual void run(const QString& program, const QStringList& arguments, const QString& workingFolder,
+                     std::chrono::milliseconds limit, Done done) = 0;
     /// Starts the program on its own and returns whether it started.
     virtual bool startDetached(const QString& program, const QStringList& arguments,
                                const QString& workingFolder) = 0;

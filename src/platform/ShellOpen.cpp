@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QTimer>
 
 using namespace Qt::StringLiterals;
 
@@ -18,6 +19,34 @@ bool isUrl(const QString& text)
     // A scheme of two letters or more, so that nothing here mistakes a path for one.
     static const QRegularExpression scheme(u"^[A-Za-z][A-Za-z0-9+.\\-]+:"_s);
     return scheme.match(text).hasMatch();
+}
+
+qint32 xdgOpenCode(const ProcessRunner::Result& result)
+{
+    using Outcome = ProcessRunner::Result::Outcome;
+    switch (result.outcome) {
+    case Outcome::StillRunning:
+        return ShellCode::Opened;
+    case Outcome::FailedToStart:
+        // Without xdg-open nothing is associated with any file.
+        return ShellCode::NoAssociation;
+    case Outcome::Crashed:
+        return ShellCode::Failed;
+    case Outcome::Finished:
+        break;
+    }
+    // xdg-open's exit codes: 0 success, 2 a file does not exist, 3 a required tool (the program
+    // for the file) could not be found, 1 and 4 a syntax error or a failed action.
+    switch (result.exitCode) {
+    case 0:
+        return ShellCode::Opened;
+    case 2:
+        return ShellCode::FileNotFound;
+    case 3:
+        return ShellCode::NoAssociation;
+    default:
+        return ShellCode::Failed;
+    }
 }
 
 } // namespace
@@ -48,54 +77,35 @@ qint32 ShellOpener::checkLocalFile(const QString& file, const QString& folder) c
     return target.dir().exists() ? ShellCode::FileNotFound : ShellCode::PathNotFound;
 }
 
-qint32 ShellOpener::open(const QString& file, const QString& folder)
+void ShellOpener::open(const QString& file, const QString& folder, Answer answer)
 {
     const qint32 check = checkLocalFile(file, folder);
-    if (check != ShellCode::Opened)
-        return check;
-    const ProcessRunner::Result result =
-        m_runner.run(u"xdg-open"_s, {targetArgument(file, folder)}, folder, m_waitLimit);
-    using Outcome = ProcessRunner::Result::Outcome;
-    switch (result.outcome) {
-    case Outcome::StillRunning:
-        return ShellCode::Opened;
-    case Outcome::FailedToStart:
-        // Without xdg-open nothing is associated with any file.
-        return ShellCode::NoAssociation;
-    case Outcome::Crashed:
-        return ShellCode::Failed;
-    case Outcome::Finished:
-        break;
+    if (check != ShellCode::Opened) {
+        QTimer::singleShot(0, [answer = std::move(answer), check] { answer(check); });
+        return;
     }
-    // xdg-open's exit codes: 0 success, 2 a file does not exist, 3 a required tool (the program
-    // for the file) could not be found, 1 and 4 a syntax error or a failed action.
-    switch (result.exitCode) {
-    case 0:
-        return ShellCode::Opened;
-    case 2:
-        return ShellCode::FileNotFound;
-    case 3:
-        return ShellCode::NoAssociation;
-    default:
-        return ShellCode::Failed;
-    }
+    m_runner.run(
+        u"xdg-open"_s, {targetArgument(file, folder)}, folder, m_waitLimit,
+        [answer = std::move(answer)](const ProcessRunner::Result& result) { answer(xdgOpenCode(result)); });
 }
 
-qint32 ShellOpener::play(const QString& file, const QString& folder)
+void ShellOpener::play(const QString& file, const QString& folder, Answer answer)
 {
     const qint32 check = checkLocalFile(file, folder);
-    if (check != ShellCode::Opened)
-        return check;
-    if (m_runner.findExecutable(u"gio"_s).isEmpty())
-        return ShellCode::NoAssociation;
-    const ProcessRunner::Result result =
-        m_runner.run(u"gio"_s, {u"open"_s, targetArgument(file, folder)}, folder, m_waitLimit);
-    using Outcome = ProcessRunner::Result::Outcome;
-    if (result.outcome == Outcome::StillRunning ||
-        (result.outcome == Outcome::Finished && result.exitCode == 0))
-        return ShellCode::Opened;
-    // gio tells no more than failure; for a file that exists that means nothing could open it.
-    return ShellCode::NoAssociation;
+    if (check != ShellCode::Opened || m_runner.findExecutable(u"gio"_s).isEmpty()) {
+        const qint32 code = check != ShellCode::Opened ? check : ShellCode::NoAssociation;
+        QTimer::singleShot(0, [answer = std::move(answer), code] { answer(code); });
+        return;
+    }
+    m_runner.run(u"gio"_s, {u"open"_s, targetArgument(file, folder)}, folder, m_waitLimit,
+                 [answer = std::move(answer)](const ProcessRunner::Result& result) {
+                     using Outcome = ProcessRunner::Result::Outcome;
+                     // gio tells no more than failure; for a file that exists that means nothing
+                     // could open it.
+                     const bool played = result.outcome == Outcome::StillRunning ||
+                                         (result.outcome == Outcome::Finished && result.exitCode == 0);
+                     answer(played ? ShellCode::Opened : ShellCode::NoAssociation);
+                 });
 }
 
 QString ShellOpenErrorMessage(qint32 code)
@@ -122,37 +132,49 @@ QString ShellOpenErrorMessage(qint32 code)
     }
 }
 
-QString ShellOpenProblem(qint32& code, const QString& file, const QString& folder, ShellOpener& opener)
+void ShellOpenProblem(qint32 code, const QString& file, const QString& folder, const ShellOpener& opener,
+                      ShellOpener::Problem problem)
 {
-    if (code > 32)
-        return {};
-    if (code == ShellCode::NoAssociation) {
-        code = opener.play(file, folder);
-        if (code != ShellCode::NoAssociation)
-            return {};
+    if (code != ShellCode::NoAssociation) {
+        problem(code, ShellOpenErrorMessage(code));
+        return;
     }
-    return ShellOpenErrorMessage(code);
+    ShellOpener retry = opener;
+    retry.play(file, folder, [problem = std::move(problem)](qint32 played) {
+        problem(played, played == ShellCode::NoAssociation ? ShellOpenErrorMessage(played) : QString());
+    });
 }
 
-QString OpenWithShell(const QString& file, const QString& folder, ShellOpener& opener)
+void OpenWithShell(const QString& file, const QString& folder, const ShellOpener& opener,
+                   std::function<void(const QString& message)> message)
 {
-    qint32 code = opener.open(file, folder);
-    return ShellOpenProblem(code, file, folder, opener);
+    ShellOpener first = opener;
+    first.open(file, folder, [file, folder, opener, message = std::move(message)](qint32 code) {
+        ShellOpenProblem(code, file, folder, opener,
+                         [message](qint32, const QString& text) { message(text); });
+    });
 }
 
-void ReportShellOpenError(qint32& code, const QString& file, const QString& folder,
-                          platform::MessageBoxes& boxes, ShellOpener& opener)
+void ReportShellOpenError(qint32 code, const QString& file, const QString& folder,
+                          platform::MessageBoxes& boxes, const ShellOpener& opener, ShellOpener::Answer done)
 {
-    if (const QString message = ShellOpenProblem(code, file, folder, opener); !message.isEmpty())
-        boxes.show(platform::MessageBoxes::Icon::Exclamation, AppTitle(), message,
-                   platform::MessageBoxes::Buttons::Ok);
+    ShellOpenProblem(code, file, folder, opener,
+                     [&boxes, done = std::move(done)](qint32 after, const QString& message) {
+                         if (!message.isEmpty())
+                             boxes.show(platform::MessageBoxes::Icon::Exclamation, AppTitle(), message,
+                                        platform::MessageBoxes::Buttons::Ok);
+                         if (done)
+                             done(after);
+                     });
 }
 
 void ShellOpenFile(const QString& file, const QString& folder, platform::MessageBoxes& boxes,
-                   ShellOpener& opener)
+                   const ShellOpener& opener, ShellOpener::Answer done)
 {
-    qint32 code = opener.open(file, folder);
-    ReportShellOpenError(code, file, folder, boxes, opener);
+    ShellOpener first = opener;
+    first.open(file, folder, [file, folder, &boxes, opener, done = std::move(done)](qint32 code) {
+        ReportShellOpenError(code, file, folder, boxes, opener, done);
+    });
 }
 
 QString& NormalizeFolderPath(QString& path)

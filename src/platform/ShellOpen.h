@@ -3,6 +3,7 @@
 #include <QString>
 
 #include <chrono>
+#include <functional>
 
 namespace linvera {
 
@@ -32,6 +33,11 @@ inline constexpr qint32 Opened = 42;
 class ShellOpener
 {
 public:
+    /// Gets the result code of an open.
+    using Answer = std::function<void(qint32 code)>;
+    /// Gets the result code after the retry, and the message to show (empty when none is due).
+    using Problem = std::function<void(qint32 code, const QString& message)>;
+
     explicit ShellOpener(ProcessRunner& runner);
     ShellOpener();
 
@@ -40,11 +46,12 @@ public:
 
     /// The "open" verb. A local file that is missing gives 2 (3 when its folder is missing too)
     /// without starting anything; xdg-open's "file not found" gives 2, "no program" (or no
-    /// xdg-open at all) 31, any other failure 32; success gives 42.
-    qint32 open(const QString& file, const QString& folder);
+    /// xdg-open at all) 31, any other failure 32; success gives 42. `answer` runs from the event
+    /// loop, never from inside open().
+    void open(const QString& file, const QString& folder, Answer answer);
     /// The "play" verb: a second attempt through `gio open`. Missing file 2; no gio or gio failing
-    /// 31; success 42.
-    qint32 play(const QString& file, const QString& folder);
+    /// 31; success 42. Answers as open() does.
+    void play(const QString& file, const QString& folder, Answer answer);
 
     /// The argument xdg-open and gio receive: URLs unchanged, a relative path made absolute
     /// against the folder (so that a name starting with "-" is never read as an option).
@@ -57,20 +64,25 @@ private:
     std::chrono::milliseconds m_waitLimit{5000};
 };
 
-/// What a shell open result means for the user: the message to show, or empty when none is due.
-/// Code 31 retries once with the "play" verb and stores that result in `code`; only a second 31
-/// gives a message. Codes above 32 give none.
-QString ShellOpenProblem(qint32& code, const QString& file, const QString& folder, ShellOpener& opener);
+/// What a shell open result means for the user: `problem` gets the code and the message to show, or
+/// an empty message when none is due. Code 31 retries once with the "play" verb and answers with that
+/// result's code; only a second 31 gives a message. Codes above 32 give none. Without a retry the
+/// answer comes at once, after one from the event loop.
+void ShellOpenProblem(qint32 code, const QString& file, const QString& folder, const ShellOpener& opener,
+                      ShellOpener::Problem problem);
 
 /// The callers' convention: open the file with its associated program, the working folder given;
-/// the message for a failure, or empty.
-QString OpenWithShell(const QString& file, const QString& folder, ShellOpener& opener);
+/// `message` gets the message for a failure, or empty, from the event loop.
+void OpenWithShell(const QString& file, const QString& folder, const ShellOpener& opener,
+                   std::function<void(const QString& message)> message);
 
 /// Turns a shell open result into a message box (exclamation icon, OK, the application title).
-/// Code 31 retries once with the "play" verb and stores that result in `code`; only a second 31
-/// is reported. Codes above 32 show nothing.
-void ReportShellOpenError(qint32& code, const QString& file, const QString& folder,
-                          platform::MessageBoxes& boxes, ShellOpener& opener);
+/// Code 31 retries once with the "play" verb; only a second 31 is reported. Codes above 32 show
+/// nothing. `done`, when given, gets the code after the retry once the box (if any) was shown; the
+/// boxes must outlive the retry.
+void ReportShellOpenError(qint32 code, const QString& file, const QString& folder,
+                          platform::MessageBoxes& boxes, const ShellOpener& opener,
+                          ShellOpener::Answer done = {});
 
 /// The message for a code other than 31, or empty when the code means success.
 QString ShellOpenErrorMessage(qint32 code);
@@ -78,7 +90,7 @@ QString ShellOpenErrorMessage(qint32 code);
 /// The callers' convention: open the file with its associated program, the working folder given,
 /// and report a failure.
 void ShellOpenFile(const QString& file, const QString& folder, platform::MessageBoxes& boxes,
-                   ShellOpener& opener);
+                   const ShellOpener& opener, ShellOpener::Answer done = {});
 
 /// Makes a folder text end in exactly one "/" before a file name is appended to it; an empty
 /// text becomes "/". Changes the text in place and returns it.

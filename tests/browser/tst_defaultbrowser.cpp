@@ -10,6 +10,7 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <memory>
 
@@ -35,9 +36,10 @@ public:
         QStringList arguments;
     };
 
-    Result run(const QString&, const QStringList&, const QString&, std::chrono::milliseconds) override
+    void run(const QString&, const QStringList&, const QString&, std::chrono::milliseconds,
+             Done done) override
     {
-        return {};
+        QTimer::singleShot(0, [done] { done({}); });
     }
     bool startDetached(const QString& program, const QStringList& arguments, const QString&) override
     {

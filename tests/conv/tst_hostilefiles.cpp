@@ -1,5 +1,6 @@
 // Rule files, the log and the preview picture against full disks, unwritable folders and files
 // that are not what they claim to be.
+#include "AwaitAnswer.h"
 #include "conv/ConversionEngine.h"
 #include "conv/ServiceRules.h"
 #include "notice/NoticeFeed.h"
@@ -689,12 +690,14 @@ void TestHostileFiles::downloadOnFullDisk()
     {
         FileSizeLimit full(rlim_t(fresh.size() / 2));
         QVERIFY(full.isActive());
-        QVERIFY(!DownloadToFile(url, target));
+        QCOMPARE(test::awaitAnswer<bool>([&](auto done) { return DownloadToFile(url, target, done); }),
+                 std::optional<bool>(false));
     }
     QCOMPARE(readFile(target), old);
     QCOMPARE(othersIn(m_dir->path(), {name}), QStringList());
     // With room again the same download goes through.
-    QVERIFY(DownloadToFile(url, target));
+    QCOMPARE(test::awaitAnswer<bool>([&](auto done) { return DownloadToFile(url, target, done); }),
+             std::optional<bool>(true));
     QCOMPARE(readFile(target), fresh);
 }
 

@@ -1,5 +1,6 @@
 // The notice feed's downloads against hosts that misbehave: the three fetches end by their time-out
 // or a size cap, the event loop keeps turning, and the old files stay exactly as they were.
+#include "AwaitAnswer.h"
 #include "conv/Endpoints.h"
 #include "conv/HttpClient.h"
 #include "notice/NoticeFeed.h"
@@ -92,7 +93,8 @@ void TestHostileNotice::fetchesSurviveEveryFault()
     QElapsedTimer clock;
     meter.start();
     clock.start();
-    FetchNoticeFiles(endpoints, dir.path());
+    QVERIFY(
+        linvera::test::awaitEnd([&](auto done) { return FetchNoticeFiles(endpoints, dir.path(), done); }));
     const qint64 waited = clock.elapsed();
     meter.stop();
     QTRY_COMPARE_WITH_TIMEOUT(peer.openConnections(), qsizetype(0), 3000);

@@ -1,3 +1,4 @@
+#include "AwaitAnswer.h"
 #include "HttpTestServer.h"
 #include "NoticeHost.h"
 #include "TempRegistry.h"
@@ -67,6 +68,10 @@ private Q_SLOTS:
     void fetchIntoFolderWithTrailingSlashes_data();
     void fetchIntoFolderWithTrailingSlashes();
     void fetchUsesUserDataFolder();
+    void downloadEndsOnEveryOutcome_data();
+    void downloadEndsOnEveryOutcome();
+    void droppedDownloadNeverAnswers_data();
+    void droppedDownloadNeverAnswers();
 
     void readNoticeFeed_data();
     void readNoticeFeed();
@@ -270,7 +275,9 @@ void TestNoticeFeed::fetchReplacesAllThree()
     const QByteArray notice = NoticeHost::noticeXml(NoticeHost::sampleNotice());
     m_host->setNotice(notice);
 
-    linvera::FetchNoticeFiles(linvera::ReadEndpoints(), m_data->path());
+    QVERIFY(linvera::test::awaitEnd([&](auto done) {
+        return linvera::FetchNoticeFiles(linvera::ReadEndpoints(), m_data->path(), done);
+    }));
 
     QCOMPARE(readFile(dataFile(u"notice.xml"_s)), notice);
     QCOMPARE(readFile(dataFile(u"tinyurls.txt"_s)), NoticeHost::sampleShortLinkRules());
@@ -337,7 +344,9 @@ void TestNoticeFeed::fetchFailureKeepsOldFile()
         m_host->setFile(name, QByteArray(9 * 1024 * 1024, 'x'));
     }
 
-    linvera::FetchNoticeFiles(linvera::ReadEndpoints(), m_data->path());
+    QVERIFY(linvera::test::awaitEnd([&](auto done) {
+        return linvera::FetchNoticeFiles(linvera::ReadEndpoints(), m_data->path(), done);
+    }));
 
     QCOMPARE(readFile(dataFile(file)), oldBytes);
     // The failed one does not stop the others.
@@ -362,7 +371,9 @@ void TestNoticeFeed::fetchEndsOnSilentServer()
 
     QElapsedTimer clock;
     clock.start();
-    linvera::FetchNoticeFiles(linvera::ReadEndpoints(), m_data->path());
+    QVERIFY(linvera::test::awaitEnd([&](auto done) {
+        return linvera::FetchNoticeFiles(linvera::ReadEndpoints(), m_data->path(), done);
+    }));
     QVERIFY2(clock.elapsed() < 10000, qPrintable(QString::number(clock.elapsed())));
     QCOMPARE(readFile(dataFile(u"notice.xml"_s)), oldNotice);
     QCOMPARE(m_host->namesRequested().size(), 3);
@@ -375,7 +386,9 @@ void TestNoticeFeed::fetchWithoutServerKeepsFiles()
     const QByteArray oldRules = readFile(dataFile(u"tinyurls.txt"_s));
     const QString closedHost = u"127.0.0.1:"_s + QString::number(linvera::test::HttpTestServer::closedPort());
     QVERIFY(linvera::SetRegString(RegRoot::LocalMachine, kEndpointsKey, u"MakerNoticeHost"_s, closedHost));
-    linvera::FetchNoticeFiles(linvera::ReadEndpoints(), m_data->path());
+    QVERIFY(linvera::test::awaitEnd([&](auto done) {
+        return linvera::FetchNoticeFiles(linvera::ReadEndpoints(), m_data->path(), done);
+    }));
     QCOMPARE(readFile(dataFile(u"notice.xml"_s)), oldNotice);
     QCOMPARE(readFile(dataFile(u"tinyurls.txt"_s)), oldRules);
 }
@@ -391,7 +404,9 @@ void TestNoticeFeed::fetchIntoFolderWithTrailingSlashes_data()
 void TestNoticeFeed::fetchIntoFolderWithTrailingSlashes()
 {
     QFETCH(QString, suffix);
-    linvera::FetchNoticeFiles(linvera::ReadEndpoints(), m_data->path() + suffix);
+    QVERIFY(linvera::test::awaitEnd([&](auto done) {
+        return linvera::FetchNoticeFiles(linvera::ReadEndpoints(), m_data->path() + suffix, done);
+    }));
     QCOMPARE(readFile(dataFile(u"notice.xml"_s)), m_host->body({}));
     QCOMPARE(readFile(dataFile(u"picturls.txt"_s)), NoticeHost::samplePictureRules());
 }
@@ -404,11 +419,109 @@ void TestNoticeFeed::fetchUsesUserDataFolder()
     QVERIFY(QDir().mkpath(folder));
     QFile::remove(linvera::platform::JoinPath(folder, u"notice.xml"_s));
 
-    linvera::FetchNoticeFiles();
+    QVERIFY(linvera::test::awaitEnd([&](auto done) { return linvera::FetchNoticeFiles(done); }));
 
     QCOMPARE(readFile(linvera::platform::JoinPath(folder, u"notice.xml"_s)), m_host->body({}));
     QCOMPARE(readFile(linvera::platform::JoinPath(folder, u"tinyurls.txt"_s)),
              NoticeHost::sampleShortLinkRules());
+}
+
+void TestNoticeFeed::downloadEndsOnEveryOutcome_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<bool>("replaced");
+    QTest::newRow("answer") << QString() << true;
+    QTest::newRow("error status") << u"status"_s << false;
+    QTest::newRow("connection refused") << u"refused"_s << false;
+    QTest::newRow("closed without answer") << u"closed"_s << false;
+    QTest::newRow("silent server") << u"silent"_s << false;
+    QTest::newRow("not a web address") << u"address"_s << false;
+    QTest::newRow("target folder missing") << u"folder"_s << false;
+}
+
+// Every download answers exactly once, from the event loop, within its time-outs; only a whole
+// answer replaces the file.
+void TestNoticeFeed::downloadEndsOnEveryOutcome()
+{
+    QFETCH(QString, fault);
+    QFETCH(bool, replaced);
+    writeOldFiles();
+    const QByteArray old = readFile(dataFile(u"tinyurls.txt"_s));
+    const QByteArray fresh = QByteArrayLiteral("fresh.example/\tLocation:\t\r\n");
+    m_host->setFile("tinyurls.txt", fresh, fault == u"status"_s ? 500 : 200);
+    linvera::test::HttpTestDelivery delivery;
+    if (fault == u"closed"_s)
+        delivery.mode = linvera::test::HttpTestDelivery::Mode::CloseWithoutAnswer;
+    if (fault == u"silent"_s)
+        delivery.mode = linvera::test::HttpTestDelivery::Mode::Silent;
+    m_host->setDelivery(delivery);
+    linvera::setHttpTimeouts({std::chrono::milliseconds(300), std::chrono::milliseconds(1500)});
+
+    QString url = u"http://"_s + m_host->noticeHost() + u"/linvera/notice/tinyurls.txt"_s;
+    if (fault == u"refused"_s)
+        url = u"http://127.0.0.1:"_s + QString::number(linvera::test::HttpTestServer::closedPort()) + u"/x"_s;
+    if (fault == u"address"_s)
+        url = u"file:///etc/hostname"_s;
+    const QString target =
+        fault == u"folder"_s ? m_data->filePath(u"none/tinyurls.txt"_s) : dataFile(u"tinyurls.txt"_s);
+
+    QList<bool> answers;
+    bool inStart = true;
+    bool answeredInStart = false;
+    QElapsedTimer clock;
+    clock.start();
+    const auto download = linvera::DownloadToFile(url, target, [&](bool result) {
+        answers.append(result);
+        answeredInStart = answeredInStart || inStart;
+    });
+    inStart = false;
+    QVERIFY(QTest::qWaitFor([&] { return !answers.isEmpty(); }, 5000));
+    QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY(!answeredInStart);
+    QVERIFY(!download->isRunning());
+    QTest::qWait(200);
+    QCOMPARE(answers, QList<bool>{replaced});
+    QCOMPARE(readFile(dataFile(u"tinyurls.txt"_s)), replaced ? fresh : old);
+    QCOMPARE(QDir(m_data->path()).entryList(QDir::Files | QDir::Hidden).size(), 3);
+}
+
+void TestNoticeFeed::droppedDownloadNeverAnswers_data()
+{
+    QTest::addColumn<bool>("whole");
+    QTest::newRow("one file") << false;
+    QTest::newRow("all three") << true;
+}
+
+// Dropped while the host has not answered yet: no answer ever comes, and the old files stay with no
+// temporary file left beside them.
+void TestNoticeFeed::droppedDownloadNeverAnswers()
+{
+    QFETCH(bool, whole);
+    writeOldFiles();
+    const QByteArray old = readFile(dataFile(u"notice.xml"_s));
+    linvera::test::HttpTestDelivery slow;
+    slow.mode = linvera::test::HttpTestDelivery::Mode::Split;
+    slow.chunkSize = 8;
+    slow.delayMs = 100;
+    m_host->setDelivery(slow);
+
+    int answers = 0;
+    if (whole) {
+        auto download =
+            linvera::FetchNoticeFiles(linvera::ReadEndpoints(), m_data->path(), [&] { ++answers; });
+        QVERIFY(QTest::qWaitFor([&] { return m_host->requestCount() > 0; }, 3000));
+        download.reset();
+    } else {
+        const QString url = linvera::NoticeBaseUrl(linvera::ReadEndpoints()) + u"?ver=1"_s;
+        auto download = linvera::DownloadToFile(url, dataFile(u"notice.xml"_s), [&](bool) { ++answers; });
+        QVERIFY(QTest::qWaitFor([&] { return m_host->requestCount() > 0; }, 3000));
+        download.reset();
+    }
+    QTest::qWait(1500);
+    QCOMPARE(answers, 0);
+    QCOMPARE(readFile(dataFile(u"notice.xml"_s)), old);
+    QCOMPARE(m_host->requestCount(), 1);
+    QCOMPARE(QDir(m_data->path()).entryList(QDir::Files | QDir::Hidden).size(), 3);
 }
 
 void TestNoticeFeed::readNoticeFeed_data()

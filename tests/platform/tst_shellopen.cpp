@@ -1,3 +1,4 @@
+#include "AwaitAnswer.h"
 #include "RecordingMessageBoxes.h"
 #include "TestFiles.h"
 #include "platform/AppInfo.h"
@@ -6,10 +7,12 @@
 #include "platform/ShellOpen.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QHash>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <climits>
 #include <memory>
@@ -31,13 +34,14 @@ public:
         QString folder;
     };
 
-    Result run(const QString& program, const QStringList& arguments, const QString& folder,
-               std::chrono::milliseconds) override
+    void run(const QString& program, const QStringList& arguments, const QString& folder,
+             std::chrono::milliseconds, Done done) override
     {
         calls.append({program, arguments, folder});
-        if (!installed.contains(program))
-            return {};
-        return answers.value(program, Result{Result::Outcome::Finished, 0});
+        const Result result = installed.contains(program)
+                                  ? answers.value(program, Result{Result::Outcome::Finished, 0})
+                                  : Result{};
+        QTimer::singleShot(0, [done, result] { done(result); });
     }
     bool startDetached(const QString& program, const QStringList& arguments, const QString& folder) override
     {
@@ -59,6 +63,36 @@ ProcessRunner::Result exited(int code)
     return {ProcessRunner::Result::Outcome::Finished, code};
 }
 
+// The code an open or a play answered with; -1000 when no answer came.
+qint32 opened(linvera::ShellOpener& opener, const QString& file, const QString& folder)
+{
+    return linvera::test::awaitAnswer<qint32>([&](auto done) {
+               opener.open(file, folder, done);
+               return 0;
+           })
+        .value_or(-1000);
+}
+
+qint32 played(linvera::ShellOpener& opener, const QString& file, const QString& folder)
+{
+    return linvera::test::awaitAnswer<qint32>([&](auto done) {
+               opener.play(file, folder, done);
+               return 0;
+           })
+        .value_or(-1000);
+}
+
+// The code after a reported open; -1000 when the report did not end.
+qint32 reported(qint32 code, const QString& file, const QString& folder, MessageBoxes& boxes,
+                linvera::ShellOpener& opener)
+{
+    return linvera::test::awaitAnswer<qint32>([&](auto done) {
+               linvera::ReportShellOpenError(code, file, folder, boxes, opener, done);
+               return 0;
+           })
+        .value_or(-1000);
+}
+
 } // namespace
 
 class TestShellOpen : public QObject
@@ -69,6 +103,8 @@ private Q_SLOTS:
     void init();
     void cleanup();
 
+    void systemRunnerEndsOnEveryOutcome_data();
+    void systemRunnerEndsOnEveryOutcome();
     void reportMessages_data();
     void reportMessages();
     void reportRetriesWithPlay_data();
@@ -170,6 +206,69 @@ QString TestShellOpen::makeFile(const QString& name) const
     return path;
 }
 
+void TestShellOpen::systemRunnerEndsOnEveryOutcome_data()
+{
+    QTest::addColumn<QString>("script"); // the fake's body; empty: no such program
+    QTest::addColumn<bool>("executable");
+    QTest::addColumn<int>("outcome");
+    QTest::addColumn<int>("exitCode");
+
+    using Outcome = ProcessRunner::Result::Outcome;
+    QTest::newRow("exits 0") << u"exit 0"_s << true << int(Outcome::Finished) << 0;
+    QTest::newRow("exits 3") << u"exit 3"_s << true << int(Outcome::Finished) << 3;
+    QTest::newRow("no such program") << QString() << true << int(Outcome::FailedToStart) << -1;
+    QTest::newRow("not executable") << u"exit 0"_s << false << int(Outcome::FailedToStart) << -1;
+    QTest::newRow("killed by a signal") << u"kill -9 $$"_s << true << int(Outcome::Crashed) << -1;
+    QTest::newRow("outlives the limit") << u"/bin/sleep 3"_s << true << int(Outcome::StillRunning) << -1;
+}
+
+// The real runner answers once for each way a program can end, from the event loop and within its
+// limit, while the events keep running.
+void TestShellOpen::systemRunnerEndsOnEveryOutcome()
+{
+    QFETCH(QString, script);
+    QFETCH(bool, executable);
+    QFETCH(int, outcome);
+    QFETCH(int, exitCode);
+
+    const QString program = m_bin->filePath(u"fake-program"_s);
+    if (!script.isEmpty()) {
+        QFile file(program);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray("#!/bin/sh\n") + script.toUtf8() + '\n');
+        file.close();
+        QFile::Permissions permissions = QFile::ReadOwner | QFile::WriteOwner;
+        if (executable)
+            permissions |= QFile::ExeOwner;
+        QVERIFY(file.setPermissions(permissions));
+    }
+
+    QList<ProcessRunner::Result> answers;
+    bool inRun = true;
+    bool answeredInRun = false;
+    int ticks = 0;
+    QTimer ticker;
+    connect(&ticker, &QTimer::timeout, this, [&ticks] { ++ticks; });
+    ticker.start(20);
+    QElapsedTimer clock;
+    clock.start();
+    ProcessRunner::system().run(program, {}, m_files->path(), std::chrono::milliseconds(500),
+                                [&](const ProcessRunner::Result& result) {
+                                    answers.append(result);
+                                    answeredInRun = answeredInRun || inRun;
+                                });
+    inRun = false;
+    QVERIFY(QTest::qWaitFor([&] { return !answers.isEmpty(); }, 5000));
+    QVERIFY2(clock.elapsed() < 2500, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY(!answeredInRun);
+    QTest::qWait(100);
+    QCOMPARE(answers.size(), 1);
+    QCOMPARE(int(answers.constFirst().outcome), outcome);
+    QCOMPARE(answers.constFirst().exitCode, exitCode);
+    if (outcome == int(ProcessRunner::Result::Outcome::StillRunning))
+        QVERIFY2(ticks >= 10, qPrintable(QString::number(ticks)));
+}
+
 void TestShellOpen::reportMessages_data()
 {
     QTest::addColumn<int>("code");
@@ -200,8 +299,7 @@ void TestShellOpen::reportMessages()
     runner.installed = {u"xdg-open"_s, u"gio"_s};
     linvera::ShellOpener opener(runner);
     RecordingMessageBoxes boxes;
-    qint32 result = code;
-    linvera::ReportShellOpenError(result, makeFile(u"a.png"_s), m_files->path(), boxes, opener);
+    const qint32 result = reported(code, makeFile(u"a.png"_s), m_files->path(), boxes, opener);
 
     QCOMPARE(result, code);
     QVERIFY(runner.calls.isEmpty());
@@ -247,8 +345,7 @@ void TestShellOpen::reportRetriesWithPlay()
     RecordingMessageBoxes boxes;
     const QString file = fileExists ? makeFile(u"song.xyz"_s) : m_files->filePath(u"gone.xyz"_s);
 
-    qint32 code = 31;
-    linvera::ReportShellOpenError(code, file, m_files->path(), boxes, opener);
+    const qint32 code = reported(31, file, m_files->path(), boxes, opener);
     QCOMPARE(code, codeAfter);
     if (gioInstalled && fileExists) {
         QCOMPARE(runner.calls.size(), 1);
@@ -288,7 +385,7 @@ void TestShellOpen::openMapsXdgOpenResults()
     qputenv("FAKE_XDG_OPEN_EXIT", QByteArray::number(exitCode));
     const QString file = makeFile(u"preview.png"_s);
     linvera::ShellOpener opener;
-    QCOMPARE(opener.open(file, m_files->path()), code);
+    QCOMPARE(opened(opener, file, m_files->path()), code);
     QCOMPARE(recordedArguments(u"xdg-open"_s), QStringList{file});
     QCOMPARE(recordedFolder(u"xdg-open"_s), QDir(m_files->path()).canonicalPath());
 }
@@ -315,7 +412,7 @@ void TestShellOpen::openPassesTheFileAsOneArgument()
     const QString absolute = makeFile(name);
     QVERIFY(QFile::exists(absolute));
     linvera::ShellOpener opener;
-    QCOMPARE(opener.open(relative ? name : absolute, m_files->path()), 42);
+    QCOMPARE(opened(opener, relative ? name : absolute, m_files->path()), 42);
     QCOMPARE(recordedArguments(u"xdg-open"_s), QStringList{absolute});
     QVERIFY(!QFile::exists(m_bin->filePath(u"pwned"_s)));
     QVERIFY(!QFile::exists(m_files->filePath(u"pwned"_s)));
@@ -338,8 +435,8 @@ void TestShellOpen::openChecksTheFileFirst()
     installFake(u"xdg-open"_s, u"FAKE_XDG_OPEN_EXIT"_s);
     installFake(u"gio"_s, u"FAKE_GIO_EXIT"_s);
     linvera::ShellOpener opener;
-    QCOMPARE(opener.open(m_files->filePath(file), m_files->path()), code);
-    QCOMPARE(opener.play(m_files->filePath(file), m_files->path()), code);
+    QCOMPARE(opened(opener, m_files->filePath(file), m_files->path()), code);
+    QCOMPARE(played(opener, m_files->filePath(file), m_files->path()), code);
     QCOMPARE(recordedArguments(u"xdg-open"_s), QStringList{u"<not started>"_s});
     QCOMPARE(recordedArguments(u"gio"_s), QStringList{u"<not started>"_s});
 }
@@ -347,7 +444,7 @@ void TestShellOpen::openChecksTheFileFirst()
 void TestShellOpen::openWithoutXdgOpen()
 {
     linvera::ShellOpener opener;
-    QCOMPARE(opener.open(makeFile(u"a.png"_s), m_files->path()), 31);
+    QCOMPARE(opened(opener, makeFile(u"a.png"_s), m_files->path()), 31);
 }
 
 void TestShellOpen::openStillRunningCountsAsOpened()
@@ -357,7 +454,7 @@ void TestShellOpen::openStillRunningCountsAsOpened()
     qputenv("FAKE_SLEEP", "2");
     linvera::ShellOpener opener;
     opener.setWaitLimit(std::chrono::milliseconds(200));
-    QCOMPARE(opener.open(makeFile(u"a.png"_s), m_files->path()), 42);
+    QCOMPARE(opened(opener, makeFile(u"a.png"_s), m_files->path()), 42);
 }
 
 void TestShellOpen::playMapsGioResults_data()
@@ -383,7 +480,7 @@ void TestShellOpen::playMapsGioResults()
     qputenv("FAKE_GIO_EXIT", QByteArray::number(exitCode));
     const QString file = makeFile(u"song.mid"_s);
     linvera::ShellOpener opener;
-    QCOMPARE(opener.play(file, m_files->path()), code);
+    QCOMPARE(played(opener, file, m_files->path()), code);
     if (installed)
         QCOMPARE(recordedArguments(u"gio"_s), (QStringList{u"open"_s, file}));
 }
@@ -429,7 +526,10 @@ void TestShellOpen::shellOpenFileChain()
 
     RecordingMessageBoxes boxes;
     linvera::ShellOpener opener;
-    linvera::ShellOpenFile(file, m_files->path(), boxes, opener);
+    QVERIFY(linvera::test::awaitAnswer<qint32>([&](auto done) {
+        linvera::ShellOpenFile(file, m_files->path(), boxes, opener, done);
+        return 0;
+    }));
 
     QCOMPARE(boxes.shown().size(), message.isEmpty() ? 0 : 1);
     if (!message.isEmpty())

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QTest>
+#include <QTestEventLoop>
 
 #include <optional>
 
@@ -11,10 +12,26 @@ namespace linvera::test {
 template <typename T, typename Start> std::optional<T> awaitAnswer(Start start, int timeoutMs = 30000)
 {
     std::optional<T> answer;
-    const auto call = start([&answer](const T& value) { answer = value; });
+    [[maybe_unused]] const auto call = start([&answer](const T& value) { answer = value; });
     if (!QTest::qWaitFor([&answer] { return answer.has_value(); }, timeoutMs))
         return std::nullopt;
     return answer;
+}
+
+/// The same for a callback that takes nothing: true when it ran within `timeoutMs`. Waits in a
+/// test event loop, which turns as fast as the program's own (a polling wait sleeps between turns
+/// and would slow a transfer down).
+template <typename Start> bool awaitEnd(Start start, int timeoutMs = 30000)
+{
+    QTestEventLoop loop;
+    bool ended = false;
+    [[maybe_unused]] const auto call = start([&ended, &loop] {
+        ended = true;
+        loop.exitLoop();
+    });
+    if (!ended)
+        loop.enterLoopMSecs(timeoutMs);
+    return ended;
 }
 
 } // namespace linvera::test

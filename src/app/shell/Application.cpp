@@ -38,6 +38,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QSaveFile>
 #include <QScreen>
@@ -103,6 +104,7 @@ Application::Role Application::start(const QStringList& arguments)
         handOverToFirstInstance(captureCommand, commandLine);
         return Role::SecondInstance;
     }
+    m_starting = true;
     prepareUserFilesAndStore();
     readArguments(commandLine);
     loadWindows();
@@ -112,7 +114,8 @@ Application::Role Application::start(const QStringList& arguments)
 
     // From here on an automation client may call `Quit` meanwhile (or the window be closed): start-up
     // then stops and ends the process. A URL given on the command line is converted first; the rest
-    // of start-up follows its answer, from the event loop when it waits on a service.
+    // of start-up follows its answer, from the event loop when it waits on a service. The notice
+    // download is waited for the same way.
     if (convertCommandLineUrl(captureCommand))
         return isEnding() ? Role::Ended : Role::FirstInstance;
     finishStart(captureCommand);
@@ -230,10 +233,7 @@ void Application::finishStart(CaptureCommand captureCommand)
     if (isEnding())
         return;
     m_main->show();
-    showVersionAndNotices();
-    if (isEnding())
-        return;
-    startPolling(captureCommand);
+    showVersionAndNotices([this, captureCommand] { startPolling(captureCommand); });
 }
 
 void Application::applyStoredSettings()
@@ -248,6 +248,7 @@ void Application::applyStoredSettings()
 
 void Application::startPolling(CaptureCommand captureCommand)
 {
+    m_starting = false;
     m_poller->start();
     if (captureCommand != CaptureCommand::None)
         runCapture(captureCommand);
@@ -327,12 +328,13 @@ void Application::wireWindows()
             OpenInBrowser(url);
     });
     connect(main, &frmMain::noticeClicked, this, [](const QString& url) { OpenInBrowser(url); });
-    connect(main, &frmMain::noticeFetchRequested, this,
-            [this] { FetchNoticeFiles(m_endpoints, m_options.paths.dataFolder); });
-    connect(main, &frmMain::thumbnailClicked, this, [this](const QString& path) {
-        ShellOpener opener(processRunner());
-        showOpenProblem(OpenWithShell(path, m_options.paths.tempFolder, opener));
+    connect(main, &frmMain::noticeFetchRequested, this, [this] {
+        // One download at a time: a click while it runs fetches the same files anyway.
+        if (!m_noticeRefresh || !m_noticeRefresh->isRunning())
+            m_noticeRefresh = FetchNoticeFiles(m_endpoints, m_options.paths.dataFolder);
     });
+    connect(main, &frmMain::thumbnailClicked, this,
+            [this](const QString& path) { openInShell(path, ShellOpener(processRunner())); });
     connect(main, &frmMain::settingsRequested, this, [settings] {
         settings->show();
         settings->raise();
@@ -345,10 +347,8 @@ void Application::wireWindows()
     connect(settings, &frmSettings::toolbarIconToggled, this,
             [](bool on) { on ? AddToolbarButton() : RemoveToolbarButton(); });
     // The log opens with the temporary folder as its working folder, like every shell open here.
-    connect(settings, &frmSettings::showLogRequested, this, [this](const QString& path) {
-        ShellOpener opener(processRunner());
-        showOpenProblem(OpenWithShell(path, m_options.paths.tempFolder, opener));
-    });
+    connect(settings, &frmSettings::showLogRequested, this,
+            [this](const QString& path) { openInShell(path, ShellOpener(processRunner())); });
 
     // The posting window and the hidden commands that lead to it.
     frmTwitter* twitter = m_twitter.get();
@@ -363,10 +363,8 @@ void Application::wireWindows()
     connect(main, &frmMain::followRequested, this, [this] { m_twitter->mnuFollow_Click(m_makerAccount); });
     connect(twitter, &frmTwitter::openInBrowserRequested, this,
             [](const QString& url, bool tagged) { tagged ? OpenInBrowserTagged(url) : OpenInBrowser(url); });
-    connect(twitter, &frmTwitter::pictureOpenRequested, this, [this](const QString& path) {
-        ShellOpener opener;
-        showOpenProblem(OpenWithShell(path, m_options.paths.tempFolder, opener));
-    });
+    connect(twitter, &frmTwitter::pictureOpenRequested, this,
+            [this](const QString& path) { openInShell(path, ShellOpener()); });
 
     // Queued: a command that arrives while a conversion waits starts the next one at once.
     connect(
@@ -387,22 +385,35 @@ void Application::writeMarkerFile() const
     marker.commit();
 }
 
-void Application::showVersionAndNotices()
+void Application::showVersionAndNotices(std::function<void()> then)
 {
     const QString stored = ReadSetting(u"Version"_s);
     WriteSetting(u"Version"_s, AppVersionText());
-    // The box and the downloads wait with events running: each is followed by a look at whether the
-    // program was told to end meanwhile.
+    // The box waits with events running: the program may have been told to end meanwhile.
+    bool fetch = false;
     if (StripBlanks(stored) != AppVersionText()) {
         m_boxes.show(platform::MessageBoxes::Icon::Information, AppTitle(), kNewVersionMessage);
         if (isEnding())
             return;
-        FetchNoticeFiles(m_endpoints, m_options.paths.dataFolder);
+        fetch = true;
     } else if (IsNoticeDue(7)) {
-        FetchNoticeFiles(m_endpoints, m_options.paths.dataFolder);
+        fetch = true;
     }
-    if (isEnding())
+    if (!fetch) {
+        showNotices(then);
         return;
+    }
+    // Ending the program drops the download, and the rest of start-up with it.
+    m_noticeDownload =
+        FetchNoticeFiles(m_endpoints, m_options.paths.dataFolder, [this, then = std::move(then)] {
+            // Deleted later: this runs inside the download's own answer.
+            m_noticeDownload.release()->deleteLater();
+            showNotices(then);
+        });
+}
+
+void Application::showNotices(const std::function<void()>& then)
+{
     const NoticeTexts notice = ReadNoticeFeed(m_options.paths.noticeFilePath);
     if (!notice.warningMessage.isEmpty()) {
         m_boxes.show(platform::MessageBoxes::Icon::Exclamation, AppTitle(), notice.warningMessage);
@@ -411,6 +422,7 @@ void Application::showVersionAndNotices()
     }
     m_main->setNotice(notice.noticeMessage, notice.noticeUrl);
     m_makerAccount = notice.account;
+    then();
 }
 
 void Application::StartConv(std::function<void()> whenRun)
@@ -422,6 +434,16 @@ void Application::StartConv(std::function<void()> whenRun)
         return;
     }
     m_engine->StartConv(std::move(whenRun));
+}
+
+void Application::openInShell(const QString& path, const ShellOpener& opener)
+{
+    // The answer comes from the event loop, and may find the program gone.
+    OpenWithShell(path, m_options.paths.tempFolder, opener,
+                  [self = QPointer<Application>(this)](const QString& message) {
+                      if (self)
+                          self->showOpenProblem(message);
+                  });
 }
 
 void Application::showOpenProblem(const QString& message)
@@ -442,6 +464,8 @@ void Application::shutdown()
     if (isEnding())
         return;
     m_ending = Ending::Orderly;
+    m_starting = false;
+    m_noticeDownload.reset();
     SaveSettings(*m_main, *m_model);
     m_options.exitProcess(0);
 }
@@ -451,6 +475,8 @@ void Application::quitNow()
     if (isEnding())
         return;
     m_ending = Ending::Quit;
+    m_starting = false;
+    m_noticeDownload.reset();
     m_options.exitProcess(0);
 }
 

@@ -23,10 +23,12 @@ class ConversionEngine;
 class LinveraAutomation;
 class MailboxClient;
 class MailboxPoller;
+class NoticeDownload;
 class frmMain;
 class frmSettings;
 class SettingsModel;
 class ProcessRunner;
+class ShellOpener;
 class frmTwitter;
 enum class CaptureCommand;
 
@@ -87,6 +89,9 @@ public:
     void shutdown();
     /// True once the orderly shutdown or `Quit` has begun; nothing more starts then.
     bool isEnding() const { return m_ending != Ending::None; }
+    /// True from start() until start-up's last step has run (it may wait on the command line's
+    /// conversion and on the notice download) or start-up stopped because the program ends.
+    bool isStarting() const { return m_starting; }
 
     // AutomationTarget
     void quitNow() override;
@@ -119,6 +124,9 @@ private:
     void buildWindows();
     /// A failed shell open's message, shown as the shell's other failures are.
     void showOpenProblem(const QString& message);
+    /// Opens a file with its program, the temporary folder as the working folder; a failure's box
+    /// follows the opener's answer.
+    void openInShell(const QString& path, const ShellOpener& opener);
     void wireWindows();
     void wireCapture();
     void runCapture(CaptureCommand command);
@@ -127,7 +135,9 @@ private:
     /// Start-up after the command line's conversion: the marker, the stored settings, the window, the
     /// notices and the polling.
     void finishStart(CaptureCommand captureCommand);
-    void showVersionAndNotices();
+    /// Runs `then` once the notices are shown; from the event loop when the notice files are fetched.
+    void showVersionAndNotices(std::function<void()> then);
+    void showNotices(const std::function<void()>& then);
     void StartConv(std::function<void()> whenRun = {});
     ProcessRunner& processRunner() const;
 
@@ -150,6 +160,9 @@ private:
     int m_captureBoxWidth = 0;
     int m_captureBoxHeight = 0;
     Ending m_ending = Ending::None;
+    bool m_starting = false;
+    std::unique_ptr<NoticeDownload> m_noticeDownload;
+    std::unique_ptr<NoticeDownload> m_noticeRefresh;
     QString m_postPicturePath;
     QString m_displayPicturePath;
     // Last, so the capture windows go before the windows they hide.

@@ -42,6 +42,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTest>
+#include <QTimer>
 
 #include <memory>
 
@@ -86,11 +87,11 @@ public:
         QString workingFolder;
     };
 
-    Result run(const QString& program, const QStringList& arguments, const QString& workingFolder,
-               std::chrono::milliseconds) override
+    void run(const QString& program, const QStringList& arguments, const QString& workingFolder,
+             std::chrono::milliseconds, Done done) override
     {
         starts.append({program, arguments, workingFolder});
-        return {Result::Outcome::Finished, 0};
+        QTimer::singleShot(0, [done] { done({Result::Outcome::Finished, 0}); });
     }
     bool startDetached(const QString& program, const QStringList& arguments,
                        const QString& workingFolder) override
@@ -181,6 +182,8 @@ private Q_SLOTS:
     void quitSavesNothing();
     void endingWhileStartUpWaits_data();
     void endingWhileStartUpWaits();
+    void endingWhileNoticesDownload_data();
+    void endingWhileNoticesDownload();
     void windowsCarryProgramIcon();
     void shellOpensInTemporaryFolder_data();
     void shellOpensInTemporaryFolder();
@@ -309,6 +312,9 @@ Application& TestApplicationStart::startApp(const QStringList& arguments)
     // A command-line URL is converted first; start-up goes on once it has been answered.
     if (!QTest::qWaitFor([this] { return !m_app->isProcessing(); }, 30000))
         qWarning("the command-line conversion was not answered");
+    // Then the notice download, when there is one.
+    if (!QTest::qWaitFor([this] { return !m_app->isStarting(); }, 30000))
+        qWarning("start-up did not reach its end");
     return *m_app;
 }
 
@@ -762,14 +768,16 @@ void TestApplicationStart::runningWindowReadsTheModelNotTheStore()
     // A stored value written while the program runs changes nothing until the next start ...
     setSetting(u"ShortURLType"_s, u"2"_s);
     app.startConv(u"http://a.example/long"_s);
-    QTRY_COMPARE_WITH_TIMEOUT(primary.calls().size(), 1, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(!app.isProcessing(), 30000);
+    QCOMPARE(primary.calls().size(), 1);
     QCOMPARE(m_isgd->requestCount(), 0);
     // ... while the dialog's choice reaches the next conversion at once, and the store only at shutdown.
     app.settingsWindow()->lstShortURLType()->setCurrentIndex(ShortUrlIsgd);
     QCOMPARE(app.settings()->snapshot().shortUrlType, int(ShortUrlIsgd));
     setSetting(u"ShortURLType"_s, u"1"_s);
     app.startConv(u"http://a.example/other"_s);
-    QTRY_COMPARE_WITH_TIMEOUT(m_isgd->requestCount(), 1, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(!app.isProcessing(), 30000);
+    QCOMPARE(m_isgd->requestCount(), 1);
     QCOMPARE(primary.calls().size(), 1);
     QString stored;
     GetRegValue(RegRoot::LocalMachine, SettingsKey(), u"ShortURLType"_s, stored);
@@ -1062,6 +1070,53 @@ void TestApplicationStart::quitSavesNothing()
     QCOMPARE(third.mainWindow()->chkClipboard()->isChecked(), true);
 }
 
+void TestApplicationStart::endingWhileNoticesDownload_data()
+{
+    QTest::addColumn<bool>("quit"); // Quit through automation, else the main window closed
+
+    QTest::newRow("Quit") << true;
+    QTest::newRow("window closed") << false;
+}
+
+// The notice download no longer holds start-up inside a call: ending the program while it runs drops
+// it, and what would have followed its answer (the warning box, the notice, the polling) never comes.
+void TestApplicationStart::endingWhileNoticesDownload()
+{
+    QFETCH(bool, quit);
+
+    NoticeHost::Notice notice = NoticeHost::sampleNotice();
+    notice.warningMessage = u"警告"_s;
+    m_notice->setNotice(NoticeHost::noticeXml(notice));
+    test::HttpTestDelivery slow;
+    slow.mode = test::HttpTestDelivery::Mode::Split;
+    slow.chunkSize = 16;
+    slow.delayMs = 100;
+    m_notice->setDelivery(slow);
+    DeleteRegValue(RegRoot::LocalMachine, SettingsKey(), u"Version"_s);
+    QVERIFY(m_mailbox->setCmdData(u"http://a.example/waiting"_s).ok);
+    QVERIFY(m_mailbox->setCmdDirty().ok);
+
+    QCOMPARE(makeApp().start({}), Application::Role::FirstInstance);
+    QVERIFY(m_app->isStarting());
+    QTRY_COMPARE_WITH_TIMEOUT(m_notice->requestCount(), qsizetype(1), 5000);
+    const QByteArray noticeBefore = readAll(m_paths.noticeFilePath);
+    if (quit)
+        m_app->quitNow();
+    else
+        m_app->mainWindow()->close();
+
+    QCOMPARE(m_exitCodes, QList<int>{0});
+    QVERIFY(!m_app->isStarting());
+    // Long enough for the whole slow answer and five polling ticks.
+    QTest::qWait(3000);
+    QCOMPARE(m_boxes.texts(), QStringList{kNewVersionText});
+    QCOMPARE(m_notice->requestCount(), qsizetype(1));
+    QCOMPARE(readAll(m_paths.noticeFilePath), noticeBefore);
+    QCOMPARE(m_app->mainWindow()->btnNotice()->text(), QString());
+    QCOMPARE(m_mailbox->checkCmdDirty().value, -1);
+    QCOMPARE(m_exitCodes, QList<int>{0});
+}
+
 void TestApplicationStart::endingWhileStartUpWaits_data()
 {
     QTest::addColumn<bool>("firstRun"); // the new-version box, else a warning box
@@ -1169,7 +1224,8 @@ void TestApplicationStart::shellOpensInTemporaryFolder()
     else
         Q_EMIT app.mainWindow()->thumbnailClicked(file);
 
-    QCOMPARE(m_boxes.texts(), messages);
+    // The box follows the opener's answer.
+    QTRY_COMPARE_WITH_TIMEOUT(m_boxes.texts(), messages, 5000);
     if (!present) {
         QVERIFY(m_runner.starts.isEmpty());
         return;
