@@ -205,6 +205,8 @@ void ConversionEngine::StartConv(std::function<void()> whenRun)
         if (whenRun)
             whenRun();
     });
+    // Whatever this run finds, the last one's verdict is no longer the answer.
+    m_review = {};
     if (m_view.beforeUrl().isEmpty())
         return;
     ++m_run;
