@@ -9,6 +9,7 @@
 #include "RecordingView.h"
 #include "ShortenerService.h"
 #include "TestEnvironment.h"
+#include "TestFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -36,19 +37,6 @@ const QString kBestFitUrl = u"https://ja.example/10〜20/−‖¢£¬—¥‾/�
 const QByteArray kBestFitUrlBytes = QByteArray("https://ja.example/10\x81\x60"
                                                "20/\x81\x7c\x81\x61\x81\x91\x81\x92\x81\xca\x81\x5c\\~/"
                                                "\x93\x8c\x8b\x9e\xb6\xc5");
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(file.write(bytes), bytes.size());
-}
 
 } // namespace
 
@@ -168,8 +156,8 @@ void TestAnsiLog::programWritesBestFitUnderShiftJisLocale()
     const QString home = m_dir->filePath(u"home"_s);
     const QString dataFolder = home + u"/Documents/halvex-linvera"_s;
     QVERIFY(QDir().mkpath(dataFolder));
-    writeFile(dataFolder + u"/tinyurls.txt"_s, QByteArray());
-    writeFile(dataFolder + u"/picturls.txt"_s, QByteArray());
+    QVERIFY(writeFile(dataFolder + u"/tinyurls.txt"_s, QByteArray()));
+    QVERIFY(writeFile(dataFolder + u"/picturls.txt"_s, QByteArray()));
 
     QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();

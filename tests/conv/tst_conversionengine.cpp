@@ -13,6 +13,7 @@
 #include "RedirectHost.h"
 #include "RuleApiService.h"
 #include "ShortenerService.h"
+#include "TestFiles.h"
 #include "TestPictures.h"
 #include "TlsTestHost.h"
 
@@ -57,12 +58,6 @@ void setEndpoint(Endpoints::Name name, const QString& host)
 void setProxy(bool enabled, const QString& server)
 {
     g_proxy = ProxySetting{enabled, server};
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include "PythonCheck.h"
 #include "RecordingMessageBoxes.h"
 #include "TempRegistry.h"
+#include "TestFiles.h"
 #include "microblog/MicroblogClient.h"
 #include "microblog/MicroblogReplies.h"
 #include "platform/AnsiCodec.h"
@@ -29,13 +30,11 @@ namespace {
 const QByteArray kLogin = "taro";
 const QByteArray kPassword = "pa:ss w";
 
+/// The file `name` in `dir` with these bytes, or an empty path when it could not be written.
 QString writeFile(const QTemporaryDir& dir, const QString& name, const QByteArray& bytes)
 {
     const QString path = dir.filePath(name);
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
-        return {};
-    return path;
+    return linvera::test::writeFile(path, bytes) ? path : QString();
 }
 
 QByteArray picture()

@@ -1,6 +1,7 @@
 // The notice feed's downloads against hosts that misbehave: the three fetches end by their time-out
 // or a size cap, the event loop keeps turning, and the old files stay exactly as they were.
 #include "AwaitAnswer.h"
+#include "TestFiles.h"
 #include "conv/Endpoints.h"
 #include "conv/HttpClient.h"
 #include "notice/NoticeFeed.h"
@@ -36,12 +37,6 @@ bool endsByClock(Fault fault)
 {
     return fault == Fault::Drip || fault == Fault::DripHead || fault == Fault::Silent ||
            fault == Fault::TlsHello;
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 } // namespace
