@@ -12,6 +12,7 @@
 #include "conv/ConversionEngine.h"
 #include "conv/RedirectProbe.h"
 #include "conv/ServiceRules.h"
+#include "verdict/Verdict.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -651,7 +652,9 @@ void benchRuleLists(const QString& scratch)
             QFile::remove(logPath);
             const ProcessRun result = runProcess(g_linvera, urls, environment);
             // One after URL per input, an empty line between them; the log gets one line each.
-            const QStringList lines = result.output.split(u'\n', Qt::SkipEmptyParts);
+            // The designed lines; the verdict after each result is the review's, not the rule's.
+            const QStringList lines =
+                verdict::WithoutReviewLines(result.output.split(u'\n', Qt::SkipEmptyParts));
             const qsizetype logLines = countLogLines(logPath);
             if (!result.ok || lines != expected || logLines != kProcessUrls) {
                 if (problem.isEmpty())
