@@ -70,6 +70,19 @@ QString ShellSandbox::userServiceFolder() const
     return dataHome() + u"/dbus-1/services"_s;
 }
 
+platform::AppPaths ShellSandbox::appPaths() const
+{
+    platform::AppPaths paths;
+    paths.programFolder = programDir();
+    paths.homeFolder = home();
+    paths.dataFolder = dataFolder();
+    paths.desktopFolder = home() + u"/Desktop"_s;
+    paths.tempFolder = tempFolder();
+    paths.logFilePath = paths.dataFile(u"log.txt"_s);
+    paths.noticeFilePath = paths.dataFile(u"notice.xml"_s);
+    return paths;
+}
+
 QString ShellSandbox::dataFolder() const
 {
     // No user-dirs file in the sandbox: the documents folder is ~/Documents.

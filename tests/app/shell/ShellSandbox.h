@@ -1,6 +1,7 @@
 #pragma once
 
 #include "TempRegistry.h"
+#include "platform/AppPaths.h"
 #include "platform/RegistryStore.h"
 
 #include <QDBusConnection>
@@ -39,6 +40,9 @@ public:
     QString userServiceFolder() const;
     /// The documents folder of environment() joined with "halvex-linvera".
     QString dataFolder() const;
+    /// The program's folders in the sandbox, for an application started in this process: the
+    /// build's program folder, the data folder above, the sandbox's desktop and temporary folder.
+    platform::AppPaths appPaths() const;
 
     /// The environment of a program started in the sandbox: its folders, the offscreen platform,
     /// this process's session bus and no leak report at exit (exit codes must mean the program's).

@@ -78,13 +78,7 @@ void TestCaptureButtons::cleanup()
 Application& TestCaptureButtons::startApp()
 {
     Application::Options options;
-    options.paths.programFolder = programDir();
-    options.paths.homeFolder = m_sandbox->home();
-    options.paths.dataFolder = m_sandbox->home() + u"/Documents/halvex-linvera"_s;
-    options.paths.desktopFolder = m_sandbox->home() + u"/Desktop"_s;
-    options.paths.tempFolder = m_sandbox->tempFolder();
-    options.paths.logFilePath = options.paths.dataFile(u"log.txt"_s);
-    options.paths.noticeFilePath = options.paths.dataFile(u"notice.xml"_s);
+    options.paths = m_sandbox->appPaths();
     options.exitProcess = [](int) {};
     options.helperProgram = BuiltProgram(u"H-LinveraHelper"_s);
     options.writeServiceFiles = false;
