@@ -393,6 +393,7 @@ void ConversionEngine::startNetworkStep(int mode, const QString& afterUrl)
     m_upgraded = false;
     m_chain = !m_liveProbe && (m_forceFollow || (m_followChain && m_followChain()));
     m_hops.clear();
+    m_chainLines.clear();
     m_probe->setProxy(m_proxy ? m_proxy() : ProxySetting());
     if (!probe(input)) {
         // Neither http nor https: probed as a plain link, as the rule asked.
@@ -471,16 +472,15 @@ void ConversionEngine::chainHop(const QString& location)
     const bool seen = next == m_view.beforeUrl() || m_hops.contains(next);
     // The hop past the last one allowed is not taken; the box says why the chain stopped there.
     const bool tooLong = !seen && m_hops.size() >= kMaxChainHops;
-    if (!seen && !tooLong)
+    if (!seen && !tooLong) {
         m_hops.append(next);
-    m_view.setAfterUrl(m_hops.isEmpty() ? QString() : m_hops.last());
-    // Each hop with what is wrong with it, when anything is.
-    QStringList lines;
-    for (const QString& hop : std::as_const(m_hops)) {
-        lines.append(hop);
-        if (const QString verdict = hopVerdictLine(hop); !verdict.isEmpty())
-            lines.append(verdict);
+        // Judged once, when the hop is taken.
+        m_chainLines.append(next);
+        if (const QString verdict = hopVerdictLine(next); !verdict.isEmpty())
+            m_chainLines.append(verdict);
     }
+    m_view.setAfterUrl(m_hops.isEmpty() ? QString() : m_hops.last());
+    QStringList lines = m_chainLines;
     if (seen)
         lines.append(kChainLoop);
     else if (tooLong)

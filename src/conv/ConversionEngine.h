@@ -195,6 +195,8 @@ private:
     bool m_chain = false;
     bool m_forceFollow = false;
     QStringList m_hops;
+    /// The chain as the information area shows it: each hop, and its verdict when it is not ok.
+    QStringList m_chainLines;
     int m_mode = 0;
     bool m_liveProbe = false;
     /// Numbers the runs: a late answer or a queued box of a replaced run leaves the later run alone.
