@@ -2,8 +2,8 @@
 // reads it), the time of one lookup after loading (hits through a parent domain and misses), and the
 // time per address of the whole verdict and of tracker stripping with the shipped rules. Times are the
 // converting thread's processor time, which other load on the machine disturbs less than the wall clock.
-// `--lines N` sets the list's length. The whole-program ratio with the verdict on and off needs the
-// headless program to call it; `--linvera PATH` is kept for that figure and not used yet.
+// `--lines N` sets the list's length. The whole program's throughput with the review and without it
+// (`linvera --no-review`) is part 5 of bench_conv.
 #include "BenchStats.h"
 #include "verdict/HostList.h"
 #include "verdict/TrackerRules.h"
@@ -49,8 +49,6 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
     parser.addOption({u"lines"_s, u"Lines of the generated list."_s, u"N"_s, u"100000"_s});
-    parser.addOption(
-        {u"linvera"_s, u"The headless program, for the on/off ratio (after integration)."_s, u"PATH"_s});
     parser.addHelpOption();
     parser.process(app);
     const int lines = parser.value(u"lines"_s).toInt();
@@ -129,7 +127,6 @@ int main(int argc, char** argv)
     std::printf("per address: verdict %.1f us (%d warned), stripping %.1f us with %lld shipped providers "
                 "(%d parameters removed)\n",
                 verdictUs, flagged, stripUs, qlonglong(rules.size()), removed);
-    if (parser.isSet(u"linvera"_s))
-        std::printf("--linvera: the on/off ratio of the whole program waits for its integration\n");
+    std::printf("the whole program with and without the review: bench_conv --only 5\n");
     return 0;
 }

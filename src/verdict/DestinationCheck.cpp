@@ -3,6 +3,12 @@
 #include <QDir>
 
 namespace linvera::verdict {
+namespace {
+
+// More sites than a long list of addresses visits; past it the kept verdicts start again.
+constexpr qsizetype kKeptVerdicts = 1024;
+
+} // namespace
 
 QStringList DestinationCheck::load(const QString& dataFolder)
 {
@@ -11,12 +17,17 @@ QStringList DestinationCheck::load(const QString& dataFolder)
     EnsureBlockListFile(dataFolder);
     EnsureImitatedSitesFile(dataFolder);
 
-    m_blockList = HostSet();
+    m_judged.clear();
+    // A fresh object already holds the shipped sites; building them is the costly part of a start.
+    if (m_loaded) {
+        m_blockList = HostSet();
+        m_sites = ImitatedSites();
+    }
+    m_loaded = true;
     const HostListRead blocked = m_blockList.loadFile(folder.filePath(kBlockListFileName.toString()));
     if (const QString text = HostListMessage(kBlockListFileName, blocked); !text.isEmpty())
         messages.append(text);
 
-    m_sites = ImitatedSites();
     const HostListRead sites = m_sites.loadFile(folder.filePath(kImitatedSitesFileName.toString()));
     if (const QString text = HostListMessage(kImitatedSitesFileName, sites); !text.isEmpty())
         messages.append(text);
@@ -39,9 +50,23 @@ DestinationCheck::Review DestinationCheck::review(const QString& afterUrl, bool 
         if (const QString line = TrackerLine(review.stripped); !line.isEmpty())
             review.infoLines.append(line);
     }
-    review.verdict = JudgeDestination(review.afterUrl, {&m_blockList, &m_sites});
-    review.infoLines.append(VerdictLine(review.verdict));
+    const Judged& judged = this->judged(review.afterUrl);
+    review.verdict = judged.verdict;
+    review.infoLines.append(judged.line);
     return review;
+}
+
+const DestinationCheck::Judged& DestinationCheck::judged(const QString& afterUrl) const
+{
+    const QString destination = DestinationPart(afterUrl);
+    if (const auto it = m_judged.constFind(destination); it != m_judged.cend())
+        return *it;
+    if (m_judged.size() >= kKeptVerdicts)
+        m_judged.clear();
+    Judged judged;
+    judged.verdict = JudgeDestination(destination, {&m_blockList, &m_sites});
+    judged.line = VerdictLine(judged.verdict);
+    return *m_judged.insert(destination, std::move(judged));
 }
 
 } // namespace linvera::verdict

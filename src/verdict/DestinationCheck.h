@@ -4,13 +4,15 @@
 #include "verdict/TrackerRules.h"
 #include "verdict/Verdict.h"
 
+#include <QHash>
 #include <QString>
 #include <QStringList>
 
 namespace linvera::verdict {
 
 /// The verdict and tracker removal as the engine and the front ends use them: the lists are read once
-/// at start-up, then every after URL goes through `review`.
+/// at start-up, then every after URL goes through `review`. The verdicts of recent destinations are
+/// kept, so one object serves one thread.
 class DestinationCheck
 {
 public:
@@ -39,6 +41,17 @@ public:
     const TrackerRules& trackerRules() const { return m_trackers; }
 
 private:
+    struct Judged
+    {
+        Verdict verdict;
+        QString line;
+    };
+    /// A verdict depends on the scheme and the authority alone: a list of addresses of one site is
+    /// judged once.
+    const Judged& judged(const QString& afterUrl) const;
+
+    mutable QHash<QString, Judged> m_judged;
+    bool m_loaded = false;
     HostSet m_blockList;
     ImitatedSites m_sites;
     TrackerRules m_trackers;

@@ -7,16 +7,33 @@
 #include <QJsonObject>
 #include <QUrl>
 
+#define PCRE2_CODE_UNIT_WIDTH 16
+#include <pcre2.h>
+
+#include <optional>
+
 using namespace Qt::StringLiterals;
 
 namespace linvera::verdict {
 namespace {
 
+// Whether the pattern compiles as the expressions below do. Asking a QRegularExpression would also
+// prepare it for matching, which costs several times more, and most exceptions and redirections are
+// never reached: those are prepared at their first match.
+bool compiles(const QString& pattern)
+{
+    int errorCode = 0;
+    PCRE2_SIZE errorOffset = 0;
+    pcre2_code* code =
+        pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern.utf16()), PCRE2_SIZE(pattern.size()),
+                      PCRE2_UTF | PCRE2_CASELESS, &errorCode, &errorOffset, nullptr);
+    pcre2_code_free(code);
+    return code != nullptr;
+}
+
 QRegularExpression compiled(const QString& pattern)
 {
-    QRegularExpression regex(pattern, QRegularExpression::CaseInsensitiveOption);
-    regex.optimize();
-    return regex;
+    return QRegularExpression(pattern, QRegularExpression::CaseInsensitiveOption);
 }
 
 // The strings of an array member; anything else in it counts as broken.
@@ -43,9 +60,8 @@ QList<QRegularExpression> expressions(const QStringList& patterns, qsizetype& br
 {
     QList<QRegularExpression> list;
     for (const QString& pattern : patterns) {
-        QRegularExpression regex = compiled(pattern);
-        if (regex.isValid())
-            list.append(std::move(regex));
+        if (compiles(pattern))
+            list.append(compiled(pattern));
         else
             ++broken;
     }
@@ -108,6 +124,34 @@ QString withoutParameters(const QString& url, const QRegularExpression& names, i
     return out;
 }
 
+bool matchesEveryAddress(const QString& pattern)
+{
+    static const QStringList every = {u".*"_s, u"^.*"_s, u".*$"_s, u"^.*$"_s, u"^"_s, QString()};
+    return every.contains(pattern);
+}
+
+// Whether a pattern keeps its meaning as one branch of a larger expression: no group numbers or names
+// that would shift or clash, no recursion, no option that reaches past its own group.
+bool joinsAlternation(QStringView pattern)
+{
+    for (qsizetype i = 0; i + 1 < pattern.size(); ++i) {
+        if (pattern[i] == u'\\') {
+            const QChar next = pattern[i + 1];
+            if (next.isDigit() || next == u'g' || next == u'k')
+                return false;
+            ++i;
+            continue;
+        }
+        if (pattern[i] != u'(' || pattern[i + 1] != u'?')
+            continue;
+        const QStringView head = pattern.mid(i + 2, 2);
+        if (!(head.startsWith(u':') || head.startsWith(u'=') || head.startsWith(u'!') || head == u"<=" ||
+              head == u"<!"))
+            return false;
+    }
+    return true;
+}
+
 bool isWebAddress(const QString& url)
 {
     return url.startsWith(u"http://"_s, Qt::CaseInsensitive) ||
@@ -144,6 +188,8 @@ QString TrackerRulesMessage(const TrackerRulesRead& read)
 TrackerRulesRead TrackerRules::loadFile(const QString& path)
 {
     m_providers.clear();
+    m_anyPattern = QRegularExpression();
+    m_hasAnyPattern = false;
     TrackerRulesRead read;
     QByteArray bytes;
     switch (platform::ReadSmallFile(path, kMaxTrackerRulesBytes, bytes)) {
@@ -165,6 +211,8 @@ TrackerRulesRead TrackerRules::loadFile(const QString& path)
 TrackerRulesRead TrackerRules::loadJson(QByteArrayView json)
 {
     m_providers.clear();
+    m_anyPattern = QRegularExpression();
+    m_hasAnyPattern = false;
     TrackerRulesRead read;
     QJsonParseError error{};
     const QJsonDocument document = QJsonDocument::fromJson(json.toByteArray(), &error);
@@ -183,36 +231,55 @@ TrackerRulesRead TrackerRules::loadJson(QByteArrayView json)
         const QJsonObject object = it.value().toObject();
         const QJsonValue pattern = object.value("urlPattern"_L1);
         Provider provider;
-        provider.urlPattern = compiled(pattern.toString());
-        if (!pattern.isString() || !provider.urlPattern.isValid()) {
+        if (!pattern.isString() || !compiles(pattern.toString())) {
             ++read.brokenPatterns;
             continue;
         }
-        // Each name is checked alone, so that one broken name does not take the others with it.
+        provider.urlPattern = compiled(pattern.toString());
+        const auto joined = [](const QStringList& names) -> QString {
+            return u"\\A(?:"_s + names.join(u'|') + u")\\z"_s;
+        };
         QStringList names;
-        for (const QString& name : strings(object, "rules"_L1, read.brokenPatterns)) {
-            if (QRegularExpression(name).isValid())
-                names.append(u"(?:"_s + name + u')');
-            else
+        for (const QString& name : strings(object, "rules"_L1, read.brokenPatterns))
+            names.append(u"(?:"_s + name + u')');
+        // A broken name is looked for only when the names do not compile together, so that it does
+        // not take the others with it.
+        if (!names.isEmpty() && !compiles(joined(names))) {
+            const qsizetype before = names.size();
+            names.removeIf([](const QString& name) { return !compiles(name); });
+            read.brokenPatterns += before - names.size();
+            // Names that compile alone may still clash together (a stray ")" closing the group).
+            if (!names.isEmpty() && !compiles(joined(names))) {
                 ++read.brokenPatterns;
-        }
-        if (!names.isEmpty()) {
-            provider.parameters = compiled(u"\\A(?:"_s + names.join(u'|') + u")\\z"_s);
-            if (!provider.parameters.isValid()) {
-                // Names that compile alone may still clash together (a stray ")" closing the group).
-                ++read.brokenPatterns;
-                provider.parameters = QRegularExpression();
+                names.clear();
             }
         }
+        if (!names.isEmpty())
+            provider.parameters = compiled(joined(names));
         provider.rawRules =
             expressions(strings(object, "rawRules"_L1, read.brokenPatterns), read.brokenPatterns);
         provider.exceptions =
             expressions(strings(object, "exceptions"_L1, read.brokenPatterns), read.brokenPatterns);
         provider.redirections =
             expressions(strings(object, "redirections"_L1, read.brokenPatterns), read.brokenPatterns);
+        provider.everyAddress = matchesEveryAddress(pattern.toString());
+        provider.hasParameters = !provider.parameters.pattern().isEmpty();
         m_providers.append(std::move(provider));
     }
     read.providers = m_providers.size();
+
+    QStringList branches;
+    for (Provider& provider : m_providers) {
+        provider.inAnyPattern = !provider.everyAddress && joinsAlternation(provider.urlPattern.pattern());
+        if (provider.inAnyPattern)
+            branches.append(u"(?:"_s + provider.urlPattern.pattern() + u')');
+    }
+    m_hasAnyPattern = !branches.isEmpty() && compiles(branches.join(u'|'));
+    m_anyPattern = m_hasAnyPattern ? compiled(branches.join(u'|')) : QRegularExpression();
+    if (!m_hasAnyPattern) {
+        for (Provider& provider : m_providers)
+            provider.inAnyPattern = false;
+    }
     return read;
 }
 
@@ -222,38 +289,56 @@ StrippedUrl TrackerRules::strip(const QString& url) const
     result.url = url;
     for (int depth = 0; depth <= kMaxUnwraps; ++depth) {
         bool unwrapped = false;
+        const bool anyProvider = !m_hasAnyPattern || m_anyPattern.match(result.url).hasMatch();
         for (const Provider& provider : m_providers) {
-            if (!provider.urlPattern.match(result.url).hasMatch() ||
-                anyMatches(provider.exceptions, result.url))
+            if (!provider.everyAddress && ((provider.inAnyPattern && !anyProvider) ||
+                                           !provider.urlPattern.match(result.url).hasMatch()))
                 continue;
+            // An exception keeps the address as it came; asked only when the provider would change it.
+            const QString before = result.url;
+            std::optional<bool> excepted;
+            const auto isExcepted = [&] {
+                if (!excepted)
+                    excepted = anyMatches(provider.exceptions, before);
+                return *excepted;
+            };
+            StrippedUrl changed = result;
             if (depth < kMaxUnwraps) {
                 for (const QRegularExpression& redirection : provider.redirections) {
-                    const QRegularExpressionMatch match = redirection.match(result.url);
+                    const QRegularExpressionMatch match = redirection.match(before);
                     if (!match.hasMatch() || match.lastCapturedIndex() < 1)
                         continue;
                     const QString target = QUrl::fromPercentEncoding(match.captured(1).toUtf8());
-                    if (!isWebAddress(target) || target == result.url)
+                    if (!isWebAddress(target) || target == before)
                         continue;
-                    result.url = target;
-                    result.unwrapped = unwrapped = true;
+                    if (!isExcepted()) {
+                        changed.url = target;
+                        changed.unwrapped = unwrapped = true;
+                    }
                     break;
                 }
-                if (unwrapped)
+                if (excepted.value_or(false))
+                    continue;
+                if (unwrapped) {
+                    result = changed;
                     break;
+                }
             }
             for (const QRegularExpression& raw : provider.rawRules) {
                 int found = 0;
-                for (auto it = raw.globalMatch(result.url); it.hasNext();) {
+                for (auto it = raw.globalMatch(changed.url); it.hasNext();) {
                     if (it.next().capturedLength() > 0)
                         ++found;
                 }
                 if (found > 0) {
-                    result.url.remove(raw);
-                    result.removed += found;
+                    changed.url.remove(raw);
+                    changed.removed += found;
                 }
             }
-            if (provider.parameters.isValid())
-                result.url = withoutParameters(result.url, provider.parameters, result.removed);
+            if (provider.hasParameters)
+                changed.url = withoutParameters(changed.url, provider.parameters, changed.removed);
+            if (changed.removed > result.removed && !isExcepted())
+                result = changed;
         }
         if (!unwrapped)
             break;

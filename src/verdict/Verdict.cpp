@@ -262,6 +262,25 @@ QString ImitatedSites::imitatedBy(const HostForms& host) const
     return {};
 }
 
+QString DestinationPart(const QString& afterUrl)
+{
+    const QString text = afterUrl.trimmed();
+    const qsizetype colon = text.indexOf(u':');
+    if (colon < 1 || !QStringView(text).mid(colon + 1).startsWith(u"//"))
+        return text;
+    for (qsizetype i = 0; i < colon; ++i) {
+        const QChar c = text[i];
+        const bool schemeChar = (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') ||
+                                (i > 0 && ((c >= u'0' && c <= u'9') || c == u'+' || c == u'-' || c == u'.'));
+        if (!schemeChar)
+            return text;
+    }
+    qsizetype end = colon + 3;
+    while (end < text.size() && text[end] != u'/' && text[end] != u'?' && text[end] != u'#')
+        ++end;
+    return text.left(end);
+}
+
 Verdict JudgeDestination(const QString& afterUrl, const VerdictSources& sources)
 {
     Verdict verdict;

@@ -74,6 +74,10 @@ struct VerdictSources
 /// address and an IP address as the host.
 Verdict JudgeDestination(const QString& afterUrl, const VerdictSources& sources);
 
+/// What of an address the verdict looks at: the scheme and the authority ("https://user@host:port"),
+/// trimmed; an address without "scheme://" whole.
+QString DestinationPart(const QString& afterUrl);
+
 /// "ok", "note" or "warn".
 QString LevelName(VerdictLevel level);
 

@@ -56,6 +56,8 @@ private Q_SLOTS:
     void placeholderHostSaysWhatToSet_data();
     void placeholderHostSaysWhatToSet();
     void previewsByLocalRule();
+    void withoutReview_data();
+    void withoutReview();
     void probesRedirect();
     void followsLiveLink();
     void followPrintsTheChain();
@@ -261,6 +263,44 @@ void TestHeadless::previewsByLocalRule()
     QCOMPARE(m_shortener->requestCount(), 0);
 }
 
+void TestHeadless::withoutReview_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QString>("afterUrl");
+    QTest::addColumn<int>("reviewLines");
+
+    const QString stripped = u"http://video.example/watch?v=zz9"_s;
+    const QString whole = u"http://video.example/watch?v=zz9&utm_source=feed"_s;
+    QTest::newRow("reviewed") << QStringList() << stripped << 2;
+    QTest::newRow("--no-review") << QStringList{u"--no-review"_s} << whole << 0;
+    QTest::newRow("--no-review --json") << QStringList{u"--no-review"_s, u"--json"_s} << whole << 0;
+    QTest::newRow("--json") << QStringList{u"--json"_s} << stripped << 0;
+}
+
+// Without the review the output is the designed lines alone: nothing judged, nothing removed.
+void TestHeadless::withoutReview()
+{
+    QFETCH(QStringList, options);
+    QFETCH(QString, afterUrl);
+    QFETCH(int, reviewLines);
+
+    writeRules(u"^http://yt\\.example/(.+)$\thttp://video.example/(1)\t\r\n"_s);
+    const Result r = runLinvera(options + QStringList{u"http://yt.example/watch?v=zz9&utm_source=feed"_s});
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(r.review.size(), reviewLines);
+    if (!options.contains(u"--json"_s)) {
+        QCOMPARE(r.out, QStringList{afterUrl});
+        return;
+    }
+    QCOMPARE(r.out.size(), 1);
+    const QJsonObject object = QJsonDocument::fromJson(r.out[0].toUtf8()).object();
+    QCOMPARE(object[u"afterUrl"_s].toString(), afterUrl);
+    const bool reviewed = !options.contains(u"--no-review"_s);
+    QCOMPARE(object[u"verdict"_s].isObject(), reviewed);
+    QCOMPARE(object[u"verdict"_s].isNull(), !reviewed);
+    QCOMPARE(object[u"trackersRemoved"_s].toInt(-1), reviewed ? 1 : 0);
+}
+
 void TestHeadless::probesRedirect()
 {
     RedirectHost host;
@@ -456,7 +496,7 @@ void TestHeadless::usage()
 {
     const Result r = runLinvera({});
     QCOMPARE(r.exitCode, 2);
-    QVERIFY(r.err.contains(u"Usage: linvera [--json] [--follow] [--] URL"_s));
+    QVERIFY(r.err.contains(u"Usage: linvera [--json] [--follow] [--no-review] [--] URL"_s));
 }
 
 void TestHeadless::jsonLines()

@@ -27,6 +27,8 @@ private Q_SLOTS:
     void review_data();
     void review();
     void brokenRulesToldOnce();
+    void keptVerdictsAreFreshOnes();
+    void reloadForgetsKeptVerdicts();
 };
 
 void TestDestinationCheck::firstRun()
@@ -113,6 +115,69 @@ void TestDestinationCheck::brokenRulesToldOnce()
         QCOMPARE(review.afterUrl, u"https://e.example/?utm_source=1"_s);
         QCOMPARE(review.infoLines, QStringList{VerdictLine(review.verdict)});
     }
+}
+
+// A site's verdict is kept and given again for its other addresses: it must be exactly the one judging
+// the address afresh would give, whatever differs after the authority or within it.
+void TestDestinationCheck::keptVerdictsAreFreshOnes()
+{
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    QVERIFY(writeFile(folder.filePath(kBlockListFileName.toString()), "0.0.0.0 ads.example\n"_ba));
+    DestinationCheck check;
+    QCOMPARE(check.load(folder.path()), QStringList());
+    const QStringList urls = {
+        u"http://ads.example/a"_s,
+        u"http://ads.example/b?utm_source=1"_s,
+        u"http://ads.example?q=1"_s,
+        u"http://ads.example#top"_s,
+        u"HTTP://ADS.example/"_s,
+        u"https://ads.example/"_s,
+        u"https://bank.example@ads.example/"_s,
+        u"https://bank.example:pw@ads.example/"_s,
+        u"https://ads.example:8443/x"_s,
+        u"https://e.example/ads.example"_s,
+        u"https://e.example\\@ads.example/"_s,
+        u"  https://ads.example/x  "_s,
+        u"https://e.example/%zz bad path"_s,
+        u"https://e.example/?next=http://ads.example/"_s,
+        u"mailto:someone@ads.example"_s,
+        u"ftp://ads.example/file"_s,
+        u"https://[::1]:8080/"_s,
+        u"http://10.0.0.1/x"_s,
+        u"http://0x7f.1/"_s,
+        u"https://p\u0430ypal.com/login"_s,
+        u"https://xn--pypal-4ve.com/login"_s,
+        u"https://日本語.jp/ページ"_s,
+        u"https://bad_host!.example/"_s,
+        u"https:///nohost"_s,
+        u"http://ads.example/a"_s,
+    };
+    const VerdictSources sources{&check.blockList(), &check.imitatedSites()};
+    for (int round = 0; round < 2; ++round) {
+        for (const QString& url : urls) {
+            const Verdict fresh = JudgeDestination(url, sources);
+            const DestinationCheck::Review review = check.review(url, false);
+            QCOMPARE(review.afterUrl, url);
+            QVERIFY2(VerdictJson(review.verdict) == VerdictJson(fresh), qPrintable(url));
+            QCOMPARE(review.infoLines, QStringList{VerdictLine(fresh)});
+        }
+    }
+}
+
+void TestDestinationCheck::reloadForgetsKeptVerdicts()
+{
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    DestinationCheck check;
+    QCOMPARE(check.load(folder.path()), QStringList());
+    const QString url = u"https://later.example/a"_s;
+    QCOMPARE(check.review(url, false).verdict.level, VerdictLevel::Ok);
+    QVERIFY(writeFile(folder.filePath(kBlockListFileName.toString()), "later.example\n"_ba));
+    QCOMPARE(check.load(folder.path()), QStringList());
+    QCOMPARE(check.review(url, false).verdict.level, VerdictLevel::Warn);
+    // The shipped sites are still there after a second load.
+    QCOMPARE(check.imitatedSites().size(), ImitatedSites::shippedSites().size());
 }
 
 QTEST_GUILESS_MAIN(TestDestinationCheck)

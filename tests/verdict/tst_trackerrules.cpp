@@ -29,6 +29,8 @@ private Q_SLOTS:
     void shipped();
     void ownRules_data();
     void ownRules();
+    void patternsOfEveryForm_data();
+    void patternsOfEveryForm();
     void malformed_data();
     void malformed();
     void fileProblems();
@@ -82,6 +84,12 @@ void TestTrackerRules::shipped_data()
     QTest::newRow("raw rule cuts a path part")
         << u"https://www.amazon.co.jp/dp/B00X/ref=sr_1_1?keywords=k&qid=17"_s
         << u"https://www.amazon.co.jp/dp/B00X?keywords=k"_s << 2 << false;
+    QTest::newRow("provider without names keeps every parameter")
+        << u"https://steamcommunity.com/linkfilter/?id=5&lang=ja"_s
+        << u"https://steamcommunity.com/linkfilter/?id=5&lang=ja"_s << 0 << false;
+    QTest::newRow("wrapper whose target is not taken keeps its parameters")
+        << u"https://slack-redir.net/link?team=t1&url=ftp%3A%2F%2Ffiles.example%2F"_s
+        << u"https://slack-redir.net/link?team=t1&url=ftp%3A%2F%2Ffiles.example%2F"_s << 0 << false;
 }
 
 void TestTrackerRules::shipped()
@@ -142,6 +150,46 @@ void TestTrackerRules::ownRules()
     const StrippedUrl stripped = rules.strip(url);
     QCOMPARE(stripped.url, expected);
     QCOMPARE(stripped.removed, removed);
+}
+
+void TestTrackerRules::patternsOfEveryForm_data()
+{
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("group number in the pattern")
+        << u"https://ab.ab.example/?sid=1&k=2"_s << u"https://ab.ab.example/?k=2"_s;
+    QTest::newRow("pattern that does not repeat its group")
+        << u"https://ab.cd.example/?sid=1&k=2"_s << u"https://ab.cd.example/?sid=1&k=2"_s;
+    QTest::newRow("group name in the pattern")
+        << u"https://named.example/?sid=1"_s << u"https://named.example/"_s;
+    QTest::newRow("option for the whole pattern")
+        << u"https://CASE.example/?SID=1&k=2"_s << u"https://CASE.example/?k=2"_s;
+    QTest::newRow("plain pattern") << u"https://plain.example/?k=2&sid=1"_s
+                                   << u"https://plain.example/?k=2"_s;
+    QTest::newRow("no provider's address")
+        << u"https://other.example/?sid=1"_s << u"https://other.example/?sid=1"_s;
+}
+
+// Every provider is asked whatever its pattern's form, whether or not it can share one expression with
+// the others.
+void TestTrackerRules::patternsOfEveryForm()
+{
+    QFETCH(QString, url);
+    QFETCH(QString, expected);
+
+    const QByteArray json =
+        "{\"providers\": {"
+        " \"twice\": {\"urlPattern\": \"^https?://(\\\\w+)\\\\.\\\\1\\\\.example/\", \"rules\": [\"sid\"]},"
+        " \"named\": {\"urlPattern\": \"^https?://(?<h>named)\\\\.example/\", \"rules\": [\"sid\"]},"
+        " \"option\": {\"urlPattern\": \"(?i)^https?://case\\\\.example/\", \"rules\": [\"sid\"]},"
+        " \"plain\": {\"urlPattern\": \"^https?://plain\\\\.example/\", \"rules\": [\"sid\"]}}}"_ba;
+    TrackerRules rules;
+    const TrackerRulesRead read = rules.loadJson(json);
+    QCOMPARE(read.problem, TrackerRulesRead::Problem::None);
+    QCOMPARE(read.brokenPatterns, 0);
+    QCOMPARE(read.providers, 4);
+    QCOMPARE(rules.strip(url).url, expected);
 }
 
 void TestTrackerRules::malformed_data()

@@ -36,8 +36,8 @@ void printLine(FILE* stream, const QString& text)
 }
 
 const QString kUsage =
-    u"使い方: linvera [--json] [--follow] [--] URL [URL...]\n"
-    u"Usage: linvera [--json] [--follow] [--] URL [URL...]\n"
+    u"使い方: linvera [--json] [--follow] [--no-review] [--] URL [URL...]\n"
+    u"Usage: linvera [--json] [--follow] [--no-review] [--] URL [URL...]\n"
     u"\n"
     u"Converts each URL as H-Linvera's convert button would and prints the after URL, then the\n"
     u"information lines; a blank line separates the URLs. Messages go to standard error.\n"
@@ -45,6 +45,8 @@ const QString kUsage =
     u"      --json     one JSON object per URL and line: input, mode, afterUrl, info, message, ok, error,\n"
     u"                 verdict, trackersRemoved\n"
     u"      --follow   probe every URL and print its whole redirect chain, whatever the rules say\n"
+    u"      --no-review  neither check the destination nor remove tracking parameters: the output is\n"
+    u"                 the designed lines alone (verdict null, trackersRemoved 0)\n"
     u"  -h, --help     show this help and exit\n"
     u"      --version  show the version and exit\n"
     u"  --             end of options: what follows are URLs even when they start with \"-\"\n"
@@ -77,7 +79,6 @@ void printText(const ConsoleView& view)
     const QStringList lines = view.resultLines();
     for (const QString& line : lines)
         printLine(stdout, line);
-    std::fflush(stdout);
 }
 
 struct Outcome
@@ -106,7 +107,6 @@ void printJson(const ConsoleView& view, const QString& input, const Outcome& out
         {u"trackersRemoved"_s, review.stripped.removed},
     };
     std::fprintf(stdout, "%s\n", QJsonDocument(object).toJson(QJsonDocument::Compact).constData());
-    std::fflush(stdout);
 }
 
 /// Converts the URLs one after the other on the event loop, printing each result in input order.
@@ -141,7 +141,9 @@ private:
         while (m_index < m_urls.size()) {
             begin();
             if (!settled()) {
-                // Waits for the answer; settle() goes on.
+                // Waits for the answer; settle() goes on. What is printed so far is there to read
+                // meanwhile (results that need no wait go out together, not a write each).
+                std::fflush(stdout);
                 m_waiting = true;
                 m_limit.start();
                 return;
@@ -225,7 +227,7 @@ int main(int argc, char* argv[])
     QCoreApplication::setApplicationName(u"linvera"_s);
     platform::InstallQtTranslation();
     platform::ProgramOptions::Grammar grammar;
-    grammar.flags = {u"--json"_s, u"--follow"_s};
+    grammar.flags = {u"--json"_s, u"--follow"_s, u"--no-review"_s};
     platform::ProgramOptions options =
         platform::ProgramOptions::parse(QCoreApplication::arguments().mid(1), grammar);
     if (options.action == platform::ProgramOptions::Action::Run && options.arguments.isEmpty()) {
@@ -237,6 +239,7 @@ int main(int argc, char* argv[])
     const QStringList& urls = options.arguments;
     const bool json = options.has(u"--json");
     const bool follow = options.has(u"--follow");
+    const bool reviewed = !options.has(u"--no-review");
 
     if (const QString authorities = qEnvironmentVariable(kExtraAuthoritiesVariable); !authorities.isEmpty()) {
         QString problem;
@@ -285,11 +288,14 @@ int main(int argc, char* argv[])
     engine.setLogFilePath(paths.logFilePath);
     engine.setTempFolder(paths.tempFolder);
     engine.loadRules(paths.dataFile(u"tinyurls.txt"_s), paths.dataFile(u"picturls.txt"_s));
-    verdict::DestinationCheck destinations;
-    for (const QString& problem : destinations.load(paths.dataFolder))
-        boxes.show(platform::MessageBoxes::Icon::Exclamation, AppTitle(), problem,
-                   platform::MessageBoxes::Buttons::Ok);
-    engine.setDestinationCheck(&destinations);
+    std::optional<verdict::DestinationCheck> destinations;
+    if (reviewed) {
+        destinations.emplace();
+        for (const QString& problem : destinations->load(paths.dataFolder))
+            boxes.show(platform::MessageBoxes::Icon::Exclamation, AppTitle(), problem,
+                       platform::MessageBoxes::Buttons::Ok);
+        engine.setDestinationCheck(&*destinations);
+    }
 
     // What start-up reported belongs to no URL.
     boxes.takeErrors();
