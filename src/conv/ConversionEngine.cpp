@@ -494,10 +494,9 @@ QString ConversionEngine::hopVerdictLine(const QString& hop) const
 {
     if (!m_check)
         return {};
-    const verdict::Verdict verdict =
-        verdict::JudgeDestination(hop, {&m_check->blockList(), &m_check->imitatedSites()});
-    return verdict.judged && verdict.level != verdict::VerdictLevel::Ok ? verdict::VerdictLine(verdict)
-                                                                        : QString();
+    const verdict::DestinationCheck::Judgement& judged = m_check->judge(hop);
+    return judged.verdict.judged && judged.verdict.level != verdict::VerdictLevel::Ok ? judged.line
+                                                                                      : QString();
 }
 
 QString ConversionEngine::review(const QString& afterUrl, bool mayStrip)

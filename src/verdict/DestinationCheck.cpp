@@ -50,20 +50,20 @@ DestinationCheck::Review DestinationCheck::review(const QString& afterUrl, bool 
         if (const QString line = TrackerLine(review.stripped); !line.isEmpty())
             review.infoLines.append(line);
     }
-    const Judged& judged = this->judged(review.afterUrl);
+    const Judgement& judged = judge(review.afterUrl);
     review.verdict = judged.verdict;
     review.infoLines.append(judged.line);
     return review;
 }
 
-const DestinationCheck::Judged& DestinationCheck::judged(const QString& afterUrl) const
+const DestinationCheck::Judgement& DestinationCheck::judge(const QString& url) const
 {
-    const QString destination = DestinationPart(afterUrl);
+    const QString destination = DestinationPart(url);
     if (const auto it = m_judged.constFind(destination); it != m_judged.cend())
         return *it;
     if (m_judged.size() >= kKeptVerdicts)
         m_judged.clear();
-    Judged judged;
+    Judgement judged;
     judged.verdict = JudgeDestination(destination, {&m_blockList, &m_sites});
     judged.line = VerdictLine(judged.verdict);
     return *m_judged.insert(destination, std::move(judged));

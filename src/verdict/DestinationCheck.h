@@ -40,17 +40,18 @@ public:
     const ImitatedSites& imitatedSites() const { return m_sites; }
     const TrackerRules& trackerRules() const { return m_trackers; }
 
-private:
-    struct Judged
+    struct Judgement
     {
         Verdict verdict;
+        /// The verdict's line for the information area; empty when there was nothing to judge.
         QString line;
     };
-    /// A verdict depends on the scheme and the authority alone: a list of addresses of one site is
-    /// judged once.
-    const Judged& judged(const QString& afterUrl) const;
+    /// The verdict of an address without stripping it. A verdict depends on the scheme and the
+    /// authority alone, so a list of addresses of one site is judged once. Valid until the next call.
+    const Judgement& judge(const QString& url) const;
 
-    mutable QHash<QString, Judged> m_judged;
+private:
+    mutable QHash<QString, Judgement> m_judged;
     bool m_loaded = false;
     HostSet m_blockList;
     ImitatedSites m_sites;

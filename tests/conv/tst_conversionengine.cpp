@@ -108,6 +108,7 @@ private Q_SLOTS:
     void chainLocationForms();
     void followIgnoresRulesAndSetting();
     void chainCrossesTls();
+    void chainHopsJudged();
     void liveLinkReadsChannelPage();
     void liveLinkWithoutChannel();
     void picturePreview_data();
@@ -852,6 +853,32 @@ void TestConversionEngine::redirectChain()
     QCOMPARE(m_view->afterInfo.split(u"\r\n"_s, Qt::SkipEmptyParts), info);
     QCOMPARE(host.requestCount(), requests);
     QVERIFY(!m_engine->isWaiting());
+}
+
+// Every hop that is not ok has its verdict under it; the last hop is judged again as the destination.
+void TestConversionEngine::chainHopsJudged()
+{
+    RedirectHost host;
+    const QByteArray p = host.hostAndPort().toLatin1();
+    host.redirect("/c0", "http://" + p + "/c1", 302);
+    host.redirect("/c1", "mailto:x@example.com", 302);
+    QVERIFY(writeFile(m_dir->filePath(u"blocklist.txt"_s), "ads.example\n"));
+    verdict::DestinationCheck check;
+    QCOMPARE(check.load(m_dir->path()), QStringList());
+    m_engine->setDestinationCheck(&check);
+    m_followChain = true;
+    loadRules(u"127.0.0.1\tLocation:\t\r\n"_s);
+    run(u"http://"_s + host.hostAndPort() + u"/c0"_s, 15000);
+    m_engine->setDestinationCheck(nullptr);
+
+    const QString first = u"http://"_s + host.hostAndPort() + u"/c1"_s;
+    const QString last = u"mailto:x@example.com"_s;
+    const QString firstVerdict = u"【注意】行き先の確認: 暗号化されない接続(http:)です。"
+                                 u"ホスト名ではなくIPアドレスが直接書かれています"_s;
+    const QString lastVerdict = u"【注意】行き先の確認: 行き先がWebのアドレスではありません(mailto:)"_s;
+    QCOMPARE(m_view->afterUrl(), last);
+    QCOMPARE(m_view->afterInfo.split(u"\r\n"_s, Qt::SkipEmptyParts),
+             (QStringList{first, firstVerdict, last, lastVerdict, lastVerdict}));
 }
 
 void TestConversionEngine::chainCrossesTls()
