@@ -70,6 +70,33 @@ bool isNumberLabel(QStringView label)
     return true;
 }
 
+// A name of letters, digits and hyphens that UTS #46 leaves as it is (lower-cased) and accepts: no
+// punycode label to decode, every label 1 to 63 long without a hyphen at either end or at places 3
+// and 4, at most 253 in all. Most hosts are such names; the converter is asked about the others.
+bool isPlainAsciiName(const QString& name, QString& lower)
+{
+    if (name.isEmpty() || name.size() > 253)
+        return false;
+    lower = name;
+    qsizetype labelStart = 0;
+    for (qsizetype i = 0; i <= lower.size(); ++i) {
+        if (i == lower.size() || lower[i] == u'.') {
+            const QStringView label = QStringView(lower).mid(labelStart, i - labelStart);
+            if (label.isEmpty() || label.size() > 63 || label.front() == u'-' || label.back() == u'-' ||
+                (label.size() >= 4 && label[2] == u'-' && label[3] == u'-'))
+                return false;
+            labelStart = i + 1;
+            continue;
+        }
+        const char16_t c = lower[i].unicode();
+        if (c >= u'A' && c <= u'Z')
+            lower[i] = QChar(c + (u'a' - u'A'));
+        else if (!((c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9') || c == u'-'))
+            return false;
+    }
+    return true;
+}
+
 } // namespace
 
 HostForms HostInBothForms(const QString& host)
@@ -78,6 +105,11 @@ HostForms HostInBothForms(const QString& host)
     if (name.endsWith(u'.'))
         name.chop(1);
     HostForms forms;
+    if (QString lower; isPlainAsciiName(name, lower)) {
+        forms.ascii = forms.unicode = lower;
+        forms.valid = true;
+        return forms;
+    }
     QString ascii;
     QString unicode;
     if (convert(name, Direction::ToAscii, ascii) && convert(ascii, Direction::ToUnicode, unicode)) {

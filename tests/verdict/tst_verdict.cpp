@@ -17,6 +17,8 @@ private Q_SLOTS:
     void judge();
     void hostForms_data();
     void hostForms();
+    void asciiHostLimits_data();
+    void asciiHostLimits();
     void line_data();
     void line();
     void json();
@@ -151,6 +153,47 @@ void TestVerdict::hostForms()
     QCOMPARE(verdict.host.isIdn(), idn);
     const QString line = VerdictLine(verdict);
     QCOMPARE(line.contains(ascii) && line.contains(unicode), idn);
+}
+
+void TestVerdict::asciiHostLimits_data()
+{
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<QString>("ascii"); // both forms, when valid
+    QTest::addColumn<bool>("valid");
+
+    const QString label63(63, u'a');
+    const QString name253 = label63 + u'.' + label63 + u'.' + label63 + u'.' + QString(61, u'b');
+    QTest::newRow("plain") << u"www.example.com"_s << u"www.example.com"_s << true;
+    QTest::newRow("upper case") << u"WWW.Example.COM"_s << u"www.example.com"_s << true;
+    QTest::newRow("trailing dot") << u"example.com."_s << u"example.com"_s << true;
+    QTest::newRow("digits and inner hyphens") << u"a-1.b-2-c.example"_s << u"a-1.b-2-c.example"_s << true;
+    QTest::newRow("label of 63") << label63 + u".example"_s << label63 + u".example"_s << true;
+    QTest::newRow("label of 64") << label63 + u"a.example"_s << QString() << false;
+    QTest::newRow("name of 253") << name253 << name253 << true;
+    QTest::newRow("name of 254") << name253 + u'b' << QString() << false;
+    QTest::newRow("leading hyphen") << u"-a.example"_s << QString() << false;
+    QTest::newRow("trailing hyphen") << u"a-.example"_s << QString() << false;
+    QTest::newRow("hyphens at 3 and 4") << u"ab--c.example"_s << QString() << false;
+    QTest::newRow("hyphens elsewhere") << u"a--b.example"_s << u"a--b.example"_s << true;
+    QTest::newRow("empty label") << u"a..example"_s << QString() << false;
+    QTest::newRow("punycode label") << u"xn--bcher-kva.example"_s << u"xn--bcher-kva.example"_s << true;
+    QTest::newRow("broken punycode label") << u"xn--zz.example"_s << QString() << false;
+    QTest::newRow("underscore") << u"a_b.example"_s << u"a_b.example"_s << true;
+}
+
+// ASCII names are most hosts: their forms and validity are exactly what UTS #46 gives, at its limits.
+void TestVerdict::asciiHostLimits()
+{
+    QFETCH(QString, host);
+    QFETCH(QString, ascii);
+    QFETCH(bool, valid);
+
+    const HostForms forms = HostInBothForms(host);
+    QCOMPARE(forms.valid, valid);
+    if (valid) {
+        QCOMPARE(forms.ascii, ascii);
+        QCOMPARE(forms.unicode, ascii.startsWith(u"xn--"_s) ? u"bücher.example"_s : ascii);
+    }
 }
 
 void TestVerdict::line_data()
