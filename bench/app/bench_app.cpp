@@ -47,7 +47,7 @@ using linvera::bench::residentMb;
 
 namespace {
 
-constexpr double kStartRatioGoal = 1.4;
+constexpr double kStartRatioGoal = 1.2;
 constexpr double kHandOffGoalMs = 400;
 constexpr double kMainMemoryGoalMb = 80;
 constexpr double kHelperMemoryGoalMb = 15;
@@ -141,9 +141,13 @@ public:
         platform::RegistryStore store(config() + u"/halvex-linvera/registry.sqlite3"_s);
         platform::RegistryStore::SharedOverride use(store);
         const QString nowhere = u"127.0.0.1:"_s + QString::number(closedPort());
-        for (int i = 0; i < Endpoints::Count; ++i)
+        // Hosts are named as hosts, service bases as addresses.
+        for (int i = 0; i < Endpoints::Count; ++i) {
+            const auto name = Endpoints::Name(i);
+            const bool address = Endpoints::defaultValue(name).startsWith(u"http"_s);
             SetRegString(platform::RegRoot::LocalMachine, QString::fromLatin1(Endpoints::kRegistryKey),
-                         Endpoints::registryName(Endpoints::Name(i)), nowhere);
+                         Endpoints::registryName(name), address ? u"http://"_s + nowhere : nowhere);
+        }
         m_valid = SetRegString(platform::RegRoot::LocalMachine, u"SOFTWARE\\HALVEX\\linvera\\param"_s,
                                u"Version"_s, u"2_1_0"_s);
     }
