@@ -453,15 +453,23 @@ bool ConversionEngine::probe(const QString& url)
 
 void ConversionEngine::chainHop(const QString& location)
 {
-    // The chain's end: its last hop is the after URL, judged as any other.
-    const auto finishChain = [this] {
+    // The chain's end: its last hop is the after URL, judged as any other. Its verdict is shown once,
+    // as the destination's, after the designed lines (and after why the chain stopped).
+    const auto finishChain = [this](const QString& stop) {
+        QStringList lines = m_chainLines;
+        if (!m_hops.isEmpty() && !lines.isEmpty() && lines.constLast() != m_hops.constLast())
+            lines.removeLast();
+        if (!stop.isEmpty())
+            lines.append(stop);
+        if (!lines.isEmpty())
+            m_view.setAfterInfo(lines.join(u"\r\n"_s));
         if (!m_hops.isEmpty())
             m_view.setAfterUrl(review(m_hops.last(), true));
         showReview();
         Q_EMIT conversionFinished(m_mode);
     };
     if (location.isEmpty()) {
-        finishChain();
+        finishChain(QString());
         return;
     }
     // A relative Location is read against the link that answered it; a "://" later in it (in a
@@ -472,22 +480,19 @@ void ConversionEngine::chainHop(const QString& location)
     const bool seen = next == m_view.beforeUrl() || m_hops.contains(next);
     // The hop past the last one allowed is not taken; the box says why the chain stopped there.
     const bool tooLong = !seen && m_hops.size() >= kMaxChainHops;
-    if (!seen && !tooLong) {
-        m_hops.append(next);
-        // Judged once, when the hop is taken.
-        m_chainLines.append(next);
-        if (const QString verdict = hopVerdictLine(next); !verdict.isEmpty())
-            m_chainLines.append(verdict);
+    if (seen || tooLong) {
+        finishChain(seen ? kChainLoop : kChainTooLong);
+        return;
     }
-    m_view.setAfterUrl(m_hops.isEmpty() ? QString() : m_hops.last());
-    QStringList lines = m_chainLines;
-    if (seen)
-        lines.append(kChainLoop);
-    else if (tooLong)
-        lines.append(kChainTooLong);
-    m_view.setAfterInfo(lines.join(u"\r\n"_s));
-    if (seen || tooLong || !probe(next))
-        finishChain();
+    m_hops.append(next);
+    // Judged once, when the hop is taken.
+    m_chainLines.append(next);
+    if (const QString verdict = hopVerdictLine(next); !verdict.isEmpty())
+        m_chainLines.append(verdict);
+    m_view.setAfterUrl(next);
+    m_view.setAfterInfo(m_chainLines.join(u"\r\n"_s));
+    if (!probe(next))
+        finishChain(QString());
 }
 
 QString ConversionEngine::hopVerdictLine(const QString& hop) const
