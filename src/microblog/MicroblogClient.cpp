@@ -3,12 +3,11 @@
 #include "conv/HttpClient.h"
 #include "microblog/MicroblogReplies.h"
 #include "platform/AnsiCodec.h"
-#include "platform/MessageBoxes.h"
 
-#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QNetworkProxy>
+#include <QPointer>
 #include <QTcpSocket>
 
 using namespace Qt::StringLiterals;
@@ -16,9 +15,6 @@ using namespace Qt::StringLiterals;
 namespace linvera {
 namespace {
 
-using Icon = platform::MessageBoxes::Icon;
-
-const QString kErrorTitle = u"ERROR"_s;
 const QString kProxyMessage = u"プロキシサーバーの設定が正しくありません。"_s;
 const QString kTimedOut = u"Socket operation timed out"_s;
 
@@ -29,35 +25,36 @@ QString tooLongReply()
 
 } // namespace
 
-QByteArray ReadFileBytes(const QString& path, platform::MessageBoxes& boxes)
+FileBytes ReadFileBytes(const QString& path)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        boxes.show(Icon::Stop, kErrorTitle, file.errorString());
-        return {};
-    }
+    if (!file.open(QIODevice::ReadOnly))
+        return {{}, file.errorString()};
     QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        boxes.show(Icon::Stop, kErrorTitle, file.errorString());
-        return {};
-    }
-    return bytes;
+    if (file.error() != QFileDevice::NoError)
+        return {{}, file.errorString()};
+    return {bytes, std::nullopt};
 }
 
-MicroblogClient::MicroblogClient(platform::MessageBoxes& boxes, QObject* parent)
+MicroblogClient::MicroblogClient(QObject* parent)
     : QObject(parent)
-    , m_boxes(boxes)
     , m_socket(new QTcpSocket(this))
 {
     m_socket->setObjectName(u"Winsock1"_s);
     // The upload goes straight to the host or to the proxy of the user's settings, which the route
     // names itself: never through a proxy the application or the environment would choose.
     m_socket->setProxy(QNetworkProxy::NoProxy);
+    m_connectTimer.setSingleShot(true);
+    connect(&m_connectTimer, &QTimer::timeout, this, [this] {
+        if (m_connecting)
+            failReply(kTimedOut);
+    });
     m_replyTimer.setSingleShot(true);
     connect(&m_replyTimer, &QTimer::timeout, this, [this] {
         if (m_awaitingReply)
             failReply(kTimedOut);
     });
+    connect(m_socket, &QTcpSocket::connected, this, &MicroblogClient::onConnected);
     connect(m_socket, &QTcpSocket::readyRead, this, [this] {
         const QByteArray arrived = m_socket->readAll();
         if (!m_awaitingReply)
@@ -72,6 +69,10 @@ MicroblogClient::MicroblogClient(platform::MessageBoxes& boxes, QObject* parent)
     });
     connect(m_socket, &QTcpSocket::disconnected, this, &MicroblogClient::finishReply);
     connect(m_socket, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) {
+        if (m_connecting) {
+            failReply(m_socket->errorString());
+            return;
+        }
         if (!m_awaitingReply)
             return;
         // An HTTP/1.0 server closes after its reply: that close ends the reply, it is no failure.
@@ -121,17 +122,20 @@ bool MicroblogClient::sendUpload(const UploadTarget& target, const QString& pict
     if (m_busy)
         return false;
     if (picturePath.isEmpty() || !QFileInfo(picturePath).isFile()) {
-        m_boxes.show(Icon::Stop, kErrorTitle, u"ｱｯﾌﾟﾛｰﾄﾞすべき画像が見つかりません:"_s + picturePath);
+        Q_EMIT reported(
+            {MicroblogOutcome::Kind::NoPicture, u"ｱｯﾌﾟﾛｰﾄﾞすべき画像が見つかりません:"_s + picturePath});
         return false;
     }
     // An empty file gives a media part without bytes, which the services answer for themselves.
-    const QByteArray picture = ReadFileBytes(picturePath, m_boxes);
+    const FileBytes picture = ReadFileBytes(picturePath);
+    if (picture.error)
+        Q_EMIT reported({MicroblogOutcome::Kind::UnreadableFile, *picture.error});
 
     const ProxySetting proxySetting = proxy();
-    m_request = build(picture, target, proxySetting.enabled ? 1 : 0);
+    m_request = build(picture.bytes, target, proxySetting.enabled ? 1 : 0);
     m_route = RouteFor(proxySetting, target.host, target.port);
     if (m_route.connectHost.isEmpty() || m_route.connectPort == 0) {
-        m_boxes.show(Icon::Exclamation, kErrorTitle, kProxyMessage);
+        Q_EMIT reported({MicroblogOutcome::Kind::BadProxy, kProxyMessage});
         return false;
     }
 
@@ -139,45 +143,23 @@ bool MicroblogClient::sendUpload(const UploadTarget& target, const QString& pict
     m_reply.clear();
     m_decoded = 0;
     m_socket->abort();
-
-    // The wait for the connection ends on the connection, on an error or after the time-out.
-    QEventLoop loop;
-    QTimer timer;
-    timer.setSingleShot(true);
-    bool connected = false;
-    QString failure;
-    const auto c1 = connect(m_socket, &QTcpSocket::connected, &loop, [&] {
-        connected = true;
-        loop.quit();
-    });
-    const auto c2 = connect(m_socket, &QTcpSocket::errorOccurred, &loop, [&] {
-        failure = m_socket->errorString();
-        loop.quit();
-    });
-    connect(&timer, &QTimer::timeout, &loop, [&] {
-        failure = kTimedOut;
-        loop.quit();
-    });
-    timer.start(m_timeouts.connect);
+    // The request goes out once connected; an error or the time-out ends the upload before that.
+    m_connecting = true;
+    m_connectTimer.start(m_timeouts.connect);
     m_socket->connectToHost(m_route.connectHost, m_route.connectPort);
-    if (m_socket->state() != QAbstractSocket::ConnectedState && failure.isEmpty())
-        loop.exec();
-    else
-        connected = m_socket->state() == QAbstractSocket::ConnectedState;
-    disconnect(c1);
-    disconnect(c2);
-    if (!connected) {
-        m_socket->abort();
-        m_busy = false;
-        m_boxes.show(Icon::Exclamation, kErrorTitle, failure.isEmpty() ? kTimedOut : failure);
-        return false;
-    }
+    return true;
+}
 
+void MicroblogClient::onConnected()
+{
+    if (!m_connecting)
+        return;
+    m_connecting = false;
+    m_connectTimer.stop();
     Q_EMIT requestSent(platform::AnsiCodec::decode(m_request));
     m_awaitingReply = true;
     m_replyTimer.start(m_timeouts.reply);
     m_socket->write(m_request);
-    return true;
 }
 
 void MicroblogClient::emitNewText(bool all)
@@ -207,11 +189,13 @@ void MicroblogClient::emitNewText(bool all)
 void MicroblogClient::failReply(const QString& description)
 {
     emitNewText(true);
+    m_connecting = false;
     m_awaitingReply = false;
+    m_connectTimer.stop();
     m_replyTimer.stop();
     m_socket->abort();
     m_busy = false;
-    m_boxes.show(Icon::Exclamation, kErrorTitle, description);
+    Q_EMIT reported({MicroblogOutcome::Kind::Transport, description});
     Q_EMIT replyFailed(description);
 }
 
@@ -233,68 +217,82 @@ void MicroblogClient::finishReply()
     Q_EMIT replyComplete(platform::AnsiCodec::decode(m_reply));
 }
 
-bool MicroblogClient::PostStatusUpdate(const QString& status, const QString& login, const QString& password)
+void MicroblogClient::PostStatusUpdate(const QString& status, const QString& login, const QString& password,
+                                       FormDone done)
 {
-    bool apiError = false;
-    const bool answered =
-        postForm(u"/statuses/update.xml"_s, StatusUpdateBody(status), login, password, &apiError);
-    // No answer at all (host not found, time-out) is no post either.
-    return answered && !apiError;
+    postForm(u"/statuses/update.xml"_s, StatusUpdateBody(status), login, password, std::move(done));
 }
 
-bool MicroblogClient::Twitter_Create_Friendship(const QString& account, const QString& twlogin,
-                                                const QString& twpass)
+void MicroblogClient::Twitter_Create_Friendship(const QString& account, const QString& twlogin,
+                                                const QString& twpass, FormDone done)
 {
-    bool apiError = false;
-    postForm(u"/friendships/create.xml"_s, FollowBody(account), twlogin, twpass, &apiError);
-    return true;
+    postForm(u"/friendships/create.xml"_s, FollowBody(account), twlogin, twpass, std::move(done));
 }
 
-bool MicroblogClient::postForm(const QString& path, const QString& body, const QString& login,
-                               const QString& password, bool* apiError)
+void MicroblogClient::postForm(const QString& path, const QString& body, const QString& login,
+                               const QString& password, FormDone done)
 {
     m_formUrl = u"http://"_s + m_endpoints.value(Endpoints::MicroblogHost) + path;
+    ++m_formPosts;
+    // Every answer comes from the event loop, the refusals too, so the caller has gone on first.
+    auto finish = [this, done = std::move(done)](const MicroblogOutcome& outcome) {
+        --m_formPosts;
+        if (!outcome.text.isEmpty())
+            Q_EMIT reported(outcome);
+        if (done)
+            done(outcome);
+    };
 
     QString proxyServer;
     const ProxySetting proxySetting = proxy();
     if (proxySetting.enabled) {
         const ProbeRoute route = RouteFor(proxySetting, QString(), 80);
         if (route.connectHost.isEmpty() || route.connectPort == 0) {
-            m_boxes.show(Icon::Exclamation, kErrorTitle, kProxyMessage);
-            return false;
+            QTimer::singleShot(0, this, [finish] {
+                finish({MicroblogOutcome::Kind::BadProxy, kProxyMessage});
+            });
+            return;
         }
         proxyServer = route.connectHost + u':' + QString::number(route.connectPort);
     }
 
     // Our own fetch, not the network access manager: its answer head, body and time are bounded.
-    HttpFetch fetch;
-    fetch.setPostBody(body.toLatin1());
-    fetch.setBodyLimit(kReplyCap);
-    fetch.setFollowRedirects(false);
+    auto* fetch = new HttpFetch(this);
+    fetch->setPostBody(body.toLatin1());
+    fetch->setBodyLimit(kReplyCap);
+    fetch->setFollowRedirects(false);
     // Without a proxy in the user's own settings, there is none.
-    fetch.setDirect(true);
-    QEventLoop loop;
-    QTimer timer;
-    timer.setSingleShot(true);
-    connect(&fetch, &HttpFetch::finished, &loop, &QEventLoop::quit);
-    connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
-    timer.start(m_timeouts.form);
-    fetch.start(m_formUrl,
-                u"Content-Type: application/x-www-form-urlencoded\r\nAuthorization: Basic "_s +
-                    BasicCredentials(login, password),
-                proxyServer);
-    loop.exec();
-    // A reply with a status line is an answer, error statuses included: their body says what went wrong.
-    const bool answered = fetch.outcome() == HttpFetch::Outcome::Answered;
-    const QByteArray answer = fetch.body();
-    fetch.abort();
-    if (!answered)
-        return false;
-    if (const auto error = ApiReplyError(platform::AnsiCodec::decode(answer))) {
-        m_boxes.show(Icon::Exclamation, m_title, u"エラーが発生しました: "_s + *error);
-        *apiError = true;
-    }
-    return true;
+    fetch->setDirect(true);
+    auto* timer = new QTimer(fetch);
+    timer->setSingleShot(true);
+    auto end = [fetch = QPointer<HttpFetch>(fetch), finish] {
+        // Ends once: the answer or the time-out, whichever comes first.
+        if (!fetch || fetch->property("ended").toBool())
+            return;
+        fetch->setProperty("ended", true);
+        // A reply with a status line is an answer, error statuses included: their body says what
+        // went wrong.
+        const bool answered = fetch->outcome() == HttpFetch::Outcome::Answered;
+        const QByteArray answer = fetch->body();
+        fetch->abort();
+        fetch->deleteLater();
+        if (!answered) {
+            finish({MicroblogOutcome::Kind::NoAnswer, {}});
+            return;
+        }
+        if (const auto error = ApiReplyError(platform::AnsiCodec::decode(answer)))
+            finish({MicroblogOutcome::Kind::ServiceError, u"エラーが発生しました: "_s + *error});
+        else
+            finish({MicroblogOutcome::Kind::Answered, {}});
+    };
+    // Queued: a fetch refused at its start answers from the event loop as well.
+    connect(fetch, &HttpFetch::finished, this, end, Qt::QueuedConnection);
+    connect(timer, &QTimer::timeout, this, end);
+    timer->start(m_timeouts.form);
+    fetch->start(m_formUrl,
+                 u"Content-Type: application/x-www-form-urlencoded\r\nAuthorization: Basic "_s +
+                     BasicCredentials(login, password),
+                 proxyServer);
 }
 
 } // namespace linvera

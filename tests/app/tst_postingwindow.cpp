@@ -452,7 +452,7 @@ void TestPostingWindow::statusPost()
     p.window.txtStatus()->setPlainText(status);
     p.window.txtResponse()->setPlainText(u"old"_s);
     p.window.btnSend()->click();
-    QCOMPARE(p.window.lblMsg()->text(), message);
+    QTRY_COMPARE_WITH_TIMEOUT(p.window.lblMsg()->text(), message, 10000);
     QCOMPARE(p.api.requestCount(), 1);
     QCOMPARE(p.api.lastRequest().path(), QByteArray("/statuses/update.xml"));
     QCOMPARE(HttpTestRequest::decodeFormComponent(p.api.lastRequest().body.mid(7)), status);
@@ -703,6 +703,9 @@ void TestPostingWindow::followCommand()
     p.settings.txtLogin()->setText(login);
     QSignalSpy opened(&p.window, &frmTwitter::openInBrowserRequested);
     p.window.mnuFollow_Click(account);
+    // The page opens once the follow request has ended.
+    if (followed)
+        QTRY_COMPARE_WITH_TIMEOUT(opened.size(), 1, 10000);
     QCOMPARE(p.boxes.shown().size(), message ? 1 : 0);
     QCOMPARE(p.settings.isVisible(), message);
     QCOMPARE(p.api.requestCount(), followed ? 1 : 0);

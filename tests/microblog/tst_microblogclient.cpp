@@ -1,6 +1,8 @@
 // The microblog client end to end against loopback services: the picture upload, the three profile
 // updates, the status update and the follow, each directly and through an HTTP proxy; and the
 // failures whose waits must end.
+#include "AwaitAnswer.h"
+#include "MicroblogBoxes.h"
 #include "MicroblogHosts.h"
 #include "PythonCheck.h"
 #include "RecordingMessageBoxes.h"
@@ -35,6 +37,17 @@ QString writeFile(const QTemporaryDir& dir, const QString& name, const QByteArra
 {
     const QString path = dir.filePath(name);
     return linvera::test::writeFile(path, bytes) ? path : QString();
+}
+
+/// The form post's outcome once it has ended; none when it never did within `timeoutMs`.
+template <typename Start> std::optional<MicroblogOutcome> awaitForm(Start start, int timeoutMs = 10000)
+{
+    return awaitAnswer<MicroblogOutcome>(
+        [&](const MicroblogClient::FormDone& done) {
+            start(done);
+            return 0;
+        },
+        timeoutMs);
 }
 
 QByteArray picture()
@@ -106,12 +119,12 @@ void TestMicroblogClient::init()
     m_api->setAccount(kLogin, kPassword);
     m_proxy = std::make_unique<ForwardingProxy>();
     QVERIFY(m_pictureHost->isListening() && m_api->isListening() && m_proxy->isListening());
-    m_client = std::make_unique<MicroblogClient>(*m_boxes);
+    m_client = std::make_unique<MicroblogClient>();
+    showMicroblogBoxes(*m_client, *m_boxes, u"H-Linvera"_s);
     Endpoints endpoints;
     endpoints.set(Endpoints::PictureHost, m_pictureHost->hostAndPort());
     endpoints.set(Endpoints::MicroblogHost, m_api->hostAndPort());
     m_client->setEndpoints(endpoints);
-    m_client->setTitle(u"H-Linvera"_s);
     m_proxySetting = {};
     m_client->setProxySource([this] { return m_proxySetting; });
     MicroblogClient::Timeouts timeouts;
@@ -251,8 +264,11 @@ void TestMicroblogClient::statusUpdate()
     QFETCH(bool, posted);
     QFETCH(QString, box);
     route(viaProxy);
-    QCOMPARE(m_client->PostStatusUpdate(status, QString::fromLatin1(kLogin), QString::fromLatin1(password)),
-             posted);
+    const auto outcome = awaitForm([&](const MicroblogClient::FormDone& done) {
+        m_client->PostStatusUpdate(status, QString::fromLatin1(kLogin), QString::fromLatin1(password), done);
+    });
+    QVERIFY(outcome);
+    QCOMPARE(outcome->answered(), posted);
     QCOMPARE(m_api->requestCount(), 1);
     const HttpTestRequest got = m_api->lastRequest();
     QCOMPARE(got.method, QByteArray("POST"));
@@ -289,8 +305,10 @@ void TestMicroblogClient::follow()
     QFETCH(QString, forcedError);
     route(viaProxy);
     m_api->setForcedError(forcedError);
-    QVERIFY(m_client->Twitter_Create_Friendship(u"halvex_jp"_s, QString::fromLatin1(kLogin),
-                                                QString::fromLatin1(kPassword)));
+    QVERIFY(awaitForm([&](const MicroblogClient::FormDone& done) {
+        m_client->Twitter_Create_Friendship(u"halvex_jp"_s, QString::fromLatin1(kLogin),
+                                            QString::fromLatin1(kPassword), done);
+    }));
     QCOMPARE(m_api->requestCount(), 1);
     QCOMPARE(m_api->lastRequest().path(), QByteArray("/friendships/create.xml"));
     QCOMPARE(m_api->lastRequest().body, QByteArray("screen_name=halvex_jp"));
@@ -361,8 +379,12 @@ void TestMicroblogClient::connectionFailureEndsTheWait()
     }
     QElapsedTimer clock;
     clock.start();
-    QVERIFY(!m_client->SendPictureUpload(QString(), u"u"_s, u"p"_s, m_picturePath));
+    QSignalSpy failed(m_client.get(), &MicroblogClient::replyFailed);
+    QSignalSpy sent(m_client.get(), &MicroblogClient::requestSent);
+    QVERIFY(m_client->SendPictureUpload(QString(), u"u"_s, u"p"_s, m_picturePath));
+    QVERIFY(failed.wait(2500));
     QVERIFY(clock.elapsed() < 2500);
+    QCOMPARE(sent.size(), 0);
     QCOMPARE(m_boxes->shown().size(), 1);
     QCOMPARE(m_boxes->shown().first().title, u"ERROR"_s);
     QVERIFY(!m_boxes->shown().first().text.isEmpty());
@@ -453,8 +475,12 @@ void TestMicroblogClient::statusWithoutAnswerIsAFailure()
     }
     QElapsedTimer clock;
     clock.start();
-    QVERIFY(
-        !m_client->PostStatusUpdate(u"hello"_s, QString::fromLatin1(kLogin), QString::fromLatin1(kPassword)));
+    const auto outcome = awaitForm([&](const MicroblogClient::FormDone& done) {
+        m_client->PostStatusUpdate(u"hello"_s, QString::fromLatin1(kLogin), QString::fromLatin1(kPassword),
+                                   done);
+    });
+    QVERIFY(outcome);
+    QVERIFY(!outcome->answered());
     QVERIFY(clock.elapsed() < 5000);
     QVERIFY(m_boxes->shown().isEmpty());
 }
@@ -504,7 +530,10 @@ void TestMicroblogClient::proxyFromTheRegistry()
     QVERIFY(m_client->SendProfileImage(ProfileImageKind::Icon, QString::fromLatin1(kLogin),
                                        QString::fromLatin1(kPassword), m_picturePath));
     QVERIFY(complete.wait(5000));
-    QVERIFY(m_client->PostStatusUpdate(u"s"_s, QString::fromLatin1(kLogin), QString::fromLatin1(kPassword)));
+    const auto posted = awaitForm([&](const MicroblogClient::FormDone& done) {
+        m_client->PostStatusUpdate(u"s"_s, QString::fromLatin1(kLogin), QString::fromLatin1(kPassword), done);
+    });
+    QVERIFY(posted && posted->answered());
     QCOMPARE(m_api->requestCount(), 2);
     QCOMPARE(m_proxy->requestCount(), viaProxy ? 2 : 0);
     QCOMPARE(m_client->lastRequest().startsWith("POST http://"), viaProxy);
@@ -552,7 +581,10 @@ void TestMicroblogClient::environmentProxyNeverTaken()
     QVERIFY(m_client->SendPictureUpload(QString(), QString::fromLatin1(kLogin),
                                         QString::fromLatin1(kPassword), m_picturePath));
     QVERIFY(complete.wait(5000));
-    QVERIFY(m_client->PostStatusUpdate(u"s"_s, QString::fromLatin1(kLogin), QString::fromLatin1(kPassword)));
+    const auto posted = awaitForm([&](const MicroblogClient::FormDone& done) {
+        m_client->PostStatusUpdate(u"s"_s, QString::fromLatin1(kLogin), QString::fromLatin1(kPassword), done);
+    });
+    QVERIFY(posted && posted->answered());
     QCOMPARE(decoy.connectionCount(), 0);
     // Qt leaves loopback addresses to themselves whatever the environment says; a named host would
     // go to the environment's proxy unless the socket is pinned.

@@ -59,11 +59,14 @@ public:
     void setDisplayPicturePath(const QString& path) { m_displayPicturePath = path; }
     /// The outcome of the last status update (true until one fails).
     bool statusPostOK() const { return m_statusPostOK; }
+    /// True from a post's start until its outcome is shown; a press of `btnSend` meanwhile is ignored.
+    bool isPosting() const { return m_posting; }
 
     /// Shows the window in picture mode with the picture at `displayPicturePath()`.
     void CaptureImageResize();
-    /// The follow request; true once it has ended.
-    bool Twitter_Create_Friendship(const QString& account, const QString& twlogin, const QString& twpass);
+    /// The follow request; `then` runs once it has ended, whatever the answer.
+    void Twitter_Create_Friendship(const QString& account, const QString& twlogin, const QString& twpass,
+                                   std::function<void()> then = {});
 
     /// The main window's commands that lead here: a picture file chosen in a dialog, the window
     /// with the status prefilled from the last conversion, and following the maker's account.
@@ -116,7 +119,7 @@ private:
     void updateStatusColour();
     void insertUrl(const QString& url);
     void onReplyComplete(const QString& reply);
-    void makeClient();
+    void finishPost(const QString& message);
 
     platform::MessageBoxes* m_boxes = nullptr;
     std::unique_ptr<platform::MessageBoxes> m_ownBoxes;
@@ -130,6 +133,7 @@ private:
     QString m_postPicturePath;
     QString m_displayPicturePath;
     bool m_statusPostOK = true;
+    bool m_posting = false;
 
     QPlainTextEdit* m_txtStatus = nullptr;
     QLabel* m_lblComment1 = nullptr;
