@@ -1,6 +1,7 @@
 // The posting window: its controls as loaded, and its behaviour offscreen against the loopback
 // picture host, microblog API and proxy.
 #include "HostilePeer.h"
+#include "HttpTestDelivery.h"
 #include "MicroblogHosts.h"
 #include "RecordingMessageBoxes.h"
 #include "app/ui/PictureLabel.h"
@@ -130,6 +131,8 @@ private Q_SLOTS:
     void pictureFromFileCommand();
     void followCommand_data();
     void followCommand();
+    void secondPressWhileRunning_data();
+    void secondPressWhileRunning();
 };
 
 void TestPostingWindow::controls_data()
@@ -715,6 +718,59 @@ void TestPostingWindow::followCommand()
         QCOMPARE(opened.first().first().toString(), u"http://"_s + p.api.hostAndPort() + u"/"_s + account);
         QCOMPARE(opened.first().last().toBool(), true);
     }
+}
+
+void TestPostingWindow::secondPressWhileRunning_data()
+{
+    QTest::addColumn<QString>("running");
+    QTest::newRow("status post") << u"status post"_s;
+    QTest::newRow("picture upload") << u"picture upload"_s;
+    QTest::newRow("status post after the picture") << u"status after picture"_s;
+}
+
+// The designed post waited inside the press, so a second press ran inside the first. Now a
+// second press while a post runs starts nothing, and the first post's outcome is what shows.
+void TestPostingWindow::secondPressWhileRunning()
+{
+    QFETCH(QString, running);
+    Posting p;
+    p.window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&p.window));
+    const bool picture = running != u"status post"_s;
+    if (picture)
+        QVERIFY(!p.showPicture(QSize(16, 16)).isEmpty());
+    p.pictureHost.setMediaUrl(u"http://pic.example/x"_s);
+    p.window.txtStatus()->setPlainText(u"first"_s);
+    // The slow part is the one running at the second press.
+    if (running == u"picture upload"_s)
+        p.pictureHost.setDelivery(HttpTestDelivery::chunks(16, 30));
+    else
+        p.api.setDelivery(HttpTestDelivery::chunks(16, 30));
+    QSignalSpy sent(&p.window.client(), &MicroblogClient::requestSent);
+    p.window.btnSend()->click();
+    QVERIFY(p.window.isPosting());
+    if (running == u"picture upload"_s)
+        QTRY_COMPARE_WITH_TIMEOUT(p.pictureHost.requestCount(), 1, 5000);
+    else
+        QTRY_COMPARE_WITH_TIMEOUT(p.api.requestCount(), 1, 5000);
+    QVERIFY(p.window.isPosting());
+    const QString shownReply = p.window.txtResponse()->toPlainText();
+    p.window.btnSend()->click();
+    // The press changed nothing: the message, the reply box and the requests stay the first post's.
+    QCOMPARE(p.window.lblMsg()->text(), u"投稿中..."_s);
+    QVERIFY(p.window.txtResponse()->toPlainText().startsWith(shownReply));
+    QTRY_VERIFY_WITH_TIMEOUT(!p.window.isPosting(), 15000);
+    QCOMPARE(p.window.lblMsg()->text(),
+             picture ? u"投稿を完了しました: http://pic.example/x"_s : u"投稿が完了しました。"_s);
+    QTest::qWait(300);
+    QCOMPARE(p.api.requestCount(), 1);
+    QCOMPARE(p.pictureHost.requestCount(), picture ? 1 : 0);
+    QCOMPARE(sent.size(), picture ? 1 : 0);
+    QVERIFY(p.boxes.shown().isEmpty());
+    if (picture)
+        QVERIFY(
+            p.window.txtResponse()->toPlainText().contains(u"<mediaurl>http://pic.example/x</mediaurl>"_s));
+    QVERIFY(p.window.txtStatus()->toPlainText().isEmpty());
 }
 
 QTEST_MAIN(TestPostingWindow)

@@ -18,6 +18,7 @@
 #include <QNetworkProxyFactory>
 #include <QScopeGuard>
 #include <QSignalSpy>
+#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
@@ -88,6 +89,11 @@ private Q_SLOTS:
     void proxyFromTheRegistry();
     void environmentProxyNeverTaken_data();
     void environmentProxyNeverTaken();
+    void formPostEndsOnEveryOutcome_data();
+    void formPostEndsOnEveryOutcome();
+    void droppedClientNeverAnswers();
+    void uploadConnectionEndsOnEveryOutcome_data();
+    void uploadConnectionEndsOnEveryOutcome();
 
 private:
     void route(bool viaProxy);
@@ -594,6 +600,157 @@ void TestMicroblogClient::environmentProxyNeverTaken()
     QCOMPARE(m_pictureHost->requestCount(), 1);
     QCOMPARE(m_api->requestCount(), 1);
     QCOMPARE(m_proxy->requestCount(), viaProxy ? 2 : 0);
+}
+
+void TestMicroblogClient::formPostEndsOnEveryOutcome_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("box");
+    QTest::newRow("answer") << u"answer"_s << int(MicroblogOutcome::Kind::Answered) << QString();
+    QTest::newRow("error element") << u"error element"_s << int(MicroblogOutcome::Kind::ServiceError)
+                                   << u"エラーが発生しました: Could not authenticate you."_s;
+    QTest::newRow("connection refused") << u"refused"_s << int(MicroblogOutcome::Kind::NoAnswer) << QString();
+    QTest::newRow("closed without an answer")
+        << u"closed"_s << int(MicroblogOutcome::Kind::NoAnswer) << QString();
+    QTest::newRow("silent until the time-out")
+        << u"silent"_s << int(MicroblogOutcome::Kind::NoAnswer) << QString();
+    QTest::newRow("proxy without a port") << u"bad proxy"_s << int(MicroblogOutcome::Kind::BadProxy)
+                                          << u"プロキシサーバーの設定が正しくありません。"_s;
+}
+
+// The form posts once waited inside the call; now each ends once, from the event loop, whatever
+// becomes of it, with the box it needs reported just before.
+void TestMicroblogClient::formPostEndsOnEveryOutcome()
+{
+    QFETCH(QString, how);
+    QFETCH(int, kind);
+    QFETCH(QString, box);
+    MicroblogClient::Timeouts timeouts;
+    timeouts.form = std::chrono::milliseconds(800);
+    m_client->setTimeouts(timeouts);
+    QString password = QString::fromLatin1(kPassword);
+    if (how == u"error element"_s) {
+        password = u"wrong"_s;
+    } else if (how == u"refused"_s) {
+        Endpoints endpoints;
+        endpoints.set(Endpoints::MicroblogHost,
+                      u"127.0.0.1:"_s + QString::number(HttpTestServer::closedPort()));
+        m_client->setEndpoints(endpoints);
+    } else if (how == u"closed"_s) {
+        m_api->setDelivery(HttpTestDelivery::closeWithoutAnswer());
+    } else if (how == u"silent"_s) {
+        m_api->setDelivery(HttpTestDelivery::silent());
+    } else if (how == u"bad proxy"_s) {
+        m_proxySetting.enabled = true;
+        m_proxySetting.server = u"proxyhost"_s;
+    }
+    QList<MicroblogOutcome> outcomes;
+    bool inside = true;
+    bool answeredInside = false;
+    QElapsedTimer clock;
+    clock.start();
+    m_client->PostStatusUpdate(u"hi"_s, QString::fromLatin1(kLogin), password,
+                               [&](const MicroblogOutcome& outcome) {
+                                   answeredInside = answeredInside || inside;
+                                   outcomes.append(outcome);
+                               });
+    inside = false;
+    QCOMPARE(m_client->runningFormPosts(), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(outcomes.size(), qsizetype(1), 3000);
+    QVERIFY(!answeredInside);
+    QVERIFY(clock.elapsed() < 3000);
+    QCOMPARE(int(outcomes.first().kind), kind);
+    QCOMPARE(m_client->runningFormPosts(), 0);
+    QCOMPARE(m_boxes->texts(), box.isEmpty() ? QStringList() : QStringList{box});
+    // Nothing comes later: neither a second answer nor a second box.
+    QTest::qWait(1000);
+    QCOMPARE(outcomes.size(), qsizetype(1));
+    QCOMPARE(m_boxes->shown().size(), box.isEmpty() ? 0 : 1);
+}
+
+// A client that goes away (the window's end) drops its running post: no answer and no box later.
+void TestMicroblogClient::droppedClientNeverAnswers()
+{
+    m_api->setDelivery(HttpTestDelivery::chunks(8, 40));
+    int answers = 0;
+    m_client->PostStatusUpdate(u"hi"_s, QString::fromLatin1(kLogin), QString::fromLatin1(kPassword),
+                               [&answers](const MicroblogOutcome&) { ++answers; });
+    QTRY_COMPARE_WITH_TIMEOUT(m_api->requestCount(), 1, 3000);
+    m_client.reset();
+    QTest::qWait(1500);
+    QCOMPARE(answers, 0);
+    QVERIFY(m_boxes->shown().isEmpty());
+}
+
+void TestMicroblogClient::uploadConnectionEndsOnEveryOutcome_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("connected") << u"connected"_s;
+    QTest::newRow("refused") << u"refused"_s;
+    QTest::newRow("no connection until the time-out") << u"time-out"_s;
+}
+
+// The upload once waited for its connection inside the call; now the call returns at once and the
+// connection's end (made, refused, timed out) decides what follows.
+void TestMicroblogClient::uploadConnectionEndsOnEveryOutcome()
+{
+    QFETCH(QString, how);
+    MicroblogClient::Timeouts timeouts;
+    timeouts.connect = std::chrono::milliseconds(600);
+    m_client->setTimeouts(timeouts);
+    // A listener that takes no connection: once its small queue is full, the next one is never made.
+    QTcpServer full;
+    std::vector<std::unique_ptr<QTcpSocket>> fillers;
+    Endpoints endpoints;
+    endpoints.set(Endpoints::PictureHost, m_pictureHost->hostAndPort());
+    if (how == u"refused"_s) {
+        endpoints.set(Endpoints::PictureHost,
+                      u"127.0.0.1:"_s + QString::number(HttpTestServer::closedPort()));
+    } else if (how == u"time-out"_s) {
+        full.setListenBacklogSize(0);
+        QVERIFY(full.listen(QHostAddress::LocalHost));
+        full.pauseAccepting();
+        for (int i = 0; i < 4; ++i) {
+            fillers.push_back(std::make_unique<QTcpSocket>());
+            fillers.back()->setProxy(QNetworkProxy::NoProxy);
+            fillers.back()->connectToHost(QHostAddress::LocalHost, full.serverPort());
+        }
+        QTest::qWait(300);
+        endpoints.set(Endpoints::PictureHost, u"127.0.0.1:"_s + QString::number(full.serverPort()));
+    }
+    m_client->setEndpoints(endpoints);
+    QSignalSpy sent(m_client.get(), &MicroblogClient::requestSent);
+    QSignalSpy complete(m_client.get(), &MicroblogClient::replyComplete);
+    QSignalSpy failed(m_client.get(), &MicroblogClient::replyFailed);
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(m_client->SendPictureUpload(QString(), QString::fromLatin1(kLogin),
+                                        QString::fromLatin1(kPassword), m_picturePath));
+    // The call itself never waits for the connection (a wait would take the whole connect time).
+    QVERIFY(clock.elapsed() < 300);
+    QCOMPARE(sent.size(), 0);
+    QVERIFY(m_client->isSocketBusy());
+    QTRY_COMPARE_WITH_TIMEOUT(complete.size() + failed.size(), qsizetype(1), 5000);
+    QVERIFY(!m_client->isSocketBusy());
+    if (how == u"connected"_s) {
+        QCOMPARE(sent.size(), 1);
+        QCOMPARE(complete.size(), 1);
+        QVERIFY(m_boxes->shown().isEmpty());
+    } else {
+        QCOMPARE(sent.size(), 0);
+        QCOMPARE(failed.size(), 1);
+        QCOMPARE(m_boxes->shown().size(), 1);
+        QCOMPARE(m_boxes->shown().first().title, u"ERROR"_s);
+        QCOMPARE(m_boxes->shown().first().icon, Icon::Exclamation);
+        QCOMPARE(m_boxes->shown().first().text, failed.first().first().toString());
+        if (how == u"time-out"_s) {
+            QCOMPARE(m_boxes->shown().first().text, u"Socket operation timed out"_s);
+            QVERIFY2(clock.elapsed() >= 550, qPrintable(QString::number(clock.elapsed())));
+        }
+    }
+    QTest::qWait(300);
+    QCOMPARE(complete.size() + failed.size(), qsizetype(1));
 }
 
 QTEST_GUILESS_MAIN(TestMicroblogClient)
