@@ -2,13 +2,14 @@
 
 #include "conv/HttpClient.h"
 #include "microblog/MicroblogReplies.h"
+#include "net/AnswerReader.h"
+#include "net/HttpConnection.h"
+#include "net/RequestWriter.h"
 #include "platform/AnsiCodec.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QNetworkProxy>
-#include <QPointer>
-#include <QTcpSocket>
+#include <QTimer>
 
 using namespace Qt::StringLiterals;
 
@@ -38,25 +39,11 @@ FileBytes ReadFileBytes(const QString& path)
 
 MicroblogClient::MicroblogClient(QObject* parent)
     : QObject(parent)
-    , m_socket(new QTcpSocket(this))
+    , m_upload(new HttpConnection(this))
 {
-    m_socket->setObjectName(u"Winsock1"_s);
-    // The upload goes straight to the host or to the proxy of the user's settings, which the route
-    // names itself: never through a proxy the application or the environment would choose.
-    m_socket->setProxy(QNetworkProxy::NoProxy);
-    m_connectTimer.setSingleShot(true);
-    connect(&m_connectTimer, &QTimer::timeout, this, [this] {
-        if (m_connecting)
-            failReply(kTimedOut);
-    });
-    m_replyTimer.setSingleShot(true);
-    connect(&m_replyTimer, &QTimer::timeout, this, [this] {
-        if (m_awaitingReply)
-            failReply(kTimedOut);
-    });
-    connect(m_socket, &QTcpSocket::connected, this, &MicroblogClient::onConnected);
-    connect(m_socket, &QTcpSocket::readyRead, this, [this] {
-        const QByteArray arrived = m_socket->readAll();
+    connect(m_upload, &HttpConnection::ready, this, &MicroblogClient::onConnected);
+    connect(m_upload, &HttpConnection::readyRead, this, [this] {
+        const QByteArray arrived = m_upload->readAll();
         if (!m_awaitingReply)
             return;
         if (m_reply.size() + arrived.size() > kReplyCap) {
@@ -67,21 +54,12 @@ MicroblogClient::MicroblogClient(QObject* parent)
         m_reply += arrived;
         emitNewText(false);
     });
-    connect(m_socket, &QTcpSocket::disconnected, this, &MicroblogClient::finishReply);
-    connect(m_socket, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) {
-        if (m_connecting) {
-            failReply(m_socket->errorString());
-            return;
-        }
-        if (!m_awaitingReply)
-            return;
-        // An HTTP/1.0 server closes after its reply: that close ends the reply, it is no failure.
-        if (error == QAbstractSocket::RemoteHostClosedError) {
-            finishReply();
-            return;
-        }
-        failReply(m_socket->errorString());
-    });
+    // An HTTP/1.0 server closes after its reply: that close ends the reply, it is no failure.
+    connect(m_upload, &HttpConnection::closed, this, &MicroblogClient::finishReply);
+    connect(m_upload, &HttpConnection::failed, this,
+            [this](HttpConnection::Failure failure, const QString& description) {
+                failReply(failure == HttpConnection::Failure::Timeout ? kTimedOut : description);
+            });
 }
 
 MicroblogClient::~MicroblogClient() = default;
@@ -142,11 +120,22 @@ bool MicroblogClient::sendUpload(const UploadTarget& target, const QString& pict
     m_busy = true;
     m_reply.clear();
     m_decoded = 0;
-    m_socket->abort();
-    // The request goes out once connected; an error or the time-out ends the upload before that.
+    // The upload goes straight to the host or to the proxy of the user's settings, which the route
+    // names itself (the request line is already in the form for it): the connection is pinned to
+    // no proxy, never one the application or the environment would choose.
+    ConnectionTarget connection;
+    connection.host = m_route.connectHost;
+    connection.port = m_route.connectPort;
+    connection.via = ConnectionTarget::Via::Direct;
+    connection.socketName = u"Winsock1"_s;
+    // The reply's own time starts once the request is out; until then only the connection's.
+    HttpLimits limits;
+    limits.bodyCap = kReplyCap;
+    limits.connect = m_timeouts.connect;
+    limits.idle = std::chrono::milliseconds(0);
+    limits.total = m_timeouts.connect + m_timeouts.reply;
     m_connecting = true;
-    m_connectTimer.start(m_timeouts.connect);
-    m_socket->connectToHost(m_route.connectHost, m_route.connectPort);
+    m_upload->open(connection, limits);
     return true;
 }
 
@@ -155,11 +144,10 @@ void MicroblogClient::onConnected()
     if (!m_connecting)
         return;
     m_connecting = false;
-    m_connectTimer.stop();
+    m_upload->restartTotal(m_timeouts.reply);
     Q_EMIT requestSent(platform::AnsiCodec::decode(m_request));
     m_awaitingReply = true;
-    m_replyTimer.start(m_timeouts.reply);
-    m_socket->write(m_request);
+    m_upload->write(m_request);
 }
 
 void MicroblogClient::emitNewText(bool all)
@@ -191,9 +179,7 @@ void MicroblogClient::failReply(const QString& description)
     emitNewText(true);
     m_connecting = false;
     m_awaitingReply = false;
-    m_connectTimer.stop();
-    m_replyTimer.stop();
-    m_socket->abort();
+    m_upload->close();
     m_busy = false;
     Q_EMIT reported({MicroblogOutcome::Kind::Transport, description});
     Q_EMIT replyFailed(description);
@@ -203,15 +189,14 @@ void MicroblogClient::finishReply()
 {
     if (!m_awaitingReply)
         return;
-    const QByteArray rest = m_socket->readAll();
+    const QByteArray rest = m_upload->readAll();
     if (m_reply.size() + rest.size() > kReplyCap) {
         failReply(tooLongReply());
         return;
     }
     m_awaitingReply = false;
-    m_replyTimer.stop();
     m_reply += rest;
-    m_socket->abort();
+    m_upload->close();
     m_busy = false;
     emitNewText(true);
     Q_EMIT replyComplete(platform::AnsiCodec::decode(m_reply));
@@ -242,57 +227,83 @@ void MicroblogClient::postForm(const QString& path, const QString& body, const Q
         if (done)
             done(outcome);
     };
+    auto later = [this](std::function<void()> step) { QTimer::singleShot(0, this, std::move(step)); };
 
-    QString proxyServer;
+    ConnectionTarget connection;
     const ProxySetting proxySetting = proxy();
     if (proxySetting.enabled) {
         const ProbeRoute route = RouteFor(proxySetting, QString(), 80);
         if (route.connectHost.isEmpty() || route.connectPort == 0) {
-            QTimer::singleShot(0, this, [finish] {
-                finish({MicroblogOutcome::Kind::BadProxy, kProxyMessage});
-            });
+            later([finish] { finish({MicroblogOutcome::Kind::BadProxy, kProxyMessage}); });
             return;
         }
-        proxyServer = route.connectHost + u':' + QString::number(route.connectPort);
+        // Without a proxy in the user's own settings, there is none.
+        connection.via = ConnectionTarget::Via::HttpProxy;
+        connection.proxyHost = route.connectHost;
+        connection.proxyPort = route.connectPort;
     }
+    const QString problem = RequestUrlProblem(m_formUrl);
+    if (!problem.isEmpty()) {
+        qWarning("MicroblogClient: %s: %s", qPrintable(m_formUrl), qPrintable(problem));
+        later([finish] { finish({MicroblogOutcome::Kind::NoAnswer, {}}); });
+        return;
+    }
+    const UploadTarget target = TargetFor(m_endpoints.value(Endpoints::MicroblogHost), path);
+    connection.host = target.host;
+    connection.port = target.port;
 
-    // Our own fetch, not the network access manager: its answer head, body and time are bounded.
-    auto* fetch = new HttpFetch(this);
-    fetch->setPostBody(body.toLatin1());
-    fetch->setBodyLimit(kReplyCap);
-    fetch->setFollowRedirects(false);
-    // Without a proxy in the user's own settings, there is none.
-    fetch->setDirect(true);
-    auto* timer = new QTimer(fetch);
-    timer->setSingleShot(true);
-    auto end = [fetch = QPointer<HttpFetch>(fetch), finish] {
-        // Ends once: the answer or the time-out, whichever comes first.
-        if (!fetch || fetch->property("ended").toBool())
-            return;
-        fetch->setProperty("ended", true);
-        // A reply with a status line is an answer, error statuses included: their body says what
-        // went wrong.
-        const bool answered = fetch->outcome() == HttpFetch::Outcome::Answered;
-        const QByteArray answer = fetch->body();
-        fetch->abort();
-        fetch->deleteLater();
+    HttpRequest request;
+    request.method = "POST";
+    request.origin = "http://" + m_endpoints.value(Endpoints::MicroblogHost).toLatin1();
+    request.target = path.toLatin1();
+    request.absoluteTarget = m_formUrl.toLatin1();
+    request.body = body.toLatin1();
+    request.headers = {
+        {"Host", m_endpoints.value(Endpoints::MicroblogHost).toLatin1()},
+        {"User-Agent", HttpAgentText().toLatin1()},
+        {"Content-Type", "application/x-www-form-urlencoded"},
+        {"Authorization", "Basic " + BasicCredentials(login, password).toLatin1()},
+        {"Content-Length", QByteArray::number(request.body.size())},
+        {"Connection", "close"},
+    };
+    // The designed 60 seconds bound the whole request; the answer has the same cap as the uploads'.
+    request.limits.bodyCap = kReplyCap;
+    request.limits.connect = qMin(m_timeouts.connect, m_timeouts.form);
+    request.limits.idle = std::chrono::milliseconds(0);
+    request.limits.total = m_timeouts.form;
+    const QByteArray bytes =
+        WriteRequest(request, connection.via == ConnectionTarget::Via::HttpProxy ? RequestForm::Absolute
+                                                                                 : RequestForm::Origin);
+
+    // The connection and its reader live until the answer is in, the post failed or the client goes.
+    auto* exchange = new HttpConnection(this);
+    auto reader = std::make_shared<AnswerReader>(request.limits.headCap, request.limits.bodyCap);
+    auto end = [exchange, reader, finish](bool answered) {
+        exchange->close();
+        exchange->deleteLater();
         if (!answered) {
             finish({MicroblogOutcome::Kind::NoAnswer, {}});
             return;
         }
-        if (const auto error = ApiReplyError(platform::AnsiCodec::decode(answer)))
+        // A reply with a status line is an answer, error statuses included: their body says what
+        // went wrong.
+        if (const auto error = ApiReplyError(platform::AnsiCodec::decode(reader->takeBody())))
             finish({MicroblogOutcome::Kind::ServiceError, u"エラーが発生しました: "_s + *error});
         else
             finish({MicroblogOutcome::Kind::Answered, {}});
     };
-    // Queued: a fetch refused at its start answers from the event loop as well.
-    connect(fetch, &HttpFetch::finished, this, end, Qt::QueuedConnection);
-    connect(timer, &QTimer::timeout, this, end);
-    timer->start(m_timeouts.form);
-    fetch->start(m_formUrl,
-                 u"Content-Type: application/x-www-form-urlencoded\r\nAuthorization: Basic "_s +
-                     BasicCredentials(login, password),
-                 proxyServer);
+    auto read = [exchange, reader, end](bool closed) {
+        AnswerReader::State state = reader->feed(exchange->readAll());
+        if (closed && (state == AnswerReader::State::Head || state == AnswerReader::State::Body))
+            state = reader->finish();
+        if (state == AnswerReader::State::Done || state == AnswerReader::State::Failed)
+            end(state == AnswerReader::State::Done);
+    };
+    connect(exchange, &HttpConnection::ready, exchange, [exchange, bytes] { exchange->write(bytes); });
+    connect(exchange, &HttpConnection::readyRead, this, [read] { read(false); });
+    connect(exchange, &HttpConnection::closed, this, [read] { read(true); });
+    connect(exchange, &HttpConnection::failed, this, [end] { end(false); });
+    exchange->open(connection, request.limits);
 }
 
 } // namespace linvera

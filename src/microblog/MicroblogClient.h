@@ -7,17 +7,14 @@
 
 #include <QByteArray>
 #include <QObject>
-#include <QTimer>
 
 #include <chrono>
 #include <functional>
 #include <optional>
 
-class QTcpSocket;
-
 namespace linvera {
 
-class HttpFetch;
+class HttpConnection;
 
 /// The file's whole content, or the reason it could not be read.
 struct FileBytes
@@ -27,12 +24,13 @@ struct FileBytes
 };
 FileBytes ReadFileBytes(const QString& path);
 
-/// The posting window's connection to the microblog and picture services. Nothing here waits and
-/// nothing is shown: what the user should read goes out by `reported`, at the moment it arises.
-/// The uploads go over one raw socket (`Winsock1`): a send starts connecting and returns; the
-/// request goes out once connected, and the reply is gathered until the server closes the
-/// connection and then reported once by `replyComplete` (or `replyFailed`). The status update and
-/// the follow request are form posts that answer through their `done`.
+/// The posting window's connection to the microblog and picture services, on the network layer's
+/// connection driver. Nothing here waits and nothing is shown: what the user should read goes out
+/// by `reported`, at the moment it arises. The uploads go over one raw connection (its socket
+/// named `Winsock1`): a send starts connecting and returns; the hand-built request goes out once connected,
+/// and the reply is gathered until the server closes the connection and then reported once by `replyComplete`
+/// (or `replyFailed`). The status update and the follow request are form posts that answer through their
+/// `done`.
 class MicroblogClient : public QObject
 {
     Q_OBJECT
@@ -115,9 +113,7 @@ private:
     Endpoints m_endpoints;
     std::function<ProxySetting()> m_proxySource;
     Timeouts m_timeouts;
-    QTcpSocket* m_socket = nullptr;
-    QTimer m_connectTimer;
-    QTimer m_replyTimer;
+    HttpConnection* m_upload = nullptr;
     ProbeRoute m_route;
     QByteArray m_request;
     QByteArray m_reply;
