@@ -4,6 +4,7 @@
 #include "HttpTestDelivery.h"
 #include "MicroblogHosts.h"
 #include "RecordingMessageBoxes.h"
+#include "TempRegistry.h"
 #include "app/ui/PictureLabel.h"
 #include "app/ui/ReplyTextFeed.h"
 #include "app/ui/Twips.h"
@@ -12,6 +13,8 @@
 #include "app/ui/frmTwitter.h"
 #include "microblog/MicroblogClient.h"
 #include "platform/AnsiCodec.h"
+#include "platform/RegAccess.h"
+#include "settings/SettingsModel.h"
 
 #include <QApplication>
 #include <QDropEvent>
@@ -42,13 +45,15 @@ const QString kPassword = u"secret"_s;
 struct Posting
 {
     RecordingMessageBoxes boxes;
+    // The user's Internet settings (the proxy) in a store of the test's own.
+    TempRegistry registry;
+    SettingsModel model;
     frmSettings settings{boxes};
     frmMain main;
     frmTwitter window;
     PictureUploadHost pictureHost;
     MicroblogApiHost api;
     ForwardingProxy proxy;
-    ProxySetting proxySetting;
     QTemporaryDir dir;
 
     Posting()
@@ -56,6 +61,8 @@ struct Posting
         platform::AnsiCodec::select(platform::AnsiCodec::CodePage::Utf8);
         pictureHost.setAccount(kLogin.toLatin1(), kPassword.toLatin1());
         api.setAccount(kLogin.toLatin1(), kPassword.toLatin1());
+        settings.setModel(&model);
+        window.setSettingsModel(&model);
         settings.txtLogin()->setText(kLogin);
         settings.txtPass()->setText(kPassword);
         window.setSettingsWindow(&settings);
@@ -65,13 +72,15 @@ struct Posting
         endpoints.set(Endpoints::PictureHost, pictureHost.hostAndPort());
         endpoints.set(Endpoints::MicroblogHost, api.hostAndPort());
         window.setEndpoints(endpoints);
-        window.setProxySource([this] { return proxySetting; });
     }
 
+    // As another program changes the Internet settings: the model reads the proxy again.
     void useProxy(bool on)
     {
-        proxySetting.enabled = on;
-        proxySetting.server = proxy.hostAndPort();
+        const QString key = u"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings"_s;
+        SetRegNumber(platform::RegRoot::CurrentUser, key, u"ProxyEnable"_s, on ? 1 : 0);
+        SetRegString(platform::RegRoot::CurrentUser, key, u"ProxyServer"_s, proxy.hostAndPort());
+        model.reloadProxy();
     }
 
     // A picture file of the given size, shown in the window as the picture commands do.
@@ -133,6 +142,7 @@ private Q_SLOTS:
     void followCommand();
     void secondPressWhileRunning_data();
     void secondPressWhileRunning();
+    void readsTheSettingsModel();
 };
 
 void TestPostingWindow::controls_data()
@@ -771,6 +781,30 @@ void TestPostingWindow::secondPressWhileRunning()
         QVERIFY(
             p.window.txtResponse()->toPlainText().contains(u"<mediaurl>http://pic.example/x</mediaurl>"_s));
     QVERIFY(p.window.txtStatus()->toPlainText().isEmpty());
+}
+
+// The login, password and proxy come from the settings model as each post starts: a change made
+// in the model (not in the dialog's fields) and a proxy changed in the store apply to the next post.
+void TestPostingWindow::readsTheSettingsModel()
+{
+    Posting p;
+    p.window.txtStatus()->setPlainText(u"one"_s);
+    p.window.btnSend()->click();
+    QTRY_COMPARE_WITH_TIMEOUT(p.window.lblMsg()->text(), u"投稿が完了しました。"_s, 10000);
+    QCOMPARE(p.proxy.requestCount(), 0);
+
+    p.api.setAccount("hanako", "h pass");
+    p.model.setText(SettingKey::TwitterLogin, u"hanako"_s);
+    p.model.setText(SettingKey::TwitterPass, u"h pass"_s);
+    p.useProxy(true);
+    QCOMPARE(p.settings.txtLogin()->text(), kLogin);
+    p.window.txtStatus()->setPlainText(u"two"_s);
+    p.window.btnSend()->click();
+    QTRY_COMPARE_WITH_TIMEOUT(p.window.lblMsg()->text(), u"投稿が完了しました。"_s, 10000);
+    QCOMPARE(p.api.requestCount(), 2);
+    QCOMPARE(p.api.lastRequest().header("Authorization"), "Basic " + QByteArray("hanako:h pass").toBase64());
+    QCOMPARE(p.proxy.requestCount(), 1);
+    QVERIFY(p.boxes.shown().isEmpty());
 }
 
 QTEST_MAIN(TestPostingWindow)

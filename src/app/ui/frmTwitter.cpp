@@ -12,6 +12,7 @@
 #include "microblog/MicroblogOutcome.h"
 #include "microblog/MicroblogReplies.h"
 #include "platform/AppInfo.h"
+#include "settings/SettingsModel.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -218,20 +219,21 @@ void frmTwitter::setEndpoints(const Endpoints& endpoints)
     m_client->setEndpoints(endpoints);
 }
 
-void frmTwitter::setProxySource(std::function<ProxySetting()> source)
+void frmTwitter::setSettingsModel(const SettingsModel* model)
 {
-    m_proxySource = std::move(source);
-    m_client->setProxySource(m_proxySource);
+    m_model = model;
+    // Read as each request starts, so a proxy changed meanwhile applies to the next one.
+    m_client->setProxySource([this] { return m_model ? m_model->proxy() : ProxySetting{}; });
 }
 
 QString frmTwitter::login() const
 {
-    return m_settings ? m_settings->txtLogin()->text() : QString();
+    return m_model ? m_model->snapshot().twitterLogin : QString();
 }
 
 QString frmTwitter::password() const
 {
-    return m_settings ? m_settings->txtPass()->text() : QString();
+    return m_model ? m_model->snapshot().twitterPass : QString();
 }
 
 bool frmTwitter::credentialsGiven()
