@@ -2,23 +2,20 @@
 
 #include "conv/HttpClient.h"
 #include "microblog/MicroblogReplies.h"
+#include "net/AnswerReader.h"
+#include "net/HttpConnection.h"
+#include "net/RequestWriter.h"
 #include "platform/AnsiCodec.h"
-#include "platform/MessageBoxes.h"
 
-#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
-#include <QNetworkProxy>
-#include <QTcpSocket>
+#include <QTimer>
 
 using namespace Qt::StringLiterals;
 
 namespace linvera {
 namespace {
 
-using Icon = platform::MessageBoxes::Icon;
-
-const QString kErrorTitle = u"ERROR"_s;
 const QString kProxyMessage = u"プロキシサーバーの設定が正しくありません。"_s;
 const QString kTimedOut = u"Socket operation timed out"_s;
 
@@ -29,37 +26,24 @@ QString tooLongReply()
 
 } // namespace
 
-QByteArray ReadFileBytes(const QString& path, platform::MessageBoxes& boxes)
+FileBytes ReadFileBytes(const QString& path)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        boxes.show(Icon::Stop, kErrorTitle, file.errorString());
-        return {};
-    }
+    if (!file.open(QIODevice::ReadOnly))
+        return {{}, file.errorString()};
     QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        boxes.show(Icon::Stop, kErrorTitle, file.errorString());
-        return {};
-    }
-    return bytes;
+    if (file.error() != QFileDevice::NoError)
+        return {{}, file.errorString()};
+    return {bytes, std::nullopt};
 }
 
-MicroblogClient::MicroblogClient(platform::MessageBoxes& boxes, QObject* parent)
+MicroblogClient::MicroblogClient(QObject* parent)
     : QObject(parent)
-    , m_boxes(boxes)
-    , m_socket(new QTcpSocket(this))
+    , m_upload(new HttpConnection(this))
 {
-    m_socket->setObjectName(u"Winsock1"_s);
-    // The upload goes straight to the host or to the proxy of the user's settings, which the route
-    // names itself: never through a proxy the application or the environment would choose.
-    m_socket->setProxy(QNetworkProxy::NoProxy);
-    m_replyTimer.setSingleShot(true);
-    connect(&m_replyTimer, &QTimer::timeout, this, [this] {
-        if (m_awaitingReply)
-            failReply(kTimedOut);
-    });
-    connect(m_socket, &QTcpSocket::readyRead, this, [this] {
-        const QByteArray arrived = m_socket->readAll();
+    connect(m_upload, &HttpConnection::ready, this, &MicroblogClient::onConnected);
+    connect(m_upload, &HttpConnection::readyRead, this, [this] {
+        const QByteArray arrived = m_upload->readAll();
         if (!m_awaitingReply)
             return;
         if (m_reply.size() + arrived.size() > kReplyCap) {
@@ -70,17 +54,12 @@ MicroblogClient::MicroblogClient(platform::MessageBoxes& boxes, QObject* parent)
         m_reply += arrived;
         emitNewText(false);
     });
-    connect(m_socket, &QTcpSocket::disconnected, this, &MicroblogClient::finishReply);
-    connect(m_socket, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) {
-        if (!m_awaitingReply)
-            return;
-        // An HTTP/1.0 server closes after its reply: that close ends the reply, it is no failure.
-        if (error == QAbstractSocket::RemoteHostClosedError) {
-            finishReply();
-            return;
-        }
-        failReply(m_socket->errorString());
-    });
+    // An HTTP/1.0 server closes after its reply: that close ends the reply, it is no failure.
+    connect(m_upload, &HttpConnection::closed, this, &MicroblogClient::finishReply);
+    connect(m_upload, &HttpConnection::failed, this,
+            [this](HttpConnection::Failure failure, const QString& description) {
+                failReply(failure == HttpConnection::Failure::Timeout ? kTimedOut : description);
+            });
 }
 
 MicroblogClient::~MicroblogClient() = default;
@@ -121,63 +100,54 @@ bool MicroblogClient::sendUpload(const UploadTarget& target, const QString& pict
     if (m_busy)
         return false;
     if (picturePath.isEmpty() || !QFileInfo(picturePath).isFile()) {
-        m_boxes.show(Icon::Stop, kErrorTitle, u"ｱｯﾌﾟﾛｰﾄﾞすべき画像が見つかりません:"_s + picturePath);
+        Q_EMIT reported(
+            {MicroblogOutcome::Kind::NoPicture, u"ｱｯﾌﾟﾛｰﾄﾞすべき画像が見つかりません:"_s + picturePath});
         return false;
     }
     // An empty file gives a media part without bytes, which the services answer for themselves.
-    const QByteArray picture = ReadFileBytes(picturePath, m_boxes);
+    const FileBytes picture = ReadFileBytes(picturePath);
+    if (picture.error)
+        Q_EMIT reported({MicroblogOutcome::Kind::UnreadableFile, *picture.error});
 
     const ProxySetting proxySetting = proxy();
-    m_request = build(picture, target, proxySetting.enabled ? 1 : 0);
+    m_request = build(picture.bytes, target, proxySetting.enabled ? 1 : 0);
     m_route = RouteFor(proxySetting, target.host, target.port);
     if (m_route.connectHost.isEmpty() || m_route.connectPort == 0) {
-        m_boxes.show(Icon::Exclamation, kErrorTitle, kProxyMessage);
+        Q_EMIT reported({MicroblogOutcome::Kind::BadProxy, kProxyMessage});
         return false;
     }
 
     m_busy = true;
     m_reply.clear();
     m_decoded = 0;
-    m_socket->abort();
+    // The upload goes straight to the host or to the proxy of the user's settings, which the route
+    // names itself (the request line is already in the form for it): the connection is pinned to
+    // no proxy, never one the application or the environment would choose.
+    ConnectionTarget connection;
+    connection.host = m_route.connectHost;
+    connection.port = m_route.connectPort;
+    connection.via = ConnectionTarget::Via::Direct;
+    connection.socketName = u"Winsock1"_s;
+    // The reply's own time starts once the request is out; until then only the connection's.
+    HttpLimits limits;
+    limits.bodyCap = kReplyCap;
+    limits.connect = m_timeouts.connect;
+    limits.idle = std::chrono::milliseconds(0);
+    limits.total = m_timeouts.connect + m_timeouts.reply;
+    m_connecting = true;
+    m_upload->open(connection, limits);
+    return true;
+}
 
-    // The wait for the connection ends on the connection, on an error or after the time-out.
-    QEventLoop loop;
-    QTimer timer;
-    timer.setSingleShot(true);
-    bool connected = false;
-    QString failure;
-    const auto c1 = connect(m_socket, &QTcpSocket::connected, &loop, [&] {
-        connected = true;
-        loop.quit();
-    });
-    const auto c2 = connect(m_socket, &QTcpSocket::errorOccurred, &loop, [&] {
-        failure = m_socket->errorString();
-        loop.quit();
-    });
-    connect(&timer, &QTimer::timeout, &loop, [&] {
-        failure = kTimedOut;
-        loop.quit();
-    });
-    timer.start(m_timeouts.connect);
-    m_socket->connectToHost(m_route.connectHost, m_route.connectPort);
-    if (m_socket->state() != QAbstractSocket::ConnectedState && failure.isEmpty())
-        loop.exec();
-    else
-        connected = m_socket->state() == QAbstractSocket::ConnectedState;
-    disconnect(c1);
-    disconnect(c2);
-    if (!connected) {
-        m_socket->abort();
-        m_busy = false;
-        m_boxes.show(Icon::Exclamation, kErrorTitle, failure.isEmpty() ? kTimedOut : failure);
-        return false;
-    }
-
+void MicroblogClient::onConnected()
+{
+    if (!m_connecting)
+        return;
+    m_connecting = false;
+    m_upload->restartTotal(m_timeouts.reply);
     Q_EMIT requestSent(platform::AnsiCodec::decode(m_request));
     m_awaitingReply = true;
-    m_replyTimer.start(m_timeouts.reply);
-    m_socket->write(m_request);
-    return true;
+    m_upload->write(m_request);
 }
 
 void MicroblogClient::emitNewText(bool all)
@@ -207,11 +177,11 @@ void MicroblogClient::emitNewText(bool all)
 void MicroblogClient::failReply(const QString& description)
 {
     emitNewText(true);
+    m_connecting = false;
     m_awaitingReply = false;
-    m_replyTimer.stop();
-    m_socket->abort();
+    m_upload->close();
     m_busy = false;
-    m_boxes.show(Icon::Exclamation, kErrorTitle, description);
+    Q_EMIT reported({MicroblogOutcome::Kind::Transport, description});
     Q_EMIT replyFailed(description);
 }
 
@@ -219,82 +189,121 @@ void MicroblogClient::finishReply()
 {
     if (!m_awaitingReply)
         return;
-    const QByteArray rest = m_socket->readAll();
+    const QByteArray rest = m_upload->readAll();
     if (m_reply.size() + rest.size() > kReplyCap) {
         failReply(tooLongReply());
         return;
     }
     m_awaitingReply = false;
-    m_replyTimer.stop();
     m_reply += rest;
-    m_socket->abort();
+    m_upload->close();
     m_busy = false;
     emitNewText(true);
     Q_EMIT replyComplete(platform::AnsiCodec::decode(m_reply));
 }
 
-bool MicroblogClient::PostStatusUpdate(const QString& status, const QString& login, const QString& password)
+void MicroblogClient::PostStatusUpdate(const QString& status, const QString& login, const QString& password,
+                                       FormDone done)
 {
-    bool apiError = false;
-    const bool answered =
-        postForm(u"/statuses/update.xml"_s, StatusUpdateBody(status), login, password, &apiError);
-    // No answer at all (host not found, time-out) is no post either.
-    return answered && !apiError;
+    postForm(u"/statuses/update.xml"_s, StatusUpdateBody(status), login, password, std::move(done));
 }
 
-bool MicroblogClient::Twitter_Create_Friendship(const QString& account, const QString& twlogin,
-                                                const QString& twpass)
+void MicroblogClient::Twitter_Create_Friendship(const QString& account, const QString& twlogin,
+                                                const QString& twpass, FormDone done)
 {
-    bool apiError = false;
-    postForm(u"/friendships/create.xml"_s, FollowBody(account), twlogin, twpass, &apiError);
-    return true;
+    postForm(u"/friendships/create.xml"_s, FollowBody(account), twlogin, twpass, std::move(done));
 }
 
-bool MicroblogClient::postForm(const QString& path, const QString& body, const QString& login,
-                               const QString& password, bool* apiError)
+void MicroblogClient::postForm(const QString& path, const QString& body, const QString& login,
+                               const QString& password, FormDone done)
 {
     m_formUrl = u"http://"_s + m_endpoints.value(Endpoints::MicroblogHost) + path;
+    ++m_formPosts;
+    // Every answer comes from the event loop, the refusals too, so the caller has gone on first.
+    auto finish = [this, done = std::move(done)](const MicroblogOutcome& outcome) {
+        --m_formPosts;
+        if (!outcome.text.isEmpty())
+            Q_EMIT reported(outcome);
+        if (done)
+            done(outcome);
+    };
+    auto later = [this](std::function<void()> step) { QTimer::singleShot(0, this, std::move(step)); };
 
-    QString proxyServer;
+    ConnectionTarget connection;
     const ProxySetting proxySetting = proxy();
     if (proxySetting.enabled) {
         const ProbeRoute route = RouteFor(proxySetting, QString(), 80);
         if (route.connectHost.isEmpty() || route.connectPort == 0) {
-            m_boxes.show(Icon::Exclamation, kErrorTitle, kProxyMessage);
-            return false;
+            later([finish] { finish({MicroblogOutcome::Kind::BadProxy, kProxyMessage}); });
+            return;
         }
-        proxyServer = route.connectHost + u':' + QString::number(route.connectPort);
+        // Without a proxy in the user's own settings, there is none.
+        connection.via = ConnectionTarget::Via::HttpProxy;
+        connection.proxyHost = route.connectHost;
+        connection.proxyPort = route.connectPort;
     }
+    const QString problem = RequestUrlProblem(m_formUrl);
+    if (!problem.isEmpty()) {
+        qWarning("MicroblogClient: %s: %s", qPrintable(m_formUrl), qPrintable(problem));
+        later([finish] { finish({MicroblogOutcome::Kind::NoAnswer, {}}); });
+        return;
+    }
+    const UploadTarget target = TargetFor(m_endpoints.value(Endpoints::MicroblogHost), path);
+    connection.host = target.host;
+    connection.port = target.port;
 
-    // Our own fetch, not the network access manager: its answer head, body and time are bounded.
-    HttpFetch fetch;
-    fetch.setPostBody(body.toLatin1());
-    fetch.setBodyLimit(kReplyCap);
-    fetch.setFollowRedirects(false);
-    // Without a proxy in the user's own settings, there is none.
-    fetch.setDirect(true);
-    QEventLoop loop;
-    QTimer timer;
-    timer.setSingleShot(true);
-    connect(&fetch, &HttpFetch::finished, &loop, &QEventLoop::quit);
-    connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
-    timer.start(m_timeouts.form);
-    fetch.start(m_formUrl,
-                u"Content-Type: application/x-www-form-urlencoded\r\nAuthorization: Basic "_s +
-                    BasicCredentials(login, password),
-                proxyServer);
-    loop.exec();
-    // A reply with a status line is an answer, error statuses included: their body says what went wrong.
-    const bool answered = fetch.outcome() == HttpFetch::Outcome::Answered;
-    const QByteArray answer = fetch.body();
-    fetch.abort();
-    if (!answered)
-        return false;
-    if (const auto error = ApiReplyError(platform::AnsiCodec::decode(answer))) {
-        m_boxes.show(Icon::Exclamation, m_title, u"エラーが発生しました: "_s + *error);
-        *apiError = true;
-    }
-    return true;
+    HttpRequest request;
+    request.method = "POST";
+    request.origin = "http://" + m_endpoints.value(Endpoints::MicroblogHost).toLatin1();
+    request.target = path.toLatin1();
+    request.absoluteTarget = m_formUrl.toLatin1();
+    request.body = body.toLatin1();
+    request.headers = {
+        {"Host", m_endpoints.value(Endpoints::MicroblogHost).toLatin1()},
+        {"User-Agent", HttpAgentText().toLatin1()},
+        {"Content-Type", "application/x-www-form-urlencoded"},
+        {"Authorization", "Basic " + BasicCredentials(login, password).toLatin1()},
+        {"Content-Length", QByteArray::number(request.body.size())},
+        {"Connection", "close"},
+    };
+    // The designed 60 seconds bound the whole request; the answer has the same cap as the uploads'.
+    request.limits.bodyCap = kReplyCap;
+    request.limits.connect = qMin(m_timeouts.connect, m_timeouts.form);
+    request.limits.idle = std::chrono::milliseconds(0);
+    request.limits.total = m_timeouts.form;
+    const QByteArray bytes =
+        WriteRequest(request, connection.via == ConnectionTarget::Via::HttpProxy ? RequestForm::Absolute
+                                                                                 : RequestForm::Origin);
+
+    // The connection and its reader live until the answer is in, the post failed or the client goes.
+    auto* exchange = new HttpConnection(this);
+    auto reader = std::make_shared<AnswerReader>(request.limits.headCap, request.limits.bodyCap);
+    auto end = [exchange, reader, finish](bool answered) {
+        exchange->close();
+        exchange->deleteLater();
+        if (!answered) {
+            finish({MicroblogOutcome::Kind::NoAnswer, {}});
+            return;
+        }
+        // A reply with a status line is an answer, error statuses included: their body says what
+        // went wrong.
+        if (const auto error = ApiReplyError(platform::AnsiCodec::decode(reader->takeBody())))
+            finish({MicroblogOutcome::Kind::ServiceError, u"エラーが発生しました: "_s + *error});
+        else
+            finish({MicroblogOutcome::Kind::Answered, {}});
+    };
+    auto read = [exchange, reader, end](bool closed) {
+        AnswerReader::State state = reader->feed(exchange->readAll());
+        if (closed && (state == AnswerReader::State::Head || state == AnswerReader::State::Body))
+            state = reader->finish();
+        if (state == AnswerReader::State::Done || state == AnswerReader::State::Failed)
+            end(state == AnswerReader::State::Done);
+    };
+    connect(exchange, &HttpConnection::ready, exchange, [exchange, bytes] { exchange->write(bytes); });
+    connect(exchange, &HttpConnection::readyRead, this, [read] { read(false); });
+    connect(exchange, &HttpConnection::closed, this, [read] { read(true); });
+    connect(exchange, &HttpConnection::failed, this, [end] { end(false); });
+    exchange->open(connection, request.limits);
 }
 
 } // namespace linvera

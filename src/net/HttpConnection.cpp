@@ -80,6 +80,8 @@ void HttpConnection::open(const ConnectionTarget& target, const HttpLimits& limi
     }
     if (!target.socketName.isEmpty())
         m_socket->setObjectName(target.socketName);
+    // Found among its owner's children (tests check how a named socket is set up).
+    m_socket->setParent(this);
     m_socket->setProxy(target.via == ConnectionTarget::Via::OtherProxy
                            ? target.otherProxy
                            : QNetworkProxy(QNetworkProxy::NoProxy));

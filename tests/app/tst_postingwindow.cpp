@@ -1,8 +1,10 @@
 // The posting window: its controls as loaded, and its behaviour offscreen against the loopback
 // picture host, microblog API and proxy.
 #include "HostilePeer.h"
+#include "HttpTestDelivery.h"
 #include "MicroblogHosts.h"
 #include "RecordingMessageBoxes.h"
+#include "TempRegistry.h"
 #include "app/ui/PictureLabel.h"
 #include "app/ui/ReplyTextFeed.h"
 #include "app/ui/Twips.h"
@@ -11,6 +13,8 @@
 #include "app/ui/frmTwitter.h"
 #include "microblog/MicroblogClient.h"
 #include "platform/AnsiCodec.h"
+#include "platform/RegAccess.h"
+#include "settings/SettingsModel.h"
 
 #include <QApplication>
 #include <QDropEvent>
@@ -41,13 +45,15 @@ const QString kPassword = u"secret"_s;
 struct Posting
 {
     RecordingMessageBoxes boxes;
+    // The user's Internet settings (the proxy) in a store of the test's own.
+    TempRegistry registry;
+    SettingsModel model;
     frmSettings settings{boxes};
     frmMain main;
     frmTwitter window;
     PictureUploadHost pictureHost;
     MicroblogApiHost api;
     ForwardingProxy proxy;
-    ProxySetting proxySetting;
     QTemporaryDir dir;
 
     Posting()
@@ -55,6 +61,8 @@ struct Posting
         platform::AnsiCodec::select(platform::AnsiCodec::CodePage::Utf8);
         pictureHost.setAccount(kLogin.toLatin1(), kPassword.toLatin1());
         api.setAccount(kLogin.toLatin1(), kPassword.toLatin1());
+        settings.setModel(&model);
+        window.setSettingsModel(&model);
         settings.txtLogin()->setText(kLogin);
         settings.txtPass()->setText(kPassword);
         window.setSettingsWindow(&settings);
@@ -64,13 +72,15 @@ struct Posting
         endpoints.set(Endpoints::PictureHost, pictureHost.hostAndPort());
         endpoints.set(Endpoints::MicroblogHost, api.hostAndPort());
         window.setEndpoints(endpoints);
-        window.setProxySource([this] { return proxySetting; });
     }
 
+    // As another program changes the Internet settings: the model reads the proxy again.
     void useProxy(bool on)
     {
-        proxySetting.enabled = on;
-        proxySetting.server = proxy.hostAndPort();
+        const QString key = u"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings"_s;
+        SetRegNumber(platform::RegRoot::CurrentUser, key, u"ProxyEnable"_s, on ? 1 : 0);
+        SetRegString(platform::RegRoot::CurrentUser, key, u"ProxyServer"_s, proxy.hostAndPort());
+        model.reloadProxy();
     }
 
     // A picture file of the given size, shown in the window as the picture commands do.
@@ -130,6 +140,9 @@ private Q_SLOTS:
     void pictureFromFileCommand();
     void followCommand_data();
     void followCommand();
+    void secondPressWhileRunning_data();
+    void secondPressWhileRunning();
+    void readsTheSettingsModel();
 };
 
 void TestPostingWindow::controls_data()
@@ -452,7 +465,7 @@ void TestPostingWindow::statusPost()
     p.window.txtStatus()->setPlainText(status);
     p.window.txtResponse()->setPlainText(u"old"_s);
     p.window.btnSend()->click();
-    QCOMPARE(p.window.lblMsg()->text(), message);
+    QTRY_COMPARE_WITH_TIMEOUT(p.window.lblMsg()->text(), message, 10000);
     QCOMPARE(p.api.requestCount(), 1);
     QCOMPARE(p.api.lastRequest().path(), QByteArray("/statuses/update.xml"));
     QCOMPARE(HttpTestRequest::decodeFormComponent(p.api.lastRequest().body.mid(7)), status);
@@ -703,6 +716,9 @@ void TestPostingWindow::followCommand()
     p.settings.txtLogin()->setText(login);
     QSignalSpy opened(&p.window, &frmTwitter::openInBrowserRequested);
     p.window.mnuFollow_Click(account);
+    // The page opens once the follow request has ended.
+    if (followed)
+        QTRY_COMPARE_WITH_TIMEOUT(opened.size(), 1, 10000);
     QCOMPARE(p.boxes.shown().size(), message ? 1 : 0);
     QCOMPARE(p.settings.isVisible(), message);
     QCOMPARE(p.api.requestCount(), followed ? 1 : 0);
@@ -712,6 +728,83 @@ void TestPostingWindow::followCommand()
         QCOMPARE(opened.first().first().toString(), u"http://"_s + p.api.hostAndPort() + u"/"_s + account);
         QCOMPARE(opened.first().last().toBool(), true);
     }
+}
+
+void TestPostingWindow::secondPressWhileRunning_data()
+{
+    QTest::addColumn<QString>("running");
+    QTest::newRow("status post") << u"status post"_s;
+    QTest::newRow("picture upload") << u"picture upload"_s;
+    QTest::newRow("status post after the picture") << u"status after picture"_s;
+}
+
+// The designed post waited inside the press, so a second press ran inside the first. Now a
+// second press while a post runs starts nothing, and the first post's outcome is what shows.
+void TestPostingWindow::secondPressWhileRunning()
+{
+    QFETCH(QString, running);
+    Posting p;
+    p.window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&p.window));
+    const bool picture = running != u"status post"_s;
+    if (picture)
+        QVERIFY(!p.showPicture(QSize(16, 16)).isEmpty());
+    p.pictureHost.setMediaUrl(u"http://pic.example/x"_s);
+    p.window.txtStatus()->setPlainText(u"first"_s);
+    // The slow part is the one running at the second press.
+    if (running == u"picture upload"_s)
+        p.pictureHost.setDelivery(HttpTestDelivery::chunks(16, 30));
+    else
+        p.api.setDelivery(HttpTestDelivery::chunks(16, 30));
+    QSignalSpy sent(&p.window.client(), &MicroblogClient::requestSent);
+    p.window.btnSend()->click();
+    QVERIFY(p.window.isPosting());
+    if (running == u"picture upload"_s)
+        QTRY_COMPARE_WITH_TIMEOUT(p.pictureHost.requestCount(), 1, 5000);
+    else
+        QTRY_COMPARE_WITH_TIMEOUT(p.api.requestCount(), 1, 5000);
+    QVERIFY(p.window.isPosting());
+    const QString shownReply = p.window.txtResponse()->toPlainText();
+    p.window.btnSend()->click();
+    // The press changed nothing: the message, the reply box and the requests stay the first post's.
+    QCOMPARE(p.window.lblMsg()->text(), u"投稿中..."_s);
+    QVERIFY(p.window.txtResponse()->toPlainText().startsWith(shownReply));
+    QTRY_VERIFY_WITH_TIMEOUT(!p.window.isPosting(), 15000);
+    QCOMPARE(p.window.lblMsg()->text(),
+             picture ? u"投稿を完了しました: http://pic.example/x"_s : u"投稿が完了しました。"_s);
+    QTest::qWait(300);
+    QCOMPARE(p.api.requestCount(), 1);
+    QCOMPARE(p.pictureHost.requestCount(), picture ? 1 : 0);
+    QCOMPARE(sent.size(), picture ? 1 : 0);
+    QVERIFY(p.boxes.shown().isEmpty());
+    if (picture)
+        QVERIFY(
+            p.window.txtResponse()->toPlainText().contains(u"<mediaurl>http://pic.example/x</mediaurl>"_s));
+    QVERIFY(p.window.txtStatus()->toPlainText().isEmpty());
+}
+
+// The login, password and proxy come from the settings model as each post starts: a change made
+// in the model (not in the dialog's fields) and a proxy changed in the store apply to the next post.
+void TestPostingWindow::readsTheSettingsModel()
+{
+    Posting p;
+    p.window.txtStatus()->setPlainText(u"one"_s);
+    p.window.btnSend()->click();
+    QTRY_COMPARE_WITH_TIMEOUT(p.window.lblMsg()->text(), u"投稿が完了しました。"_s, 10000);
+    QCOMPARE(p.proxy.requestCount(), 0);
+
+    p.api.setAccount("hanako", "h pass");
+    p.model.setText(SettingKey::TwitterLogin, u"hanako"_s);
+    p.model.setText(SettingKey::TwitterPass, u"h pass"_s);
+    p.useProxy(true);
+    QCOMPARE(p.settings.txtLogin()->text(), kLogin);
+    p.window.txtStatus()->setPlainText(u"two"_s);
+    p.window.btnSend()->click();
+    QTRY_COMPARE_WITH_TIMEOUT(p.window.lblMsg()->text(), u"投稿が完了しました。"_s, 10000);
+    QCOMPARE(p.api.requestCount(), 2);
+    QCOMPARE(p.api.lastRequest().header("Authorization"), "Basic " + QByteArray("hanako:h pass").toBase64());
+    QCOMPARE(p.proxy.requestCount(), 1);
+    QVERIFY(p.boxes.shown().isEmpty());
 }
 
 QTEST_MAIN(TestPostingWindow)

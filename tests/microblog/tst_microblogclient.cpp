@@ -1,6 +1,8 @@
 // The microblog client end to end against loopback services: the picture upload, the three profile
 // updates, the status update and the follow, each directly and through an HTTP proxy; and the
 // failures whose waits must end.
+#include "AwaitAnswer.h"
+#include "MicroblogBoxes.h"
 #include "MicroblogHosts.h"
 #include "PythonCheck.h"
 #include "RecordingMessageBoxes.h"
@@ -16,6 +18,7 @@
 #include <QNetworkProxyFactory>
 #include <QScopeGuard>
 #include <QSignalSpy>
+#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
@@ -35,6 +38,17 @@ QString writeFile(const QTemporaryDir& dir, const QString& name, const QByteArra
 {
     const QString path = dir.filePath(name);
     return linvera::test::writeFile(path, bytes) ? path : QString();
+}
+
+/// The form post's outcome once it has ended; none when it never did within `timeoutMs`.
+template <typename Start> std::optional<MicroblogOutcome> awaitForm(Start start, int timeoutMs = 10000)
+{
+    return awaitAnswer<MicroblogOutcome>(
+        [&](const MicroblogClient::FormDone& done) {
+            start(done);
+            return 0;
+        },
+        timeoutMs);
 }
 
 QByteArray picture()
@@ -75,6 +89,11 @@ private Q_SLOTS:
     void proxyFromTheRegistry();
     void environmentProxyNeverTaken_data();
     void environmentProxyNeverTaken();
+    void formPostEndsOnEveryOutcome_data();
+    void formPostEndsOnEveryOutcome();
+    void droppedClientNeverAnswers();
+    void uploadConnectionEndsOnEveryOutcome_data();
+    void uploadConnectionEndsOnEveryOutcome();
 
 private:
     void route(bool viaProxy);
@@ -106,12 +125,12 @@ void TestMicroblogClient::init()
     m_api->setAccount(kLogin, kPassword);
     m_proxy = std::make_unique<ForwardingProxy>();
     QVERIFY(m_pictureHost->isListening() && m_api->isListening() && m_proxy->isListening());
-    m_client = std::make_unique<MicroblogClient>(*m_boxes);
+    m_client = std::make_unique<MicroblogClient>();
+    showMicroblogBoxes(*m_client, *m_boxes, u"H-Linvera"_s);
     Endpoints endpoints;
     endpoints.set(Endpoints::PictureHost, m_pictureHost->hostAndPort());
     endpoints.set(Endpoints::MicroblogHost, m_api->hostAndPort());
     m_client->setEndpoints(endpoints);
-    m_client->setTitle(u"H-Linvera"_s);
     m_proxySetting = {};
     m_client->setProxySource([this] { return m_proxySetting; });
     MicroblogClient::Timeouts timeouts;
@@ -251,8 +270,11 @@ void TestMicroblogClient::statusUpdate()
     QFETCH(bool, posted);
     QFETCH(QString, box);
     route(viaProxy);
-    QCOMPARE(m_client->PostStatusUpdate(status, QString::fromLatin1(kLogin), QString::fromLatin1(password)),
-             posted);
+    const auto outcome = awaitForm([&](const MicroblogClient::FormDone& done) {
+        m_client->PostStatusUpdate(status, QString::fromLatin1(kLogin), QString::fromLatin1(password), done);
+    });
+    QVERIFY(outcome);
+    QCOMPARE(outcome->answered(), posted);
     QCOMPARE(m_api->requestCount(), 1);
     const HttpTestRequest got = m_api->lastRequest();
     QCOMPARE(got.method, QByteArray("POST"));
@@ -289,8 +311,10 @@ void TestMicroblogClient::follow()
     QFETCH(QString, forcedError);
     route(viaProxy);
     m_api->setForcedError(forcedError);
-    QVERIFY(m_client->Twitter_Create_Friendship(u"halvex_jp"_s, QString::fromLatin1(kLogin),
-                                                QString::fromLatin1(kPassword)));
+    QVERIFY(awaitForm([&](const MicroblogClient::FormDone& done) {
+        m_client->Twitter_Create_Friendship(u"halvex_jp"_s, QString::fromLatin1(kLogin),
+                                            QString::fromLatin1(kPassword), done);
+    }));
     QCOMPARE(m_api->requestCount(), 1);
     QCOMPARE(m_api->lastRequest().path(), QByteArray("/friendships/create.xml"));
     QCOMPARE(m_api->lastRequest().body, QByteArray("screen_name=halvex_jp"));
@@ -361,8 +385,12 @@ void TestMicroblogClient::connectionFailureEndsTheWait()
     }
     QElapsedTimer clock;
     clock.start();
-    QVERIFY(!m_client->SendPictureUpload(QString(), u"u"_s, u"p"_s, m_picturePath));
+    QSignalSpy failed(m_client.get(), &MicroblogClient::replyFailed);
+    QSignalSpy sent(m_client.get(), &MicroblogClient::requestSent);
+    QVERIFY(m_client->SendPictureUpload(QString(), u"u"_s, u"p"_s, m_picturePath));
+    QVERIFY(failed.wait(2500));
     QVERIFY(clock.elapsed() < 2500);
+    QCOMPARE(sent.size(), 0);
     QCOMPARE(m_boxes->shown().size(), 1);
     QCOMPARE(m_boxes->shown().first().title, u"ERROR"_s);
     QVERIFY(!m_boxes->shown().first().text.isEmpty());
@@ -453,8 +481,12 @@ void TestMicroblogClient::statusWithoutAnswerIsAFailure()
     }
     QElapsedTimer clock;
     clock.start();
-    QVERIFY(
-        !m_client->PostStatusUpdate(u"hello"_s, QString::fromLatin1(kLogin), QString::fromLatin1(kPassword)));
+    const auto outcome = awaitForm([&](const MicroblogClient::FormDone& done) {
+        m_client->PostStatusUpdate(u"hello"_s, QString::fromLatin1(kLogin), QString::fromLatin1(kPassword),
+                                   done);
+    });
+    QVERIFY(outcome);
+    QVERIFY(!outcome->answered());
     QVERIFY(clock.elapsed() < 5000);
     QVERIFY(m_boxes->shown().isEmpty());
 }
@@ -504,7 +536,10 @@ void TestMicroblogClient::proxyFromTheRegistry()
     QVERIFY(m_client->SendProfileImage(ProfileImageKind::Icon, QString::fromLatin1(kLogin),
                                        QString::fromLatin1(kPassword), m_picturePath));
     QVERIFY(complete.wait(5000));
-    QVERIFY(m_client->PostStatusUpdate(u"s"_s, QString::fromLatin1(kLogin), QString::fromLatin1(kPassword)));
+    const auto posted = awaitForm([&](const MicroblogClient::FormDone& done) {
+        m_client->PostStatusUpdate(u"s"_s, QString::fromLatin1(kLogin), QString::fromLatin1(kPassword), done);
+    });
+    QVERIFY(posted && posted->answered());
     QCOMPARE(m_api->requestCount(), 2);
     QCOMPARE(m_proxy->requestCount(), viaProxy ? 2 : 0);
     QCOMPARE(m_client->lastRequest().startsWith("POST http://"), viaProxy);
@@ -549,19 +584,178 @@ void TestMicroblogClient::environmentProxyNeverTaken()
     route(viaProxy);
 
     QSignalSpy complete(m_client.get(), &MicroblogClient::replyComplete);
+    // The upload's socket lives while the upload runs: it is looked at when the request goes out.
+    std::optional<QNetworkProxy::ProxyType> socketProxy;
+    connect(m_client.get(), &MicroblogClient::requestSent, this, [&] {
+        if (const auto* socket = m_client->findChild<QTcpSocket*>(u"Winsock1"_s))
+            socketProxy = socket->proxy().type();
+    });
     QVERIFY(m_client->SendPictureUpload(QString(), QString::fromLatin1(kLogin),
                                         QString::fromLatin1(kPassword), m_picturePath));
     QVERIFY(complete.wait(5000));
-    QVERIFY(m_client->PostStatusUpdate(u"s"_s, QString::fromLatin1(kLogin), QString::fromLatin1(kPassword)));
+    const auto posted = awaitForm([&](const MicroblogClient::FormDone& done) {
+        m_client->PostStatusUpdate(u"s"_s, QString::fromLatin1(kLogin), QString::fromLatin1(kPassword), done);
+    });
+    QVERIFY(posted && posted->answered());
     QCOMPARE(decoy.connectionCount(), 0);
     // Qt leaves loopback addresses to themselves whatever the environment says; a named host would
     // go to the environment's proxy unless the socket is pinned.
-    const auto* socket = m_client->findChild<QTcpSocket*>(u"Winsock1"_s);
-    QVERIFY(socket);
-    QCOMPARE(socket->proxy().type(), QNetworkProxy::NoProxy);
+    QVERIFY(socketProxy);
+    QCOMPARE(*socketProxy, QNetworkProxy::NoProxy);
     QCOMPARE(m_pictureHost->requestCount(), 1);
     QCOMPARE(m_api->requestCount(), 1);
     QCOMPARE(m_proxy->requestCount(), viaProxy ? 2 : 0);
+}
+
+void TestMicroblogClient::formPostEndsOnEveryOutcome_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("box");
+    QTest::newRow("answer") << u"answer"_s << int(MicroblogOutcome::Kind::Answered) << QString();
+    QTest::newRow("error element") << u"error element"_s << int(MicroblogOutcome::Kind::ServiceError)
+                                   << u"エラーが発生しました: Could not authenticate you."_s;
+    QTest::newRow("connection refused") << u"refused"_s << int(MicroblogOutcome::Kind::NoAnswer) << QString();
+    QTest::newRow("closed without an answer")
+        << u"closed"_s << int(MicroblogOutcome::Kind::NoAnswer) << QString();
+    QTest::newRow("silent until the time-out")
+        << u"silent"_s << int(MicroblogOutcome::Kind::NoAnswer) << QString();
+    QTest::newRow("proxy without a port") << u"bad proxy"_s << int(MicroblogOutcome::Kind::BadProxy)
+                                          << u"プロキシサーバーの設定が正しくありません。"_s;
+}
+
+// The form posts once waited inside the call; now each ends once, from the event loop, whatever
+// becomes of it, with the box it needs reported just before.
+void TestMicroblogClient::formPostEndsOnEveryOutcome()
+{
+    QFETCH(QString, how);
+    QFETCH(int, kind);
+    QFETCH(QString, box);
+    MicroblogClient::Timeouts timeouts;
+    timeouts.form = std::chrono::milliseconds(800);
+    m_client->setTimeouts(timeouts);
+    QString password = QString::fromLatin1(kPassword);
+    if (how == u"error element"_s) {
+        password = u"wrong"_s;
+    } else if (how == u"refused"_s) {
+        Endpoints endpoints;
+        endpoints.set(Endpoints::MicroblogHost,
+                      u"127.0.0.1:"_s + QString::number(HttpTestServer::closedPort()));
+        m_client->setEndpoints(endpoints);
+    } else if (how == u"closed"_s) {
+        m_api->setDelivery(HttpTestDelivery::closeWithoutAnswer());
+    } else if (how == u"silent"_s) {
+        m_api->setDelivery(HttpTestDelivery::silent());
+    } else if (how == u"bad proxy"_s) {
+        m_proxySetting.enabled = true;
+        m_proxySetting.server = u"proxyhost"_s;
+    }
+    QList<MicroblogOutcome> outcomes;
+    bool inside = true;
+    bool answeredInside = false;
+    QElapsedTimer clock;
+    clock.start();
+    m_client->PostStatusUpdate(u"hi"_s, QString::fromLatin1(kLogin), password,
+                               [&](const MicroblogOutcome& outcome) {
+                                   answeredInside = answeredInside || inside;
+                                   outcomes.append(outcome);
+                               });
+    inside = false;
+    QCOMPARE(m_client->runningFormPosts(), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(outcomes.size(), qsizetype(1), 3000);
+    QVERIFY(!answeredInside);
+    QVERIFY(clock.elapsed() < 3000);
+    QCOMPARE(int(outcomes.first().kind), kind);
+    QCOMPARE(m_client->runningFormPosts(), 0);
+    QCOMPARE(m_boxes->texts(), box.isEmpty() ? QStringList() : QStringList{box});
+    // Nothing comes later: neither a second answer nor a second box.
+    QTest::qWait(1000);
+    QCOMPARE(outcomes.size(), qsizetype(1));
+    QCOMPARE(m_boxes->shown().size(), box.isEmpty() ? 0 : 1);
+}
+
+// A client that goes away (the window's end) drops its running post: no answer and no box later.
+void TestMicroblogClient::droppedClientNeverAnswers()
+{
+    m_api->setDelivery(HttpTestDelivery::chunks(8, 40));
+    int answers = 0;
+    m_client->PostStatusUpdate(u"hi"_s, QString::fromLatin1(kLogin), QString::fromLatin1(kPassword),
+                               [&answers](const MicroblogOutcome&) { ++answers; });
+    QTRY_COMPARE_WITH_TIMEOUT(m_api->requestCount(), 1, 3000);
+    m_client.reset();
+    QTest::qWait(1500);
+    QCOMPARE(answers, 0);
+    QVERIFY(m_boxes->shown().isEmpty());
+}
+
+void TestMicroblogClient::uploadConnectionEndsOnEveryOutcome_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("connected") << u"connected"_s;
+    QTest::newRow("refused") << u"refused"_s;
+    QTest::newRow("no connection until the time-out") << u"time-out"_s;
+}
+
+// The upload once waited for its connection inside the call; now the call returns at once and the
+// connection's end (made, refused, timed out) decides what follows.
+void TestMicroblogClient::uploadConnectionEndsOnEveryOutcome()
+{
+    QFETCH(QString, how);
+    MicroblogClient::Timeouts timeouts;
+    timeouts.connect = std::chrono::milliseconds(600);
+    m_client->setTimeouts(timeouts);
+    // A listener that takes no connection: once its small queue is full, the next one is never made.
+    QTcpServer full;
+    std::vector<std::unique_ptr<QTcpSocket>> fillers;
+    Endpoints endpoints;
+    endpoints.set(Endpoints::PictureHost, m_pictureHost->hostAndPort());
+    if (how == u"refused"_s) {
+        endpoints.set(Endpoints::PictureHost,
+                      u"127.0.0.1:"_s + QString::number(HttpTestServer::closedPort()));
+    } else if (how == u"time-out"_s) {
+        full.setListenBacklogSize(0);
+        QVERIFY(full.listen(QHostAddress::LocalHost));
+        full.pauseAccepting();
+        for (int i = 0; i < 4; ++i) {
+            fillers.push_back(std::make_unique<QTcpSocket>());
+            fillers.back()->setProxy(QNetworkProxy::NoProxy);
+            fillers.back()->connectToHost(QHostAddress::LocalHost, full.serverPort());
+        }
+        QTest::qWait(300);
+        endpoints.set(Endpoints::PictureHost, u"127.0.0.1:"_s + QString::number(full.serverPort()));
+    }
+    m_client->setEndpoints(endpoints);
+    QSignalSpy sent(m_client.get(), &MicroblogClient::requestSent);
+    QSignalSpy complete(m_client.get(), &MicroblogClient::replyComplete);
+    QSignalSpy failed(m_client.get(), &MicroblogClient::replyFailed);
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(m_client->SendPictureUpload(QString(), QString::fromLatin1(kLogin),
+                                        QString::fromLatin1(kPassword), m_picturePath));
+    // The call itself never waits for the connection (a wait would take the whole connect time).
+    QVERIFY(clock.elapsed() < 300);
+    QCOMPARE(sent.size(), 0);
+    QVERIFY(m_client->isSocketBusy());
+    QTRY_COMPARE_WITH_TIMEOUT(complete.size() + failed.size(), qsizetype(1), 5000);
+    QVERIFY(!m_client->isSocketBusy());
+    if (how == u"connected"_s) {
+        QCOMPARE(sent.size(), 1);
+        QCOMPARE(complete.size(), 1);
+        QVERIFY(m_boxes->shown().isEmpty());
+    } else {
+        QCOMPARE(sent.size(), 0);
+        QCOMPARE(failed.size(), 1);
+        QCOMPARE(m_boxes->shown().size(), 1);
+        QCOMPARE(m_boxes->shown().first().title, u"ERROR"_s);
+        QCOMPARE(m_boxes->shown().first().icon, Icon::Exclamation);
+        QCOMPARE(m_boxes->shown().first().text, failed.first().first().toString());
+        if (how == u"time-out"_s) {
+            QCOMPARE(m_boxes->shown().first().text, u"Socket operation timed out"_s);
+            QVERIFY2(clock.elapsed() >= 550, qPrintable(QString::number(clock.elapsed())));
+        }
+    }
+    QTest::qWait(300);
+    QCOMPARE(complete.size() + failed.size(), qsizetype(1));
 }
 
 QTEST_GUILESS_MAIN(TestMicroblogClient)

@@ -353,10 +353,10 @@ void Application::wireWindows()
     // The posting window and the hidden commands that lead to it.
     frmTwitter* twitter = m_twitter.get();
     twitter->setMessageBoxes(m_boxes);
+    twitter->setSettingsModel(model);
     twitter->setSettingsWindow(settings);
     twitter->setMainWindow(main);
     twitter->setEndpoints(m_endpoints);
-    twitter->setProxySource([model] { return model->proxy(); });
     connect(main, &frmMain::pictureFromFileRequested, twitter, &frmTwitter::btnTwitpicFromFile_Click);
     connect(main, &frmMain::postingWindowRequested, this,
             [this] { m_twitter->btnTwitter_Click(m_engine->lConvMode()); });

@@ -9,8 +9,10 @@
 #include "app/ui/frmMain.h"
 #include "app/ui/frmSettings.h"
 #include "microblog/MicroblogClient.h"
+#include "microblog/MicroblogOutcome.h"
 #include "microblog/MicroblogReplies.h"
 #include "platform/AppInfo.h"
+#include "settings/SettingsModel.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -188,18 +190,11 @@ frmTwitter::frmTwitter(QWidget* parent)
 
     m_ownBoxes = std::make_unique<WidgetMessageBoxes>(this);
     m_boxes = m_ownBoxes.get();
-    makeClient();
-}
 
-frmTwitter::~frmTwitter() = default;
-
-void frmTwitter::makeClient()
-{
-    delete m_client;
-    m_client = new MicroblogClient(*m_boxes, this);
-    m_client->setTitle(AppTitle());
-    m_client->setEndpoints(m_endpoints);
-    m_client->setProxySource(m_proxySource);
+    m_client = new MicroblogClient(this);
+    // The client reports; the window shows, before it goes on.
+    connect(m_client, &MicroblogClient::reported, this,
+            [this](const MicroblogOutcome& outcome) { ShowOutcome(outcome, *m_boxes, AppTitle()); });
     connect(m_client, &MicroblogClient::requestSent, m_txtRequest, &QPlainTextEdit::setPlainText);
     connect(m_client, &MicroblogClient::responsePart, m_replyFeed, &ReplyTextFeed::add);
     // The whole reply is in the box before it is judged.
@@ -207,14 +202,15 @@ void frmTwitter::makeClient()
     connect(m_client, &MicroblogClient::replyComplete, this, &frmTwitter::onReplyComplete);
     connect(m_client, &MicroblogClient::replyFailed, this, [this] {
         m_replyFeed->flush();
-        m_lblMsg->setText(kFailed);
+        finishPost(kFailed);
     });
 }
+
+frmTwitter::~frmTwitter() = default;
 
 void frmTwitter::setMessageBoxes(platform::MessageBoxes& boxes)
 {
     m_boxes = &boxes;
-    makeClient();
 }
 
 void frmTwitter::setEndpoints(const Endpoints& endpoints)
@@ -223,20 +219,21 @@ void frmTwitter::setEndpoints(const Endpoints& endpoints)
     m_client->setEndpoints(endpoints);
 }
 
-void frmTwitter::setProxySource(std::function<ProxySetting()> source)
+void frmTwitter::setSettingsModel(const SettingsModel* model)
 {
-    m_proxySource = std::move(source);
-    m_client->setProxySource(m_proxySource);
+    m_model = model;
+    // Read as each request starts, so a proxy changed meanwhile applies to the next one.
+    m_client->setProxySource([this] { return m_model ? m_model->proxy() : ProxySetting{}; });
 }
 
 QString frmTwitter::login() const
 {
-    return m_settings ? m_settings->txtLogin()->text() : QString();
+    return m_model ? m_model->snapshot().twitterLogin : QString();
 }
 
 QString frmTwitter::password() const
 {
-    return m_settings ? m_settings->txtPass()->text() : QString();
+    return m_model ? m_model->snapshot().twitterPass : QString();
 }
 
 bool frmTwitter::credentialsGiven()
@@ -284,6 +281,10 @@ void frmTwitter::insertUrl(const QString& url)
 
 void frmTwitter::btnSend_Click()
 {
+    // One post at a time: a second press would clear the reply box and start a request whose
+    // outcome could be taken for the first one's.
+    if (m_posting)
+        return;
     if (!credentialsGiven())
         return;
     const QString user = login();
@@ -301,17 +302,28 @@ void frmTwitter::btnSend_Click()
     } else if (pictureMode()) {
         sent = m_client->SendPictureUpload(status, user, pass, m_postPicturePath);
     } else {
-        m_statusPostOK = m_client->PostStatusUpdate(status, user, pass);
-        if (m_statusPostOK) {
-            btnClear_Click();
-            m_lblMsg->setText(u"投稿が完了しました。"_s);
-        } else {
-            m_lblMsg->setText(kFailed);
-        }
+        m_posting = true;
+        m_client->PostStatusUpdate(status, user, pass, [this](const MicroblogOutcome& outcome) {
+            // No answer at all (host not found, time-out) is no post either.
+            m_statusPostOK = outcome.answered();
+            if (m_statusPostOK) {
+                btnClear_Click();
+                finishPost(u"投稿が完了しました。"_s);
+            } else {
+                finishPost(kFailed);
+            }
+        });
         return;
     }
-    // A sent upload keeps "posting" until its reply is judged.
+    // A started upload keeps "posting" until its reply is judged.
+    m_posting = sent;
     m_lblMsg->setText(sent ? kPosting : kFailed);
+}
+
+void frmTwitter::finishPost(const QString& message)
+{
+    m_posting = false;
+    m_lblMsg->setText(message);
 }
 
 void frmTwitter::btnClear_Click()
@@ -335,23 +347,26 @@ void frmTwitter::onReplyComplete(const QString& reply)
     case SocketVerdict::PictureUrl: {
         const QString status = verdict.value + u" - "_s + m_txtStatus->toPlainText();
         m_txtStatus->setPlainText(status);
-        // The outcome is reported by the status post itself.
-        m_statusPostOK = m_client->PostStatusUpdate(status, login(), password());
-        btnClear_Click();
-        m_lblMsg->setText(kDone + verdict.value);
+        // The outcome is reported by the status post itself; the window clears once it has ended.
+        m_client->PostStatusUpdate(status, login(), password(),
+                                   [this, url = verdict.value](const MicroblogOutcome& outcome) {
+                                       m_statusPostOK = outcome.answered();
+                                       btnClear_Click();
+                                       finishPost(kDone + url);
+                                   });
         break;
     }
     case SocketVerdict::ScreenName:
         btnClear_Click();
-        m_lblMsg->setText(kDone + verdict.value);
+        finishPost(kDone + verdict.value);
         break;
     case SocketVerdict::ServiceError:
         m_boxes->show(Icon::Exclamation, AppTitle(), u"エラーが発生しました:"_s + verdict.value);
-        m_lblMsg->setText(kFailed);
+        finishPost(kFailed);
         break;
     case SocketVerdict::Unknown:
         m_boxes->show(Icon::Exclamation, AppTitle(), u"原因不明のエラーが発生しました。"_s);
-        m_lblMsg->setText(kFailed);
+        finishPost(kFailed);
         break;
     }
 }
@@ -381,10 +396,14 @@ void frmTwitter::CaptureImageResize()
     m_lblMsg->setText(u"ｷｬﾌﾟﾁｬ画像をﾃﾞｽｸﾄｯﾌﾟに保存しました。"_s);
 }
 
-bool frmTwitter::Twitter_Create_Friendship(const QString& account, const QString& twlogin,
-                                           const QString& twpass)
+void frmTwitter::Twitter_Create_Friendship(const QString& account, const QString& twlogin,
+                                           const QString& twpass, std::function<void()> then)
 {
-    return m_client->Twitter_Create_Friendship(account, twlogin, twpass);
+    m_client->Twitter_Create_Friendship(account, twlogin, twpass,
+                                        [then = std::move(then)](const MicroblogOutcome&) {
+                                            if (then)
+                                                then();
+                                        });
 }
 
 void frmTwitter::btnTwitpicFromFile_Click()
@@ -427,9 +446,10 @@ void frmTwitter::mnuFollow_Click(const QString& makerAccount)
     }
     if (makerAccount.isEmpty() || login().trimmed().isEmpty() || password().trimmed().isEmpty())
         return;
-    Twitter_Create_Friendship(makerAccount, login(), password());
-    Q_EMIT openInBrowserRequested(
-        u"http://"_s + m_endpoints.value(Endpoints::MicroblogHost) + u'/' + makerAccount, true);
+    // The account's page opens once the follow request has ended, as after the designed wait.
+    const QString page = u"http://"_s + m_endpoints.value(Endpoints::MicroblogHost) + u'/' + makerAccount;
+    Twitter_Create_Friendship(makerAccount, login(), password(),
+                              [this, page] { Q_EMIT openInBrowserRequested(page, true); });
 }
 
 TwipSize frmTwitter::imgCaptureSizeTwips() const

@@ -2,7 +2,6 @@
 
 #include "app/ui/ThumbnailFit.h"
 #include "conv/Endpoints.h"
-#include "net/ProxySetting.h"
 
 #include <QDialog>
 
@@ -23,6 +22,7 @@ class MessageBoxes;
 
 class MicroblogClient;
 class PictureLabel;
+class SettingsModel;
 class ReplyTextFeed;
 class TextDropFilter;
 class frmMain;
@@ -41,13 +41,14 @@ public:
     explicit frmTwitter(QWidget* parent = nullptr);
     ~frmTwitter() override;
 
-    /// What the window reads from elsewhere: the login and password of the settings window, the
-    /// URLs of the main window, the message boxes, the hosts and the proxy.
+    /// What the window reads from elsewhere: the login, password and proxy of the settings (as the
+    /// model's snapshot holds them when a request starts), the settings window to show when the
+    /// login is missing, the URLs of the main window, the message boxes and the hosts.
+    void setSettingsModel(const SettingsModel* model);
     void setSettingsWindow(frmSettings* settings) { m_settings = settings; }
     void setMainWindow(frmMain* main) { m_main = main; }
     void setMessageBoxes(platform::MessageBoxes& boxes);
     void setEndpoints(const Endpoints& endpoints);
-    void setProxySource(std::function<ProxySetting()> source);
     /// The picture file chooser of the picture-from-file command; none is the file dialog.
     void setFileChooser(std::function<QString()> chooser) { m_chooseFile = std::move(chooser); }
     MicroblogClient& client() { return *m_client; }
@@ -59,11 +60,14 @@ public:
     void setDisplayPicturePath(const QString& path) { m_displayPicturePath = path; }
     /// The outcome of the last status update (true until one fails).
     bool statusPostOK() const { return m_statusPostOK; }
+    /// True from a post's start until its outcome is shown; a press of `btnSend` meanwhile is ignored.
+    bool isPosting() const { return m_posting; }
 
     /// Shows the window in picture mode with the picture at `displayPicturePath()`.
     void CaptureImageResize();
-    /// The follow request; true once it has ended.
-    bool Twitter_Create_Friendship(const QString& account, const QString& twlogin, const QString& twpass);
+    /// The follow request; `then` runs once it has ended, whatever the answer.
+    void Twitter_Create_Friendship(const QString& account, const QString& twlogin, const QString& twpass,
+                                   std::function<void()> then = {});
 
     /// The main window's commands that lead here: a picture file chosen in a dialog, the window
     /// with the status prefilled from the last conversion, and following the maker's account.
@@ -116,7 +120,7 @@ private:
     void updateStatusColour();
     void insertUrl(const QString& url);
     void onReplyComplete(const QString& reply);
-    void makeClient();
+    void finishPost(const QString& message);
 
     platform::MessageBoxes* m_boxes = nullptr;
     std::unique_ptr<platform::MessageBoxes> m_ownBoxes;
@@ -126,10 +130,11 @@ private:
     TextDropFilter* m_drops = nullptr;
     Endpoints m_endpoints;
     std::function<QString()> m_chooseFile;
-    std::function<ProxySetting()> m_proxySource;
+    const SettingsModel* m_model = nullptr;
     QString m_postPicturePath;
     QString m_displayPicturePath;
     bool m_statusPostOK = true;
+    bool m_posting = false;
 
     QPlainTextEdit* m_txtStatus = nullptr;
     QLabel* m_lblComment1 = nullptr;
