@@ -66,6 +66,17 @@ ConversionEngine::ConversionEngine(ConversionView& view, platform::MessageBoxes&
 
 ConversionEngine::~ConversionEngine() = default;
 
+void ConversionEngine::setHttpLimits(const HttpLimits& limits)
+{
+    m_httpLimits = limits;
+    m_picture->setLimits(limits);
+}
+
+void ConversionEngine::setProbeTimeouts(RedirectProbe::Timeouts timeouts)
+{
+    m_probe->setTimeouts(timeouts);
+}
+
 ProbeRoute ConversionEngine::lastProbeRoute() const
 {
     return m_probe->lastRoute();
@@ -259,24 +270,29 @@ void ConversionEngine::StartConv(std::function<void()> whenRun)
         return;
     case ConversionPlan::Step::ExpandService: {
         const quint64 run = m_run;
-        startService(
-            ExpandServiceLink(input, m_plan.serviceLink, [this, run, input](const ServiceExpansion& e) {
-                if (run != m_run)
-                    appendLog(input, e.longUrl);
-                else
-                    expanded(e.longUrl, QString(), e.pageTitle, e.message);
-            }).release());
+        startService(ExpandServiceLink(
+                         input, m_plan.serviceLink,
+                         [this, run, input](const ServiceExpansion& e) {
+                             if (run != m_run)
+                                 appendLog(input, e.longUrl);
+                             else
+                                 expanded(e.longUrl, QString(), e.pageTitle, e.message);
+                         },
+                         m_httpLimits)
+                         .release());
         break;
     }
     case ConversionPlan::Step::ExpandRule: {
         const quint64 run = m_run;
-        startService(ExpandShortLink(input, m_plan.rule.templ, m_plan.rule.answer, m_endpoints,
-                                     [this, run, input](const Expansion& e) {
-                                         if (run != m_run)
-                                             appendLog(input, e.longUrl);
-                                         else
-                                             expanded(e.longUrl, e.fetchedUrl, e.pageTitle, QString());
-                                     })
+        startService(ExpandShortLink(
+                         input, m_plan.rule.templ, m_plan.rule.answer, m_endpoints,
+                         [this, run, input](const Expansion& e) {
+                             if (run != m_run)
+                                 appendLog(input, e.longUrl);
+                             else
+                                 expanded(e.longUrl, e.fetchedUrl, e.pageTitle, QString());
+                         },
+                         m_httpLimits)
                          .release());
         break;
     }
@@ -327,18 +343,20 @@ void ConversionEngine::shorten()
             shortened(afterUrl, message);
     };
     if (const int type = shortUrlType(); IsServiceType(type)) {
-        startService(
-            ShortenWithService(input, type, m_accounts ? m_accounts() : ShortenerAccounts(), m_endpoints,
-                               [answered](const ShortenOutcome& o) { answered(o.shortUrl, o.message); })
-                .release());
+        startService(ShortenWithService(
+                         input, type, m_accounts ? m_accounts() : ShortenerAccounts(), m_endpoints,
+                         [answered](const ShortenOutcome& o) { answered(o.shortUrl, o.message); },
+                         m_httpLimits)
+                         .release());
     } else if (ShortenerHostUnset(type, m_endpoints)) {
         // The shipped host is a placeholder that never answers: say what to set instead of failing
         // on the name.
         shortened(QString(), ShortenerHostUnsetMessage(type));
     } else {
-        startService(ShortenUrl(input, type, m_endpoints, [answered](const QString& shortUrl) {
-                         answered(shortUrl, {});
-                     }).release());
+        startService(ShortenUrl(
+                         input, type, m_endpoints,
+                         [answered](const QString& shortUrl) { answered(shortUrl, {}); }, m_httpLimits)
+                         .release());
     }
 }
 
@@ -550,7 +568,7 @@ void ConversionEngine::onProbeAnswered(const QString& headerBlock)
     auto* call = new ServiceCall(this);
     connect(call, &ServiceCall::ended, call, &QObject::deleteLater);
     m_channelPage = call;
-    call->start({liveLocation, QString(), std::nullopt, 0, QString()},
+    call->start({liveLocation, QString(), std::nullopt, QString(), ServiceTextLimits(m_httpLimits)},
                 [this, liveLocation](const QByteArray& page) { onChannelPage(liveLocation, page); });
 }
 

@@ -69,6 +69,12 @@ public:
     const Endpoints& endpoints() const { return m_endpoints; }
     void setLogFilePath(const QString& path) { m_logFilePath = path; }
     void setTempFolder(const QString& folder) { m_tempFolder = folder; }
+    /// The caps and time-outs of this engine's requests: a download takes them as they are, a
+    /// service's text answer within its own smaller cap.
+    void setHttpLimits(const HttpLimits& limits);
+    const HttpLimits& httpLimits() const { return m_httpLimits; }
+    /// The bounds of this engine's header probes.
+    void setProbeTimeouts(RedirectProbe::Timeouts timeouts);
     /// The proxy the header probe goes through, asked at every probe (none by default).
     void setProxySource(std::function<ProxySetting()> source) { m_proxy = std::move(source); }
     /// Where the last header probe connected.
@@ -178,6 +184,7 @@ private:
     PictureDownload* m_picture;
     QString m_logFilePath;
     QString m_tempFolder;
+    HttpLimits m_httpLimits;
     bool m_logFailureShown = false;
     QString m_previewPicturePath;
     std::function<int()> m_shortUrlType;

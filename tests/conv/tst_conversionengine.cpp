@@ -16,8 +16,10 @@
 #include "TestFiles.h"
 #include "TestPictures.h"
 #include "TlsTestHost.h"
+#include "WaitLimits.h"
 
 #include <QAbstractSocket>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLocale>
 #include <QSignalSpy>
@@ -25,6 +27,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+
+#include <vector>
 
 using namespace Qt::StringLiterals;
 using namespace linvera;
@@ -119,6 +123,8 @@ private Q_SLOTS:
     void destinationReviewed();
     void replacedRunsLateAnswerChangesNothing_data();
     void replacedRunsLateAnswerChangesNothing();
+    void limitsStayWithTheirEngine_data();
+    void limitsStayWithTheirEngine();
 
 private:
     void run(const QString& input, int waitMs = 10000);
@@ -149,8 +155,6 @@ void TestConversionEngine::init()
     setEndpoint(Endpoints::LiveHost, u"live.example"_s);
     setEndpoint(Endpoints::LiveShortDomain, u"lv.example"_s);
     setProxy(false, QString());
-    RedirectProbe::setTimeouts({std::chrono::milliseconds(3000), std::chrono::milliseconds(1500)});
-    setHttpTimeouts({std::chrono::milliseconds(3000), std::chrono::milliseconds(10000)});
 
     m_view = std::make_unique<RecordingView>();
     m_boxes = std::make_unique<SocketCountingBoxes>();
@@ -158,6 +162,8 @@ void TestConversionEngine::init()
     m_boxes->engine = m_engine.get();
     showEngineBoxes(*m_engine, *m_boxes);
     m_engine->setEndpoints(g_endpoints);
+    m_engine->setProbeTimeouts({std::chrono::milliseconds(3000), std::chrono::milliseconds(1500)});
+    m_engine->setHttpLimits(WaitLimits(std::chrono::milliseconds(3000), std::chrono::milliseconds(10000)));
     m_engine->setLogFilePath(m_dir->filePath(u"log.txt"_s));
     m_engine->setTempFolder(m_dir->path());
     m_engine->setClock([this] { return m_today; });
@@ -521,7 +527,7 @@ void TestConversionEngine::probeWithoutPortGoesToPort80()
 {
     QFETCH(QString, link);
     // Nothing need listen on port 80: where the probe went is what counts.
-    RedirectProbe::setTimeouts({std::chrono::milliseconds(300), std::chrono::milliseconds(300)});
+    m_engine->setProbeTimeouts({std::chrono::milliseconds(300), std::chrono::milliseconds(300)});
     loadRules(u"127.0.0.1\tLocation:\t\r\n"_s);
     run(link);
     QCOMPARE(m_engine->lConvMode(), 4);
@@ -1154,6 +1160,60 @@ void TestConversionEngine::replacedRunsLateAnswerChangesNothing()
     QVERIFY(m_boxes->shown().isEmpty());
     // The expansion that came too late started no shortening of its own.
     QCOMPARE(m_shortener->requestCount() + api.requestCount(), qsizetype(1));
+}
+
+void TestConversionEngine::limitsStayWithTheirEngine_data()
+{
+    QTest::addColumn<bool>("probe");
+    QTest::newRow("shortening, each engine's HTTP time-outs") << false;
+    QTest::newRow("header probe, each engine's probe time-outs") << true;
+}
+
+// Two engines side by side ask the same silent host, one with short waits and one with long ones:
+// each ends by its own time-out, so what one engine was given never reaches the other.
+void TestConversionEngine::limitsStayWithTheirEngine()
+{
+    QFETCH(bool, probe);
+    HttpTestServer silent;
+    QVERIFY(silent.isListening());
+    silent.setDelivery(HttpTestDelivery::silent());
+    Endpoints endpoints = g_endpoints;
+    endpoints.set(Endpoints::ShortenerAltApiHost, silent.hostAndPort());
+    const std::chrono::milliseconds waits[] = {std::chrono::milliseconds(300),
+                                               std::chrono::milliseconds(2500)};
+
+    QElapsedTimer clock;
+    std::vector<std::unique_ptr<RecordingView>> views;
+    std::vector<std::unique_ptr<ConversionEngine>> engines;
+    QList<qint64> endedAt(2, -1);
+    for (int i = 0; i < 2; ++i) {
+        views.push_back(std::make_unique<RecordingView>());
+        engines.push_back(std::make_unique<ConversionEngine>(*views.back(), *m_boxes));
+        ConversionEngine& engine = *engines.back();
+        engine.setEndpoints(endpoints);
+        engine.setTempFolder(m_dir->path());
+        engine.shortLinkRules().loadFromText(u"127.0.0.1\tLocation:\t\r\n"_s, *m_boxes);
+        if (probe)
+            engine.setProbeTimeouts({waits[i], waits[i]});
+        else
+            engine.setHttpLimits(WaitLimits(waits[i], 3 * waits[i]));
+        connect(&engine, &ConversionEngine::conversionFinished, this,
+                [&clock, &endedAt, i] { endedAt[i] = clock.elapsed(); });
+        views.back()->setBeforeUrl(probe ? silent.url(u"/abc"_s).toString() : u"http://long.example/page"_s);
+    }
+    clock.start();
+    // The long waits start first, so that the order of the starts cannot explain the order of the ends.
+    engines[1]->StartConv();
+    engines[0]->StartConv();
+    QTRY_COMPARE_WITH_TIMEOUT(silent.requestCount(), qsizetype(2), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(endedAt[0] >= 0 && endedAt[1] >= 0, 15000);
+    qInfo("ended after %lld and %lld ms", endedAt[0], endedAt[1]);
+    // Qt's coarse timers may fire up to 5 % early; the bounds leave twice that.
+    QVERIFY2(endedAt[0] >= waits[0].count() * 90 / 100, qPrintable(QString::number(endedAt[0])));
+    QVERIFY2(endedAt[0] < waits[1].count() * 90 / 100, qPrintable(QString::number(endedAt[0])));
+    QVERIFY2(endedAt[1] >= waits[1].count() * 90 / 100, qPrintable(QString::number(endedAt[1])));
+    for (const auto& view : views)
+        QCOMPARE(view->message, probe ? ConversionEngine::processingMessage() : u"URL短縮化に失敗しました"_s);
 }
 
 QTEST_MAIN(TestConversionEngine)
