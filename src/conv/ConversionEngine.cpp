@@ -45,7 +45,6 @@ ConversionEngine::ConversionEngine(ConversionView& view, platform::MessageBoxes&
     , m_boxes(boxes)
     , m_probe(new RedirectProbe(this))
     , m_picture(new PictureDownload(this))
-    , m_shortUrlType([] { return 0; })
     , m_today(&QDate::currentDate)
 {
     connect(m_probe, &RedirectProbe::answered, this, &ConversionEngine::onProbeAnswered);
@@ -97,11 +96,6 @@ bool ConversionEngine::isWaiting() const
 bool ConversionEngine::isProcessing() const
 {
     return m_call && m_call->isRunning();
-}
-
-int ConversionEngine::shortUrlType() const
-{
-    return m_shortUrlType ? m_shortUrlType() : 0;
 }
 
 namespace {
@@ -221,6 +215,8 @@ void ConversionEngine::StartConv(std::function<void()> whenRun)
     if (m_view.beforeUrl().isEmpty())
         return;
     ++m_run;
+    // A change of the settings from here on is for the next run.
+    m_runSettings = m_settings;
     m_probe->cancel();
     m_picture->cancel();
     if (m_channelPage) {
@@ -246,7 +242,7 @@ void ConversionEngine::StartConv(std::function<void()> whenRun)
     ConversionSettings settings;
     settings.forceFollow = m_forceFollow;
     if (!m_forceFollow && !IsLiveShortLink(input, m_endpoints.value(Endpoints::LiveShortDomain)))
-        settings.accounts = m_accounts ? m_accounts() : ShortenerAccounts();
+        settings.accounts = m_runSettings.accounts;
     m_plan = PlanConversion(input, settings, m_endpoints, m_shortLinkRules, m_pictureRules, m_tempFolder);
     m_expansionMessage.clear();
     m_fetchedUrl.clear();
@@ -342,9 +338,9 @@ void ConversionEngine::shorten()
         else
             shortened(afterUrl, message);
     };
-    if (const int type = shortUrlType(); IsServiceType(type)) {
+    if (const int type = m_runSettings.shortUrlType; IsServiceType(type)) {
         startService(ShortenWithService(
-                         input, type, m_accounts ? m_accounts() : ShortenerAccounts(), m_endpoints,
+                         input, type, m_runSettings.accounts, m_endpoints,
                          [answered](const ShortenOutcome& o) { answered(o.shortUrl, o.message); },
                          m_httpLimits)
                          .release());
@@ -409,10 +405,10 @@ void ConversionEngine::startNetworkStep(int mode, const QString& afterUrl)
     }
     m_liveProbe = mode == LiveLink;
     m_upgraded = false;
-    m_chain = !m_liveProbe && (m_forceFollow || (m_followChain && m_followChain()));
+    m_chain = !m_liveProbe && (m_forceFollow || m_runSettings.followChain);
     m_hops.clear();
     m_chainLines.clear();
-    m_probe->setProxy(m_proxy ? m_proxy() : ProxySetting());
+    m_probe->setProxy(m_runSettings.proxy);
     if (!probe(input)) {
         // Neither http nor https: probed as a plain link, as the rule asked.
         const UrlParts parts = SplitUrl(input);
@@ -523,7 +519,7 @@ QString ConversionEngine::review(const QString& afterUrl, bool mayStrip)
     m_review = {};
     m_review.afterUrl = afterUrl;
     if (m_check && !afterUrl.isEmpty())
-        m_review = m_check->review(afterUrl, mayStrip && m_stripTrackers && m_stripTrackers());
+        m_review = m_check->review(afterUrl, mayStrip && m_runSettings.stripTrackers);
     return m_review.afterUrl;
 }
 

@@ -52,16 +52,10 @@ public:
 
 // What the application would have read from the store; the engine never reads the store itself.
 Endpoints g_endpoints;
-ProxySetting g_proxy;
 
 void setEndpoint(Endpoints::Name name, const QString& host)
 {
     g_endpoints.set(name, host);
-}
-
-void setProxy(bool enabled, const QString& server)
-{
-    g_proxy = ProxySetting{enabled, server};
 }
 
 } // namespace
@@ -125,10 +119,15 @@ private Q_SLOTS:
     void replacedRunsLateAnswerChangesNothing();
     void limitsStayWithTheirEngine_data();
     void limitsStayWithTheirEngine();
+    void settingsChangeWaitsForTheNextRun_data();
+    void settingsChangeWaitsForTheNextRun();
 
 private:
     void run(const QString& input, int waitMs = 10000);
     void loadRules(const QString& shortLinkRules, const QString& pictureRules = {});
+    /// What the application would hand the engine after the settings changed.
+    void setProxy(bool enabled, const QString& server);
+    void setFollowChain(bool follow);
 
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<RecordingView> m_view;
@@ -136,7 +135,6 @@ private:
     std::unique_ptr<ConversionEngine> m_engine;
     std::unique_ptr<ShortenerService> m_shortener;
     QDate m_today{2026, 12, 7};
-    bool m_followChain = false;
 };
 
 void TestConversionEngine::init()
@@ -154,7 +152,6 @@ void TestConversionEngine::init()
     setEndpoint(Endpoints::StoreHostPrefix, u"www.store."_s);
     setEndpoint(Endpoints::LiveHost, u"live.example"_s);
     setEndpoint(Endpoints::LiveShortDomain, u"lv.example"_s);
-    setProxy(false, QString());
 
     m_view = std::make_unique<RecordingView>();
     m_boxes = std::make_unique<SocketCountingBoxes>();
@@ -167,10 +164,7 @@ void TestConversionEngine::init()
     m_engine->setLogFilePath(m_dir->filePath(u"log.txt"_s));
     m_engine->setTempFolder(m_dir->path());
     m_engine->setClock([this] { return m_today; });
-    m_engine->setShortUrlTypeSource([] { return 0; });
-    m_engine->setProxySource([] { return g_proxy; });
-    m_engine->setFollowChainSource([this] { return m_followChain; });
-    m_followChain = false;
+    m_engine->setSettings(EngineSettings());
 }
 
 void TestConversionEngine::cleanup()
@@ -183,6 +177,20 @@ void TestConversionEngine::loadRules(const QString& shortLinkRules, const QStrin
 {
     m_engine->shortLinkRules().loadFromText(shortLinkRules, *m_boxes);
     m_engine->pictureRules().loadFromText(pictureRules);
+}
+
+void TestConversionEngine::setProxy(bool enabled, const QString& server)
+{
+    EngineSettings settings = m_engine->settings();
+    settings.proxy = ProxySetting{enabled, server};
+    m_engine->setSettings(settings);
+}
+
+void TestConversionEngine::setFollowChain(bool follow)
+{
+    EngineSettings settings = m_engine->settings();
+    settings.followChain = follow;
+    m_engine->setSettings(settings);
 }
 
 void TestConversionEngine::run(const QString& input, int waitMs)
@@ -225,7 +233,9 @@ void TestConversionEngine::destinationReviewed()
     verdict::DestinationCheck check;
     QCOMPARE(check.load(m_dir->path()), QStringList());
     m_engine->setDestinationCheck(&check);
-    m_engine->setStripTrackersSource([strip] { return strip; });
+    EngineSettings settings = m_engine->settings();
+    settings.stripTrackers = strip;
+    m_engine->setSettings(settings);
     m_view->clipboardChecked = true;
     loadRules(u"go.example/\t"_s + destination + u"\t\r\n"_s);
     run(u"http://go.example/a"_s);
@@ -296,7 +306,9 @@ void TestConversionEngine::shortensLongUrl()
     ShortenerService primary;
     setEndpoint(Endpoints::ShortenerApiHost, primary.hostAndPort());
     m_engine->setEndpoints(g_endpoints);
-    m_engine->setShortUrlTypeSource([shortUrlType] { return shortUrlType; });
+    EngineSettings settings = m_engine->settings();
+    settings.shortUrlType = shortUrlType;
+    m_engine->setSettings(settings);
     m_shortener->setShortUrl(u"http://s.example/alt1"_s);
     primary.setShortUrl(u"http://sh.example/main1"_s);
     m_view->clipboardChecked = true;
@@ -850,7 +862,7 @@ void TestConversionEngine::redirectChain()
     for (QString& line : info)
         line.replace(u"<p>"_s, host.hostAndPort());
     expected.replace(u"<p>"_s, host.hostAndPort());
-    m_followChain = follow;
+    setFollowChain(follow);
     loadRules(u"127.0.0.1\tLocation:\t\r\n"_s);
     run(u"http://"_s + host.hostAndPort() + u"/c0"_s, 15000);
     QVERIFY(m_boxes->shown().isEmpty());
@@ -873,7 +885,7 @@ void TestConversionEngine::chainCrossesTls()
     // A relative Location from the TLS host stays on it.
     tls.setAnswer("/s", "HTTP/1.0 302 Found\r\nLocation: /t\r\n\r\n");
     tls.setAnswer("/t", "HTTP/1.0 302 Found\r\nLocation: " + base + "/end\r\n\r\n");
-    m_followChain = true;
+    setFollowChain(true);
     loadRules(u"127.0.0.1\tLocation:\t\r\n"_s);
     run(QString::fromLatin1(base + "/c0"));
     QVERIFY(m_boxes->shown().isEmpty());
@@ -930,7 +942,7 @@ void TestConversionEngine::chainLocationForms()
     RedirectAnswer answer = RedirectAnswer::movedTo(location, 302);
     answer.locationName = locationName;
     host.setAnswer("/c0", answer);
-    m_followChain = true;
+    setFollowChain(true);
     loadRules(u"127.0.0.1\tLocation:\t\r\n"_s);
     run(u"http://"_s + host.hostAndPort() + u"/c0"_s, 15000);
     QTRY_COMPARE(m_boxes->shown().size(), problem.isEmpty() ? 0 : 1);
@@ -954,7 +966,7 @@ void TestConversionEngine::followIgnoresRulesAndSetting()
     host.redirect("/t", "/u", 302);
     // A rule that would expand the link locally, and the chain setting off: follow asks the host anyway.
     loadRules(u"127.0.0.1\thttp://local.example/\t\r\n"_s);
-    m_followChain = false;
+    setFollowChain(false);
     QSignalSpy finished(m_engine.get(), &ConversionEngine::conversionFinished);
     m_view->setBeforeUrl(u"http://"_s + host.hostAndPort() + u"/s"_s);
     m_engine->StartFollow();
@@ -1214,6 +1226,62 @@ void TestConversionEngine::limitsStayWithTheirEngine()
     QVERIFY2(endedAt[1] >= waits[1].count() * 90 / 100, qPrintable(QString::number(endedAt[1])));
     for (const auto& view : views)
         QCOMPARE(view->message, probe ? ConversionEngine::processingMessage() : u"URL短縮化に失敗しました"_s);
+}
+
+void TestConversionEngine::settingsChangeWaitsForTheNextRun_data()
+{
+    QTest::addColumn<QString>("setting");
+    QTest::newRow("short-link form, changed while the expansion is answered") << u"form"_s;
+    QTest::newRow("tracker removal, changed while the shortening is answered") << u"trackers"_s;
+}
+
+// The settings change while a run waits on the network: that run ends with the settings it started
+// with, and the next run takes the change.
+void TestConversionEngine::settingsChangeWaitsForTheNextRun()
+{
+    QFETCH(QString, setting);
+    QVERIFY(QFile::copy(QStringLiteral(LINVERA_SHIPPED_TRACKERS), m_dir->filePath(u"trackers.json"_s)));
+    verdict::DestinationCheck check;
+    QCOMPARE(check.load(m_dir->path()), QStringList());
+    m_engine->setDestinationCheck(&check);
+    const QString tracked = u"https://s.example/alt?id=7&utm_source=mail"_s;
+    ShortenerService primary;
+    setEndpoint(Endpoints::ShortenerApiHost, primary.hostAndPort());
+    m_engine->setEndpoints(g_endpoints);
+    primary.setShortUrl(u"https://sh.example/main"_s);
+    m_shortener->setShortUrl(tracked);
+    m_shortener->setDelivery(HttpTestDelivery::chunks(8, 60));
+    RuleApiService api;
+    api.setDelivery(HttpTestDelivery::chunks(8, 60));
+    loadRules(u"o.example/\t"_s + api.urlTemplate() + u"\t"_s + api.responsePattern() + u"\r\n"_s);
+    // An unknown short link is expanded to nothing first, then shortened.
+    const QString input =
+        setting == u"form"_s ? u"http://o.example/unknown"_s : u"http://long.example/page"_s;
+
+    EngineSettings changed = m_engine->settings();
+    QCOMPARE(changed.shortUrlType, 0);
+    QCOMPARE(changed.stripTrackers, false);
+    if (setting == u"form"_s)
+        changed.shortUrlType = 1;
+    else
+        changed.stripTrackers = true;
+
+    QSignalSpy finished(m_engine.get(), &ConversionEngine::conversionFinished);
+    m_view->setBeforeUrl(input);
+    m_engine->StartConv();
+    QVERIFY(m_engine->isProcessing());
+    QTRY_COMPARE_WITH_TIMEOUT(api.requestCount() + m_shortener->requestCount(), qsizetype(1), 5000);
+    m_engine->setSettings(changed);
+    QVERIFY(finished.wait(10000));
+    QCOMPARE(m_view->afterUrl(), tracked);
+    QCOMPARE(primary.requestCount(), qsizetype(0));
+    QCOMPARE(m_shortener->requestCount(), qsizetype(1));
+
+    run(input);
+    QCOMPARE(m_view->afterUrl(),
+             setting == u"form"_s ? u"https://sh.example/main"_s : u"https://s.example/alt?id=7"_s);
+    QCOMPARE(primary.requestCount(), qsizetype(setting == u"form"_s ? 1 : 0));
+    m_engine->setDestinationCheck(nullptr);
 }
 
 QTEST_MAIN(TestConversionEngine)

@@ -221,8 +221,10 @@ void TestHostilePeers::everyPathSurvivesEveryFault()
         cap = qMin<qint64>(cap, 64 * 1024);
 
     engine.setEndpoints(endpoints);
-    engine.setShortUrlTypeSource([type] { return type; });
-    engine.setShortenerAccountsSource([accounts] { return accounts; });
+    EngineSettings settings;
+    settings.shortUrlType = type;
+    settings.accounts = accounts;
+    engine.setSettings(settings);
     engine.shortLinkRules().loadFromText(shortLinkRules, boxes);
     engine.pictureRules().loadFromText(pictureRules);
 

@@ -247,8 +247,10 @@ void TestShorteningServices::engineWritesResultOrFailure()
     engine.setHttpLimits(m_limits);
     engine.setEndpoints(m_endpoints);
     engine.setLogFilePath(dir.filePath(u"log.txt"_s));
-    engine.setShortUrlTypeSource([type] { return type; });
-    engine.setShortenerAccountsSource([this] { return m_accounts; });
+    EngineSettings settings;
+    settings.shortUrlType = type;
+    settings.accounts = m_accounts;
+    engine.setSettings(settings);
     view.setBeforeUrl(longUrl);
     engine.StartConv();
     QTRY_VERIFY_WITH_TIMEOUT(!engine.isProcessing(), 30000);
@@ -308,8 +310,10 @@ void TestShorteningServices::onlyWebAddressesAreShortLinks()
     engine.setHttpLimits(m_limits);
     engine.setEndpoints(m_endpoints);
     engine.setLogFilePath(dir.filePath(u"log.txt"_s));
-    engine.setShortUrlTypeSource([type] { return type; });
-    engine.setShortenerAccountsSource([this] { return m_accounts; });
+    EngineSettings settings;
+    settings.shortUrlType = type;
+    settings.accounts = m_accounts;
+    engine.setSettings(settings);
     view.setBeforeUrl(u"http://o.example/long"_s);
     engine.StartConv();
     QTRY_VERIFY_WITH_TIMEOUT(!engine.isProcessing(), 30000);
@@ -537,7 +541,9 @@ void TestShorteningServices::engineExpandsOwnLinksFirst()
     engine.setHttpLimits(m_limits);
     engine.setEndpoints(m_endpoints);
     engine.setLogFilePath(dir.filePath(u"log.txt"_s));
-    engine.setShortenerAccountsSource([this] { return m_accounts; });
+    EngineSettings settings;
+    settings.accounts = m_accounts;
+    engine.setSettings(settings);
     // A file rule that would take the link for a header probe: the configured service comes first.
     engine.shortLinkRules().loadFromText(u"127.0.0.1\tLocation:\t\r\n"_s, boxes);
     const QString base = service == ShortUrlYourls ? m_accounts.yourlsUrl : m_accounts.shlinkUrl + u'/';
