@@ -242,7 +242,7 @@ void Application::applyStoredSettings()
     const QRect available = screen ? screen->geometry() : QRect(0, 0, 1024, 768);
     const TwipScale scale = TwipScale::of(m_main.get());
     m_model->load();
-    giveEngineSettings();
+    giveSettings();
     ApplySettings(*m_main, *m_settings, *m_model, scale.toTwipsX(available.width()),
                   available.height() * scale.y);
 }
@@ -279,9 +279,9 @@ void Application::buildWindows()
     m_twitter = std::make_unique<frmTwitter>();
     m_engine = std::make_unique<ConversionEngine>(*m_main, m_boxes);
     // Loading raises no signal; each load hands the settings over itself.
-    connect(m_model.get(), &SettingsModel::changed, this, &Application::giveEngineSettings);
-    connect(m_model.get(), &SettingsModel::proxyChanged, this, &Application::giveEngineSettings);
-    giveEngineSettings();
+    connect(m_model.get(), &SettingsModel::changed, this, &Application::giveSettings);
+    connect(m_model.get(), &SettingsModel::proxyChanged, this, &Application::giveSettings);
+    giveSettings();
     connect(m_engine.get(), &ConversionEngine::messageBoxRequested, this,
             [this](platform::MessageBoxes::Icon icon, const QString& title, const QString& text) {
                 m_boxes.show(icon, title, text);
@@ -290,7 +290,7 @@ void Application::buildWindows()
     m_poller->setHelperProgram(m_options.helperProgram);
 }
 
-void Application::giveEngineSettings()
+void Application::giveSettings()
 {
     const SettingsSnapshot snapshot = m_model->snapshot();
     EngineSettings settings;
@@ -300,6 +300,11 @@ void Application::giveEngineSettings()
     settings.followChain = snapshot.followRedirects;
     settings.stripTrackers = snapshot.stripTrackers;
     m_engine->setSettings(settings);
+    // Index 0 is PNG; any other, none selected included, is JPEG.
+    if (m_capture)
+        m_capture->setTarget(
+            {m_options.paths.desktopFolder, m_options.paths.tempFolder,
+             snapshot.capturesPng() ? capture::PictureFormat::Png : capture::PictureFormat::Jpeg});
 }
 
 void Application::prepareDataFiles()
@@ -312,7 +317,7 @@ void Application::prepareDataFiles()
     m_model->watchStore();
     m_endpoints = m_model->endpoints();
     m_engine->setEndpoints(m_endpoints);
-    giveEngineSettings();
+    giveSettings();
     m_engine->setLogFilePath(paths.logFilePath);
     m_engine->setTempFolder(paths.tempFolder);
     m_engine->loadRules(paths.dataFile(u"tinyurls.txt"_s), paths.dataFile(u"picturls.txt"_s));
