@@ -114,7 +114,7 @@ int main(int argc, char* argv[])
                                     platform::MessageBoxes::Buttons::Ok);
                      });
     controller.setWindowsToHide([&] { return QList<QWidget*>{&mainWindow}; });
-    controller.setTargetSource([&] { return target; });
+    controller.setTarget(target);
 
     const QSize screen = QGuiApplication::primaryScreen()->size();
     std::printf("Screen %dx%d, build %s, %d runs each\n", screen.width(), screen.height(),
@@ -126,6 +126,7 @@ int main(int argc, char* argv[])
     for (int run = 0; run < kRuns * 2; ++run) {
         const bool png = run % 2 == 0;
         target.format = png ? capture::PictureFormat::Png : capture::PictureFormat::Jpeg;
+        controller.setTarget(target);
         QElapsedTimer timer;
         timer.start();
         controller.captureRegion();

@@ -104,6 +104,7 @@ bool releaseToFiles(capture::CaptureController& controller, capture::CaptureTarg
                     capture::PictureFormat format, QList<double>& times)
 {
     target.format = format;
+    controller.setTarget(target);
     bool shown = false;
     bool saved = false;
     const auto a =
@@ -224,7 +225,6 @@ int main(int argc, char* argv[])
                 controller.setScreenReader(std::make_unique<ShownPixels>(shown));
             }
             controller.setWindowsToHide([&] { return QList<QWidget*>{&mainWindow}; });
-            controller.setTargetSource([&] { return target; });
             for (int i = 0; i < kRuns; ++i) {
                 if (!releaseToFiles(controller, target, format, times[path])) {
                     std::fprintf(stderr, "a region capture did not end\n");

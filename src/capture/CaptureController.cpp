@@ -326,7 +326,7 @@ void CaptureController::save(const DesktopPicture& picture, int left, int top, i
         Q_EMIT finished();
         return;
     }
-    const CaptureTarget target = m_target ? m_target() : CaptureTarget{};
+    const CaptureTarget& target = m_target;
     const SaveResult result =
         SaveCaptureRect(picture.image, picture.origin, left, top, right, bottom, target, m_clock(), m_locale);
     switch (result.status) {

@@ -44,8 +44,8 @@ public:
 
     /// The windows hidden during a capture (the main window first, then the posting window).
     void setWindowsToHide(std::function<QList<QWidget*>()> windows) { m_windowsToHide = std::move(windows); }
-    /// Read at each save: folders and format.
-    void setTargetSource(std::function<CaptureTarget()> source) { m_target = std::move(source); }
+    /// Folders and format of every later save.
+    void setTarget(const CaptureTarget& target) { m_target = target; }
     void setClock(std::function<QDateTime()> clock) { m_clock = std::move(clock); }
     /// The locale whose date and time forms name the files (the system's unless set).
     void setLocale(const QLocale& locale) { m_locale = locale; }
@@ -101,7 +101,7 @@ private:
 
     std::unique_ptr<platform::WindowSystem> m_windows;
     std::function<QList<QWidget*>()> m_windowsToHide;
-    std::function<CaptureTarget()> m_target;
+    CaptureTarget m_target;
     std::function<QDateTime()> m_clock;
     std::unique_ptr<ScreenReader> m_reader;
     Reading m_reading = Reading::Nothing;

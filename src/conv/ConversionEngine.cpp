@@ -45,7 +45,6 @@ ConversionEngine::ConversionEngine(ConversionView& view, platform::MessageBoxes&
     , m_boxes(boxes)
     , m_probe(new RedirectProbe(this))
     , m_picture(new PictureDownload(this))
-    , m_shortUrlType([] { return 0; })
     , m_today(&QDate::currentDate)
 {
     connect(m_probe, &RedirectProbe::answered, this, &ConversionEngine::onProbeAnswered);
@@ -65,6 +64,17 @@ ConversionEngine::ConversionEngine(ConversionView& view, platform::MessageBoxes&
 }
 
 ConversionEngine::~ConversionEngine() = default;
+
+void ConversionEngine::setHttpLimits(const HttpLimits& limits)
+{
+    m_httpLimits = limits;
+    m_picture->setLimits(limits);
+}
+
+void ConversionEngine::setProbeTimeouts(RedirectProbe::Timeouts timeouts)
+{
+    m_probe->setTimeouts(timeouts);
+}
 
 ProbeRoute ConversionEngine::lastProbeRoute() const
 {
@@ -86,11 +96,6 @@ bool ConversionEngine::isWaiting() const
 bool ConversionEngine::isProcessing() const
 {
     return m_call && m_call->isRunning();
-}
-
-int ConversionEngine::shortUrlType() const
-{
-    return m_shortUrlType ? m_shortUrlType() : 0;
 }
 
 namespace {
@@ -210,6 +215,8 @@ void ConversionEngine::StartConv(std::function<void()> whenRun)
     if (m_view.beforeUrl().isEmpty())
         return;
     ++m_run;
+    // A change of the settings from here on is for the next run.
+    m_runSettings = m_settings;
     m_probe->cancel();
     m_picture->cancel();
     if (m_channelPage) {
@@ -235,7 +242,7 @@ void ConversionEngine::StartConv(std::function<void()> whenRun)
     ConversionSettings settings;
     settings.forceFollow = m_forceFollow;
     if (!m_forceFollow && !IsLiveShortLink(input, m_endpoints.value(Endpoints::LiveShortDomain)))
-        settings.accounts = m_accounts ? m_accounts() : ShortenerAccounts();
+        settings.accounts = m_runSettings.accounts;
     m_plan = PlanConversion(input, settings, m_endpoints, m_shortLinkRules, m_pictureRules, m_tempFolder);
     m_expansionMessage.clear();
     m_fetchedUrl.clear();
@@ -259,24 +266,29 @@ void ConversionEngine::StartConv(std::function<void()> whenRun)
         return;
     case ConversionPlan::Step::ExpandService: {
         const quint64 run = m_run;
-        startService(
-            ExpandServiceLink(input, m_plan.serviceLink, [this, run, input](const ServiceExpansion& e) {
-                if (run != m_run)
-                    appendLog(input, e.longUrl);
-                else
-                    expanded(e.longUrl, QString(), e.pageTitle, e.message);
-            }).release());
+        startService(ExpandServiceLink(
+                         input, m_plan.serviceLink,
+                         [this, run, input](const ServiceExpansion& e) {
+                             if (run != m_run)
+                                 appendLog(input, e.longUrl);
+                             else
+                                 expanded(e.longUrl, QString(), e.pageTitle, e.message);
+                         },
+                         m_httpLimits)
+                         .release());
         break;
     }
     case ConversionPlan::Step::ExpandRule: {
         const quint64 run = m_run;
-        startService(ExpandShortLink(input, m_plan.rule.templ, m_plan.rule.answer, m_endpoints,
-                                     [this, run, input](const Expansion& e) {
-                                         if (run != m_run)
-                                             appendLog(input, e.longUrl);
-                                         else
-                                             expanded(e.longUrl, e.fetchedUrl, e.pageTitle, QString());
-                                     })
+        startService(ExpandShortLink(
+                         input, m_plan.rule.templ, m_plan.rule.answer, m_endpoints,
+                         [this, run, input](const Expansion& e) {
+                             if (run != m_run)
+                                 appendLog(input, e.longUrl);
+                             else
+                                 expanded(e.longUrl, e.fetchedUrl, e.pageTitle, QString());
+                         },
+                         m_httpLimits)
                          .release());
         break;
     }
@@ -326,19 +338,21 @@ void ConversionEngine::shorten()
         else
             shortened(afterUrl, message);
     };
-    if (const int type = shortUrlType(); IsServiceType(type)) {
-        startService(
-            ShortenWithService(input, type, m_accounts ? m_accounts() : ShortenerAccounts(), m_endpoints,
-                               [answered](const ShortenOutcome& o) { answered(o.shortUrl, o.message); })
-                .release());
+    if (const int type = m_runSettings.shortUrlType; IsServiceType(type)) {
+        startService(ShortenWithService(
+                         input, type, m_runSettings.accounts, m_endpoints,
+                         [answered](const ShortenOutcome& o) { answered(o.shortUrl, o.message); },
+                         m_httpLimits)
+                         .release());
     } else if (ShortenerHostUnset(type, m_endpoints)) {
         // The shipped host is a placeholder that never answers: say what to set instead of failing
         // on the name.
         shortened(QString(), ShortenerHostUnsetMessage(type));
     } else {
-        startService(ShortenUrl(input, type, m_endpoints, [answered](const QString& shortUrl) {
-                         answered(shortUrl, {});
-                     }).release());
+        startService(ShortenUrl(
+                         input, type, m_endpoints,
+                         [answered](const QString& shortUrl) { answered(shortUrl, {}); }, m_httpLimits)
+                         .release());
     }
 }
 
@@ -391,10 +405,10 @@ void ConversionEngine::startNetworkStep(int mode, const QString& afterUrl)
     }
     m_liveProbe = mode == LiveLink;
     m_upgraded = false;
-    m_chain = !m_liveProbe && (m_forceFollow || (m_followChain && m_followChain()));
+    m_chain = !m_liveProbe && (m_forceFollow || m_runSettings.followChain);
     m_hops.clear();
     m_chainLines.clear();
-    m_probe->setProxy(m_proxy ? m_proxy() : ProxySetting());
+    m_probe->setProxy(m_runSettings.proxy);
     if (!probe(input)) {
         // Neither http nor https: probed as a plain link, as the rule asked.
         const UrlParts parts = SplitUrl(input);
@@ -509,7 +523,7 @@ QString ConversionEngine::review(const QString& afterUrl, bool mayStrip)
     m_review = {};
     m_review.afterUrl = afterUrl;
     if (m_check && !afterUrl.isEmpty())
-        m_review = m_check->review(afterUrl, mayStrip && m_stripTrackers && m_stripTrackers());
+        m_review = m_check->review(afterUrl, mayStrip && m_runSettings.stripTrackers);
     return m_review.afterUrl;
 }
 
@@ -554,7 +568,7 @@ void ConversionEngine::onProbeAnswered(const QString& headerBlock)
     auto* call = new ServiceCall(this);
     connect(call, &ServiceCall::ended, call, &QObject::deleteLater);
     m_channelPage = call;
-    call->start({liveLocation, QString(), std::nullopt, 0, QString()},
+    call->start({liveLocation, QString(), std::nullopt, QString(), ServiceTextLimits(m_httpLimits)},
                 [this, liveLocation](const QByteArray& page) { onChannelPage(liveLocation, page); });
 }
 

@@ -45,6 +45,22 @@ struct ConversionPlan
     QString previewPicturePath;
 };
 
+/// What the engine reads of the program's settings. The application makes it from its own settings
+/// and hands it over whole; a conversion keeps the value it started with.
+struct EngineSettings
+{
+    /// The `lstShortURLType` index.
+    int shortUrlType = 0;
+    /// The self-hosted services' addresses and secrets.
+    ShortenerAccounts accounts;
+    /// The proxy the header probe goes through.
+    ProxySetting proxy;
+    /// Mode 4 follows the redirect chain to its end.
+    bool followChain = false;
+    /// Tracking parameters come off the after URL ("追跡用パラメータを取り除く").
+    bool stripTrackers = false;
+};
+
 /// The settings one conversion reads.
 struct ConversionSettings
 {
@@ -69,23 +85,19 @@ public:
     const Endpoints& endpoints() const { return m_endpoints; }
     void setLogFilePath(const QString& path) { m_logFilePath = path; }
     void setTempFolder(const QString& folder) { m_tempFolder = folder; }
-    /// The proxy the header probe goes through, asked at every probe (none by default).
-    void setProxySource(std::function<ProxySetting()> source) { m_proxy = std::move(source); }
+    /// The caps and time-outs of this engine's requests: a download takes them as they are, a
+    /// service's text answer within its own smaller cap.
+    void setHttpLimits(const HttpLimits& limits);
+    const HttpLimits& httpLimits() const { return m_httpLimits; }
+    /// The bounds of this engine's header probes.
+    void setProbeTimeouts(RedirectProbe::Timeouts timeouts);
+    /// The settings the next conversion starts with (a running one keeps its own).
+    void setSettings(const EngineSettings& settings) { m_settings = settings; }
+    const EngineSettings& settings() const { return m_settings; }
     /// Where the last header probe connected.
     ProbeRoute lastProbeRoute() const;
-    /// The settings' short-link form (`lstShortURLType` index); 0 until the application gives one.
-    void setShortUrlTypeSource(std::function<int()> source) { m_shortUrlType = std::move(source); }
-    /// The self-hosted services' addresses and secrets, asked at every shortening through them.
-    void setShortenerAccountsSource(std::function<ShortenerAccounts()> source)
-    {
-        m_accounts = std::move(source);
-    }
-    /// Whether mode 4 follows the redirect chain to its end (false until the application says so).
-    void setFollowChainSource(std::function<bool()> source) { m_followChain = std::move(source); }
     /// The lists the after URL is judged by (none: no verdict, nothing stripped). Not owned.
     void setDestinationCheck(const verdict::DestinationCheck* check) { m_check = check; }
-    /// Whether tracking parameters come off the after URL ("追跡用パラメータを取り除く").
-    void setStripTrackersSource(std::function<bool()> source) { m_stripTrackers = std::move(source); }
     /// The verdict on the last run's after URL; not judged while the run has none.
     const verdict::DestinationCheck::Review& lastReview() const { return m_review; }
     /// Most hops a followed chain takes.
@@ -163,7 +175,6 @@ private:
     void onProbeAnswered(const QString& headerBlock);
     void onProbeFailed(const QString& description);
     void onPictureFinished(PictureDownload::Outcome outcome);
-    int shortUrlType() const;
     /// Probes `url` (http or https); false when it is neither.
     bool probe(const QString& url);
     void chainHop(const QString& location);
@@ -178,16 +189,15 @@ private:
     PictureDownload* m_picture;
     QString m_logFilePath;
     QString m_tempFolder;
+    HttpLimits m_httpLimits;
     bool m_logFailureShown = false;
     QString m_previewPicturePath;
-    std::function<int()> m_shortUrlType;
-    std::function<ProxySetting()> m_proxy;
+    EngineSettings m_settings;
+    /// What the last run started with.
+    EngineSettings m_runSettings;
     std::function<QDate()> m_today;
-    std::function<bool()> m_followChain;
-    std::function<bool()> m_stripTrackers;
     const verdict::DestinationCheck* m_check = nullptr;
     verdict::DestinationCheck::Review m_review;
-    std::function<ShortenerAccounts()> m_accounts;
     /// The link the running probe asked for.
     QString m_probeUrl;
     bool m_probeSecure = false;

@@ -13,14 +13,6 @@
 using namespace Qt::StringLiterals;
 
 namespace linvera {
-namespace {
-
-HttpTimeouts g_timeouts;
-qint64 g_bodyLimit = 32 * 1024 * 1024;
-qint64 g_textBodyLimit = 4 * 1024 * 1024;
-
-} // namespace
-
 QString HttpAgentText()
 {
     return u"Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.1; SV1; .NET CLR 1.1.4322; .NET CLR 2.0.50727)"_s;
@@ -57,34 +49,10 @@ bool TrustExtraAuthorities(const QString& pemFile, QString* problem)
 #endif
 }
 
-HttpTimeouts httpTimeouts()
+HttpLimits ServiceTextLimits(HttpLimits limits)
 {
-    return g_timeouts;
-}
-
-void setHttpTimeouts(HttpTimeouts timeouts)
-{
-    g_timeouts = timeouts;
-}
-
-qint64 httpBodyLimit()
-{
-    return g_bodyLimit;
-}
-
-void setHttpBodyLimit(qint64 bytes)
-{
-    g_bodyLimit = bytes;
-}
-
-qint64 httpTextBodyLimit()
-{
-    return qMin(g_textBodyLimit, g_bodyLimit);
-}
-
-void setHttpTextBodyLimit(qint64 bytes)
-{
-    g_textBodyLimit = bytes;
+    limits.bodyCap = qMin(limits.bodyCap, kServiceTextBodyCap);
+    return limits;
 }
 
 QString RequestUrlProblem(const QString& url)

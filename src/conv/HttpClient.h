@@ -19,15 +19,6 @@ namespace linvera {
 /// Agent text every fetch announces.
 QString HttpAgentText();
 
-/// Bounds of every blocking fetch. The idle time-out ends a transfer that stops delivering bytes.
-struct HttpTimeouts
-{
-    std::chrono::milliseconds idle{20000};
-    std::chrono::milliseconds total{120000};
-};
-HttpTimeouts httpTimeouts();
-void setHttpTimeouts(HttpTimeouts timeouts);
-
 /// The environment variable that names one more PEM file of trusted certificate authorities (a
 /// private or test authority). Qt's OpenSSL backend reads the system store from its own list of
 /// folders and honours neither SSL_CERT_FILE nor SSL_CERT_DIR.
@@ -38,12 +29,11 @@ inline constexpr char kExtraAuthoritiesVariable[] = "LINVERA_EXTRA_CA_FILE";
 /// certificate; nothing changes then.
 bool TrustExtraAuthorities(const QString& pemFile, QString* problem = nullptr);
 
-/// Largest answer body a fetch accepts; a longer one is a failed transfer.
-qint64 httpBodyLimit();
-void setHttpBodyLimit(qint64 bytes);
-/// Largest answer a service API gives as text (shortening, expansion); far below httpBodyLimit().
-qint64 httpTextBodyLimit();
-void setHttpTextBodyLimit(qint64 bytes);
+/// Largest answer a service API gives as text (shortening, expansion, a channel page); far below the
+/// body cap of a download.
+inline constexpr qint64 kServiceTextBodyCap = 4 * 1024 * 1024;
+/// `limits` with its body cap brought down to what a service's text answer may take.
+HttpLimits ServiceTextLimits(HttpLimits limits = {});
 
 /// Why a URL the program assembled cannot be requested exactly as written, or empty text when it
 /// can. Accepted: an http or https URL of printable ASCII without user info, every "%" followed by
@@ -82,12 +72,12 @@ public:
         m_postBody = body;
         m_post = true;
     }
-    /// The largest body this fetch accepts; 0 leaves it to httpBodyLimit().
+    /// The largest body this fetch accepts; 0 leaves it to the limits' body cap.
     void setBodyLimit(qint64 bytes) { m_bodyLimit = bytes; }
-    /// The caps and time-outs of every later start(). Until this is called they come from
-    /// httpTimeouts() and httpBodyLimit() (or setBodyLimit()) at each start; the connect time-out is
-    /// then the idle one. A body limit set with setBodyLimit() still wins.
+    /// The caps and time-outs every later start() puts on its requests (the defaults of HttpLimits
+    /// until then). A body limit set with setBodyLimit() still wins.
     void setLimits(const HttpLimits& limits) { m_limits = limits; }
+    const HttpLimits& limits() const { return m_limits; }
     /// false: a redirect is the answer itself, not followed.
     void setFollowRedirects(bool follow) { m_followRedirects = follow; }
     /// true: without a proxy given to start(), connect straight to the host whatever the system says.
@@ -119,14 +109,15 @@ private:
     QString redirectTarget() const;
     void fail(Outcome outcome, const QString& error);
     void announce();
-    HttpLimits limits() const;
+    /// The limits of one start(): the fetch's own, with its body limit.
+    HttpLimits startLimits() const;
 
     QString m_headers;
     QByteArray m_postBody;
     bool m_post = false;
     bool m_posting = false;
     qint64 m_bodyLimit = 0;
-    std::optional<HttpLimits> m_limits;
+    HttpLimits m_limits;
     /// The limits of the running fetch, taken at start().
     HttpLimits m_current;
     QElapsedTimer m_started;

@@ -71,17 +71,9 @@ HttpFetch::HttpFetch(QObject* parent)
 
 HttpFetch::~HttpFetch() = default;
 
-HttpLimits HttpFetch::limits() const
+HttpLimits HttpFetch::startLimits() const
 {
-    HttpLimits limits;
-    if (m_limits) {
-        limits = *m_limits;
-    } else {
-        limits.idle = httpTimeouts().idle;
-        limits.connect = limits.idle;
-        limits.total = httpTimeouts().total;
-        limits.bodyCap = httpBodyLimit();
-    }
+    HttpLimits limits = m_limits;
     if (m_bodyLimit > 0)
         limits.bodyCap = m_bodyLimit;
     return limits;
@@ -94,7 +86,7 @@ void HttpFetch::start(const QString& url, const QString& headers, const QString&
     m_proxy = proxy;
     m_redirectsLeft = kMaxRedirects;
     m_posting = m_post;
-    m_current = limits();
+    m_current = startLimits();
     m_started.start();
     begin(url);
 }

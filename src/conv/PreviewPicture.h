@@ -31,6 +31,8 @@ public:
     void start(const QString& url, const QString& previewPath);
     void cancel();
     bool isRunning() const { return m_fetch.isRunning(); }
+    /// The caps and time-outs of every later download.
+    void setLimits(const HttpLimits& limits) { m_fetch.setLimits(limits); }
 
 Q_SIGNALS:
     void finished(linvera::PictureDownload::Outcome outcome);

@@ -14,8 +14,6 @@ using namespace Qt::StringLiterals;
 namespace linvera {
 namespace {
 
-RedirectProbe::Timeouts g_timeouts;
-
 QString tooLargeMessage()
 {
     return u"The answer's header block is larger than %1 bytes"_s.arg(RedirectProbe::kMaxAnswerBytes);
@@ -129,16 +127,6 @@ quint16 HttpsUpgradePort(const QString& location, const QString& host, const QSt
     return parts.port > 0 && parts.port <= 65535 ? quint16(parts.port) : quint16(443);
 }
 
-RedirectProbe::Timeouts RedirectProbe::timeouts()
-{
-    return g_timeouts;
-}
-
-void RedirectProbe::setTimeouts(Timeouts timeouts)
-{
-    g_timeouts = timeouts;
-}
-
 RedirectProbe::RedirectProbe(QObject* parent)
     : QObject(parent)
 {
@@ -212,7 +200,7 @@ void RedirectProbe::StartRedirectProbe(const QString& host, const QString& path,
     // it drips; no idle bound, since a trickle must not outlast it either.
     HttpLimits limits;
     limits.headCap = kMaxAnswerBytes;
-    limits.connect = g_timeouts.connect;
+    limits.connect = m_timeouts.connect;
     limits.idle = std::chrono::milliseconds(0);
     limits.total = std::chrono::milliseconds(0);
     m_connection.open(target, limits);
@@ -222,7 +210,7 @@ void RedirectProbe::onReady()
 {
     if (m_done)
         return;
-    m_connection.restartTotal(g_timeouts.answer);
+    m_connection.restartTotal(m_timeouts.answer);
     m_connection.write(m_request);
 }
 

@@ -56,8 +56,9 @@ public:
         std::chrono::milliseconds connect{15000};
         std::chrono::milliseconds answer{20000};
     };
-    static Timeouts timeouts();
-    static void setTimeouts(Timeouts timeouts);
+    /// The bounds of every later probe of this object.
+    void setTimeouts(Timeouts timeouts) { m_timeouts = timeouts; }
+    Timeouts timeouts() const { return m_timeouts; }
 
     /// Starts a probe of `host` and `path`; `port` is the URL's own port, 80 when it names none.
     /// `secure` speaks TLS (verified against the process's trust store, server name sent); through
@@ -92,6 +93,7 @@ private:
     void fail(const QString& description);
 
     HttpConnection m_connection;
+    Timeouts m_timeouts;
     bool m_secure = false;
     ProxySetting m_proxy;
     ProbeRoute m_route;

@@ -30,7 +30,7 @@ void ServiceCall::start(const ServiceRequest& request, Done done)
     }
     if (request.postBody)
         m_fetch.setPostBody(*request.postBody);
-    m_fetch.setBodyLimit(request.bodyLimit > 0 ? request.bodyLimit : httpTextBodyLimit());
+    m_fetch.setLimits(request.limits);
     m_fetch.start(request.url, request.headers, request.proxy);
 }
 

@@ -19,10 +19,10 @@ struct ServiceRequest
     QString headers;
     /// Sent as a POST when set.
     std::optional<QByteArray> postBody;
-    /// The largest body accepted; 0 leaves it to httpTextBodyLimit().
-    qint64 bodyLimit = 0;
     /// "host:port" instead of the system proxy when not empty.
     QString proxy;
+    /// Caps and time-outs of the request; a service answers in text, well under a download's cap.
+    HttpLimits limits = ServiceTextLimits();
 };
 
 /// One service request under way. `done` gets the answer body from the event loop: also that of an

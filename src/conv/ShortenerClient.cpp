@@ -56,10 +56,12 @@ QString ShortenerHostUnsetMessage(int shortUrlType)
 }
 
 std::unique_ptr<ServiceCall> ShortenUrl(const QString& longUrl, int shortUrlType, const Endpoints& endpoints,
-                                        std::function<void(const QString& shortUrl)> done)
+                                        std::function<void(const QString& shortUrl)> done,
+                                        const HttpLimits& limits)
 {
     auto call = std::make_unique<ServiceCall>();
-    call->start({ShortenRequestUrl(longUrl, shortUrlType, endpoints), QString(), std::nullopt, 0, QString()},
+    call->start({ShortenRequestUrl(longUrl, shortUrlType, endpoints), QString(), std::nullopt, QString(),
+                 ServiceTextLimits(limits)},
                 [done = std::move(done)](const QByteArray& body) {
                     done(ShortUrlFromAnswer(ServiceAnswerText(body)));
                 });
@@ -93,10 +95,12 @@ QString RuleRequestUrl(const QString& shortLink, const QString& templ)
 
 std::unique_ptr<ServiceCall> ExpandShortLink(const QString& shortLink, const QString& templ,
                                              const RuleRegex& pattern, const Endpoints& endpoints,
-                                             std::function<void(const Expansion&)> done)
+                                             std::function<void(const Expansion&)> done,
+                                             const HttpLimits& limits)
 {
     auto call = std::make_unique<ServiceCall>();
-    call->start({ExpandRequestUrl(shortLink, templ, endpoints), QString(), std::nullopt, 0, QString()},
+    call->start({ExpandRequestUrl(shortLink, templ, endpoints), QString(), std::nullopt, QString(),
+                 ServiceTextLimits(limits)},
                 [ownDomain = IsOwnShortLink(shortLink, endpoints), pattern,
                  done = std::move(done)](const QByteArray& body) {
                     done(ExpansionFromAnswer(ServiceAnswerText(body), ownDomain, pattern));

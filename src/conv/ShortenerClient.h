@@ -17,9 +17,11 @@ QString ShortenerApiKey();
 
 /// Shortens a long URL through the shortening service. `shortUrlType` is the settings' short-link
 /// form: 0 asks the alternative API host, anything else (also -1, no selection) the primary one.
-/// `done` gets the short link from the event loop, or an empty text when the answer holds none.
+/// `done` gets the short link from the event loop, or an empty text when the answer holds none. The
+/// request carries `limits`, its body cap brought down to a text answer's.
 std::unique_ptr<ServiceCall> ShortenUrl(const QString& longUrl, int shortUrlType, const Endpoints& endpoints,
-                                        std::function<void(const QString& shortUrl)> done);
+                                        std::function<void(const QString& shortUrl)> done,
+                                        const HttpLimits& limits = {});
 
 /// An answer of the shortening service as text.
 QString ServiceAnswerText(const QByteArray& body);
@@ -45,10 +47,12 @@ struct Expansion
 
 /// Expands a short link: links of the service's own domains through its info API, others through the
 /// rule's API template ("($)" = the encoded short code) and answer pattern (compiled when the rules
-/// were loaded). `done` gets the expansion from the event loop.
+/// were loaded). `done` gets the expansion from the event loop. The request carries `limits`, its body
+/// cap brought down to a text answer's.
 std::unique_ptr<ServiceCall> ExpandShortLink(const QString& shortLink, const QString& templ,
                                              const RuleRegex& pattern, const Endpoints& endpoints,
-                                             std::function<void(const Expansion&)> done);
+                                             std::function<void(const Expansion&)> done,
+                                             const HttpLimits& limits = {});
 
 /// Whether `shortLink` belongs to the service's own domains (expanded through its info API).
 bool IsOwnShortLink(const QString& shortLink, const Endpoints& endpoints);

@@ -217,13 +217,13 @@ ServiceRequest ShortenServiceRequest(const QString& longUrl, int shortUrlType,
     case ShortUrlVgd: {
         const QString base =
             endpoints.value(shortUrlType == ShortUrlIsgd ? Endpoints::IsgdApiBase : Endpoints::VgdApiBase);
-        return {IsgdRequestUrl(base, longUrl), QString(), std::nullopt, 0, QString()};
+        return {IsgdRequestUrl(base, longUrl), QString(), std::nullopt, QString()};
     }
     case ShortUrlYourls:
         if (accounts.yourlsUrl.trimmed().isEmpty())
             return {};
         return {YourlsRequestUrl(accounts.yourlsUrl, accounts.yourlsSignature, longUrl), QString(),
-                std::nullopt, 0, QString()};
+                std::nullopt, QString()};
     case ShortUrlShlink:
         // A key with a line break would write headers of its own: nothing is sent.
         if (accounts.shlinkUrl.trimmed().isEmpty() || hasLineBreak(accounts.shlinkApiKey))
@@ -231,7 +231,7 @@ ServiceRequest ShortenServiceRequest(const QString& longUrl, int shortUrlType,
         return {ShlinkRequestUrl(accounts.shlinkUrl),
                 u"Content-Type: application/json\r\nAccept: application/json\r\nX-Api-Key: "_s +
                     accounts.shlinkApiKey,
-                ShlinkRequestBody(longUrl), 0, QString()};
+                ShlinkRequestBody(longUrl), QString()};
     default:
         return {};
     }
@@ -265,13 +265,15 @@ ShortenOutcome ReadShortenServiceAnswer(int shortUrlType, const ShortenerAccount
 
 std::unique_ptr<ServiceCall> ShortenWithService(const QString& longUrl, int shortUrlType,
                                                 const ShortenerAccounts& accounts, const Endpoints& endpoints,
-                                                std::function<void(const ShortenOutcome&)> done)
+                                                std::function<void(const ShortenOutcome&)> done,
+                                                const HttpLimits& limits)
 {
     auto call = std::make_unique<ServiceCall>();
-    call->start(ShortenServiceRequest(longUrl, shortUrlType, accounts, endpoints),
-                [shortUrlType, accounts, done = std::move(done)](const QByteArray& body) {
-                    done(ReadShortenServiceAnswer(shortUrlType, accounts, body));
-                });
+    ServiceRequest request = ShortenServiceRequest(longUrl, shortUrlType, accounts, endpoints);
+    request.limits = ServiceTextLimits(limits);
+    call->start(request, [shortUrlType, accounts, done = std::move(done)](const QByteArray& body) {
+        done(ReadShortenServiceAnswer(shortUrlType, accounts, body));
+    });
     return call;
 }
 
@@ -329,11 +331,12 @@ ServiceExpansion ReadServiceExpandAnswer(const ServiceLinkRule& rule, const QByt
 }
 
 std::unique_ptr<ServiceCall> ExpandServiceLink(const QString& url, const ServiceLinkRule& rule,
-                                               std::function<void(const ServiceExpansion&)> done)
+                                               std::function<void(const ServiceExpansion&)> done,
+                                               const HttpLimits& limits)
 {
     auto call = std::make_unique<ServiceCall>();
     const ServiceRequest request{rule.matched() ? RuleRequestUrl(url.trimmed(), rule.templ) : QString(),
-                                 rule.headers, std::nullopt, 0, QString()};
+                                 rule.headers, std::nullopt, QString(), ServiceTextLimits(limits)};
     call->start(request, [rule, done = std::move(done)](const QByteArray& body) {
         done(ReadServiceExpandAnswer(rule, body));
     });

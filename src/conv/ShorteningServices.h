@@ -64,10 +64,12 @@ ServiceRequest ShortenServiceRequest(const QString& longUrl, int shortUrlType,
 ShortenOutcome ReadShortenServiceAnswer(int shortUrlType, const ShortenerAccounts& accounts,
                                         const QByteArray& body);
 
-/// Shortens through the service of a service entry; `done` gets the outcome from the event loop.
+/// Shortens through the service of a service entry; `done` gets the outcome from the event loop. The
+/// request carries `limits`, its body cap brought down to a text answer's.
 std::unique_ptr<ServiceCall> ShortenWithService(const QString& longUrl, int shortUrlType,
                                                 const ShortenerAccounts& accounts, const Endpoints& endpoints,
-                                                std::function<void(const ShortenOutcome&)> done);
+                                                std::function<void(const ShortenOutcome&)> done,
+                                                const HttpLimits& limits = {});
 
 /// A short-link rule that the settings make for a self-hosted service: no rule file can name the
 /// user's own host. `templ` is the info request with "($)" for the encoded short code, as in the rule
@@ -106,8 +108,10 @@ ServiceExpansion ReadShlinkExpandAnswer(const QByteArray& body);
 /// secret never appears in the message.
 ServiceExpansion ReadServiceExpandAnswer(const ServiceLinkRule& rule, const QByteArray& body);
 
-/// Expands `url` through the service of its rule; `done` gets the expansion from the event loop.
+/// Expands `url` through the service of its rule; `done` gets the expansion from the event loop. The
+/// request carries `limits`, its body cap brought down to a text answer's.
 std::unique_ptr<ServiceCall> ExpandServiceLink(const QString& url, const ServiceLinkRule& rule,
-                                               std::function<void(const ServiceExpansion&)> done);
+                                               std::function<void(const ServiceExpansion&)> done,
+                                               const HttpLimits& limits = {});
 
 } // namespace linvera

@@ -141,7 +141,7 @@ void FileDownload::start(const QString& url, const QString& filePath, Done done)
     }
     // Our own fetch: its answer head, its body and its whole time are bounded, and it never answers
     // from a cache.
-    m_fetch.setBodyLimit(kMaxNoticeFileBytes);
+    m_fetch.setBodyLimit(qMin(m_fetch.limits().bodyCap, kMaxNoticeFileBytes));
     m_fetch.start(url);
 }
 
@@ -208,9 +208,10 @@ void NoticeDownload::next()
 }
 
 std::unique_ptr<NoticeDownload> FetchNoticeFiles(const Endpoints& endpoints, const QString& dataFolder,
-                                                 NoticeDownload::Done done)
+                                                 NoticeDownload::Done done, const HttpLimits& limits)
 {
     auto download = std::make_unique<NoticeDownload>();
+    download->setHttpLimits(limits);
     download->start(endpoints, dataFolder, std::move(done));
     return download;
 }
@@ -222,9 +223,10 @@ std::unique_ptr<NoticeDownload> FetchNoticeFiles(NoticeDownload::Done done)
 }
 
 std::unique_ptr<FileDownload> DownloadToFile(const QString& url, const QString& filePath,
-                                             FileDownload::Done done)
+                                             FileDownload::Done done, const HttpLimits& limits)
 {
     auto download = std::make_unique<FileDownload>();
+    download->setHttpLimits(limits);
     download->start(url, filePath, std::move(done));
     return download;
 }

@@ -50,6 +50,8 @@ public:
 
     void start(const QString& url, const QString& filePath, Done done);
     bool isRunning() const { return m_running; }
+    /// The caps and time-outs of every later download; the body stays within a notice file's cap.
+    void setHttpLimits(const HttpLimits& limits) { m_fetch.setLimits(limits); }
 
 private:
     void finish(bool replaced);
@@ -76,6 +78,8 @@ public:
 
     void start(const Endpoints& endpoints, const QString& dataFolder, Done done);
     bool isRunning() const { return m_running; }
+    /// The caps and time-outs of each of the three downloads started after the call.
+    void setHttpLimits(const HttpLimits& limits) { m_download.setHttpLimits(limits); }
 
 private:
     void next();
@@ -86,15 +90,16 @@ private:
     bool m_running = false;
 };
 
-/// Starts the notice download (see NoticeDownload).
+/// Starts the notice download (see NoticeDownload) with `limits` on each request.
 std::unique_ptr<NoticeDownload> FetchNoticeFiles(const Endpoints& endpoints, const QString& dataFolder,
-                                                 NoticeDownload::Done done = {});
+                                                 NoticeDownload::Done done = {},
+                                                 const HttpLimits& limits = {});
 /// The same with the registry's endpoints and the user's data folder.
 std::unique_ptr<NoticeDownload> FetchNoticeFiles(NoticeDownload::Done done = {});
 
-/// Starts one download of a URL into a file (see FileDownload).
+/// Starts one download of a URL into a file (see FileDownload) with `limits` on its request.
 std::unique_ptr<FileDownload> DownloadToFile(const QString& url, const QString& filePath,
-                                             FileDownload::Done done);
+                                             FileDownload::Done done, const HttpLimits& limits = {});
 
 /// The five texts of the notice document.
 struct NoticeTexts

@@ -109,7 +109,7 @@ std::unique_ptr<CaptureController> TestCapture::makeController(std::unique_ptr<W
                                                                   : linvera::platform::CreateWindowSystem());
     ShowProblems(*controller, m_boxes);
     controller->setWindowsToHide([this] { return QList<QWidget*>{m_main.get()}; });
-    controller->setTargetSource([this] { return m_target; });
+    controller->setTarget(m_target);
     controller->setClock([] { return Moment; });
     controller->setLocale(QLocale(QLocale::Japanese, QLocale::Japan));
     return controller;

@@ -130,7 +130,7 @@ std::unique_ptr<CaptureController> TestCapturePortal::makeController()
     reader->setSharedFolders({m_dir->path()});
     controller->setScreenReader(std::move(reader));
     controller->setWindowsToHide([this] { return QList<QWidget*>{m_main.get()}; });
-    controller->setTargetSource([this] { return m_target; });
+    controller->setTarget(m_target);
     controller->setClock([] { return QDateTime(QDate(2026, 12, 7), QTime(9, 5, 7)); });
     controller->setLocale(QLocale(QLocale::Japanese, QLocale::Japan));
     return controller;

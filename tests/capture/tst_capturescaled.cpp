@@ -54,10 +54,8 @@ void TestCaptureScaled::dragSavesDevicePixels()
     QTemporaryDir dir;
     CaptureController controller(linvera::platform::CreateWindowSystem());
     ShowProblems(controller, m_boxes);
-    controller.setTargetSource([&] {
-        return CaptureTarget{dir.filePath(QStringLiteral("Desktop")), dir.filePath(QStringLiteral("tmp")),
-                             PictureFormat::Png};
-    });
+    controller.setTarget(CaptureTarget{dir.filePath(QStringLiteral("Desktop")),
+                                       dir.filePath(QStringLiteral("tmp")), PictureFormat::Png});
     QSignalSpy shown(&controller, &CaptureController::overlayShown);
     QSignalSpy saved(&controller, &CaptureController::pictureSaved);
     controller.captureRegion();

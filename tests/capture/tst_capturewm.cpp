@@ -129,10 +129,8 @@ void TestCaptureWithManager::windowCaptureSavesTheFramedWindow()
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     CaptureController controller(linvera::platform::CreateWindowSystem());
     ShowProblems(controller, m_boxes);
-    controller.setTargetSource([&] {
-        return CaptureTarget{dir.filePath(QStringLiteral("Desktop")), dir.filePath(QStringLiteral("tmp")),
-                             PictureFormat::Png};
-    });
+    controller.setTarget(CaptureTarget{dir.filePath(QStringLiteral("Desktop")),
+                                       dir.filePath(QStringLiteral("tmp")), PictureFormat::Png});
     QSignalSpy saved(&controller, &CaptureController::pictureSaved);
     controller.captureWindow();
     frmWindowCapture* dialog = controller.windowDialog();

@@ -16,8 +16,10 @@
 #include "TestFiles.h"
 #include "TestPictures.h"
 #include "TlsTestHost.h"
+#include "WaitLimits.h"
 
 #include <QAbstractSocket>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLocale>
 #include <QSignalSpy>
@@ -25,6 +27,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+
+#include <vector>
 
 using namespace Qt::StringLiterals;
 using namespace linvera;
@@ -48,16 +52,10 @@ public:
 
 // What the application would have read from the store; the engine never reads the store itself.
 Endpoints g_endpoints;
-ProxySetting g_proxy;
 
 void setEndpoint(Endpoints::Name name, const QString& host)
 {
     g_endpoints.set(name, host);
-}
-
-void setProxy(bool enabled, const QString& server)
-{
-    g_proxy = ProxySetting{enabled, server};
 }
 
 } // namespace
@@ -121,10 +119,17 @@ private Q_SLOTS:
     void destinationReviewed();
     void replacedRunsLateAnswerChangesNothing_data();
     void replacedRunsLateAnswerChangesNothing();
+    void limitsStayWithTheirEngine_data();
+    void limitsStayWithTheirEngine();
+    void settingsChangeWaitsForTheNextRun_data();
+    void settingsChangeWaitsForTheNextRun();
 
 private:
     void run(const QString& input, int waitMs = 10000);
     void loadRules(const QString& shortLinkRules, const QString& pictureRules = {});
+    /// What the application would hand the engine after the settings changed.
+    void setProxy(bool enabled, const QString& server);
+    void setFollowChain(bool follow);
 
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<RecordingView> m_view;
@@ -132,7 +137,6 @@ private:
     std::unique_ptr<ConversionEngine> m_engine;
     std::unique_ptr<ShortenerService> m_shortener;
     QDate m_today{2026, 12, 7};
-    bool m_followChain = false;
 };
 
 void TestConversionEngine::init()
@@ -150,9 +154,6 @@ void TestConversionEngine::init()
     setEndpoint(Endpoints::StoreHostPrefix, u"www.store."_s);
     setEndpoint(Endpoints::LiveHost, u"live.example"_s);
     setEndpoint(Endpoints::LiveShortDomain, u"lv.example"_s);
-    setProxy(false, QString());
-    RedirectProbe::setTimeouts({std::chrono::milliseconds(3000), std::chrono::milliseconds(1500)});
-    setHttpTimeouts({std::chrono::milliseconds(3000), std::chrono::milliseconds(10000)});
 
     m_view = std::make_unique<RecordingView>();
     m_boxes = std::make_unique<SocketCountingBoxes>();
@@ -160,13 +161,12 @@ void TestConversionEngine::init()
     m_boxes->engine = m_engine.get();
     showEngineBoxes(*m_engine, *m_boxes);
     m_engine->setEndpoints(g_endpoints);
+    m_engine->setProbeTimeouts({std::chrono::milliseconds(3000), std::chrono::milliseconds(1500)});
+    m_engine->setHttpLimits(WaitLimits(std::chrono::milliseconds(3000), std::chrono::milliseconds(10000)));
     m_engine->setLogFilePath(m_dir->filePath(u"log.txt"_s));
     m_engine->setTempFolder(m_dir->path());
     m_engine->setClock([this] { return m_today; });
-    m_engine->setShortUrlTypeSource([] { return 0; });
-    m_engine->setProxySource([] { return g_proxy; });
-    m_engine->setFollowChainSource([this] { return m_followChain; });
-    m_followChain = false;
+    m_engine->setSettings(EngineSettings());
 }
 
 void TestConversionEngine::cleanup()
@@ -179,6 +179,20 @@ void TestConversionEngine::loadRules(const QString& shortLinkRules, const QStrin
 {
     m_engine->shortLinkRules().loadFromText(shortLinkRules, *m_boxes);
     m_engine->pictureRules().loadFromText(pictureRules);
+}
+
+void TestConversionEngine::setProxy(bool enabled, const QString& server)
+{
+    EngineSettings settings = m_engine->settings();
+    settings.proxy = ProxySetting{enabled, server};
+    m_engine->setSettings(settings);
+}
+
+void TestConversionEngine::setFollowChain(bool follow)
+{
+    EngineSettings settings = m_engine->settings();
+    settings.followChain = follow;
+    m_engine->setSettings(settings);
 }
 
 void TestConversionEngine::run(const QString& input, int waitMs)
@@ -221,7 +235,9 @@ void TestConversionEngine::destinationReviewed()
     verdict::DestinationCheck check;
     QCOMPARE(check.load(m_dir->path()), QStringList());
     m_engine->setDestinationCheck(&check);
-    m_engine->setStripTrackersSource([strip] { return strip; });
+    EngineSettings settings = m_engine->settings();
+    settings.stripTrackers = strip;
+    m_engine->setSettings(settings);
     m_view->clipboardChecked = true;
     loadRules(u"go.example/\t"_s + destination + u"\t\r\n"_s);
     run(u"http://go.example/a"_s);
@@ -292,7 +308,9 @@ void TestConversionEngine::shortensLongUrl()
     ShortenerService primary;
     setEndpoint(Endpoints::ShortenerApiHost, primary.hostAndPort());
     m_engine->setEndpoints(g_endpoints);
-    m_engine->setShortUrlTypeSource([shortUrlType] { return shortUrlType; });
+    EngineSettings settings = m_engine->settings();
+    settings.shortUrlType = shortUrlType;
+    m_engine->setSettings(settings);
     m_shortener->setShortUrl(u"http://s.example/alt1"_s);
     primary.setShortUrl(u"http://sh.example/main1"_s);
     m_view->clipboardChecked = true;
@@ -523,7 +541,7 @@ void TestConversionEngine::probeWithoutPortGoesToPort80()
 {
     QFETCH(QString, link);
     // Nothing need listen on port 80: where the probe went is what counts.
-    RedirectProbe::setTimeouts({std::chrono::milliseconds(300), std::chrono::milliseconds(300)});
+    m_engine->setProbeTimeouts({std::chrono::milliseconds(300), std::chrono::milliseconds(300)});
     loadRules(u"127.0.0.1\tLocation:\t\r\n"_s);
     run(link);
     QCOMPARE(m_engine->lConvMode(), 4);
@@ -846,7 +864,7 @@ void TestConversionEngine::redirectChain()
     for (QString& line : info)
         line.replace(u"<p>"_s, host.hostAndPort());
     expected.replace(u"<p>"_s, host.hostAndPort());
-    m_followChain = follow;
+    setFollowChain(follow);
     loadRules(u"127.0.0.1\tLocation:\t\r\n"_s);
     run(u"http://"_s + host.hostAndPort() + u"/c0"_s, 15000);
     QVERIFY(m_boxes->shown().isEmpty());
@@ -911,7 +929,7 @@ void TestConversionEngine::chainCrossesTls()
     // A relative Location from the TLS host stays on it.
     tls.setAnswer("/s", "HTTP/1.0 302 Found\r\nLocation: /t\r\n\r\n");
     tls.setAnswer("/t", "HTTP/1.0 302 Found\r\nLocation: " + base + "/end\r\n\r\n");
-    m_followChain = true;
+    setFollowChain(true);
     loadRules(u"127.0.0.1\tLocation:\t\r\n"_s);
     run(QString::fromLatin1(base + "/c0"));
     QVERIFY(m_boxes->shown().isEmpty());
@@ -968,7 +986,7 @@ void TestConversionEngine::chainLocationForms()
     RedirectAnswer answer = RedirectAnswer::movedTo(location, 302);
     answer.locationName = locationName;
     host.setAnswer("/c0", answer);
-    m_followChain = true;
+    setFollowChain(true);
     loadRules(u"127.0.0.1\tLocation:\t\r\n"_s);
     run(u"http://"_s + host.hostAndPort() + u"/c0"_s, 15000);
     QTRY_COMPARE(m_boxes->shown().size(), problem.isEmpty() ? 0 : 1);
@@ -992,7 +1010,7 @@ void TestConversionEngine::followIgnoresRulesAndSetting()
     host.redirect("/t", "/u", 302);
     // A rule that would expand the link locally, and the chain setting off: follow asks the host anyway.
     loadRules(u"127.0.0.1\thttp://local.example/\t\r\n"_s);
-    m_followChain = false;
+    setFollowChain(false);
     QSignalSpy finished(m_engine.get(), &ConversionEngine::conversionFinished);
     m_view->setBeforeUrl(u"http://"_s + host.hostAndPort() + u"/s"_s);
     m_engine->StartFollow();
@@ -1198,6 +1216,116 @@ void TestConversionEngine::replacedRunsLateAnswerChangesNothing()
     QVERIFY(m_boxes->shown().isEmpty());
     // The expansion that came too late started no shortening of its own.
     QCOMPARE(m_shortener->requestCount() + api.requestCount(), qsizetype(1));
+}
+
+void TestConversionEngine::limitsStayWithTheirEngine_data()
+{
+    QTest::addColumn<bool>("probe");
+    QTest::newRow("shortening, each engine's HTTP time-outs") << false;
+    QTest::newRow("header probe, each engine's probe time-outs") << true;
+}
+
+// Two engines side by side ask the same silent host, one with short waits and one with long ones:
+// each ends by its own time-out, so what one engine was given never reaches the other.
+void TestConversionEngine::limitsStayWithTheirEngine()
+{
+    QFETCH(bool, probe);
+    HttpTestServer silent;
+    QVERIFY(silent.isListening());
+    silent.setDelivery(HttpTestDelivery::silent());
+    Endpoints endpoints = g_endpoints;
+    endpoints.set(Endpoints::ShortenerAltApiHost, silent.hostAndPort());
+    const std::chrono::milliseconds waits[] = {std::chrono::milliseconds(300),
+                                               std::chrono::milliseconds(2500)};
+
+    QElapsedTimer clock;
+    std::vector<std::unique_ptr<RecordingView>> views;
+    std::vector<std::unique_ptr<ConversionEngine>> engines;
+    QList<qint64> endedAt(2, -1);
+    for (int i = 0; i < 2; ++i) {
+        views.push_back(std::make_unique<RecordingView>());
+        engines.push_back(std::make_unique<ConversionEngine>(*views.back(), *m_boxes));
+        ConversionEngine& engine = *engines.back();
+        engine.setEndpoints(endpoints);
+        engine.setTempFolder(m_dir->path());
+        engine.shortLinkRules().loadFromText(u"127.0.0.1\tLocation:\t\r\n"_s, *m_boxes);
+        if (probe)
+            engine.setProbeTimeouts({waits[i], waits[i]});
+        else
+            engine.setHttpLimits(WaitLimits(waits[i], 3 * waits[i]));
+        connect(&engine, &ConversionEngine::conversionFinished, this,
+                [&clock, &endedAt, i] { endedAt[i] = clock.elapsed(); });
+        views.back()->setBeforeUrl(probe ? silent.url(u"/abc"_s).toString() : u"http://long.example/page"_s);
+    }
+    clock.start();
+    // The long waits start first, so that the order of the starts cannot explain the order of the ends.
+    engines[1]->StartConv();
+    engines[0]->StartConv();
+    QTRY_COMPARE_WITH_TIMEOUT(silent.requestCount(), qsizetype(2), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(endedAt[0] >= 0 && endedAt[1] >= 0, 15000);
+    qInfo("ended after %lld and %lld ms", endedAt[0], endedAt[1]);
+    // Qt's coarse timers may fire up to 5 % early; the bounds leave twice that.
+    QVERIFY2(endedAt[0] >= waits[0].count() * 90 / 100, qPrintable(QString::number(endedAt[0])));
+    QVERIFY2(endedAt[0] < waits[1].count() * 90 / 100, qPrintable(QString::number(endedAt[0])));
+    QVERIFY2(endedAt[1] >= waits[1].count() * 90 / 100, qPrintable(QString::number(endedAt[1])));
+    for (const auto& view : views)
+        QCOMPARE(view->message, probe ? ConversionEngine::processingMessage() : u"URL短縮化に失敗しました"_s);
+}
+
+void TestConversionEngine::settingsChangeWaitsForTheNextRun_data()
+{
+    QTest::addColumn<QString>("setting");
+    QTest::newRow("short-link form, changed while the expansion is answered") << u"form"_s;
+    QTest::newRow("tracker removal, changed while the shortening is answered") << u"trackers"_s;
+}
+
+// The settings change while a run waits on the network: that run ends with the settings it started
+// with, and the next run takes the change.
+void TestConversionEngine::settingsChangeWaitsForTheNextRun()
+{
+    QFETCH(QString, setting);
+    QVERIFY(QFile::copy(QStringLiteral(LINVERA_SHIPPED_TRACKERS), m_dir->filePath(u"trackers.json"_s)));
+    verdict::DestinationCheck check;
+    QCOMPARE(check.load(m_dir->path()), QStringList());
+    m_engine->setDestinationCheck(&check);
+    const QString tracked = u"https://s.example/alt?id=7&utm_source=mail"_s;
+    ShortenerService primary;
+    setEndpoint(Endpoints::ShortenerApiHost, primary.hostAndPort());
+    m_engine->setEndpoints(g_endpoints);
+    primary.setShortUrl(u"https://sh.example/main"_s);
+    m_shortener->setShortUrl(tracked);
+    m_shortener->setDelivery(HttpTestDelivery::chunks(8, 60));
+    RuleApiService api;
+    api.setDelivery(HttpTestDelivery::chunks(8, 60));
+    loadRules(u"o.example/\t"_s + api.urlTemplate() + u"\t"_s + api.responsePattern() + u"\r\n"_s);
+    // An unknown short link is expanded to nothing first, then shortened.
+    const QString input =
+        setting == u"form"_s ? u"http://o.example/unknown"_s : u"http://long.example/page"_s;
+
+    EngineSettings changed = m_engine->settings();
+    QCOMPARE(changed.shortUrlType, 0);
+    QCOMPARE(changed.stripTrackers, false);
+    if (setting == u"form"_s)
+        changed.shortUrlType = 1;
+    else
+        changed.stripTrackers = true;
+
+    QSignalSpy finished(m_engine.get(), &ConversionEngine::conversionFinished);
+    m_view->setBeforeUrl(input);
+    m_engine->StartConv();
+    QVERIFY(m_engine->isProcessing());
+    QTRY_COMPARE_WITH_TIMEOUT(api.requestCount() + m_shortener->requestCount(), qsizetype(1), 5000);
+    m_engine->setSettings(changed);
+    QVERIFY(finished.wait(10000));
+    QCOMPARE(m_view->afterUrl(), tracked);
+    QCOMPARE(primary.requestCount(), qsizetype(0));
+    QCOMPARE(m_shortener->requestCount(), qsizetype(1));
+
+    run(input);
+    QCOMPARE(m_view->afterUrl(),
+             setting == u"form"_s ? u"https://sh.example/main"_s : u"https://s.example/alt?id=7"_s);
+    QCOMPARE(primary.requestCount(), qsizetype(setting == u"form"_s ? 1 : 0));
+    m_engine->setDestinationCheck(nullptr);
 }
 
 QTEST_MAIN(TestConversionEngine)

@@ -10,6 +10,7 @@
 #include "RedirectHost.h"
 #include "ShortenerService.h"
 #include "TestPictures.h"
+#include "WaitLimits.h"
 
 #include <QElapsedTimer>
 #include <QSignalSpy>
@@ -97,16 +98,9 @@ class TestHostilePeers : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void cleanup();
     void everyPathSurvivesEveryFault_data();
     void everyPathSurvivesEveryFault();
 };
-
-void TestHostilePeers::cleanup()
-{
-    setHttpTimeouts({});
-    RedirectProbe::setTimeouts({});
-}
 
 void TestHostilePeers::everyPathSurvivesEveryFault_data()
 {
@@ -138,8 +132,6 @@ void TestHostilePeers::everyPathSurvivesEveryFault()
     liveShort.redirect("/live", peer.url(u"/channel/abc#top"_s).toLatin1(), 302);
 
     const milliseconds total = endsByCap(fault) ? kLongTotal : kTotal;
-    setHttpTimeouts({kIdle, total});
-    RedirectProbe::setTimeouts({kIdle, total});
 
     Endpoints endpoints;
     endpoints.set(Endpoints::ShortenerApiHost, good.hostAndPort());
@@ -153,6 +145,8 @@ void TestHostilePeers::everyPathSurvivesEveryFault()
     ConversionEngine engine(view, boxes);
     showEngineBoxes(engine, boxes);
     engine.setTempFolder(dir.path());
+    engine.setHttpLimits(WaitLimits(kIdle, total));
+    engine.setProbeTimeouts({kIdle, total});
     int type = ShortUrlApi;
     ShortenerAccounts accounts;
     QString input = u"http://long.example/page"_s;
@@ -161,42 +155,42 @@ void TestHostilePeers::everyPathSurvivesEveryFault()
     // What a whole answer would have been, had the peer behaved.
     peer.setHead("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nConnection: close\r\n");
     peer.setBody(kTemptingJson);
-    qint64 cap = httpBodyLimit();
+    qint64 cap = HttpLimits().bodyCap;
 
     switch (path) {
     case Path::Shorten:
         type = ShortUrlAltApi;
         endpoints.set(Endpoints::ShortenerAltApiHost, peer.hostAndPort());
-        cap = httpTextBodyLimit();
+        cap = kServiceTextBodyCap;
         break;
     case Path::Isgd:
         type = ShortUrlIsgd;
         endpoints.set(Endpoints::IsgdApiBase, peer.url(QString()));
-        cap = httpTextBodyLimit();
+        cap = kServiceTextBodyCap;
         break;
     case Path::Yourls:
         type = ShortUrlYourls;
         accounts.yourlsUrl = peer.url(QString());
         accounts.yourlsSignature = u"sig"_s;
-        cap = httpTextBodyLimit();
+        cap = kServiceTextBodyCap;
         break;
     case Path::Shlink:
         type = ShortUrlShlink;
         accounts.shlinkUrl = peer.url(QString());
         accounts.shlinkApiKey = u"key"_s;
-        cap = httpTextBodyLimit();
+        cap = kServiceTextBodyCap;
         break;
     case Path::InfoApi:
         // The info API of the service's own short domain; an empty expansion is shortened instead.
         endpoints.set(Endpoints::ShortenerAltApiHost, peer.hostAndPort());
         shortLinkRules = u"sh.example/\thttp://unused.example/($)\t\"longUrl\": \"(.*?)\"\r\n"_s;
         input = u"http://sh.example/abc"_s;
-        cap = httpTextBodyLimit();
+        cap = kServiceTextBodyCap;
         break;
     case Path::RuleApi:
         shortLinkRules = u"r.example/\t"_s + peer.url(u"/expand?c=($)"_s) + u"\t\"long\": \"(.*?)\"\r\n"_s;
         input = u"http://r.example/abc"_s;
-        cap = httpTextBodyLimit();
+        cap = kServiceTextBodyCap;
         break;
     case Path::Picture: {
         pictureRules = u"^http://p\\.example/(.*)$\t"_s + peer.url(u"/(1)"_s) + u"\r\n"_s;
@@ -220,15 +214,17 @@ void TestHostilePeers::everyPathSurvivesEveryFault()
         peer.setHead("HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\nConnection: close\r\n");
         peer.setBody(R"(<html><head><title>tempting</title></head><body channelUrl="tempting"></body>)"
                      "\n");
-        cap = httpTextBodyLimit();
+        cap = kServiceTextBodyCap;
         break;
     }
     if (fault == Fault::EndlessHead || fault == Fault::HugeLocation || fault == Fault::Binary)
         cap = qMin<qint64>(cap, 64 * 1024);
 
     engine.setEndpoints(endpoints);
-    engine.setShortUrlTypeSource([type] { return type; });
-    engine.setShortenerAccountsSource([accounts] { return accounts; });
+    EngineSettings settings;
+    settings.shortUrlType = type;
+    settings.accounts = accounts;
+    engine.setSettings(settings);
     engine.shortLinkRules().loadFromText(shortLinkRules, boxes);
     engine.pictureRules().loadFromText(pictureRules);
 

@@ -10,6 +10,7 @@
 #include "RuleApiService.h"
 #include "ShortenerService.h"
 #include "TlsTestHost.h"
+#include "WaitLimits.h"
 #include "app/ui/PictureFile.h"
 #include "codec/PercentCoding.h"
 #include "conv/Endpoints.h"
@@ -31,15 +32,23 @@ using namespace linvera::test;
 
 namespace {
 
+/// The waits of every request of these tests.
+HttpLimits testLimits()
+{
+    return WaitLimits(std::chrono::milliseconds(1500), std::chrono::milliseconds(5000));
+}
+
 /// One GET through a service call: the body and its length; 0 and nothing on any failure. A body
-/// over `bodyLimit` (0: httpBodyLimit()) is a failure.
+/// over `bodyLimit` (0: a download's designed cap) is a failure.
 qint64 getBytes(const QString& url, QByteArray& body, const QString& headers = {}, const QString& proxy = {},
                 qint64 bodyLimit = 0)
 {
+    HttpLimits limits = testLimits();
+    if (bodyLimit > 0)
+        limits.bodyCap = bodyLimit;
     body = awaitAnswer<QByteArray>([&](auto done) {
                auto call = std::make_unique<ServiceCall>();
-               call->start({url, headers, std::nullopt, bodyLimit > 0 ? bodyLimit : httpBodyLimit(), proxy},
-                           done);
+               call->start({url, headers, std::nullopt, proxy, limits}, done);
                return call;
            }).value_or(QByteArray());
     return body.size();
@@ -82,10 +91,7 @@ private Q_SLOTS:
     void extraAuthoritiesAreAdded();
 };
 
-void TestHttpClient::initTestCase()
-{
-    setHttpTimeouts({std::chrono::milliseconds(1500), std::chrono::milliseconds(5000)});
-}
+void TestHttpClient::initTestCase() {}
 
 void TestHttpClient::returnsWholeBody_data()
 {
@@ -172,9 +178,6 @@ void TestHttpClient::idleTimeRestartsWithEachArrival()
     QFETCH(int, pauseMs);
     QFETCH(bool, answered);
     // The whole answer takes four idle times; each arrival starts the idle time again.
-    const HttpTimeouts saved = httpTimeouts();
-    const auto restore = qScopeGuard([saved] { setHttpTimeouts(saved); });
-    setHttpTimeouts({std::chrono::milliseconds(250), std::chrono::seconds(4)});
     const QByteArray body = QByteArray("0123456789").repeated(100);
     const QByteArray head = "HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n";
     QList<qsizetype> pieces;
@@ -185,6 +188,7 @@ void TestHttpClient::idleTimeRestartsWithEachArrival()
     server.setDelivery(HttpTestDelivery::splitAt(pieces, pauseMs));
 
     HttpFetch fetch;
+    fetch.setLimits(WaitLimits(std::chrono::milliseconds(250), std::chrono::seconds(4)));
     fetch.setDirect(true);
     QSignalSpy finished(&fetch, &HttpFetch::finished);
     QElapsedTimer timer;
@@ -346,6 +350,7 @@ void TestHttpClient::postsAndFollowsAsTheStatusSays()
     const QByteArray body = R"({"longUrl":"http://example.com/a b"})";
 
     HttpFetch fetch;
+    fetch.setLimits(testLimits());
     QSignalSpy finished(&fetch, &HttpFetch::finished);
     fetch.setPostBody(body);
     fetch.setFollowRedirects(follow);
@@ -411,9 +416,6 @@ void TestHttpClient::bodyLimit()
     QFETCH(int, size);
     QFETCH(bool, chunked);
     QFETCH(bool, ok);
-    const qint64 saved = httpBodyLimit();
-    setHttpBodyLimit(1000);
-    const auto restore = qScopeGuard([saved] { setHttpBodyLimit(saved); });
     const QByteArray body(size, 'b');
     HttpTestServer server;
     if (chunked) {
@@ -428,7 +430,7 @@ void TestHttpClient::bodyLimit()
         server.setRoute("/l", HttpTestResponse::ok(body));
     }
     QByteArray received;
-    QCOMPARE(getBytes(server.url(u"/l"_s).toString(), received), qint64(ok ? size : 0));
+    QCOMPARE(getBytes(server.url(u"/l"_s).toString(), received, {}, {}, 1000), qint64(ok ? size : 0));
 }
 
 void TestHttpClient::sendsTargetAsAssembled_data()
@@ -513,6 +515,7 @@ void TestHttpClient::refusesUrlsItWouldHaveToChange()
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"^PictureDownload: "_s));
     QTemporaryDir dir;
     PictureDownload download;
+    download.setLimits(testLimits());
     QSignalSpy finished(&download, &PictureDownload::finished);
     download.start(url, dir.filePath(u"hvxlinvera.png"_s));
     // Running until its end is told, also when it ends before anything is sent.
@@ -557,14 +560,16 @@ void TestHttpClient::callersSendTheirBytes()
         endpoints.set(Endpoints::ShortenerAltApiHost, service.hostAndPort());
         if (kind == u"info"_s)
             QCOMPARE(awaitAnswer<Expansion>([&](auto done) {
-                         return ExpandShortLink(u"http://s.example/~ab.c-d_e"_s, {}, {}, endpoints, done);
+                         return ExpandShortLink(u"http://s.example/~ab.c-d_e"_s, {}, {}, endpoints, done,
+                                                testLimits());
                      })
                          .value_or(Expansion())
                          .longUrl,
                      u"http://x.example/page"_s);
         else
             QCOMPARE(awaitAnswer<QString>([&](auto done) {
-                         return ShortenUrl(longUrl, kind == u"shorten"_s ? 1 : 0, endpoints, done);
+                         return ShortenUrl(longUrl, kind == u"shorten"_s ? 1 : 0, endpoints, done,
+                                           testLimits());
                      }).value_or(QString()),
                      u"http://s.example/~ab"_s);
         request = service.lastRequest();
@@ -574,7 +579,7 @@ void TestHttpClient::callersSendTheirBytes()
         const Expansion expansion =
             awaitAnswer<Expansion>([&](auto done) {
                 return ExpandShortLink(u"http://r.example/~ab.c-d_eあ"_s, api.urlTemplate(),
-                                       RuleRegex(api.responsePattern()), endpoints, done);
+                                       RuleRegex(api.responsePattern()), endpoints, done, testLimits());
             }).value_or(Expansion());
         QCOMPARE(expansion.longUrl, u"http://x.example/page"_s);
         request = api.lastRequest();
@@ -590,6 +595,7 @@ void TestHttpClient::callersSendTheirBytes()
         } else {
             QTemporaryDir dir;
             PictureDownload download;
+            download.setLimits(testLimits());
             QSignalSpy finished(&download, &PictureDownload::finished);
             download.start(url, dir.filePath(u"hvxlinvera.png"_s));
             QVERIFY(download.isRunning());

@@ -65,6 +65,9 @@ private:
     qsizetype m_written = 0;
 };
 
+/// The bounds of every probe of these tests.
+constexpr RedirectProbe::Timeouts kTimeouts{std::chrono::milliseconds(3000), std::chrono::milliseconds(1500)};
+
 } // namespace
 
 class TestRedirectProbe : public QObject
@@ -72,11 +75,6 @@ class TestRedirectProbe : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void init()
-    {
-        RedirectProbe::setTimeouts({std::chrono::milliseconds(3000), std::chrono::milliseconds(1500)});
-    }
-    void cleanup() { RedirectProbe::setTimeouts({}); }
     void headerBlockAtTheCap_data();
     void headerBlockAtTheCap();
     void endlessHeaderBlockFails();
@@ -103,6 +101,7 @@ void TestRedirectProbe::headerBlockAtTheCap()
     HostileHost host(block + QByteArray(100000, 'b'), 8192, 5, false);
 
     RedirectProbe probe;
+    probe.setTimeouts(kTimeouts);
     QSignalSpy answers(&probe, &RedirectProbe::answered);
     QSignalSpy failures(&probe, &RedirectProbe::failed);
     probe.StartRedirectProbe(u"127.0.0.1"_s, u"/x"_s, host.port());
@@ -121,6 +120,7 @@ void TestRedirectProbe::endlessHeaderBlockFails()
 {
     HostileHost host({}, 0, 1, true);
     RedirectProbe probe;
+    probe.setTimeouts(kTimeouts);
     QSignalSpy answers(&probe, &RedirectProbe::answered);
     QSignalSpy failures(&probe, &RedirectProbe::failed);
     probe.StartRedirectProbe(u"127.0.0.1"_s, u"/x"_s, host.port());
@@ -138,6 +138,7 @@ void TestRedirectProbe::drippingAnswerEndsInTime()
         "HTTP/1.0 301 Moved\r\nLocation: http://example.com/x\r\n" + QByteArray(2000, 'x');
     HostileHost host(answer, 1, 50, false);
     RedirectProbe probe;
+    probe.setTimeouts(kTimeouts);
     QSignalSpy answers(&probe, &RedirectProbe::answered);
     QSignalSpy failures(&probe, &RedirectProbe::failed);
     QElapsedTimer clock;

@@ -2,6 +2,7 @@
 #include "conv/ServiceCall.h"
 
 #include "HttpTestServer.h"
+#include "WaitLimits.h"
 
 #include <QElapsedTimer>
 #include <QRegularExpression>
@@ -14,23 +15,27 @@ using namespace Qt::StringLiterals;
 using namespace linvera;
 using namespace linvera::test;
 
+namespace {
+
+/// A silent server ends by the idle time-out well within each test's wait.
+HttpLimits testLimits()
+{
+    return ServiceTextLimits(WaitLimits(std::chrono::milliseconds(400), std::chrono::milliseconds(1500)));
+}
+
+} // namespace
+
 class TestServiceCall : public QObject
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void init();
     void endsOnEveryOutcome_data();
     void endsOnEveryOutcome();
     void droppedCallNeverAnswers_data();
     void droppedCallNeverAnswers();
     void postSendsItsBody();
 };
-
-void TestServiceCall::init()
-{
-    setHttpTimeouts({std::chrono::milliseconds(400), std::chrono::milliseconds(1500)});
-}
 
 void TestServiceCall::endsOnEveryOutcome_data()
 {
@@ -54,7 +59,7 @@ void TestServiceCall::endsOnEveryOutcome()
     QVERIFY(server.isListening());
     server.setRoute("/a", HttpTestResponse::ok("{\"ok\":1}", "application/json"));
     server.setRoute("/status", HttpTestResponse::withStatus(404, "Not Found", "no such link"));
-    server.setRoute("/large", HttpTestResponse::ok(QByteArray(httpTextBodyLimit() + 1, 'x')));
+    server.setRoute("/large", HttpTestResponse::ok(QByteArray(kServiceTextBodyCap + 1, 'x')));
     QString url = server.url(u"/a"_s).toString();
     if (kind == u"status"_s)
         url = server.url(u"/status"_s).toString();
@@ -80,7 +85,7 @@ void TestServiceCall::endsOnEveryOutcome()
     connect(&call, &ServiceCall::ended, this, [&] { ++ended; });
     QElapsedTimer clock;
     clock.start();
-    call.start({url, QString(), std::nullopt, 0, QString()}, [&](const QByteArray& received) {
+    call.start({url, QString(), std::nullopt, QString(), testLimits()}, [&](const QByteArray& received) {
         answer = received;
         ++answers;
     });
@@ -114,7 +119,7 @@ void TestServiceCall::droppedCallNeverAnswers()
     server.setDelivery(HttpTestDelivery::chunks(1, 40));
     auto call = std::make_unique<ServiceCall>();
     int answers = 0;
-    call->start({server.url(u"/a"_s).toString(), QString(), std::nullopt, 0, QString()},
+    call->start({server.url(u"/a"_s).toString(), QString(), std::nullopt, QString(), testLimits()},
                 [&](const QByteArray&) { ++answers; });
     QTRY_COMPARE_WITH_TIMEOUT(server.requestCount(), qsizetype(1), 3000);
     if (destroy)
@@ -133,9 +138,9 @@ void TestServiceCall::postSendsItsBody()
     server.setRoute("/p", HttpTestResponse::ok("{}", "application/json"));
     ServiceCall call;
     std::optional<QByteArray> answer;
-    call.start(
-        {server.url(u"/p"_s).toString(), u"X-Api-Key: k"_s, QByteArray("{\"longUrl\":\"x\"}"), 0, QString()},
-        [&](const QByteArray& received) { answer = received; });
+    call.start({server.url(u"/p"_s).toString(), u"X-Api-Key: k"_s, QByteArray("{\"longUrl\":\"x\"}"),
+                QString(), testLimits()},
+               [&](const QByteArray& received) { answer = received; });
     QTRY_VERIFY_WITH_TIMEOUT(answer.has_value(), 5000);
     QCOMPARE(*answer, QByteArray("{}"));
     const HttpTestRequest request = server.lastRequest();

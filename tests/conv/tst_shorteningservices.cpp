@@ -12,6 +12,7 @@
 #include "RecordingView.h"
 #include "ShortenerService.h"
 #include "ShorteningImitations.h"
+#include "WaitLimits.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -58,11 +59,12 @@ private:
     std::unique_ptr<ShlinkImitation> m_shlink;
     Endpoints m_endpoints;
     ShortenerAccounts m_accounts;
+    HttpLimits m_limits;
 };
 
 void TestShorteningServices::init()
 {
-    setHttpTimeouts({std::chrono::milliseconds(2000), std::chrono::milliseconds(5000)});
+    m_limits = WaitLimits(std::chrono::milliseconds(2000), std::chrono::milliseconds(5000));
     m_isgd = std::make_unique<IsgdImitation>();
     m_yourls = std::make_unique<YourlsImitation>(kSignature);
     m_shlink = std::make_unique<ShlinkImitation>(kApiKey);
@@ -149,7 +151,7 @@ void TestShorteningServices::shortens()
 
     const ShortenOutcome outcome =
         awaitAnswer<ShortenOutcome>([&](auto done) {
-            return ShortenWithService(longUrl, type, m_accounts, m_endpoints, done);
+            return ShortenWithService(longUrl, type, m_accounts, m_endpoints, done, m_limits);
         }).value_or(ShortenOutcome{QString(), u"(no answer)"_s});
     QFETCH(QString, shortUrl);
     QFETCH(QString, message);
@@ -242,10 +244,13 @@ void TestShorteningServices::engineWritesResultOrFailure()
     RecordingMessageBoxes boxes;
     ConversionEngine engine(view, boxes);
     showEngineBoxes(engine, boxes);
+    engine.setHttpLimits(m_limits);
     engine.setEndpoints(m_endpoints);
     engine.setLogFilePath(dir.filePath(u"log.txt"_s));
-    engine.setShortUrlTypeSource([type] { return type; });
-    engine.setShortenerAccountsSource([this] { return m_accounts; });
+    EngineSettings settings;
+    settings.shortUrlType = type;
+    settings.accounts = m_accounts;
+    engine.setSettings(settings);
     view.setBeforeUrl(longUrl);
     engine.StartConv();
     QTRY_VERIFY_WITH_TIMEOUT(!engine.isProcessing(), 30000);
@@ -302,10 +307,13 @@ void TestShorteningServices::onlyWebAddressesAreShortLinks()
     RecordingMessageBoxes boxes;
     ConversionEngine engine(view, boxes);
     showEngineBoxes(engine, boxes);
+    engine.setHttpLimits(m_limits);
     engine.setEndpoints(m_endpoints);
     engine.setLogFilePath(dir.filePath(u"log.txt"_s));
-    engine.setShortUrlTypeSource([type] { return type; });
-    engine.setShortenerAccountsSource([this] { return m_accounts; });
+    EngineSettings settings;
+    settings.shortUrlType = type;
+    settings.accounts = m_accounts;
+    engine.setSettings(settings);
     view.setBeforeUrl(u"http://o.example/long"_s);
     engine.StartConv();
     QTRY_VERIFY_WITH_TIMEOUT(!engine.isProcessing(), 30000);
@@ -433,7 +441,7 @@ void TestShorteningServices::expandsOwnLinks()
     const ServiceLinkRule rule = MatchServiceLink(link, m_accounts);
     QCOMPARE(rule.service, service);
     const ServiceExpansion expansion = awaitAnswer<ServiceExpansion>([&](auto done) {
-                                           return ExpandServiceLink(link, rule, done);
+                                           return ExpandServiceLink(link, rule, done, m_limits);
                                        }).value_or(ServiceExpansion{QString(), QString(), u"(no answer)"_s});
     QCOMPARE(expansion.longUrl, longUrl);
     QCOMPARE(expansion.pageTitle, title);
@@ -472,7 +480,7 @@ void TestShorteningServices::keyStaysWithTheConfiguredServer()
     const QString link = m_accounts.shlinkUrl + u"/ab"_s;
     const ServiceExpansion expansion =
         awaitAnswer<ServiceExpansion>([&](auto done) {
-            return ExpandServiceLink(link, MatchServiceLink(link, m_accounts), done);
+            return ExpandServiceLink(link, MatchServiceLink(link, m_accounts), done, m_limits);
         }).value_or(ServiceExpansion());
     QCOMPARE(m_shlink->requestCount(), 1);
     QCOMPARE(m_shlink->lastRequest().header("X-Api-Key"), kApiKey);
@@ -530,9 +538,12 @@ void TestShorteningServices::engineExpandsOwnLinksFirst()
     RecordingMessageBoxes boxes;
     ConversionEngine engine(view, boxes);
     showEngineBoxes(engine, boxes);
+    engine.setHttpLimits(m_limits);
     engine.setEndpoints(m_endpoints);
     engine.setLogFilePath(dir.filePath(u"log.txt"_s));
-    engine.setShortenerAccountsSource([this] { return m_accounts; });
+    EngineSettings settings;
+    settings.accounts = m_accounts;
+    engine.setSettings(settings);
     // A file rule that would take the link for a header probe: the configured service comes first.
     engine.shortLinkRules().loadFromText(u"127.0.0.1\tLocation:\t\r\n"_s, boxes);
     const QString base = service == ShortUrlYourls ? m_accounts.yourlsUrl : m_accounts.shlinkUrl + u'/';

@@ -7,6 +7,7 @@
 #include "notice/NoticeFeed.h"
 
 #include "HostilePeer.h"
+#include "WaitLimits.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -46,15 +47,9 @@ class TestHostileNotice : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void cleanup();
     void fetchesSurviveEveryFault_data();
     void fetchesSurviveEveryFault();
 };
-
-void TestHostileNotice::cleanup()
-{
-    setHttpTimeouts({});
-}
 
 void TestHostileNotice::fetchesSurviveEveryFault_data()
 {
@@ -80,7 +75,7 @@ void TestHostileNotice::fetchesSurviveEveryFault()
     peer.setHead("HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\nConnection: close\r\n");
     peer.setBody("<?xml version=\"1.0\"?><linvera><notice_msg>tempting</notice_msg></linvera>\n");
     const milliseconds total = endsByClock(fault) ? kTotal : kLongTotal;
-    setHttpTimeouts({kIdle, total});
+    const HttpLimits limits = WaitLimits(kIdle, total);
     Endpoints endpoints;
     endpoints.set(Endpoints::MakerNoticeHost, peer.hostAndPort());
 
@@ -88,8 +83,8 @@ void TestHostileNotice::fetchesSurviveEveryFault()
     QElapsedTimer clock;
     meter.start();
     clock.start();
-    QVERIFY(
-        linvera::test::awaitEnd([&](auto done) { return FetchNoticeFiles(endpoints, dir.path(), done); }));
+    QVERIFY(linvera::test::awaitEnd(
+        [&](auto done) { return FetchNoticeFiles(endpoints, dir.path(), done, limits); }));
     const qint64 waited = clock.elapsed();
     meter.stop();
     QTRY_COMPARE_WITH_TIMEOUT(peer.openConnections(), qsizetype(0), 3000);

@@ -5,6 +5,7 @@
 #include "TestEnvironment.h"
 #include "TestFiles.h"
 #include "TestSandbox.h"
+#include "WaitLimits.h"
 #include "conv/Endpoints.h"
 #include "conv/HttpClient.h"
 #include "notice/NoticeFeed.h"
@@ -72,6 +73,7 @@ private Q_SLOTS:
     void downloadEndsOnEveryOutcome();
     void droppedDownloadNeverAnswers_data();
     void droppedDownloadNeverAnswers();
+    void limitsStayWithTheirDownload();
 
     void readNoticeFeed_data();
     void readNoticeFeed();
@@ -100,7 +102,6 @@ void TestNoticeFeed::init()
     QVERIFY(m_host->isListening());
     QVERIFY(linvera::SetRegString(RegRoot::LocalMachine, kEndpointsKey, u"MakerNoticeHost"_s,
                                   m_host->noticeHost()));
-    linvera::setHttpTimeouts({});
 }
 
 void TestNoticeFeed::cleanup()
@@ -108,7 +109,6 @@ void TestNoticeFeed::cleanup()
     m_host.reset();
     m_registry.reset();
     m_data.reset();
-    linvera::setHttpTimeouts({});
 }
 
 void TestNoticeFeed::writeOldFiles()
@@ -367,12 +367,13 @@ void TestNoticeFeed::fetchEndsOnSilentServer()
     linvera::test::HttpTestDelivery silent;
     silent.mode = linvera::test::HttpTestDelivery::Mode::Silent;
     m_host->setDelivery(silent);
-    linvera::setHttpTimeouts({std::chrono::milliseconds(300), std::chrono::milliseconds(1500)});
+    const linvera::HttpLimits limits =
+        linvera::test::WaitLimits(std::chrono::milliseconds(300), std::chrono::milliseconds(1500));
 
     QElapsedTimer clock;
     clock.start();
     QVERIFY(linvera::test::awaitEnd([&](auto done) {
-        return linvera::FetchNoticeFiles(linvera::ReadEndpoints(), m_data->path(), done);
+        return linvera::FetchNoticeFiles(linvera::ReadEndpoints(), m_data->path(), done, limits);
     }));
     QVERIFY2(clock.elapsed() < 10000, qPrintable(QString::number(clock.elapsed())));
     QCOMPARE(readFile(dataFile(u"notice.xml"_s)), oldNotice);
@@ -455,7 +456,8 @@ void TestNoticeFeed::downloadEndsOnEveryOutcome()
     if (fault == u"silent"_s)
         delivery.mode = linvera::test::HttpTestDelivery::Mode::Silent;
     m_host->setDelivery(delivery);
-    linvera::setHttpTimeouts({std::chrono::milliseconds(300), std::chrono::milliseconds(1500)});
+    const linvera::HttpLimits limits =
+        linvera::test::WaitLimits(std::chrono::milliseconds(300), std::chrono::milliseconds(1500));
 
     QString url = u"http://"_s + m_host->noticeHost() + u"/linvera/notice/tinyurls.txt"_s;
     if (fault == u"refused"_s)
@@ -470,10 +472,13 @@ void TestNoticeFeed::downloadEndsOnEveryOutcome()
     bool answeredInStart = false;
     QElapsedTimer clock;
     clock.start();
-    const auto download = linvera::DownloadToFile(url, target, [&](bool result) {
-        answers.append(result);
-        answeredInStart = answeredInStart || inStart;
-    });
+    const auto download = linvera::DownloadToFile(
+        url, target,
+        [&](bool result) {
+            answers.append(result);
+            answeredInStart = answeredInStart || inStart;
+        },
+        limits);
     inStart = false;
     QVERIFY(QTest::qWaitFor([&] { return !answers.isEmpty(); }, 5000));
     QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
@@ -522,6 +527,46 @@ void TestNoticeFeed::droppedDownloadNeverAnswers()
     QCOMPARE(readFile(dataFile(u"notice.xml"_s)), old);
     QCOMPARE(m_host->requestCount(), 1);
     QCOMPARE(QDir(m_data->path()).entryList(QDir::Files | QDir::Hidden).size(), 3);
+}
+
+// Two downloads side by side from the same silent host, one with short waits and one with long
+// ones: each ends by its own time-out, so what one was given never reaches the other.
+void TestNoticeFeed::limitsStayWithTheirDownload()
+{
+    writeOldFiles();
+    const QByteArray oldNotice = readFile(dataFile(u"notice.xml"_s));
+    const QByteArray oldRules = readFile(dataFile(u"tinyurls.txt"_s));
+    m_host->setDelivery(linvera::test::HttpTestDelivery::silent());
+    const std::chrono::milliseconds waits[] = {std::chrono::milliseconds(300),
+                                               std::chrono::milliseconds(2500)};
+    const QString base = linvera::NoticeBaseUrl(linvera::ReadEndpoints());
+    const QString files[] = {u"notice.xml"_s, u"tinyurls.txt"_s};
+
+    QElapsedTimer clock;
+    QList<qint64> endedAt(2, -1);
+    QList<bool> replaced(2, true);
+    std::unique_ptr<linvera::FileDownload> downloads[2];
+    clock.start();
+    // The long waits start first, so that the order of the starts cannot explain the order of the ends.
+    for (int i : {1, 0}) {
+        downloads[i] = linvera::DownloadToFile(
+            base + files[i], dataFile(files[i]),
+            [&, i](bool result) {
+                endedAt[i] = clock.elapsed();
+                replaced[i] = result;
+            },
+            linvera::test::WaitLimits(waits[i], 3 * waits[i]));
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(m_host->requestCount(), qsizetype(2), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(endedAt[0] >= 0 && endedAt[1] >= 0, 15000);
+    qInfo("ended after %lld and %lld ms", endedAt[0], endedAt[1]);
+    // Qt's coarse timers may fire up to 5 % early; the bounds leave twice that.
+    QVERIFY2(endedAt[0] >= waits[0].count() * 90 / 100, qPrintable(QString::number(endedAt[0])));
+    QVERIFY2(endedAt[0] < waits[1].count() * 90 / 100, qPrintable(QString::number(endedAt[0])));
+    QVERIFY2(endedAt[1] >= waits[1].count() * 90 / 100, qPrintable(QString::number(endedAt[1])));
+    QCOMPARE(replaced, QList<bool>({false, false}));
+    QCOMPARE(readFile(dataFile(u"notice.xml"_s)), oldNotice);
+    QCOMPARE(readFile(dataFile(u"tinyurls.txt"_s)), oldRules);
 }
 
 void TestNoticeFeed::readNoticeFeed_data()

@@ -271,11 +271,8 @@ int main(int argc, char* argv[])
     // a long list costs more than the conversion itself.
     const SettingsSnapshot settings = StoredSettings();
     engine.setEndpoints(settings.endpoints);
-    engine.setProxySource([proxy = settings.proxy] { return proxy; });
-    engine.setShortUrlTypeSource([type = settings.shortUrlType] { return type; });
-    engine.setFollowChainSource([follow = settings.followRedirects] { return follow; });
-    engine.setStripTrackersSource([strip = settings.stripTrackers] { return strip; });
-    engine.setShortenerAccountsSource([accounts = settings.accounts] { return accounts; });
+    engine.setSettings({settings.shortUrlType, settings.accounts, settings.proxy, settings.followRedirects,
+                        settings.stripTrackers});
     // Thousands of URLs in one run: asking the C library for today's date re-reads the time zone file
     // at every call, so the date is read again at most once a second.
     engine.setClock([clock = QElapsedTimer(), today = QDate()]() mutable {

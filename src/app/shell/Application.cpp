@@ -242,6 +242,7 @@ void Application::applyStoredSettings()
     const QRect available = screen ? screen->geometry() : QRect(0, 0, 1024, 768);
     const TwipScale scale = TwipScale::of(m_main.get());
     m_model->load();
+    giveSettings();
     ApplySettings(*m_main, *m_settings, *m_model, scale.toTwipsX(available.width()),
                   available.height() * scale.y);
 }
@@ -277,12 +278,33 @@ void Application::buildWindows()
     m_settings->setModel(m_model.get());
     m_twitter = std::make_unique<frmTwitter>();
     m_engine = std::make_unique<ConversionEngine>(*m_main, m_boxes);
+    // Loading raises no signal; each load hands the settings over itself.
+    connect(m_model.get(), &SettingsModel::changed, this, &Application::giveSettings);
+    connect(m_model.get(), &SettingsModel::proxyChanged, this, &Application::giveSettings);
+    giveSettings();
     connect(m_engine.get(), &ConversionEngine::messageBoxRequested, this,
             [this](platform::MessageBoxes::Icon icon, const QString& title, const QString& text) {
                 m_boxes.show(icon, title, text);
             });
     m_poller = std::make_unique<MailboxPoller>(*m_mailbox);
     m_poller->setHelperProgram(m_options.helperProgram);
+}
+
+void Application::giveSettings()
+{
+    const SettingsSnapshot snapshot = m_model->snapshot();
+    EngineSettings settings;
+    settings.shortUrlType = snapshot.shortUrlType;
+    settings.accounts = snapshot.accounts;
+    settings.proxy = snapshot.proxy;
+    settings.followChain = snapshot.followRedirects;
+    settings.stripTrackers = snapshot.stripTrackers;
+    m_engine->setSettings(settings);
+    // Index 0 is PNG; any other, none selected included, is JPEG.
+    if (m_capture)
+        m_capture->setTarget(
+            {m_options.paths.desktopFolder, m_options.paths.tempFolder,
+             snapshot.capturesPng() ? capture::PictureFormat::Png : capture::PictureFormat::Jpeg});
 }
 
 void Application::prepareDataFiles()
@@ -295,7 +317,7 @@ void Application::prepareDataFiles()
     m_model->watchStore();
     m_endpoints = m_model->endpoints();
     m_engine->setEndpoints(m_endpoints);
-    m_engine->setProxySource([model = m_model.get()] { return model->proxy(); });
+    giveSettings();
     m_engine->setLogFilePath(paths.logFilePath);
     m_engine->setTempFolder(paths.tempFolder);
     m_engine->loadRules(paths.dataFile(u"tinyurls.txt"_s), paths.dataFile(u"picturls.txt"_s));
@@ -314,10 +336,6 @@ void Application::wireWindows()
     ConversionEngine* engine = m_engine.get();
     frmSettings* settings = m_settings.get();
     const SettingsModel* model = m_model.get();
-    m_engine->setShortUrlTypeSource([model] { return model->snapshot().shortUrlType; });
-    m_engine->setShortenerAccountsSource([model] { return model->snapshot().accounts; });
-    m_engine->setFollowChainSource([model] { return model->snapshot().followRedirects; });
-    m_engine->setStripTrackersSource([model] { return model->snapshot().stripTrackers; });
     main->setPreviewPicturePathSource([engine] { return engine->previewPicturePath(); });
 
     connect(main, &frmMain::conversionRequested, this, [this] { StartConv(); });

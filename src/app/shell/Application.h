@@ -122,6 +122,8 @@ private:
     void startPolling(CaptureCommand captureCommand);
 
     void buildWindows();
+    /// Hands the engine and the capture the settings as the model holds them now.
+    void giveSettings();
     /// A failed shell open's message, shown as the shell's other failures are.
     void showOpenProblem(const QString& message);
     /// Opens a file with its program, the temporary folder as the working folder; a failure's box

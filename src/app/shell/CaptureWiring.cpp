@@ -26,12 +26,7 @@ void Application::wireCapture()
     frmMain* main = m_main.get();
     frmTwitter* twitter = m_twitter.get();
     m_capture->setWindowsToHide([main, twitter] { return QList<QWidget*>{main, twitter}; });
-    m_capture->setTargetSource([this, model = m_model.get()] {
-        // Index 0 is PNG; any other, none selected included, is JPEG.
-        const bool png = model->snapshot().capturesPng();
-        return capture::CaptureTarget{m_options.paths.desktopFolder, m_options.paths.tempFolder,
-                                      png ? capture::PictureFormat::Png : capture::PictureFormat::Jpeg};
-    });
+    giveSettings();
     connect(m_capture.get(), &capture::CaptureController::pictureSaved, this,
             [this, twitter](const QString& postPath, const QString& displayPath) {
                 m_postPicturePath = postPath;

@@ -43,7 +43,7 @@ std::unique_ptr<ServiceCall> LoadPictureFromWeb(const QString& location,
 {
     auto call = std::make_unique<ServiceCall>();
     const bool web = isWeb(QUrl(location).scheme().toLower());
-    call->start({web ? location : QString(), QString(), std::nullopt, httpBodyLimit(), QString()},
+    call->start({web ? location : QString(), QString(), std::nullopt, QString(), HttpLimits()},
                 [web, location, done = std::move(done)](const QByteArray& bytes) {
                     if (!web) {
                         done(LoadPictureFromUrl(location));

@@ -795,6 +795,9 @@ void TestApplicationStart::runningWindowReadsTheModelNotTheStore()
              0);
     QTRY_VERIFY_WITH_TIMEOUT(app.settings()->proxy().enabled, 5000);
     QCOMPARE(app.settings()->proxy().server, u"127.0.0.1:9"_s);
+    // The engine's next run starts with it as well.
+    QVERIFY(app.engine()->settings().proxy.enabled);
+    QCOMPARE(app.engine()->settings().proxy.server, u"127.0.0.1:9"_s);
 }
 
 void TestApplicationStart::urlArgumentConvertedBeforeSettings()
