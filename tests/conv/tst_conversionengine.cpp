@@ -909,7 +909,7 @@ void TestConversionEngine::chainHopsJudged()
     verdict::DestinationCheck check;
     QCOMPARE(check.load(m_dir->path()), QStringList());
     m_engine->setDestinationCheck(&check);
-    m_followChain = true;
+    setFollowChain(true);
     loadRules(u"127.0.0.1\tLocation:\t\r\n"_s);
     run(u"http://"_s + host.hostAndPort() + u"/c0"_s, 15000);
     m_engine->setDestinationCheck(nullptr);
