@@ -72,12 +72,9 @@ public:
         m_postBody = body;
         m_post = true;
     }
-    /// The largest body this fetch accepts; 0 leaves it to the limits' body cap.
-    void setBodyLimit(qint64 bytes) { m_bodyLimit = bytes; }
     /// The caps and time-outs every later start() puts on its requests (the defaults of HttpLimits
-    /// until then). A body limit set with setBodyLimit() still wins.
+    /// until then).
     void setLimits(const HttpLimits& limits) { m_limits = limits; }
-    const HttpLimits& limits() const { return m_limits; }
     /// false: a redirect is the answer itself, not followed.
     void setFollowRedirects(bool follow) { m_followRedirects = follow; }
     /// true: without a proxy given to start(), connect straight to the host whatever the system says.
@@ -109,14 +106,11 @@ private:
     QString redirectTarget() const;
     void fail(Outcome outcome, const QString& error);
     void announce();
-    /// The limits of one start(): the fetch's own, with its body limit.
-    HttpLimits startLimits() const;
 
     QString m_headers;
     QByteArray m_postBody;
     bool m_post = false;
     bool m_posting = false;
-    qint64 m_bodyLimit = 0;
     HttpLimits m_limits;
     /// The limits of the running fetch, taken at start().
     HttpLimits m_current;

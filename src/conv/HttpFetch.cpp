@@ -71,14 +71,6 @@ HttpFetch::HttpFetch(QObject* parent)
 
 HttpFetch::~HttpFetch() = default;
 
-HttpLimits HttpFetch::startLimits() const
-{
-    HttpLimits limits = m_limits;
-    if (m_bodyLimit > 0)
-        limits.bodyCap = m_bodyLimit;
-    return limits;
-}
-
 void HttpFetch::start(const QString& url, const QString& headers, const QString& proxy)
 {
     abort();
@@ -86,7 +78,7 @@ void HttpFetch::start(const QString& url, const QString& headers, const QString&
     m_proxy = proxy;
     m_redirectsLeft = kMaxRedirects;
     m_posting = m_post;
-    m_current = startLimits();
+    m_current = m_limits;
     m_started.start();
     begin(url);
 }

@@ -113,9 +113,16 @@ FileDownload::FileDownload(QObject* parent)
     : QObject(parent)
 {
     connect(&m_fetch, &HttpFetch::finished, this, [this] { finish(keepBody()); });
+    setHttpLimits({});
 }
 
 FileDownload::~FileDownload() = default;
+
+void FileDownload::setHttpLimits(HttpLimits limits)
+{
+    limits.bodyCap = qMin(limits.bodyCap, kMaxNoticeFileBytes);
+    m_fetch.setLimits(limits);
+}
 
 void FileDownload::start(const QString& url, const QString& filePath, Done done)
 {
@@ -141,7 +148,6 @@ void FileDownload::start(const QString& url, const QString& filePath, Done done)
     }
     // Our own fetch: its answer head, its body and its whole time are bounded, and it never answers
     // from a cache.
-    m_fetch.setBodyLimit(qMin(m_fetch.limits().bodyCap, kMaxNoticeFileBytes));
     m_fetch.start(url);
 }
 

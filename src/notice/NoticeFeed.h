@@ -51,7 +51,7 @@ public:
     void start(const QString& url, const QString& filePath, Done done);
     bool isRunning() const { return m_running; }
     /// The caps and time-outs of every later download; the body stays within a notice file's cap.
-    void setHttpLimits(const HttpLimits& limits) { m_fetch.setLimits(limits); }
+    void setHttpLimits(HttpLimits limits);
 
 private:
     void finish(bool replaced);
