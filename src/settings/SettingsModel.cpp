@@ -44,12 +44,14 @@ void SettingsModel::load()
     for (const Setting& row : SettingsTable())
         m_stored[std::size_t(row.key)] = ReadSetting(row.key);
     refreshSnapshot();
+    Q_EMIT loaded();
 }
 
 void SettingsModel::loadHostsAndProxy()
 {
     m_snapshot.proxy = ReadProxySetting();
     m_snapshot.endpoints = ReadEndpoints();
+    Q_EMIT loaded();
 }
 
 void SettingsModel::save() const

@@ -59,9 +59,9 @@ public:
     explicit SettingsModel(QObject* parent = nullptr);
     ~SettingsModel() override;
 
-    /// Reads every setting of the table from the store. Raises no signal.
+    /// Reads every setting of the table from the store, then raises `loaded` (no `changed`).
     void load();
-    /// Reads the hosts and the proxy from the store. Raises no signal.
+    /// Reads the hosts and the proxy from the store, then raises `loaded`.
     void loadHostsAndProxy();
     /// Writes the settings in the shutdown order, with the login rule: a login or password that is
     /// not to be kept (or is empty) is stored as one space.
@@ -96,6 +96,8 @@ public:
 Q_SIGNALS:
     void changed(linvera::SettingKey key);
     void proxyChanged(const linvera::ProxySetting& proxy);
+    /// The store was read again: every value may be new.
+    void loaded();
 
 private:
     void store(SettingKey key, const QString& value);

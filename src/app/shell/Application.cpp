@@ -242,7 +242,6 @@ void Application::applyStoredSettings()
     const QRect available = screen ? screen->geometry() : QRect(0, 0, 1024, 768);
     const TwipScale scale = TwipScale::of(m_main.get());
     m_model->load();
-    giveSettings();
     ApplySettings(*m_main, *m_settings, *m_model, scale.toTwipsX(available.width()),
                   available.height() * scale.y);
 }
@@ -278,9 +277,9 @@ void Application::buildWindows()
     m_settings->setModel(m_model.get());
     m_twitter = std::make_unique<frmTwitter>();
     m_engine = std::make_unique<ConversionEngine>(*m_main, m_boxes);
-    // Loading raises no signal; each load hands the settings over itself.
     connect(m_model.get(), &SettingsModel::changed, this, &Application::giveSettings);
     connect(m_model.get(), &SettingsModel::proxyChanged, this, &Application::giveSettings);
+    connect(m_model.get(), &SettingsModel::loaded, this, &Application::giveSettings);
     giveSettings();
     connect(m_engine.get(), &ConversionEngine::messageBoxRequested, this,
             [this](platform::MessageBoxes::Icon icon, const QString& title, const QString& text) {
@@ -317,7 +316,6 @@ void Application::prepareDataFiles()
     m_model->watchStore();
     m_endpoints = m_model->endpoints();
     m_engine->setEndpoints(m_endpoints);
-    giveSettings();
     m_engine->setLogFilePath(paths.logFilePath);
     m_engine->setTempFolder(paths.tempFolder);
     m_engine->loadRules(paths.dataFile(u"tinyurls.txt"_s), paths.dataFile(u"picturls.txt"_s));
