@@ -189,7 +189,6 @@ TrackerRulesRead TrackerRules::loadFile(const QString& path)
 {
     m_providers.clear();
     m_anyPattern = QRegularExpression();
-    m_hasAnyPattern = false;
     TrackerRulesRead read;
     QByteArray bytes;
     switch (platform::ReadSmallFile(path, kMaxTrackerRulesBytes, bytes)) {
@@ -212,7 +211,6 @@ TrackerRulesRead TrackerRules::loadJson(QByteArrayView json)
 {
     m_providers.clear();
     m_anyPattern = QRegularExpression();
-    m_hasAnyPattern = false;
     TrackerRulesRead read;
     QJsonParseError error{};
     const QJsonDocument document = QJsonDocument::fromJson(json.toByteArray(), &error);
@@ -263,7 +261,6 @@ TrackerRulesRead TrackerRules::loadJson(QByteArrayView json)
         provider.redirections =
             expressions(strings(object, "redirections"_L1, read.brokenPatterns), read.brokenPatterns);
         provider.everyAddress = matchesEveryAddress(pattern.toString());
-        provider.hasParameters = !provider.parameters.pattern().isEmpty();
         m_providers.append(std::move(provider));
     }
     read.providers = m_providers.size();
@@ -274,9 +271,9 @@ TrackerRulesRead TrackerRules::loadJson(QByteArrayView json)
         if (provider.inAnyPattern)
             branches.append(u"(?:"_s + provider.urlPattern.pattern() + u')');
     }
-    m_hasAnyPattern = !branches.isEmpty() && compiles(branches.join(u'|'));
-    m_anyPattern = m_hasAnyPattern ? compiled(branches.join(u'|')) : QRegularExpression();
-    if (!m_hasAnyPattern) {
+    const QString any = branches.join(u'|');
+    m_anyPattern = !any.isEmpty() && compiles(any) ? compiled(any) : QRegularExpression();
+    if (m_anyPattern.pattern().isEmpty()) {
         for (Provider& provider : m_providers)
             provider.inAnyPattern = false;
     }
@@ -289,7 +286,8 @@ StrippedUrl TrackerRules::strip(const QString& url) const
     result.url = url;
     for (int depth = 0; depth <= kMaxUnwraps; ++depth) {
         bool unwrapped = false;
-        const bool anyProvider = !m_hasAnyPattern || m_anyPattern.match(result.url).hasMatch();
+        const bool anyProvider =
+            m_anyPattern.pattern().isEmpty() || m_anyPattern.match(result.url).hasMatch();
         for (const Provider& provider : m_providers) {
             if (!provider.everyAddress && ((provider.inAnyPattern && !anyProvider) ||
                                            !provider.urlPattern.match(result.url).hasMatch()))
@@ -335,7 +333,7 @@ StrippedUrl TrackerRules::strip(const QString& url) const
                     changed.removed += found;
                 }
             }
-            if (provider.hasParameters)
+            if (!provider.parameters.pattern().isEmpty())
                 changed.url = withoutParameters(changed.url, provider.parameters, changed.removed);
             if (changed.removed > result.removed && !isExcepted())
                 result = changed;

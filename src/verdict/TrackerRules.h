@@ -68,7 +68,6 @@ private:
         bool everyAddress = false;
         /// The pattern is one branch of m_anyPattern.
         bool inAnyPattern = false;
-        bool hasParameters = false;
         /// The parameter names in one expression, anchored at both ends; no pattern when there are none.
         QRegularExpression parameters;
         QList<QRegularExpression> rawRules;
@@ -76,10 +75,10 @@ private:
         QList<QRegularExpression> redirections;
     };
     QList<Provider> m_providers;
-    /// The providers' patterns as one expression: an address it does not match is none of theirs,
-    /// which spares a match per provider (a community list has hundreds).
+    /// The providers' patterns as one expression (no pattern when they cannot be joined): an address
+    /// it does not match is none of theirs, which spares a match per provider (a community list has
+    /// hundreds).
     QRegularExpression m_anyPattern;
-    bool m_hasAnyPattern = false;
 };
 
 /// The information-area line for removed parameters, or empty when none were removed.
