@@ -63,7 +63,10 @@ ConversionEngine::ConversionEngine(ConversionView& view, platform::MessageBoxes&
     connect(m_picture, &PictureDownload::finished, this, &ConversionEngine::onPictureFinished);
 }
 
-ConversionEngine::~ConversionEngine() = default;
+ConversionEngine::~ConversionEngine()
+{
+    flushLog();
+}
 
 void ConversionEngine::setHttpLimits(const HttpLimits& limits)
 {
@@ -143,8 +146,47 @@ void ConversionEngine::appendLog(const QString& input, const QString& afterUrl)
 {
     if (m_logFilePath.isEmpty())
         return;
-    const bool written = platform::AppendToFile(
-        m_logFilePath, platform::AnsiCodec::encode(QString(LogLine(m_today(), input, afterUrl) + u"\r\n"_s)));
+    const QByteArray line =
+        platform::AnsiCodec::encode(QString(LogLine(m_today(), input, afterUrl) + u"\r\n"_s));
+    if (!m_logBatched) {
+        writeLog(line);
+        return;
+    }
+    m_pendingLog += line;
+    m_pendingLineEnds.append(m_pendingLog.size());
+    if (m_pendingLog.size() >= kLogBatchBytes)
+        flushLog();
+}
+
+void ConversionEngine::setLogBatched(bool batched)
+{
+    if (!batched)
+        flushLog();
+    m_logBatched = batched;
+}
+
+void ConversionEngine::flushLog()
+{
+    if (m_pendingLog.isEmpty())
+        return;
+    const QByteArray lines = std::exchange(m_pendingLog, {});
+    const QList<qsizetype> ends = std::exchange(m_pendingLineEnds, {});
+    // One append for all. Refused (a disk nearly full), the lines go one at a time, as many as fit;
+    // the first one refused ends it, so a log held by another program costs one more wait, not one
+    // a line.
+    if (ends.size() > 1 && platform::AppendToFile(m_logFilePath, lines))
+        return;
+    qsizetype start = 0;
+    for (const qsizetype end : ends) {
+        if (!writeLog(QByteArrayView(lines).sliced(start, end - start)))
+            return;
+        start = end;
+    }
+}
+
+bool ConversionEngine::writeLog(QByteArrayView lines)
+{
+    const bool written = platform::AppendToFile(m_logFilePath, lines);
     // Told once a run: a full disk or a read-only folder would otherwise interrupt every conversion.
     if (!written && !m_logFailureShown) {
         m_logFailureShown = true;
@@ -152,6 +194,7 @@ void ConversionEngine::appendLog(const QString& input, const QString& afterUrl)
                                    u"ログファイルに書き込めません。変換の記録は残りません。\n"_s +
                                        m_logFilePath);
     }
+    return written;
 }
 
 ConversionPlan ConversionEngine::PlanConversion(const QString& input, const ConversionSettings& settings,

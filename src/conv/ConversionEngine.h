@@ -84,6 +84,14 @@ public:
     void setEndpoints(const Endpoints& endpoints) { m_endpoints = endpoints; }
     const Endpoints& endpoints() const { return m_endpoints; }
     void setLogFilePath(const QString& path) { m_logFilePath = path; }
+    /// Keeps the log lines of runs that end at once until `flushLog`, or until they make
+    /// kLogBatchBytes, and appends them together: a program converting a long list writes the log
+    /// at the points it writes its output, not once a URL. Off by default: each run appends its line.
+    void setLogBatched(bool batched);
+    /// Appends the lines kept so far. Lines a full disk refuses together are tried one at a time,
+    /// so as many are kept as when each was appended alone.
+    void flushLog();
+    static constexpr qsizetype kLogBatchBytes = 64 * 1024;
     void setTempFolder(const QString& folder) { m_tempFolder = folder; }
     /// The caps and time-outs of this engine's requests: a download takes them as they are, a
     /// service's text answer within its own smaller cap.
@@ -152,6 +160,8 @@ Q_SIGNALS:
 
 private:
     void appendLog(const QString& input, const QString& afterUrl);
+    /// Appends one or more whole lines; tells the user the first time it fails.
+    bool writeLog(QByteArrayView lines);
     void startService(ServiceCall* call);
     /// The run's expansion answered.
     void expanded(const QString& longUrl, const QString& fetchedUrl, const QString& pageTitle,
@@ -191,6 +201,10 @@ private:
     QString m_tempFolder;
     HttpLimits m_httpLimits;
     bool m_logFailureShown = false;
+    bool m_logBatched = false;
+    /// Log lines not yet appended, and where each ends.
+    QByteArray m_pendingLog;
+    QList<qsizetype> m_pendingLineEnds;
     QString m_previewPicturePath;
     EngineSettings m_settings;
     /// What the last run started with.

@@ -114,6 +114,8 @@ private Q_SLOTS:
     void picturePreview();
     void smallerPictureReplacesWholeFile();
     void logHoldsOneLinePerRun();
+    void batchedLogKeepsEveryLine_data();
+    void batchedLogKeepsEveryLine();
     void laterRunWins();
     void destinationReviewed_data();
     void destinationReviewed();
@@ -1130,6 +1132,50 @@ void TestConversionEngine::logHoldsOneLinePerRun()
                              u", http://pics.example/p, http://"_s + pictures.hostAndPort() + u"/p.png\r\n"_s;
     QCOMPARE(readFile(m_dir->filePath(u"log.txt"_s)),
              platform::AnsiCodec::encode(expected, platform::AnsiCodec::CodePage::Windows31J));
+}
+
+void TestConversionEngine::batchedLogKeepsEveryLine_data()
+{
+    QTest::addColumn<int>("runs");
+    QTest::addColumn<QString>("end"); // how the kept lines get written
+    QTest::addColumn<bool>("writtenBeforeEnd");
+    QTest::newRow("flushed") << 3 << u"flush"_s << false;
+    QTest::newRow("batching turned off") << 3 << u"off"_s << false;
+    QTest::newRow("engine deleted") << 3 << u"delete"_s << false;
+    // About 60 bytes a line: the batch fills several times before the end.
+    QTest::newRow("batch full") << 3000 << u"flush"_s << true;
+}
+
+void TestConversionEngine::batchedLogKeepsEveryLine()
+{
+    QFETCH(int, runs);
+    QFETCH(QString, end);
+    QFETCH(bool, writtenBeforeEnd);
+    loadRules(u"^http://yt\\.example/(\\w+)$\thttp://video.example/(1)\t\r\n"_s);
+    m_engine->setLogBatched(true);
+    const QString date = QLocale::system().toString(m_today, QLocale::ShortFormat);
+    QByteArray expected;
+    for (int i = 0; i < runs; ++i) {
+        const QString id = QString::number(i);
+        run(u"http://yt.example/"_s + id);
+        expected += QString(date + u", http://yt.example/"_s + id + u", http://video.example/"_s + id + u"\r\n"_s)
+                        .toUtf8();
+    }
+    const QString log = m_dir->filePath(u"log.txt"_s);
+    QCOMPARE(QFile::exists(log), writtenBeforeEnd);
+    if (writtenBeforeEnd) {
+        const QByteArray early = readFile(log);
+        QVERIFY(early.endsWith("\r\n"));
+        QVERIFY(early.size() < expected.size());
+        QVERIFY(expected.startsWith(early));
+    }
+    if (end == u"flush"_s)
+        m_engine->flushLog();
+    else if (end == u"off"_s)
+        m_engine->setLogBatched(false);
+    else
+        m_engine.reset();
+    QCOMPARE(readFile(log), expected);
 }
 
 void TestConversionEngine::laterRunWins()

@@ -2,6 +2,7 @@
 #include "platform/RegAccess.h"
 #include "verdict/Verdict.h"
 
+#include "HttpTestDelivery.h"
 #include "LiveChannelHost.h"
 #include "PictureHost.h"
 #include "RedirectHost.h"
@@ -19,6 +20,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QSslSocket>
 #include <QTemporaryDir>
@@ -68,6 +70,7 @@ private Q_SLOTS:
     void showsPicture();
     void reportsProbeFailure();
     void convertsSeveralUrls();
+    void doneWorkIsThereDuringAWait();
     void firstRunCopiesDefaultRules();
     void usage();
     void jsonLines();
@@ -78,6 +81,7 @@ private Q_SLOTS:
 private:
     /// `environment` entries are added to the child's; an empty value removes the variable.
     Result runLinvera(const QStringList& args, const QHash<QString, QString>& environment = {});
+    QProcessEnvironment linveraEnvironment(const QHash<QString, QString>& environment = {}) const;
     void writeRules(const QString& shortLinkRules, const QString& pictureRules = {});
 
     std::unique_ptr<TempRegistry> m_registry;
@@ -121,10 +125,8 @@ void TestHeadless::writeRules(const QString& shortLinkRules, const QString& pict
     QVERIFY(writeFile(folder + u"/picturls.txt"_s, pictureRules.toUtf8()));
 }
 
-Result TestHeadless::runLinvera(const QStringList& args, const QHash<QString, QString>& environment)
+QProcessEnvironment TestHeadless::linveraEnvironment(const QHash<QString, QString>& environment) const
 {
-    Result result;
-    QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     // Its own home and documents, and the test's registry store, so the endpoints apply.
     env.insert(u"HOME"_s, m_home->path());
@@ -138,7 +140,14 @@ Result TestHeadless::runLinvera(const QStringList& args, const QHash<QString, QS
         else
             env.insert(it.key(), it.value());
     }
-    process.setProcessEnvironment(env);
+    return env;
+}
+
+Result TestHeadless::runLinvera(const QStringList& args, const QHash<QString, QString>& environment)
+{
+    Result result;
+    QProcess process;
+    process.setProcessEnvironment(linveraEnvironment(environment));
     QSignalSpy finished(&process, &QProcess::finished);
     process.start(programDir() + u"/linvera"_s, args);
     if (!process.waitForStarted(10000))
@@ -471,6 +480,36 @@ void TestHeadless::convertsSeveralUrls()
     const Result r = runLinvera({u"http://yt.example/one"_s, u"http://long.example/two"_s});
     QCOMPARE(r.exitCode, 0);
     QCOMPARE(r.out, (QStringList{u"http://video.example/one"_s, QString(), u"http://s.example/two"_s}));
+}
+
+void TestHeadless::doneWorkIsThereDuringAWait()
+{
+    // Two local conversions, then a shortening the service never answers: while linvera waits, the
+    // first two are printed, their messages written and their log lines appended.
+    writeRules(u"^http://yt\\.example/(\\w+)$\thttp://video.example/(1)\t\r\n"_s);
+    m_shortener->setDelivery(HttpTestDelivery::silent());
+    QProcess process;
+    process.setProcessEnvironment(linveraEnvironment());
+    process.start(programDir() + u"/linvera"_s,
+                  {u"http://yt.example/one"_s, u"http://yt.example/two"_s, u"http://long.example/three"_s});
+    QVERIFY(process.waitForStarted(10000));
+    const auto stop = qScopeGuard([&process] {
+        process.kill();
+        process.waitForFinished(10000);
+    });
+    const QString log = dataFolderOf(m_home->path()) + u"/log.txt"_s;
+    QByteArray out;
+    QByteArray err;
+    const auto caughtUp = [&] {
+        out += process.readAllStandardOutput();
+        err += process.readAllStandardError();
+        return out.contains("http://video.example/two\n") && err.count("URLプレビューを実行しました") == 2 &&
+               readFile(log).count('\n') == 2;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(caughtUp(), 10000);
+    QVERIFY(out.contains("http://video.example/one\n"));
+    QVERIFY(readFile(log).contains(", http://yt.example/two, http://video.example/two\r\n"));
+    QCOMPARE(process.state(), QProcess::Running);
 }
 
 void TestHeadless::firstRunCopiesDefaultRules()

@@ -64,6 +64,7 @@ private Q_SLOTS:
     void damagedStore();
     void registryToolOnBadStore_data();
     void registryToolOnBadStore();
+    void fullDiskForLog_data();
     void fullDiskForLog();
     void forgedLogRecord_data();
     void forgedLogRecord();
@@ -319,19 +320,37 @@ void TestHostilePrograms::registryToolOnBadStore()
     QCOMPARE(fileDigest(store), before);
 }
 
+void TestHostilePrograms::fullDiskForLog_data()
+{
+    QTest::addColumn<int>("room");     // bytes the log may still grow by
+    QTest::addColumn<int>("newLines"); // whole lines of this run that fit
+    // A line of this run is about 50 bytes and a date; two never fit in 90.
+    QTest::newRow("no room") << 10 << 0;
+    QTest::newRow("room for one line") << 90 << 1;
+}
+
 void TestHostilePrograms::fullDiskForLog()
 {
+    QFETCH(int, room);
+    QFETCH(int, newLines);
     writeRules("^http://yt\\.example/(\\w+)$\thttp://video.example/(1)\t\r\n");
     const QByteArray old =
         QByteArray("2026/12/07, http://yt.example/z, http://video.example/z\r\n").repeated(20);
     QVERIFY(writeFile(dataFolder() + u"/log.txt"_s, old));
-    const rlim_t limit = rlim_t(old.size() + 10);
+    const rlim_t limit = rlim_t(old.size() + room);
     const Result r = run({u"http://yt.example/a"_s, u"http://yt.example/b"_s, u"http://yt.example/c"_s},
                          [limit] { limitFileSizeForGood(limit); });
     QCOMPARE(r.exitCode, 0);
     QCOMPARE(r.out.split(u'\n', Qt::SkipEmptyParts).size(), 3);
     QCOMPARE(count(r.err, u"ログファイルに書き込めません。"_s), 1);
-    QCOMPARE(readFile(dataFolder() + u"/log.txt"_s), old);
+    // The lines that fit are kept whole, in order; nothing of the others.
+    const QByteArray log = readFile(dataFolder() + u"/log.txt"_s);
+    QVERIFY(log.startsWith(old));
+    const QList<QByteArray> added = log.mid(old.size()).split('\n');
+    QCOMPARE(added.size() - 1, newLines);
+    QVERIFY(log.endsWith('\n'));
+    if (newLines == 1)
+        QVERIFY(added.first().endsWith(", http://yt.example/a, http://video.example/a\r"));
 }
 
 void TestHostilePrograms::forgedLogRecord_data()

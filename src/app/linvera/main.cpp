@@ -141,8 +141,10 @@ private:
         while (m_index < m_urls.size()) {
             begin();
             if (!settled()) {
-                // Waits for the answer; settle() goes on. What is printed so far is there to read
-                // meanwhile (results that need no wait go out together, not a write each).
+                // Waits for the answer; settle() goes on. What is printed and logged so far is there
+                // to read meanwhile (results that need no wait go out together, not a write each).
+                m_engine.flushLog();
+                std::fflush(stderr);
                 std::fflush(stdout);
                 m_waiting = true;
                 m_limit.start();
@@ -150,6 +152,7 @@ private:
             }
             report();
         }
+        m_engine.flushLog();
         QCoreApplication::exit(m_allConverted ? 0 : 1);
     }
 
@@ -223,6 +226,9 @@ private:
 
 int main(int argc, char* argv[])
 {
+    // Messages are written where the results are, before a wait and at the end; a write for each
+    // message would cost more than the conversion.
+    std::setvbuf(stderr, nullptr, _IOFBF, BUFSIZ);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(u"linvera"_s);
     platform::InstallQtTranslation();
@@ -283,6 +289,7 @@ int main(int argc, char* argv[])
         return today;
     });
     engine.setLogFilePath(paths.logFilePath);
+    engine.setLogBatched(true);
     engine.setTempFolder(paths.tempFolder);
     engine.loadRules(paths.dataFile(u"tinyurls.txt"_s), paths.dataFile(u"picturls.txt"_s));
     std::optional<verdict::DestinationCheck> destinations;
