@@ -1158,8 +1158,9 @@ void TestConversionEngine::batchedLogKeepsEveryLine()
     for (int i = 0; i < runs; ++i) {
         const QString id = QString::number(i);
         run(u"http://yt.example/"_s + id);
-        expected += QString(date + u", http://yt.example/"_s + id + u", http://video.example/"_s + id + u"\r\n"_s)
-                        .toUtf8();
+        expected +=
+            QString(date + u", http://yt.example/"_s + id + u", http://video.example/"_s + id + u"\r\n"_s)
+                .toUtf8();
     }
     const QString log = m_dir->filePath(u"log.txt"_s);
     QCOMPARE(QFile::exists(log), writtenBeforeEnd);
