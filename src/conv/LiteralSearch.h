@@ -60,10 +60,12 @@ public:
     }
 
 private:
+    /// Nodes are numbered breadth first, so the children of a node are the nodes firstChild to
+    /// firstChild + childCount - 1, in unit order.
     struct Node
     {
-        int32_t edgeBegin = 0;
-        int32_t edgeCount = 0;
+        int32_t firstChild = 0;
+        int32_t childCount = 0;
         /// The node of the longest proper suffix of this node's text that is also in the trie.
         int32_t fail = 0;
         /// The id of the pattern that ends here, or -1.
@@ -75,9 +77,8 @@ private:
     int32_t child(int32_t node, char16_t c) const;
 
     std::vector<Node> m_nodes;
-    // Children of each node, sorted by unit, node after node.
-    std::vector<char16_t> m_edgeUnits;
-    std::vector<int32_t> m_edgeTargets;
+    /// The unit that leads to each node.
+    std::vector<char16_t> m_units;
     // The root's children for ASCII, where nearly every search step starts again.
     std::array<int32_t, 128> m_rootAscii{};
     qsizetype m_patternCount = 0;
