@@ -152,9 +152,11 @@ void ConversionEngine::appendLog(const QString& input, const QString& afterUrl)
         writeLog(line);
         return;
     }
+    if (m_pendingLog.isEmpty())
+        m_pendingSince.start();
     m_pendingLog += line;
     m_pendingLineEnds.append(m_pendingLog.size());
-    if (m_pendingLog.size() >= kLogBatchBytes)
+    if (m_pendingLog.size() >= kLogBatchBytes || m_pendingSince.hasExpired(kLogBatchMs))
         flushLog();
 }
 

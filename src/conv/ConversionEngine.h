@@ -10,6 +10,7 @@
 #include "verdict/DestinationCheck.h"
 
 #include <QDate>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -84,14 +85,15 @@ public:
     void setEndpoints(const Endpoints& endpoints) { m_endpoints = endpoints; }
     const Endpoints& endpoints() const { return m_endpoints; }
     void setLogFilePath(const QString& path) { m_logFilePath = path; }
-    /// Keeps the log lines of runs that end at once until `flushLog`, or until they make
-    /// kLogBatchBytes, and appends them together: a program converting a long list writes the log
-    /// at the points it writes its output, not once a URL. Off by default: each run appends its line.
+    /// Keeps log lines until `flushLog`, until they make kLogBatchBytes or the first of them is
+    /// kLogBatchMs old, and appends them together: a program converting a long list writes the log
+    /// where it writes its output, not once a URL. Off by default: each run appends its line.
     void setLogBatched(bool batched);
     /// Appends the lines kept so far. Lines a full disk refuses together are tried one at a time,
     /// so as many are kept as when each was appended alone.
     void flushLog();
-    static constexpr qsizetype kLogBatchBytes = 64 * 1024;
+    static constexpr qsizetype kLogBatchBytes = 8 * 1024;
+    static constexpr int kLogBatchMs = 1000;
     void setTempFolder(const QString& folder) { m_tempFolder = folder; }
     /// The caps and time-outs of this engine's requests: a download takes them as they are, a
     /// service's text answer within its own smaller cap.
@@ -205,6 +207,7 @@ private:
     /// Log lines not yet appended, and where each ends.
     QByteArray m_pendingLog;
     QList<qsizetype> m_pendingLineEnds;
+    QElapsedTimer m_pendingSince;
     QString m_previewPicturePath;
     EngineSettings m_settings;
     /// What the last run started with.
