@@ -7,9 +7,7 @@
 #include <QJsonObject>
 #include <QUrl>
 
-#define PCRE2_CODE_UNIT_WIDTH 16
-#include <pcre2.h>
-
+#include <algorithm>
 #include <optional>
 
 using namespace Qt::StringLiterals;
@@ -22,13 +20,7 @@ namespace {
 // never reached: those are prepared at their first match.
 bool compiles(const QString& pattern)
 {
-    int errorCode = 0;
-    PCRE2_SIZE errorOffset = 0;
-    pcre2_code* code =
-        pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern.utf16()), PCRE2_SIZE(pattern.size()),
-                      PCRE2_UTF | PCRE2_CASELESS, &errorCode, &errorOffset, nullptr);
-    pcre2_code_free(code);
-    return code != nullptr;
+    return CaselessPattern::compiles(pattern);
 }
 
 QRegularExpression compiled(const QString& pattern)
@@ -68,13 +60,23 @@ QList<QRegularExpression> expressions(const QStringList& patterns, qsizetype& br
     return list;
 }
 
-bool anyMatches(const QList<QRegularExpression>& list, const QString& text)
+// Only asked whether they match: taken as CaselessPattern.
+QList<CaselessPattern> patterns(const QStringList& texts, qsizetype& broken)
 {
-    for (const QRegularExpression& regex : list) {
-        if (regex.match(text).hasMatch())
-            return true;
+    QList<CaselessPattern> list;
+    for (const QString& text : texts) {
+        CaselessPattern pattern(text);
+        if (pattern.isNull())
+            ++broken;
+        else
+            list.append(pattern);
     }
-    return false;
+    return list;
+}
+
+bool anyMatches(const QList<CaselessPattern>& list, const QString& text)
+{
+    return std::any_of(list.begin(), list.end(), [&](const CaselessPattern& p) { return p.matches(text); });
 }
 
 // A parameter's name as the rules mean it: percent-decoded, "+" a space.
@@ -89,7 +91,7 @@ QString parameterName(QStringView segment)
 }
 
 // Takes the named parameters out of the query; the rest of the address is kept character for character.
-QString withoutParameters(const QString& url, const QRegularExpression& names, int& removed)
+QString withoutParameters(const QString& url, const CaselessPattern& names, int& removed)
 {
     const qsizetype hash = url.indexOf(u'#');
     const qsizetype end = hash < 0 ? url.size() : hash;
@@ -101,7 +103,7 @@ QString withoutParameters(const QString& url, const QRegularExpression& names, i
     int taken = 0;
     bool anyKeptText = false;
     for (const QStringView segment : query.split(u'&')) {
-        if (!segment.isEmpty() && names.match(parameterName(segment)).hasMatch()) {
+        if (!segment.isEmpty() && names.matches(parameterName(segment))) {
             ++taken;
             continue;
         }
@@ -188,7 +190,7 @@ QString TrackerRulesMessage(const TrackerRulesRead& read)
 TrackerRulesRead TrackerRules::loadFile(const QString& path)
 {
     m_providers.clear();
-    m_anyPattern = QRegularExpression();
+    m_anyPattern = CaselessPattern();
     TrackerRulesRead read;
     QByteArray bytes;
     switch (platform::ReadSmallFile(path, kMaxTrackerRulesBytes, bytes)) {
@@ -210,7 +212,7 @@ TrackerRulesRead TrackerRules::loadFile(const QString& path)
 TrackerRulesRead TrackerRules::loadJson(QByteArrayView json)
 {
     m_providers.clear();
-    m_anyPattern = QRegularExpression();
+    m_anyPattern = CaselessPattern();
     TrackerRulesRead read;
     QJsonParseError error{};
     const QJsonDocument document = QJsonDocument::fromJson(json.toByteArray(), &error);
@@ -229,11 +231,11 @@ TrackerRulesRead TrackerRules::loadJson(QByteArrayView json)
         const QJsonObject object = it.value().toObject();
         const QJsonValue pattern = object.value("urlPattern"_L1);
         Provider provider;
-        if (!pattern.isString() || !compiles(pattern.toString())) {
+        provider.urlPattern = CaselessPattern(pattern.toString());
+        if (!pattern.isString() || provider.urlPattern.isNull()) {
             ++read.brokenPatterns;
             continue;
         }
-        provider.urlPattern = compiled(pattern.toString());
         const auto joined = [](const QStringList& names) -> QString {
             return u"\\A(?:"_s + names.join(u'|') + u")\\z"_s;
         };
@@ -253,11 +255,11 @@ TrackerRulesRead TrackerRules::loadJson(QByteArrayView json)
             }
         }
         if (!names.isEmpty())
-            provider.parameters = compiled(joined(names));
+            provider.parameters = CaselessPattern(joined(names));
         provider.rawRules =
             expressions(strings(object, "rawRules"_L1, read.brokenPatterns), read.brokenPatterns);
         provider.exceptions =
-            expressions(strings(object, "exceptions"_L1, read.brokenPatterns), read.brokenPatterns);
+            patterns(strings(object, "exceptions"_L1, read.brokenPatterns), read.brokenPatterns);
         provider.redirections =
             expressions(strings(object, "redirections"_L1, read.brokenPatterns), read.brokenPatterns);
         provider.everyAddress = matchesEveryAddress(pattern.toString());
@@ -272,8 +274,8 @@ TrackerRulesRead TrackerRules::loadJson(QByteArrayView json)
             branches.append(u"(?:"_s + provider.urlPattern.pattern() + u')');
     }
     const QString any = branches.join(u'|');
-    m_anyPattern = !any.isEmpty() && compiles(any) ? compiled(any) : QRegularExpression();
-    if (m_anyPattern.pattern().isEmpty()) {
+    m_anyPattern = any.isEmpty() ? CaselessPattern() : CaselessPattern(any);
+    if (m_anyPattern.isNull()) {
         for (Provider& provider : m_providers)
             provider.inAnyPattern = false;
     }
@@ -286,11 +288,10 @@ StrippedUrl TrackerRules::strip(const QString& url) const
     result.url = url;
     for (int depth = 0; depth <= kMaxUnwraps; ++depth) {
         bool unwrapped = false;
-        const bool anyProvider =
-            m_anyPattern.pattern().isEmpty() || m_anyPattern.match(result.url).hasMatch();
+        const bool anyProvider = m_anyPattern.isNull() || m_anyPattern.matches(result.url);
         for (const Provider& provider : m_providers) {
-            if (!provider.everyAddress && ((provider.inAnyPattern && !anyProvider) ||
-                                           !provider.urlPattern.match(result.url).hasMatch()))
+            if (!provider.everyAddress &&
+                ((provider.inAnyPattern && !anyProvider) || !provider.urlPattern.matches(result.url)))
                 continue;
             // An exception keeps the address as it came; asked only when the provider would change it.
             const QString before = result.url;
@@ -333,7 +334,7 @@ StrippedUrl TrackerRules::strip(const QString& url) const
                     changed.removed += found;
                 }
             }
-            if (!provider.parameters.pattern().isEmpty())
+            if (!provider.parameters.isNull())
                 changed.url = withoutParameters(changed.url, provider.parameters, changed.removed);
             if (changed.removed > result.removed && !isExcepted())
                 result = changed;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "verdict/CaselessPattern.h"
+
 #include <QByteArrayView>
 #include <QList>
 #include <QRegularExpression>
@@ -63,22 +65,22 @@ public:
 private:
     struct Provider
     {
-        QRegularExpression urlPattern;
+        CaselessPattern urlPattern;
         /// ".*" and the like: every address is the provider's.
         bool everyAddress = false;
         /// The pattern is one branch of m_anyPattern.
         bool inAnyPattern = false;
         /// The parameter names in one expression, anchored at both ends; no pattern when there are none.
-        QRegularExpression parameters;
+        CaselessPattern parameters;
         QList<QRegularExpression> rawRules;
-        QList<QRegularExpression> exceptions;
+        QList<CaselessPattern> exceptions;
         QList<QRegularExpression> redirections;
     };
     QList<Provider> m_providers;
     /// The providers' patterns as one expression (no pattern when they cannot be joined): an address
     /// it does not match is none of theirs, which spares a match per provider (a community list has
     /// hundreds).
-    QRegularExpression m_anyPattern;
+    CaselessPattern m_anyPattern;
 };
 
 /// The information-area line for removed parameters, or empty when none were removed.
