@@ -1182,8 +1182,12 @@ void TestApplicationStart::windowsCarryProgramIcon()
     Application& app = startApp();
     const QIcon icon = app.mainWindow()->windowIcon();
     QVERIFY(!icon.isNull());
+    QCOMPARE(icon.availableSizes().size(), BuiltInIconSizes().size());
     for (const int side : BuiltInIconSizes())
-        QVERIFY2(!icon.pixmap(side, side).isNull(), qPrintable(QString::number(side)));
+        QCOMPARE(icon.pixmap(side, side).size(), QSize(side, side));
+    // Between two built-in sizes the larger is made smaller; a disabled form is the style's own.
+    QCOMPARE(icon.pixmap(40, 40).size(), QSize(40, 40));
+    QVERIFY(icon.pixmap(32, QIcon::Disabled).toImage() != icon.pixmap(32).toImage());
     // The settings dialog takes the main window's icon; every other window, message boxes
     // included, has the program's.
     QCOMPARE(app.settingsWindow()->windowIcon().cacheKey(), icon.cacheKey());
