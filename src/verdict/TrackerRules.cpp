@@ -79,15 +79,17 @@ bool anyMatches(const QList<CaselessPattern>& list, const QString& text)
     return std::any_of(list.begin(), list.end(), [&](const CaselessPattern& p) { return p.matches(text); });
 }
 
-// A parameter's name as the rules mean it: percent-decoded, "+" a space.
-QString parameterName(QStringView segment)
+// Whether the rules name the parameter of a query segment. Its name as the rules mean it is
+// percent-decoded, "+" a space; most names have neither and are asked as they stand.
+bool named(const CaselessPattern& names, QStringView segment)
 {
     const qsizetype equals = segment.indexOf(u'=');
-    QString name = (equals < 0 ? segment : segment.left(equals)).toString();
+    const QStringView name = equals < 0 ? segment : segment.left(equals);
     if (!name.contains(u'%') && !name.contains(u'+'))
-        return name;
-    name.replace(u'+', u' ');
-    return QUrl::fromPercentEncoding(name.toUtf8());
+        return names.matches(name);
+    QString decoded = name.toString();
+    decoded.replace(u'+', u' ');
+    return names.matches(QUrl::fromPercentEncoding(decoded.toUtf8()));
 }
 
 // Takes the named parameters out of the query; the rest of the address is kept character for character.
@@ -99,11 +101,21 @@ QString withoutParameters(const QString& url, const CaselessPattern& names, int&
     if (question < 0 || question > end)
         return url;
     const QStringView query = QStringView(url).mid(question + 1, end - question - 1);
+    // Most addresses keep every parameter: asked first, without building anything.
+    bool anyNamed = false;
+    for (const QStringView segment : query.tokenize(u'&')) {
+        if (!segment.isEmpty() && named(names, segment)) {
+            anyNamed = true;
+            break;
+        }
+    }
+    if (!anyNamed)
+        return url;
     QList<QStringView> kept;
     int taken = 0;
     bool anyKeptText = false;
     for (const QStringView segment : query.split(u'&')) {
-        if (!segment.isEmpty() && names.matches(parameterName(segment))) {
+        if (!segment.isEmpty() && named(names, segment)) {
             ++taken;
             continue;
         }
