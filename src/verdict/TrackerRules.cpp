@@ -6,6 +6,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QUrl>
+#include <QVarLengthArray>
 
 #include <algorithm>
 #include <optional>
@@ -14,14 +15,6 @@ using namespace Qt::StringLiterals;
 
 namespace linvera::verdict {
 namespace {
-
-// Whether the pattern compiles as the expressions below do. Asking a QRegularExpression would also
-// prepare it for matching, which costs several times more, and most exceptions and redirections are
-// never reached: those are prepared at their first match.
-bool compiles(const QString& pattern)
-{
-    return CaselessPattern::compiles(pattern);
-}
 
 QRegularExpression compiled(const QString& pattern)
 {
@@ -48,11 +41,13 @@ QStringList strings(const QJsonObject& provider, QLatin1StringView key, qsizetyp
     return list;
 }
 
+// Checked as they compile, not by QRegularExpression::isValid, which also prepares the expression
+// for matching: most redirections and raw rules are never reached, and are prepared at their first match.
 QList<QRegularExpression> expressions(const QStringList& patterns, qsizetype& broken)
 {
     QList<QRegularExpression> list;
     for (const QString& pattern : patterns) {
-        if (compiles(pattern))
+        if (CaselessPattern::compiles(pattern))
             list.append(compiled(pattern));
         else
             ++broken;
@@ -101,20 +96,12 @@ QString withoutParameters(const QString& url, const CaselessPattern& names, int&
     if (question < 0 || question > end)
         return url;
     const QStringView query = QStringView(url).mid(question + 1, end - question - 1);
-    // Most addresses keep every parameter: asked first, without building anything.
-    bool anyNamed = false;
-    for (const QStringView segment : query.tokenize(u'&')) {
-        if (!segment.isEmpty() && named(names, segment)) {
-            anyNamed = true;
-            break;
-        }
-    }
-    if (!anyNamed)
-        return url;
-    QList<QStringView> kept;
+    // Asked once each; a query of the usual length is kept on the stack, so that an address that
+    // keeps every parameter costs no allocation.
+    QVarLengthArray<QStringView, 16> kept;
     int taken = 0;
     bool anyKeptText = false;
-    for (const QStringView segment : query.split(u'&')) {
+    for (const QStringView segment : query.tokenize(u'&')) {
         if (!segment.isEmpty() && named(names, segment)) {
             ++taken;
             continue;
@@ -256,12 +243,12 @@ TrackerRulesRead TrackerRules::loadJson(QByteArrayView json)
             names.append(u"(?:"_s + name + u')');
         // A broken name is looked for only when the names do not compile together, so that it does
         // not take the others with it.
-        if (!names.isEmpty() && !compiles(joined(names))) {
+        if (!names.isEmpty() && !CaselessPattern::compiles(joined(names))) {
             const qsizetype before = names.size();
-            names.removeIf([](const QString& name) { return !compiles(name); });
+            names.removeIf([](const QString& name) { return !CaselessPattern::compiles(name); });
             read.brokenPatterns += before - names.size();
             // Names that compile alone may still clash together (a stray ")" closing the group).
-            if (!names.isEmpty() && !compiles(joined(names))) {
+            if (!names.isEmpty() && !CaselessPattern::compiles(joined(names))) {
                 ++read.brokenPatterns;
                 names.clear();
             }
