@@ -155,7 +155,6 @@ void ConversionEngine::appendLog(const QString& input, const QString& afterUrl)
     if (m_pendingLog.isEmpty())
         m_pendingSince.start();
     m_pendingLog += line;
-    m_pendingLineEnds.append(m_pendingLog.size());
     if (m_pendingLog.size() >= kLogBatchBytes || m_pendingSince.hasExpired(kLogBatchMs))
         flushLog();
 }
@@ -172,14 +171,14 @@ void ConversionEngine::flushLog()
     if (m_pendingLog.isEmpty())
         return;
     const QByteArray lines = std::exchange(m_pendingLog, {});
-    const QList<qsizetype> ends = std::exchange(m_pendingLineEnds, {});
     // One append for all. Refused (a disk nearly full), the lines go one at a time, as many as fit;
     // the first one refused ends it, so a log held by another program costs one more wait, not one
-    // a line.
-    if (ends.size() > 1 && platform::AppendToFile(m_logFilePath, lines))
+    // a line. A log line holds no LF of its own (LogLine writes control characters as %XX).
+    const bool oneLine = lines.indexOf('\n') == lines.size() - 1;
+    if (!oneLine && platform::AppendToFile(m_logFilePath, lines))
         return;
-    qsizetype start = 0;
-    for (const qsizetype end : ends) {
+    for (qsizetype start = 0; start < lines.size();) {
+        const qsizetype end = lines.indexOf('\n', start) + 1;
         if (!writeLog(QByteArrayView(lines).sliced(start, end - start)))
             return;
         start = end;

@@ -204,9 +204,8 @@ private:
     HttpLimits m_httpLimits;
     bool m_logFailureShown = false;
     bool m_logBatched = false;
-    /// Log lines not yet appended, and where each ends.
+    /// Log lines not yet appended.
     QByteArray m_pendingLog;
-    QList<qsizetype> m_pendingLineEnds;
     QElapsedTimer m_pendingSince;
     QString m_previewPicturePath;
     EngineSettings m_settings;
