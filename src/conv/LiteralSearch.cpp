@@ -22,15 +22,18 @@ LiteralSearch::LiteralSearch(const QStringList& patterns)
     // to each other. Nothing is copied for it: with ten thousand rules the memory first touched is most
     // of the cost.
     const auto unit = [&](int32_t id, qsizetype at) { return FoldRuleCase(patterns[id][at].unicode()); };
-    std::vector<int32_t> order;
-    order.reserve(size_t(patterns.size()));
+    // The patterns still longer than the depth, in that order, with the node each has reached.
+    std::vector<std::pair<int32_t, int32_t>> reaching;
+    reaching.reserve(size_t(patterns.size()));
     size_t units = 0;
     for (qsizetype id = 0; id < patterns.size(); ++id) {
         if (!patterns[id].isEmpty())
-            order.push_back(int32_t(id));
+            reaching.emplace_back(int32_t(id), 0);
         units += size_t(patterns[id].size());
     }
-    std::sort(order.begin(), order.end(), [&](int32_t a, int32_t b) {
+    std::sort(reaching.begin(), reaching.end(), [&](const auto& x, const auto& y) {
+        const int32_t a = x.first;
+        const int32_t b = y.first;
         const qsizetype common = qMin(patterns[a].size(), patterns[b].size());
         for (qsizetype i = 0; i < common; ++i) {
             if (unit(a, i) != unit(b, i))
@@ -43,11 +46,6 @@ LiteralSearch::LiteralSearch(const QStringList& patterns)
     m_units.reserve(units + 1);
     m_nodes.emplace_back();
     m_units.push_back(0);
-    // The patterns still longer than the depth, in order, with the node each has reached.
-    std::vector<std::pair<int32_t, int32_t>> reaching;
-    reaching.reserve(order.size());
-    for (const int32_t id : order)
-        reaching.emplace_back(id, 0);
     for (qsizetype depth = 0; !reaching.empty(); ++depth) {
         size_t kept = 0;
         int32_t lastParent = -1;
